@@ -1,0 +1,21 @@
+// The decoders, one per format, called by the load dispatch. Each reads its file through the
+// input stream, fills the image record (and may add further images to the group), and on
+// failure sets g_error and returns; the dispatcher then destroys what was made.
+#pragma once
+#include <cstdint>
+
+#include "core/registry.h"
+
+struct ImageRecord;
+
+void decode_bmp(ImageRecord* image, Handle group);
+void decode_jpeg(ImageRecord* image, Handle group);
+void decode_gif(ImageRecord** image, Handle group);  // may leave *image null
+void decode_tiff(ImageRecord* image, Handle group);
+void decode_png(ImageRecord* image, Handle group);
+void decode_xpm(ImageRecord* image, Handle group);
+void decode_pnm(ImageRecord* image, int32_t description, Handle group);
+void decode_pcx(ImageRecord* image, Handle group);
+void decode_sun(ImageRecord* image, Handle group);
+void decode_targa(ImageRecord* image, Handle group);
+void decode_ecw(ImageRecord* image, Handle group);

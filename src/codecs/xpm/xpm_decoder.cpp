@@ -1,0 +1,5 @@
+#include "codecs/decoders.h"
+#include "core/errors.h"
+
+// Not written yet: the format is refused as unknown.
+void decode_xpm(ImageRecord*, Handle) { g_error = ERR_UNKNOWN_FORMAT; }

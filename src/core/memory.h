@@ -1,0 +1,28 @@
+// Memory through pointer slots: the caller owns a pointer variable, these functions fill and
+// clear it. Every failure sets g_error to 1 and leaves the slot null.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+void* mem_alloc(void** slot, size_t size);    // releases the slot's block, then allocates
+void mem_free(void** slot);                   // releases and clears; empty slot: nothing
+void* mem_realloc(void** slot, size_t size);  // grows or shrinks; empty slot: allocates
+void* mem_scratch(int32_t size);              // shared scratch block, never shrinks
+
+// Largest single block the process will ask for. A file that claims a bigger picture is
+// refused with code 1 instead of exhausting the machine. Fuzzers and tests lower it.
+void mem_set_limit(size_t bytes);
+size_t mem_limit();
+
+template <class T>
+T* mem_alloc(T** slot, size_t size) {
+  return static_cast<T*>(mem_alloc(reinterpret_cast<void**>(slot), size));
+}
+template <class T>
+void mem_free(T** slot) {
+  mem_free(reinterpret_cast<void**>(slot));
+}
+template <class T>
+T* mem_realloc(T** slot, size_t size) {
+  return static_cast<T*>(mem_realloc(reinterpret_cast<void**>(slot), size));
+}

@@ -1,0 +1,22 @@
+// How an image record's pixels turn into 0x00RRGGBB colours, shared by the display and the
+// exporter so that both show the same thing.
+#pragma once
+#include <cstdint>
+
+#include "image/image.h"
+
+enum PixelLayout {
+  LAYOUT_NONE,     // nothing is painted
+  LAYOUT_INDEXED,  // one plane of 1-byte palette indexes
+  LAYOUT_RGB4,     // 4-byte pixels: red, green, blue, unused
+  LAYOUT_PLANAR,   // three planes of 8-bit red, green, blue
+};
+
+// Distance between the starts of two rows, in elements (bytes or 4-byte pixels): rows of
+// images of up to 8 bits are padded to 4 bytes, others are `width` pixels.
+int64_t image_display_stride(const ImageRecord* image);
+// The layout, or LAYOUT_NONE when the record's pixels could not hold what the layout reads.
+PixelLayout image_pixel_layout(const ImageRecord* image);
+void image_palette_table(const ImageRecord* image, uint32_t table[256]);
+// Converts one whole row; false (and nothing written) for LAYOUT_NONE or a bad row.
+bool image_row_rgb(const ImageRecord* image, int32_t row, uint32_t* out);

@@ -1,0 +1,361 @@
+#include "io/stream.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "core/errors.h"
+#include "core/memory.h"
+
+namespace {
+
+struct Stream {
+  FILE* fp = nullptr;
+  int64_t size = 0;
+  int64_t window = 0;        // bytes the window holds
+  uint8_t* buffer = nullptr;  // window + 2 bytes
+  int64_t base = 0;          // file offset of the window's first byte
+  int64_t position = 0;      // offset of the next byte within the window
+  int64_t loaded = -1;       // base whose bytes the buffer holds, -1 when none
+  uint32_t msb_mask = 128;
+  uint32_t lsb_mask = 1;
+};
+
+Stream g_stream;
+
+void reset_masks() {
+  g_stream.msb_mask = 128;
+  g_stream.lsb_mask = 1;
+}
+
+void load_window() {
+  Stream& s = g_stream;
+  if (s.base < 0 || s.base > s.size || s.base == s.loaded) return;
+  size_t got = 0;
+  if (std::fseek(s.fp, static_cast<long>(s.base), SEEK_SET) == 0)
+    got = std::fread(s.buffer, 1, static_cast<size_t>(s.window), s.fp);
+  // Past the end of the file the window reads as zeros.
+  std::memset(s.buffer + got, 0, static_cast<size_t>(s.window) + 2 - got);
+  s.loaded = s.base;
+}
+
+void move_window() {
+  Stream& s = g_stream;
+  if (s.position >= 0 && s.position < s.window) return;
+  if (s.window <= 0) return;
+  int64_t steps = s.position >= 0 ? s.position / s.window : -((-s.position + s.window - 1) / s.window);
+  s.position -= steps * s.window;
+  s.base += steps * s.window;
+  reset_masks();
+  load_window();
+}
+
+bool at_end() { return g_stream.base + g_stream.position >= g_stream.size; }
+
+void finish_partial_byte() {
+  if (g_stream.msb_mask < 128) {
+    ++g_stream.position;
+    move_window();
+  }
+}
+
+void advance(int64_t n) {
+  g_stream.position += n;
+  move_window();
+}
+
+uint8_t current_byte() {
+  // Past the end of the file, or with a window that was not read, the byte is 0.
+  if (g_stream.base < 0 || g_stream.base >= g_stream.size) return 0;
+  return g_stream.buffer[g_stream.position];
+}
+
+}  // namespace
+
+FILE* file_open(const char* path, const char* mode) {
+  std::string copy(path);
+  for (char& c : copy)
+    if (c == '\\') c = '/';
+  if (copy.size() >= 2 && copy[0] == '/' && copy[1] == '/') {
+    for (char& c : copy)
+      if (c == '/') c = '\\';
+  }
+  return std::fopen(copy.c_str(), mode);
+}
+
+int stream_open(const char* path, int32_t window_limit) {
+  Stream& s = g_stream;
+  if (s.fp != nullptr) stream_close();
+  s.fp = file_open(path, "rb");
+  if (s.fp == nullptr) return 1;
+  std::fseek(s.fp, 0, SEEK_END);
+  long size = std::ftell(s.fp);
+  s.size = size < 0 ? 0 : size;
+  s.window = (s.size >= kStreamWholeFileBelow && window_limit != 0) ? window_limit : s.size;
+  if (mem_alloc(&s.buffer, static_cast<size_t>(s.window) + 2) == nullptr) {
+    std::fclose(s.fp);
+    s.fp = nullptr;
+    return 1;
+  }
+  s.base = 0;
+  s.position = 0;
+  s.loaded = -1;
+  reset_masks();
+  load_window();
+  return 0;
+}
+
+void stream_close() {
+  if (g_stream.fp != nullptr) std::fclose(g_stream.fp);
+  mem_free(&g_stream.buffer);
+  g_stream = Stream{};
+}
+
+bool stream_is_open() { return g_stream.fp != nullptr; }
+
+void stream_seek(int64_t offset, int whence) {
+  Stream& s = g_stream;
+  finish_partial_byte();
+  int64_t target = s.base + s.position;
+  if (whence == 0) target = offset;
+  else if (whence == 1) target += offset;
+  else if (whence == 2) target = s.size - offset;
+  s.position = target - s.base;
+  reset_masks();
+  move_window();
+}
+
+int64_t stream_tell() { return g_stream.base + g_stream.position; }
+int64_t stream_size() { return g_stream.size; }
+
+bool stream_whole_file(const uint8_t** data, int64_t* size) {
+  if (g_stream.fp == nullptr || g_stream.window != g_stream.size) return false;
+  g_stream.base = 0;
+  load_window();
+  *data = g_stream.buffer;
+  *size = g_stream.size;
+  return true;
+}
+
+uint32_t stream_get_u8() {
+  if (at_end()) {
+    g_error = ERR_FILE_ACCESS;
+    return 0;
+  }
+  finish_partial_byte();
+  reset_masks();
+  if (at_end()) {
+    g_error = ERR_FILE_ACCESS;
+    return 0;
+  }
+  uint8_t byte = current_byte();
+  advance(1);
+  return byte;
+}
+
+void stream_read(void* dest, int64_t count) {
+  finish_partial_byte();
+  if (at_end()) {
+    g_error = ERR_FILE_ACCESS;
+    return;
+  }
+  reset_masks();
+  auto* out = static_cast<uint8_t*>(dest);
+  while (count > 0) {
+    int64_t chunk = g_stream.window - g_stream.position;
+    if (chunk > count) chunk = count;
+    if (g_stream.base >= 0 && g_stream.base < g_stream.size)
+      std::memcpy(out, g_stream.buffer + g_stream.position, static_cast<size_t>(chunk));
+    else
+      std::memset(out, 0, static_cast<size_t>(chunk));
+    out += chunk;
+    count -= chunk;
+    advance(chunk);
+  }
+}
+
+namespace {
+uint8_t g_bytes[4];
+bool read_bytes(int n) {
+  int32_t before = g_error;
+  g_error = 0;
+  stream_read(g_bytes, n);
+  bool ok = g_error == 0;
+  if (before != 0) g_error = before;
+  return ok;
+}
+}  // namespace
+
+uint32_t stream_get_u16be() { return read_bytes(2) ? (g_bytes[0] << 8) | g_bytes[1] : 0; }
+uint32_t stream_get_u16le() { return read_bytes(2) ? (g_bytes[1] << 8) | g_bytes[0] : 0; }
+uint32_t stream_get_u32be() {
+  return read_bytes(4) ? (uint32_t{g_bytes[0]} << 24) | (g_bytes[1] << 16) | (g_bytes[2] << 8) | g_bytes[3] : 0;
+}
+uint32_t stream_get_u32le() {
+  return read_bytes(4) ? (uint32_t{g_bytes[3]} << 24) | (g_bytes[2] << 16) | (g_bytes[1] << 8) | g_bytes[0] : 0;
+}
+uint32_t (*const stream_get_u16[2])() = {stream_get_u16le, stream_get_u16be};
+uint32_t (*const stream_get_u32[2])() = {stream_get_u32le, stream_get_u32be};
+
+void stream_read_at(void* dest, int64_t offset, int64_t count) {
+  Stream& s = g_stream;
+  if (offset < 0 || count < 0 || offset + count >= s.size) {
+    g_error = ERR_FILE_ACCESS;
+    return;
+  }
+  int64_t inside = offset - s.base;
+  if (s.loaded == s.base && inside >= 0 && inside + count < s.window) {
+    std::memcpy(dest, s.buffer + inside, static_cast<size_t>(count));
+    return;
+  }
+  size_t got = 0;
+  if (std::fseek(s.fp, static_cast<long>(offset), SEEK_SET) == 0)
+    got = std::fread(dest, 1, static_cast<size_t>(count), s.fp);
+  std::memset(static_cast<uint8_t*>(dest) + got, 0, static_cast<size_t>(count) - got);
+}
+
+void stream_scan(const char* format, void* out) {
+  if (at_end()) {
+    g_error = ERR_FILE_ACCESS;
+    return;
+  }
+  finish_partial_byte();
+  int width = (format[0] != '\0' && format[1] >= '0' && format[1] <= '9') ? format[1] - '0' : 0;
+  // The field is copied out so that the conversion never reads past the window.
+  char field[16] = {0};
+  int64_t absolute = stream_tell();
+  for (int i = 0; i < width && absolute + i < g_stream.size; ++i) {
+    int64_t pos = g_stream.position + i;
+    if (pos < g_stream.window) field[i] = static_cast<char>(g_stream.buffer[pos]);
+  }
+  int converted = std::sscanf(field, format, out);
+  advance(width);
+  reset_masks();
+  if (converted != 1) g_error = ERR_FILE_ACCESS;
+}
+
+uint32_t stream_get_bit_msb() {
+  if (at_end()) {
+    g_error = ERR_FILE_ACCESS;
+    return 0;
+  }
+  uint32_t bit = (current_byte() & g_stream.msb_mask) != 0;
+  g_stream.msb_mask >>= 1;
+  if (g_stream.msb_mask == 0) {
+    advance(1);
+    reset_masks();
+  }
+  return bit;
+}
+
+uint32_t stream_get_bits_msb(int n) {
+  uint32_t value = 0;
+  for (int i = 0; i < n; ++i) value = (value << 1) | stream_get_bit_msb();
+  return value;
+}
+
+uint32_t stream_get_bit_lsb() {
+  if (at_end()) {
+    g_error = ERR_FILE_ACCESS;
+    return 0;
+  }
+  uint32_t bit = (current_byte() & g_stream.lsb_mask) != 0;
+  g_stream.lsb_mask <<= 1;
+  g_stream.msb_mask >>= 1;
+  if (g_stream.msb_mask == 0) {
+    advance(1);
+    reset_masks();
+  }
+  return bit;
+}
+
+uint32_t stream_get_bits_lsb(int n) {
+  uint32_t value = 0;
+  for (int i = 0; i < n; ++i) value |= stream_get_bit_lsb() << i;
+  return value;
+}
+
+uint32_t stream_get_bits_lsb_skipping(int n, int64_t offset1, int64_t offset2) {
+  uint32_t value = 0;
+  for (int i = 0; i < n; ++i) {
+    int64_t at = stream_tell();
+    if (g_stream.msb_mask == 128 && (at == offset1 || at == offset2)) advance(1);
+    value |= stream_get_bit_lsb() << i;
+  }
+  return value;
+}
+
+// Memory bit reader.
+namespace {
+const uint8_t* g_bits = nullptr;
+const uint8_t* g_bits_end = nullptr;
+uint32_t g_bits_mask = 1;
+bool g_bits_overrun = false;
+
+uint32_t membits_next_bit() {
+  uint32_t bit = 0;
+  if (g_bits < g_bits_end) bit = (*g_bits & g_bits_mask) != 0;
+  else g_bits_overrun = true;
+  g_bits_mask <<= 1;
+  if (g_bits_mask > 128) {
+    g_bits_mask = 1;
+    ++g_bits;
+  }
+  return bit;
+}
+}  // namespace
+
+void membits_set(const uint8_t* ptr, const uint8_t* end) {
+  g_bits = ptr;
+  g_bits_end = end;
+  g_bits_mask = 1;
+  g_bits_overrun = false;
+}
+
+void membits_skip(int64_t n) {
+  g_bits = (n > g_bits_end - g_bits) ? g_bits_end : g_bits + n;
+  g_bits_mask = 1;
+}
+
+void membits_copy(void* dest, int64_t n) {
+  int64_t available = g_bits_end - g_bits;
+  if (n > available) {
+    std::memset(static_cast<uint8_t*>(dest) + (available > 0 ? available : 0), 0,
+                static_cast<size_t>(n - (available > 0 ? available : 0)));
+    g_bits_overrun = true;
+    n = available > 0 ? available : 0;
+  }
+  std::memcpy(dest, g_bits, static_cast<size_t>(n));
+  g_bits += n;
+}
+
+uint32_t membits_get_lsb(int n) {
+  uint32_t value = 0;
+  for (int i = 0; i < n; ++i) value |= membits_next_bit() << i;
+  return value;
+}
+
+uint32_t membits_get_msb(int n) {
+  uint32_t value = 0;
+  for (int i = 0; i < n; ++i) value = (value << 1) | membits_next_bit();
+  return value;
+}
+
+const uint8_t* membits_position() { return g_bits; }
+bool membits_overrun() { return g_bits_overrun; }
+
+uint32_t file_get_u16be(FILE* fp) {
+  uint8_t b[2] = {0, 0};
+  if (std::fread(b, 1, 2, fp) != 2) return 0;
+  return (b[0] << 8) | b[1];
+}
+uint32_t file_get_u32be(FILE* fp) {
+  uint8_t b[4] = {0, 0, 0, 0};
+  if (std::fread(b, 1, 4, fp) != 4) return 0;
+  return (uint32_t{b[0]} << 24) | (b[1] << 16) | (b[2] << 8) | b[3];
+}
+uint32_t file_get_u32le(FILE* fp) {
+  uint8_t b[4] = {0, 0, 0, 0};
+  if (std::fread(b, 1, 4, fp) != 4) return 0;
+  return (uint32_t{b[3]} << 24) | (b[2] << 16) | (b[1] << 8) | b[0];
+}

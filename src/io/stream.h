@@ -1,0 +1,60 @@
+// The one process-wide input stream: a window buffer over the current file with byte-order
+// aware, block, formatted and bit-level reads. A read that starts at or past the end of the
+// file sets g_error 2 and yields 0. Only one stream is open at a time.
+#pragma once
+#include <cstdint>
+#include <cstdio>
+
+// Opens a file after normalising its path: backslashes become slashes, and a network path
+// (starting with two slashes) gets all backslashes again.
+FILE* file_open(const char* path, const char* mode);
+
+// Files of at least this size are read through a window of the caller's limit.
+constexpr int64_t kStreamWholeFileBelow = 10485760;
+
+int stream_open(const char* path, int32_t window_limit);  // 0 ok, 1 cannot open
+void stream_close();
+bool stream_is_open();
+void stream_seek(int64_t offset, int whence);  // 0 absolute, 1 relative, 2 back from the end
+int64_t stream_tell();
+int64_t stream_size();
+
+uint32_t stream_get_u8();
+uint32_t stream_get_u16be();
+uint32_t stream_get_u16le();
+uint32_t stream_get_u32be();
+uint32_t stream_get_u32le();
+// Indexed by byte order: 0 little-endian ("II"), 1 big-endian ("MM").
+extern uint32_t (*const stream_get_u16[2])();
+extern uint32_t (*const stream_get_u32[2])();
+
+void stream_read(void* dest, int64_t count);
+void stream_read_at(void* dest, int64_t offset, int64_t count);
+void stream_scan(const char* format, void* out);
+
+uint32_t stream_get_bit_msb();
+uint32_t stream_get_bits_msb(int n);
+uint32_t stream_get_bit_lsb();
+uint32_t stream_get_bits_lsb(int n);
+uint32_t stream_get_bits_lsb_skipping(int n, int64_t offset1, int64_t offset2);
+
+// Direct access for decoders that parse the bytes themselves. When the window holds the
+// whole file, gives the file's bytes (followed by two zero bytes) and its size.
+bool stream_whole_file(const uint8_t** data, int64_t* size);
+// Moves the position to an absolute offset after a decoder consumed bytes directly.
+inline void stream_set_position(int64_t offset) { stream_seek(offset, 0); }
+
+// Memory bit reader, least significant bit of each byte first. The end pointer bounds it:
+// bits past the end read as 0 and set the overrun flag.
+void membits_set(const uint8_t* ptr, const uint8_t* end);
+void membits_skip(int64_t n);
+void membits_copy(void* dest, int64_t n);
+uint32_t membits_get_lsb(int n);
+uint32_t membits_get_msb(int n);
+const uint8_t* membits_position();
+bool membits_overrun();
+
+// Reads straight from an open file, without end checks.
+uint32_t file_get_u16be(FILE* fp);
+uint32_t file_get_u32be(FILE* fp);
+uint32_t file_get_u32le(FILE* fp);

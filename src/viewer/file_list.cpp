@@ -1,0 +1,232 @@
+#include "viewer/file_list.h"
+
+#include <cctype>
+#include <cstring>
+#include <vector>
+
+#include "core/errors.h"
+#include "core/group.h"
+#include "image/file_descriptor.h"
+#include "platform/fs.h"
+
+Handle g_file_list = 0;
+
+namespace {
+
+// Walk events.
+enum WalkEvent { EV_NONE = 0, EV_FILE = 1, EV_SUBDIR = 2, EV_DIR_END = 3, EV_PATH_READY = 4 };
+enum WalkAction { ACT_FAIL, ACT_OPEN_DIR, ACT_BUILD_PATH, ACT_CLOSE_DIR, ACT_READ_NEXT, ACT_CONTINUE, ACT_RECORD };
+
+constexpr int kWalkMaxDepth = 100;
+constexpr size_t kWalkMaxPath = 4096;
+
+struct WalkLevel {
+  intptr_t handle;
+  FindEntry entry;
+};
+
+struct WalkState {
+  Handle list = 0;
+  std::string dir;   // always ends with "/"
+  std::string file;
+  std::vector<WalkLevel> open;  // one per open directory
+  int event = EV_NONE;
+  bool done = false;
+};
+WalkState g_walk;
+
+struct Transition {
+  WalkAction action;
+  int next;
+};
+
+// (state, event) -> action, next state. Pairs not listed fail.
+Transition walk_transition(int state, int event) {
+  switch (state * 8 + event) {
+    case 0 * 8 + EV_SUBDIR: return {ACT_OPEN_DIR, 1};
+    case 1 * 8 + EV_FILE: return {ACT_BUILD_PATH, 2};
+    case 1 * 8 + EV_SUBDIR: return {ACT_OPEN_DIR, 1};
+    case 1 * 8 + EV_DIR_END: return {ACT_CLOSE_DIR, 2};
+    case 2 * 8 + EV_FILE: return {ACT_READ_NEXT, 1};
+    case 2 * 8 + EV_DIR_END: return {ACT_CONTINUE, 2};
+    case 2 * 8 + EV_PATH_READY: return {ACT_RECORD, 2};
+    default: return {ACT_FAIL, state};
+  }
+}
+
+std::string fold(std::string name) {
+  if (fs_names_fold_case())
+    for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return name;
+}
+
+bool is_dot_dir(const FindEntry& e) { return e.is_directory && (e.name == "." || e.name == ".."); }
+
+void add_descriptor(const std::string& path, int32_t status) {
+  Handle d;
+  file_descriptor_create(path.c_str(), &g_walk.list, &d);
+  if (g_error != 0) return;
+  FileDescriptor* descriptor = obj_get<FileDescriptor>(TYPE_FILE_DESCRIPTOR, d);
+  descriptor->depth = static_cast<uint32_t>(g_walk.open.size());
+  descriptor->status = status;
+}
+
+// Classifies the current entry of the innermost directory into the next event. A
+// subdirectory is entered only when the walk can hold it (depth and path length); deeper
+// trees and longer paths are skipped.
+void classify_entry(const FindEntry& e) {
+  if (!e.is_directory) {
+    g_walk.event = EV_FILE;
+    return;
+  }
+  if (g_walk.open.size() >= kWalkMaxDepth || g_walk.dir.size() + e.name.size() + 1 >= kWalkMaxPath) {
+    g_walk.event = EV_FILE;  // read past it
+    return;
+  }
+  g_walk.dir += fold(e.name) + "/";
+  g_walk.event = EV_SUBDIR;
+}
+
+// Takes entries of the innermost directory until one is not "." or "..".
+bool next_entry(WalkLevel& level) {
+  do {
+    if (fs_find_next(level.handle, &level.entry) != 0) return false;
+  } while (is_dot_dir(level.entry));
+  return true;
+}
+
+void act_open_dir() {
+  if (fs_chdir(g_walk.dir.c_str()) != 0) {
+    g_error = ERR_SYSTEM;
+    return;
+  }
+  WalkLevel level;
+  level.handle = fs_find_first(&level.entry);
+  g_walk.open.push_back(level);
+  WalkLevel& top = g_walk.open.back();
+  std::string dir_path = g_walk.dir;
+  if (top.handle == -1) {
+    g_walk.event = EV_DIR_END;
+  } else if (is_dot_dir(top.entry) && !next_entry(top)) {
+    g_walk.event = EV_DIR_END;
+  } else {
+    classify_entry(top.entry);
+  }
+  add_descriptor(dir_path, FILE_DIRECTORY);
+}
+
+void act_build_path() {
+  const FindEntry& e = g_walk.open.back().entry;
+  if (e.is_directory) {  // a directory the walk could not hold: skip it
+    g_walk.event = EV_DIR_END;
+    return;
+  }
+  g_walk.file = g_walk.dir + fold(e.name);
+  g_walk.event = EV_PATH_READY;
+}
+
+void act_record() {
+  add_descriptor(g_walk.file, file_status(g_walk.file.c_str()));
+  g_walk.event = EV_DIR_END;
+}
+
+void act_read_next() {
+  WalkLevel& top = g_walk.open.back();
+  if (!next_entry(top)) {
+    g_walk.event = EV_DIR_END;
+    return;
+  }
+  classify_entry(top.entry);
+}
+
+void act_close_dir() {
+  fs_find_close(g_walk.open.back().handle);
+  g_walk.open.pop_back();
+  // Cut the directory path back to its previous "/".
+  size_t cut = g_walk.dir.rfind('/', g_walk.dir.size() - 2);
+  g_walk.dir.resize(cut == std::string::npos ? 0 : cut + 1);
+  fs_chdir(g_walk.dir.empty() ? "/" : g_walk.dir.c_str());
+  if (!g_walk.open.empty()) g_walk.event = EV_FILE;
+  else g_walk.done = true;
+}
+
+}  // namespace
+
+std::string path_make_absolute(const std::string& base, const std::string& name) {
+  if (name.empty() || name[0] == '/') return name;
+  if (base.empty()) return name;
+  return base.back() == '/' ? base + name : base + "/" + name;
+}
+
+void dir_walk(const char* path) {
+  g_walk.dir = path;
+  if (fs_chdir(path) != 0) {
+    g_error = ERR_PARAMETERS;
+    return;
+  }
+  if (g_walk.dir.empty() || g_walk.dir.back() != '/') g_walk.dir += "/";
+  int state = 0;
+  g_walk.event = EV_SUBDIR;
+  g_walk.done = false;
+  g_walk.open.clear();
+  for (;;) {
+    Transition t = walk_transition(state, g_walk.event);
+    switch (t.action) {
+      case ACT_OPEN_DIR: act_open_dir(); break;
+      case ACT_BUILD_PATH: act_build_path(); break;
+      case ACT_RECORD: act_record(); break;
+      case ACT_READ_NEXT: act_read_next(); break;
+      case ACT_CLOSE_DIR: act_close_dir(); break;
+      case ACT_CONTINUE: g_walk.event = EV_FILE; break;
+      case ACT_FAIL: g_error = ERR_SYSTEM; break;
+    }
+    if (g_error != 0 || g_walk.done) break;
+    state = t.next;
+  }
+  // A walk stopped by an error leaves its listings open: release them.
+  for (WalkLevel& level : g_walk.open) fs_find_close(level.handle);
+  g_walk.open.clear();
+}
+
+void file_list_add(const char* path, Handle* list) {
+  if (file_status(path) == FILE_DIRECTORY) {
+    if (*list == 0) group_create(list);
+    g_walk.list = *list;
+    dir_walk(path);
+    return;
+  }
+  if (g_error != 0) {
+    g_error = ERR_PARAMETERS;
+    return;
+  }
+  Handle d;
+  file_descriptor_create(path, list, &d);
+  if (g_error == 0) file_identify(d);
+}
+
+void file_list_next(Handle* handle) {
+  FileDescriptor* d;
+  Handle h = *handle;
+  group_find_next(g_file_list, TYPE_FILE_DESCRIPTOR, &h, &d);
+  while (h != 0) {
+    switch (d->status) {
+      case FILE_SUPPORTED: case FILE_UNSUPPORTED: case FILE_UNKNOWN: case FILE_MISSING:
+        *handle = h;
+        return;
+      case FILE_UNIDENTIFIED:
+        file_identify(h);
+        if (d->status == FILE_SUPPORTED) {
+          *handle = h;
+          return;
+        }
+        break;
+      default:
+        break;
+    }
+    Handle dropped = h;
+    bool keep = d->status == FILE_MISSING;
+    group_find_next(g_file_list, TYPE_FILE_DESCRIPTOR, &h, &d);
+    if (!keep) group_remove(g_file_list, dropped);
+  }
+  *handle = 0;
+}

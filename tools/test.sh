@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Sets up, then runs every test: the plain build, then the same suite under AddressSanitizer
+# and UndefinedBehaviorSanitizer.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+tools/setup.sh
+
+jobs=$(nproc)
+echo "== plain build"
+ctest --test-dir build --output-on-failure -j "$jobs"
+
+echo "== sanitizer build"
+cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKORVELA_SANITIZE=ON >/dev/null
+cmake --build build-asan
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  ctest --test-dir build-asan --output-on-failure -j "$jobs"

@@ -1,0 +1,145 @@
+#include "support/test_support.h"
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+
+#include "core/errors.h"
+#include "core/group.h"
+#include "core/memory.h"
+#include "image/file_descriptor.h"
+#include "image/load.h"
+#include "image/pixels.h"
+#include "io/stream.h"
+
+void test_reset() {
+  if (stream_is_open()) stream_close();
+  obj_registry_init();
+  group_types_init();
+  file_descriptor_types_init();
+  image_types_init();
+  mem_set_limit(size_t{1} << 30);
+  g_error = 0;
+}
+
+const std::string& test_temp_dir() {
+  static std::string dir = [] {
+    char pattern[] = "/tmp/korvela-test-XXXXXX";
+    const char* made = mkdtemp(pattern);
+    return std::string(made != nullptr ? made : "/tmp");
+  }();
+  return dir;
+}
+
+std::string write_temp_file(const std::string& name, const std::vector<uint8_t>& bytes) {
+  std::string path = test_temp_dir() + "/" + name;
+  std::ofstream out(path, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  return path;
+}
+
+std::string write_temp_file(const std::string& name, const std::string& bytes) {
+  return write_temp_file(name, std::vector<uint8_t>(bytes.begin(), bytes.end()));
+}
+
+std::vector<uint8_t> read_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::string corpus_path(const std::string& relative) {
+  return std::string(KORVELA_CORPUS_DIR) + "/" + relative;
+}
+
+LoadResult load_file(const std::string& path) {
+  LoadResult result;
+  Handle list = 0, descriptor = 0;
+  file_descriptor_create(path.c_str(), &list, &descriptor);
+  if (g_error == 0) file_identify(descriptor);
+  if (FileDescriptor* d = obj_get<FileDescriptor>(TYPE_FILE_DESCRIPTOR, descriptor)) {
+    result.status = d->status;
+    result.format = d->format;
+  }
+  if (g_error == 0) {
+    group_create(&result.group);
+    image_load(descriptor, &result.group);
+  }
+  result.error = g_error;
+  g_error = 0;
+  if (result.error == 0) {
+    Handle h = 0;
+    ImageRecord* image;
+    for (group_find_next(result.group, TYPE_IMAGE, &h, &image); h != 0;
+         group_find_next(result.group, TYPE_IMAGE, &h, &image))
+      result.images.push_back(image);
+  }
+  return result;
+}
+
+int run_command(const std::string& command) {
+  int status = std::system(command.c_str());
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string command_output(const std::string& command, int* status) {
+  std::string output;
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) {
+    if (status != nullptr) *status = -1;
+    return output;
+  }
+  char buffer[4096];
+  size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, n);
+  int raw = pclose(pipe);
+  if (status != nullptr) *status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  return output;
+}
+
+std::vector<uint32_t> image_rgb(const ImageRecord* image) {
+  std::vector<uint32_t> rgb(size_t(image->width) * image->height, 0);
+  for (int32_t row = 0; row < image->height; ++row)
+    image_row_rgb(image, row, rgb.data() + size_t(row) * image->width);
+  return rgb;
+}
+
+bool read_pnm_rgb(const std::string& path, int* width, int* height, std::vector<uint32_t>* rgb) {
+  std::vector<uint8_t> data = read_file(path);
+  size_t at = 0;
+  auto token = [&]() -> long {
+    while (at < data.size()) {
+      if (data[at] == '#') {
+        while (at < data.size() && data[at] != '\n') ++at;
+      } else if (isspace(data[at])) {
+        ++at;
+      } else {
+        break;
+      }
+    }
+    long v = 0;
+    while (at < data.size() && isdigit(data[at])) v = v * 10 + (data[at++] - '0');
+    return v;
+  };
+  if (data.size() < 2 || data[0] != 'P' || (data[1] != '5' && data[1] != '6')) return false;
+  bool colour = data[1] == '6';
+  at = 2;
+  *width = static_cast<int>(token());
+  *height = static_cast<int>(token());
+  long maxval = token();
+  ++at;
+  if (maxval != 255) return false;
+  size_t n = size_t(*width) * *height;
+  size_t channels = colour ? 3 : 1;
+  if (data.size() < at + n * channels) return false;
+  rgb->resize(n);
+  for (size_t i = 0; i < n; ++i) {
+    const uint8_t* p = &data[at + i * channels];
+    (*rgb)[i] = colour ? (uint32_t{p[0]} << 16) | (p[1] << 8) | p[2]
+                       : (uint32_t{p[0]} << 16) | (p[0] << 8) | p[0];
+  }
+  return true;
+}

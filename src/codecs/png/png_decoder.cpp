@@ -1,5 +1,611 @@
-#include "codecs/decoders.h"
-#include "core/errors.h"
+// PNG decoder: reads the chunks, gathers the IDAT data, inflates it in one go, undoes the
+// row filters and lands the rows in the image record. Non-interlaced images of up to 8 bits
+// per sample are read, and RGB / RGBA at 16 bits (landed from the high byte of each sample);
+// interlaced and 16-bit grey images are refused as unsupported (code 3).
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
 
-// Not written yet: the format is refused as unknown.
-void decode_png(ImageRecord*, Handle) { g_error = ERR_UNKNOWN_FORMAT; }
+#include "codecs/decoders.h"
+#include "codecs/png/inflate.h"
+#include "core/errors.h"
+#include "core/memory.h"
+#include "image/image.h"
+#include "io/stream.h"
+
+namespace {
+
+struct PngState {
+  ImageRecord* image;
+  Handle group;
+  // The whole file, read through the input stream.
+  const uint8_t* file;
+  int64_t file_size;
+  int64_t position;
+  bool header_seen;
+  int32_t colour_type;
+  int32_t sample_bits;  // bit depth as IHDR states it
+  bool grey_alpha;
+  bool rgb_alpha;
+  bool has_alpha;
+  int32_t interlace;
+  bool background_filled;  // bKGD painted the pixel block
+  uint8_t* compressed;
+  size_t compressed_used;
+  size_t compressed_capacity;
+  bool iend_seen;
+  uint8_t* raw;
+  size_t raw_produced;
+  size_t row_data_bytes;
+  size_t raw_stride;
+  int32_t filter_bpp;
+  InflateState inflate;
+};
+
+PngState g;
+
+// --- Reading the file: past its end every byte reads as 0 ------------------------------
+
+uint32_t read_u8() {
+  uint32_t v = g.position < g.file_size ? g.file[g.position] : 0;
+  ++g.position;
+  return v;
+}
+uint32_t read_u16be() {
+  uint32_t hi = read_u8();
+  return (hi << 8) | read_u8();
+}
+uint32_t read_u32be() {
+  uint32_t hi = read_u16be();
+  return (hi << 16) | read_u16be();
+}
+
+// A 16-bit sample of tRNS or bKGD, taken as signed and clamped to 0..255.
+uint8_t read_clamped_sample() {
+  const int32_t v = static_cast<int16_t>(read_u16be());
+  return static_cast<uint8_t>(std::clamp(v, 0, 255));
+}
+
+// --- Chunk handlers: entered at the chunk data; the loop moves on to the CRC afterwards ---
+
+void png_chunk_skip(const uint8_t*, uint32_t) {}
+
+void png_chunk_ihdr(const uint8_t*, uint32_t length) {
+  ImageRecord* image = g.image;
+  // A second header would describe another picture than the block already allocated.
+  if (g.header_seen) {
+    g_error = ERR_INVALID_FILE;
+    return;
+  }
+  const int32_t width = static_cast<int32_t>(read_u32be());
+  const int32_t height = static_cast<int32_t>(read_u32be());
+  if (width < 0 || height < 0) {
+    g_error = ERR_VALUE;
+    return;
+  }
+  image->width = width;
+  image->height = height;
+  const int32_t depth = static_cast<int32_t>(read_u8());
+  image->bits = depth;
+  if (depth < 1 || depth > 16) {
+    g_error = ERR_INVALID_FILE;
+    return;
+  }
+  g.colour_type = static_cast<int32_t>(read_u8());
+  const uint32_t compression = read_u8();
+  const uint32_t filter = read_u8();
+  if (compression != 0 || filter != 0) {
+    g_error = ERR_INVALID_FILE;
+    return;
+  }
+  g.interlace = static_cast<int32_t>(read_u8());
+  g.grey_alpha = g.colour_type == 4;
+  g.rgb_alpha = g.colour_type == 6;
+  g.has_alpha = g.grey_alpha || g.rgb_alpha;
+  g.sample_bits = depth;
+  g.header_seen = true;
+  const bool low_depth = depth == 1 || depth == 2 || depth == 4 || depth == 8;
+  switch (g.colour_type) {
+    case 0:
+    case 4:
+      // Grey with alpha exists only at 8 and 16 bits.
+      if (depth == 16) {
+        image->pixel_bytes = 2;
+        return;  // refused once the data is known to be there
+      }
+      if (!low_depth || (g.colour_type == 4 && depth != 8)) {
+        g_error = ERR_INVALID_FILE;
+        return;
+      }
+      image->pixel_bytes = 1;
+      palette_set_grey(image, depth);
+      break;
+    case 2:
+    case 6:
+      if (depth != 8 && depth != 16) {
+        g_error = ERR_INVALID_FILE;
+        return;
+      }
+      // 16-bit samples land as their high byte, like 8-bit RGB.
+      image->pixel_bytes = 4;
+      image->bits = 24;
+      break;
+    case 3:
+      if (!low_depth) {
+        g_error = ERR_INVALID_FILE;
+        return;
+      }
+      image->pixel_bytes = 1;
+      break;
+    default:
+      g_error = ERR_INVALID_FILE;
+      return;
+  }
+  if (width == 0 || height == 0) {
+    g_error = ERR_INVALID_FILE;
+    return;
+  }
+  int64_t row_bytes = int64_t{image->pixel_bytes} * width;
+  if (image->bits <= 8) row_bytes = (row_bytes + 3) & ~int64_t{3};
+  if (row_bytes > INT32_MAX) {
+    g_error = ERR_MEMORY;
+    return;
+  }
+  image->row_bytes = static_cast<int32_t>(row_bytes);
+  if (!image_set_pixel_size(image, 1)) return;
+  image_alloc_pixels(image, g.group);
+  if (g_error != 0) return;
+  if (length < 13) g_error = ERR_INVALID_FILE;
+}
+
+void png_chunk_plte(const uint8_t*, uint32_t length) {
+  if (length % 3 != 0) {
+    g_error = ERR_INVALID_FILE;
+    return;
+  }
+  // A grey image keeps its ramp; entries past 256 have no slot.
+  if (g.header_seen && (g.colour_type == 0 || g.colour_type == 4)) return;
+  const uint32_t entries = std::min<uint32_t>(length / 3, 256);
+  ImageRecord* image = g.image;
+  for (uint32_t i = 0; i < entries; ++i) {
+    image->palette_red[i] = static_cast<uint8_t>(read_u8());
+    image->palette_green[i] = static_cast<uint8_t>(read_u8());
+    image->palette_blue[i] = static_cast<uint8_t>(read_u8());
+  }
+}
+
+void png_chunk_idat(const uint8_t* data, uint32_t length) {
+  // The data must lie inside the file: a chunk cut short by the end of the file could
+  // never be followed by IEND.
+  if (int64_t{length} > g.file_size - g.position) {
+    g_error = ERR_INVALID_FILE;
+    return;
+  }
+  if (g.compressed_used + length > g.compressed_capacity) {
+    const size_t grow = std::max<size_t>(g.image->pixel_size / 4, size_t{length} + 2);
+    g.compressed_capacity += grow;
+    if (mem_realloc(&g.compressed, g.compressed_capacity) == nullptr) {
+      g.compressed_capacity = 0;
+      g.compressed_used = 0;
+      g_error = ERR_MEMORY;
+      return;
+    }
+  }
+  std::memcpy(g.compressed + g.compressed_used, data, length);
+  g.compressed_used += length;
+}
+
+void png_chunk_iend(const uint8_t*, uint32_t) { g.iend_seen = true; }
+
+// Checks a chunk that must hold `consumed` bytes, and marks the transparency as set.
+void png_chunk_trns(const uint8_t*, uint32_t length) {
+  if (!g.header_seen) return;
+  ImageRecord* image = g.image;
+  uint32_t consumed = 0;
+  switch (g.colour_type) {
+    case 0:
+      image->transparent[0] = read_clamped_sample();
+      consumed = 2;
+      break;
+    case 2:
+      for (int i = 0; i < 3; ++i) image->transparent[i] = read_clamped_sample();
+      consumed = 6;
+      break;
+    case 3: {
+      // The first fully transparent entry, else the first of the most transparent ones.
+      const uint32_t count = std::min<uint32_t>(length, 256);
+      uint32_t smallest = 255;
+      for (uint32_t i = 0; i < count; ++i) {
+        const uint32_t alpha = read_u8();
+        consumed = i + 1;
+        if (alpha == 0) {
+          image->transparent[0] = static_cast<uint8_t>(i);
+          break;
+        }
+        if (alpha < smallest) {
+          smallest = alpha;
+          image->transparent[0] = static_cast<uint8_t>(i);
+        }
+      }
+      break;
+    }
+    default:
+      break;  // grey or RGB with alpha: the chunk has no effect
+  }
+  if (consumed != 0) image->has_transparent = 1;
+  if (length < consumed) g_error = ERR_INVALID_FILE;
+}
+
+void png_chunk_gama(const uint8_t*, uint32_t length) {
+  g.image->gamma = static_cast<int32_t>(read_u32be()) * 0.00001;
+  if (length < 4) g_error = ERR_INVALID_FILE;
+}
+
+// Paints the whole pixel block with the background colour before any row lands.
+void png_chunk_bkgd(const uint8_t*, uint32_t length) {
+  if (!g.header_seen) return;
+  ImageRecord* image = g.image;
+  uint8_t* pixels = image->pixels;  // absent for 16-bit grey, which is refused later
+  const size_t block = size_t(image->row_bytes) * size_t(image->height);
+  uint32_t consumed = 0;
+  switch (g.colour_type) {
+    case 3:
+    case 0:
+    case 4: {
+      uint8_t value;
+      if (g.colour_type == 3) {
+        value = static_cast<uint8_t>(read_u8());
+        consumed = 1;
+      } else {
+        value = read_clamped_sample();
+        consumed = 2;
+      }
+      if (pixels != nullptr) std::memset(pixels, value, block);
+      break;
+    }
+    case 2:
+    case 6: {
+      const uint8_t r = read_clamped_sample();
+      const uint8_t gr = read_clamped_sample();
+      const uint8_t b = read_clamped_sample();
+      consumed = 6;
+      if (pixels == nullptr) break;
+      const uint32_t slots = static_cast<uint32_t>(image->row_bytes / image->pixel_bytes);
+      for (int32_t y = 0; y < image->height; ++y) {
+        uint8_t* p = pixels + size_t(y) * image->row_bytes;
+        for (uint32_t x = 0; x < slots; ++x, p += 4) {
+          p[0] = r;
+          p[1] = gr;
+          p[2] = b;
+          p[3] = 0;
+        }
+      }
+      break;
+    }
+    default:
+      consumed = length;
+      break;
+  }
+  if (pixels != nullptr) g.background_filled = true;
+  if (length < consumed) g_error = ERR_INVALID_FILE;
+}
+
+void png_chunk_phys(const uint8_t*, uint32_t length) {
+  ImageRecord* image = g.image;
+  image->x_resolution = static_cast<int32_t>(read_u32be());
+  image->y_resolution = static_cast<int32_t>(read_u32be());
+  const uint32_t unit = read_u8();
+  if (unit == 1) {
+    // Pixels per metre become pixels per inch.
+    image->x_resolution = static_cast<int32_t>(image->x_resolution * 0.0254);
+    image->y_resolution = static_cast<int32_t>(image->y_resolution * 0.0254);
+  } else if (unit != 0) {
+    g_error = ERR_INVALID_FILE;
+    return;
+  }
+  if (length < 9) g_error = ERR_INVALID_FILE;
+}
+
+// Ancillary chunks (first letter lower case) are skipped; an unknown critical chunk makes
+// the file unsupported.
+void png_chunk_unknown(const uint8_t* type, uint32_t) {
+  if ((type[0] & 0x20) == 0) g_error = ERR_UNKNOWN_FORMAT;
+}
+
+using ChunkHandler = void (*)(const uint8_t* data_or_type, uint32_t length);
+struct ChunkEntry {
+  char name[5];
+  ChunkHandler handler;
+};
+const ChunkEntry kChunkTable[18] = {
+    {"IHDR", png_chunk_ihdr}, {"PLTE", png_chunk_plte}, {"IDAT", png_chunk_idat},
+    {"IEND", png_chunk_iend}, {"tRNS", png_chunk_trns}, {"gAMA", png_chunk_gama},
+    {"cHRM", png_chunk_skip}, {"sRGB", png_chunk_skip}, {"iCCP", png_chunk_skip},
+    {"tEXt", png_chunk_skip}, {"zTXt", png_chunk_skip}, {"iTXt", png_chunk_skip},
+    {"bKGD", png_chunk_bkgd}, {"pHYs", png_chunk_phys}, {"sBIT", png_chunk_skip},
+    {"sPLT", png_chunk_skip}, {"hIST", png_chunk_skip}, {"tIME", png_chunk_skip},
+};
+
+// --- Inflating --------------------------------------------------------------------------
+
+void png_row_geometry() {
+  const ImageRecord* image = g.image;
+  const int32_t bits = g.sample_bits;
+  const int32_t channels = g.colour_type == 2 ? 3 : g.colour_type == 6 ? 4 : g.colour_type == 4 ? 2 : 1;
+  const uint64_t bits_per_row = uint64_t(image->width) * uint64_t(bits) * uint64_t(channels);
+  g.row_data_bytes = static_cast<size_t>((bits_per_row + 7) / 8);
+  g.raw_stride = g.row_data_bytes + 1;
+  g.filter_bpp = std::max(1, bits * channels / 8);
+}
+
+void png_inflate() {
+  if (g_error != 0) return;
+  if (g.compressed_used == 0 || !g.iend_seen || !g.header_seen) {
+    g_error = ERR_INVALID_FILE;
+    return;
+  }
+  if (g.image->bits == 16) {
+    g_error = ERR_UNKNOWN_FORMAT;
+    return;
+  }
+  int32_t window_size = 0;
+  zlib_check_header(g.compressed, g.compressed_used, &window_size);
+  if (g_error != 0) return;
+  png_row_geometry();
+  const uint64_t raw_size = uint64_t(g.raw_stride) * uint64_t(g.image->height);
+  if (raw_size > mem_limit()) {
+    g_error = ERR_MEMORY;
+    return;
+  }
+  if (mem_alloc(&g.raw, static_cast<size_t>(raw_size)) == nullptr) return;
+  g.raw_produced = inflate_blocks(&g.inflate, g.compressed + 2, g.compressed + g.compressed_used,
+                                  g.raw, g.raw + raw_size, window_size);
+}
+
+// --- Filters: in place on a row's data bytes; the prior row is raw_stride bytes earlier ---
+
+inline uint8_t paeth(int a, int b, int c) {
+  const int pa = std::abs(b - c);
+  const int pb = std::abs(a - c);
+  const int pc = std::abs(a + b - 2 * c);
+  const int ab = pa <= pb ? a : b;
+  const int pab = pa <= pb ? pa : pb;
+  return static_cast<uint8_t>(pab <= pc ? ab : c);
+}
+
+template <int BPP>
+void filter_sub(uint8_t* row, size_t n) {
+  for (size_t i = BPP; i < n; ++i) row[i] = static_cast<uint8_t>(row[i] + row[i - BPP]);
+}
+
+template <int BPP>
+void filter_average(uint8_t* row, const uint8_t* prior, size_t n) {
+  if (prior == nullptr) {
+    for (size_t i = BPP; i < n; ++i) row[i] = static_cast<uint8_t>(row[i] + (row[i - BPP] >> 1));
+    return;
+  }
+  const size_t head = std::min<size_t>(BPP, n);
+  for (size_t i = 0; i < head; ++i) row[i] = static_cast<uint8_t>(row[i] + (prior[i] >> 1));
+  for (size_t i = BPP; i < n; ++i)
+    row[i] = static_cast<uint8_t>(row[i] + ((row[i - BPP] + prior[i]) >> 1));
+}
+
+template <int BPP>
+void filter_paeth(uint8_t* row, const uint8_t* prior, size_t n) {
+  if (prior == nullptr) return filter_sub<BPP>(row, n);
+  const size_t head = std::min<size_t>(BPP, n);
+  for (size_t i = 0; i < head; ++i) row[i] = static_cast<uint8_t>(row[i] + prior[i]);
+  for (size_t i = BPP; i < n; ++i)
+    row[i] = static_cast<uint8_t>(row[i] + paeth(row[i - BPP], prior[i], prior[i - BPP]));
+}
+
+template <template <int> class F, class... Args>
+void by_bpp(int bpp, Args... args) {
+  switch (bpp) {
+    case 1: F<1>::run(args...); break;
+    case 2: F<2>::run(args...); break;
+    case 3: F<3>::run(args...); break;
+    case 4: F<4>::run(args...); break;
+    case 6: F<6>::run(args...); break;
+    default: F<8>::run(args...); break;
+  }
+}
+template <int B>
+struct SubOp {
+  static void run(uint8_t* row, size_t n) { filter_sub<B>(row, n); }
+};
+template <int B>
+struct AverageOp {
+  static void run(uint8_t* row, const uint8_t* prior, size_t n) { filter_average<B>(row, prior, n); }
+};
+template <int B>
+struct PaethOp {
+  static void run(uint8_t* row, const uint8_t* prior, size_t n) { filter_paeth<B>(row, prior, n); }
+};
+
+const uint8_t* prior_row(uint8_t* row, int32_t index) {
+  return index == 0 ? nullptr : row - g.raw_stride;
+}
+
+void png_filter_none(uint8_t*, int32_t) {}
+void png_filter_sub(uint8_t* row, int32_t) { by_bpp<SubOp>(g.filter_bpp, row, g.row_data_bytes); }
+void png_filter_up(uint8_t* row, int32_t index) {
+  if (index == 0) return;
+  const uint8_t* prior = row - g.raw_stride;
+  for (size_t i = 0; i < g.row_data_bytes; ++i) row[i] = static_cast<uint8_t>(row[i] + prior[i]);
+}
+void png_filter_average(uint8_t* row, int32_t index) {
+  by_bpp<AverageOp>(g.filter_bpp, row, prior_row(row, index), g.row_data_bytes);
+}
+void png_filter_paeth(uint8_t* row, int32_t index) {
+  by_bpp<PaethOp>(g.filter_bpp, row, prior_row(row, index), g.row_data_bytes);
+}
+
+using FilterHandler = void (*)(uint8_t* row, int32_t index);
+const FilterHandler png_filters[5] = {png_filter_none, png_filter_sub, png_filter_up,
+                                      png_filter_average, png_filter_paeth};
+
+// --- Landing rows -----------------------------------------------------------------------
+
+// Sub-byte pixels spread to one byte each, most significant bits first.
+struct Expansion {
+  uint8_t one[256][8];
+  uint8_t two[256][4];
+  uint8_t four[256][2];
+  Expansion() {
+    for (int v = 0; v < 256; ++v) {
+      for (int i = 0; i < 8; ++i) one[v][i] = (v >> (7 - i)) & 1;
+      for (int i = 0; i < 4; ++i) two[v][i] = (v >> (6 - 2 * i)) & 3;
+      for (int i = 0; i < 2; ++i) four[v][i] = (v >> (4 - 4 * i)) & 15;
+    }
+  }
+};
+const Expansion kExpansion;
+
+// Lands one unfiltered row; returns the number of bytes written.
+size_t land_row(const uint8_t* src, uint8_t* dst) {
+  const ImageRecord* image = g.image;
+  const size_t width = size_t(image->width);
+  switch (image->bits) {
+    case 1: {
+      // The row fills exactly row_bytes: the last source byte gives only four pixels when
+      // the padded row is not a whole number of bytes' worth.
+      const size_t row_bytes = size_t(image->row_bytes);
+      const size_t whole = row_bytes / 8;
+      for (size_t i = 0; i < whole; ++i) std::memcpy(dst + 8 * i, kExpansion.one[src[i]], 8);
+      if (row_bytes % 8 != 0) std::memcpy(dst + 8 * whole, kExpansion.one[src[whole]], 4);
+      return row_bytes;
+    }
+    case 2: {
+      const size_t sources = (width + 3) / 4;
+      for (size_t i = 0; i < sources; ++i) std::memcpy(dst + 4 * i, kExpansion.two[src[i]], 4);
+      return 4 * sources;
+    }
+    case 4: {
+      const size_t sources = (width + 1) / 2;
+      for (size_t i = 0; i < sources; ++i) std::memcpy(dst + 2 * i, kExpansion.four[src[i]], 2);
+      return 2 * sources;
+    }
+    case 8:
+      if (g.grey_alpha) {
+        for (size_t x = 0; x < width; ++x) dst[x] = src[2 * x];
+      } else {
+        std::memcpy(dst, src, width);
+      }
+      return width;
+    case 24:
+      if (g.sample_bits == 16) {
+        const size_t step = g.rgb_alpha ? 8 : 6;
+        for (size_t x = 0; x < width; ++x, src += step, dst += 4) {
+          dst[0] = src[0];
+          dst[1] = src[2];
+          dst[2] = src[4];
+          dst[3] = g.rgb_alpha ? src[6] : 0;
+        }
+      } else if (g.rgb_alpha) {
+        std::memcpy(dst, src, 4 * width);
+      } else {
+        for (size_t x = 0; x < width; ++x, src += 3, dst += 4) {
+          dst[0] = src[0];
+          dst[1] = src[1];
+          dst[2] = src[2];
+          dst[3] = 0;
+        }
+      }
+      return 4 * width;
+    default:
+      return 0;
+  }
+}
+
+void png_land_rows() {
+  if (g_error != 0) return;
+  ImageRecord* image = g.image;
+  if (g.raw == nullptr || !g.iend_seen) {
+    g_error = ERR_INVALID_FILE;
+    return;
+  }
+  const size_t row_bytes = size_t(image->row_bytes);
+  // A stream that ended early leaves the rows it did not reach as they were.
+  const size_t complete = std::min<size_t>(g.raw_produced / g.raw_stride, size_t(image->height));
+  uint8_t* row = g.raw;
+  for (size_t r = 0; r < complete; ++r, row += g.raw_stride) {
+    const uint8_t filter = row[0];
+    if (filter >= 5) {
+      g_error = ERR_INVALID_FILE;
+      return;
+    }
+    if (filter != 0) png_filters[filter](row + 1, static_cast<int32_t>(r));
+    uint8_t* dst = image->pixels + r * row_bytes;
+    const size_t landed = land_row(row + 1, dst);
+    if (!g.background_filled && landed < row_bytes) std::memset(dst + landed, 0, row_bytes - landed);
+  }
+  if (!g.background_filled && complete < size_t(image->height))
+    std::memset(image->pixels + complete * row_bytes, 0, (size_t(image->height) - complete) * row_bytes);
+}
+
+void png_release() {
+  mem_free(&g.compressed);
+  mem_free(&g.raw);
+  g.compressed_used = g.compressed_capacity = 0;
+}
+
+}  // namespace
+
+void decode_png(ImageRecord* image, Handle group) {
+  g = PngState{};
+  g.image = image;
+  g.group = group;
+  if (stream_open(image->name, 0) != 0) {
+    if (g_error == 0) g_error = ERR_FILE_ACCESS;
+    return;
+  }
+  if (!stream_whole_file(&g.file, &g.file_size)) {
+    stream_close();
+    g_error = ERR_FILE_ACCESS;
+    return;
+  }
+  image->description = DESC_PNG;
+  image->planes = 1;
+
+  static const uint8_t kSignatureTail[4] = {0x0D, 0x0A, 0x1A, 0x0A};
+  if (g.file_size < 8 || std::memcmp(g.file + 4, kSignatureTail, 4) != 0) {
+    stream_close();
+    g_error = ERR_INVALID_FILE;
+    return;
+  }
+  g.position = 8;
+  while (!g.iend_seen) {
+    if (g.position + 12 > g.file_size) break;
+    const uint32_t length = read_u32be();
+    const uint8_t* type = g.file + g.position;
+    g.position += 4;
+    const int64_t data_start = g.position;
+    ChunkHandler handler = nullptr;
+    for (const ChunkEntry& entry : kChunkTable) {
+      if (std::memcmp(entry.name, type, 4) == 0) {
+        handler = entry.handler;
+        break;
+      }
+    }
+    if (handler != nullptr) handler(g.file + data_start, length);
+    else png_chunk_unknown(type, length);
+    if (g_error != 0) break;
+    g.position = data_start + length + 4;  // the CRC is not checked
+  }
+  stream_close();
+  if (g_error != 0) {
+    png_release();
+    return;
+  }
+  if (g.interlace != 0) {
+    // Interlaced data is never decoded: the file is refused whatever it holds.
+    log_write("interlac");
+    g_error = ERR_UNKNOWN_FORMAT;
+  } else {
+    png_inflate();
+    if (g.compressed != nullptr) mem_free(&g.compressed);
+    png_land_rows();
+  }
+  png_release();
+}

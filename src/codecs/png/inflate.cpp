@@ -1,0 +1,487 @@
+#include "codecs/png/inflate.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "core/errors.h"
+
+namespace {
+
+// Entry kinds.
+enum : uint32_t {
+  KIND_LITERAL = 0,
+  KIND_LENGTH = 1,  // also a distance, in the distance table
+  KIND_END = 2,
+  KIND_LINK = 3,
+  KIND_NO_CODE = 4,     // no code has this bit string
+  KIND_BAD_SYMBOL = 5,  // length symbols 286, 287 and distance symbols 30, 31
+};
+
+constexpr HuffEntry make_entry(uint32_t length, uint32_t extra, uint32_t kind, uint32_t value) {
+  return length | (extra << 4) | (kind << 8) | (value << 16);
+}
+inline uint32_t entry_length(HuffEntry e) { return e & 15; }
+inline uint32_t entry_extra(HuffEntry e) { return (e >> 4) & 15; }
+inline uint32_t entry_kind(HuffEntry e) { return (e >> 8) & 7; }
+inline uint32_t entry_value(HuffEntry e) { return e >> 16; }
+
+const uint16_t kLengthBase[29] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
+                                  31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
+const uint8_t kLengthExtra[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
+                                  2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
+const uint16_t kDistBase[30] = {1,    2,    3,    4,    5,    7,     9,     13,    17,    25,
+                                33,   49,   65,   97,   129,  193,   257,   385,   513,   769,
+                                1025, 1537, 2049, 3073, 4097, 6145,  8193,  12289, 16385, 24577};
+const uint8_t kDistExtra[30] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,
+                                6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
+const uint8_t kCodeLengthOrder[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
+
+enum Alphabet { ALPHABET_LITLEN, ALPHABET_DIST };
+
+HuffEntry g_litlen_entries[kLitlenTableSize];
+HuffEntry g_dist_entries[kDistTableSize];
+HuffEntry g_fixed_litlen_entries[1 << kLitlenRootBits];
+HuffEntry g_fixed_dist_entries[1 << kDistRootBits];
+HuffTable g_fixed_litlen;
+HuffTable g_fixed_dist;
+
+HuffEntry symbol_entry(Alphabet alphabet, uint32_t symbol, uint32_t length) {
+  if (alphabet == ALPHABET_DIST) {
+    if (symbol >= 30) return make_entry(length, 0, KIND_BAD_SYMBOL, 0);
+    return make_entry(length, kDistExtra[symbol], KIND_LENGTH, kDistBase[symbol]);
+  }
+  if (symbol < 256) return make_entry(length, 0, KIND_LITERAL, symbol);
+  if (symbol == 256) return make_entry(length, 0, KIND_END, 0);
+  if (symbol >= 286) return make_entry(length, 0, KIND_BAD_SYMBOL, 0);
+  return make_entry(length, kLengthExtra[symbol - 257], KIND_LENGTH, kLengthBase[symbol - 257]);
+}
+
+uint32_t reverse_bits(uint32_t code, uint32_t length) {
+  uint32_t r = 0;
+  for (uint32_t i = 0; i < length; ++i, code >>= 1) r = (r << 1) | (code & 1);
+  return r;
+}
+
+// Builds a decoding table from the code lengths of `count` symbols (each 0 to 15). Codes are
+// assigned canonically; a code whose value does not fit its length (lengths that ask for
+// more codes than there are bit strings) can never be read and is left out. Bit strings
+// that are no code decode to KIND_NO_CODE.
+void huff_table_build(HuffTable* table, HuffEntry* entries, int32_t root_bits, Alphabet alphabet,
+                      const uint8_t* lengths, int32_t count) {
+  table->root_bits = root_bits;
+  table->entries = entries;
+  uint32_t per_length[16] = {0};
+  for (int32_t s = 0; s < count; ++s) ++per_length[lengths[s]];
+  per_length[0] = 0;
+  uint32_t next[16] = {0};
+  for (int bits = 2; bits <= 15; ++bits) next[bits] = (next[bits - 1] + per_length[bits - 1]) * 2;
+
+  const uint32_t root_size = 1u << root_bits;
+  const HuffEntry no_code = make_entry(0, 0, KIND_NO_CODE, 0);
+  std::fill(entries, entries + root_size, no_code);
+
+  // Short codes go straight into the root table; long ones are gathered per root prefix.
+  struct LongCode {
+    uint16_t symbol;
+    uint8_t length;
+    uint16_t reversed;
+  };
+  LongCode long_codes[288];
+  int32_t long_count = 0;
+  uint8_t sub_bits[1 << kLitlenRootBits] = {0};
+  for (int32_t s = 0; s < count; ++s) {
+    const uint32_t length = lengths[s];
+    if (length == 0) continue;
+    const uint32_t code = next[length]++;
+    if (code >= (1u << length)) continue;
+    const uint32_t reversed = reverse_bits(code, length);
+    if (length <= static_cast<uint32_t>(root_bits)) {
+      const HuffEntry e = symbol_entry(alphabet, s, length);
+      for (uint32_t i = reversed; i < root_size; i += 1u << length) entries[i] = e;
+    } else {
+      long_codes[long_count++] = {static_cast<uint16_t>(s), static_cast<uint8_t>(length),
+                                  static_cast<uint16_t>(reversed)};
+      const uint32_t prefix = reversed & (root_size - 1);
+      sub_bits[prefix] = std::max<uint8_t>(sub_bits[prefix], length - root_bits);
+    }
+  }
+  if (long_count == 0) return;
+  uint32_t offset = root_size;
+  for (uint32_t prefix = 0; prefix < root_size; ++prefix) {
+    if (sub_bits[prefix] == 0) continue;
+    const uint32_t size = 1u << sub_bits[prefix];
+    entries[prefix] = make_entry(root_bits, sub_bits[prefix], KIND_LINK, offset);
+    std::fill(entries + offset, entries + offset + size, no_code);
+    offset += size;
+  }
+  for (int32_t i = 0; i < long_count; ++i) {
+    const LongCode& c = long_codes[i];
+    const HuffEntry link = entries[c.reversed & (root_size - 1)];
+    const uint32_t sub_length = c.length - root_bits;
+    const HuffEntry e = symbol_entry(alphabet, c.symbol, sub_length);
+    const uint32_t base = entry_value(link);
+    const uint32_t size = 1u << entry_extra(link);
+    for (uint32_t j = c.reversed >> root_bits; j < size; j += 1u << sub_length) entries[base + j] = e;
+  }
+}
+
+void fixed_tables_init() {
+  if (g_fixed_litlen.entries != nullptr) return;
+  uint8_t lengths[288];
+  std::fill(lengths, lengths + 144, 8);
+  std::fill(lengths + 144, lengths + 256, 9);
+  std::fill(lengths + 256, lengths + 280, 7);
+  std::fill(lengths + 280, lengths + 288, 8);
+  huff_table_build(&g_fixed_litlen, g_fixed_litlen_entries, kLitlenRootBits, ALPHABET_LITLEN,
+                   lengths, 288);
+  std::fill(lengths, lengths + 32, 5);
+  huff_table_build(&g_fixed_dist, g_fixed_dist_entries, kDistRootBits, ALPHABET_DIST, lengths, 32);
+}
+
+// --- Bit source -----------------------------------------------------------------------
+
+inline uint64_t load_le64(const uint8_t* p) {
+  uint64_t v;
+  std::memcpy(&v, p, 8);
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+  v = __builtin_bswap64(v);
+#endif
+  return v;
+}
+
+// Tops the bit buffer up to at least 56 bits. Past the end of the data, zero bytes are fed
+// in and counted; consuming one of their bits means the data ran out.
+inline void refill(InflateState* s) {
+  if (s->in_end - s->in >= 8) {
+    s->bit_buffer |= load_le64(s->in) << s->bit_count;
+    s->in += (63 - s->bit_count) >> 3;
+    s->bit_count |= 56;
+    return;
+  }
+  while (s->bit_count <= 56) {
+    uint64_t byte = 0;
+    if (s->in < s->in_end) byte = *s->in++;
+    else ++s->padding;
+    s->bit_buffer |= byte << s->bit_count;
+    s->bit_count += 8;
+  }
+}
+
+inline void consume(InflateState* s, uint32_t n) {
+  s->bit_buffer >>= n;
+  s->bit_count -= n;
+}
+
+inline bool ran_out(const InflateState* s) { return s->padding * 8 > s->bit_count; }
+
+// n bits (at most 32), the first bit read least significant.
+uint32_t get_bits(InflateState* s, uint32_t n) {
+  if (s->bit_count < n) refill(s);
+  const uint32_t v = static_cast<uint32_t>(s->bit_buffer & ((uint64_t{1} << n) - 1));
+  consume(s, n);
+  return v;
+}
+
+// --- Blocks ---------------------------------------------------------------------------
+
+void fail(InflateState* s) {
+  g_error = ERR_INVALID_FILE;
+  s->final_block = true;
+}
+
+void inflate_block_stored(InflateState* s) {
+  // Drop the rest of the current byte, then give back the whole bytes still buffered.
+  consume(s, s->bit_count & 7);
+  const uint32_t buffered = s->bit_count / 8;
+  if (s->padding > buffered) return fail(s);
+  s->in -= buffered - s->padding;
+  s->padding = 0;
+  s->bit_buffer = 0;
+  s->bit_count = 0;
+  if (s->in_end - s->in < 4) return fail(s);
+  const size_t length = s->in[0] | (s->in[1] << 8);  // NLEN (the next two bytes) is not compared
+  s->in += 4;
+  const size_t room = static_cast<size_t>(s->out_end - s->out);
+  const size_t n = std::min(length, room);
+  if (static_cast<size_t>(s->in_end - s->in) < n) return fail(s);
+  std::memcpy(s->out, s->in, n);
+  s->out += n;
+  s->in += n;
+  if (n < length) s->output_full = true;
+}
+
+// Copies `length` bytes from `distance` bytes back; when length exceeds distance the last
+// `distance` bytes repeat. `wide` allows writing up to 8 bytes past the end of the copy.
+inline void copy_match(uint8_t* out, uint32_t distance, uint32_t length, bool wide) {
+  const uint8_t* src = out - distance;
+  if (!wide) {
+    for (uint32_t i = 0; i < length; ++i) out[i] = src[i];
+    return;
+  }
+  uint8_t* end = out + length;
+  if (distance >= 8) {
+    do {
+      std::memcpy(out, src, 8);
+      out += 8;
+      src += 8;
+    } while (out < end);
+  } else if (distance == 1) {
+    std::memset(out, *src, length);
+  } else {
+    // Lay down the first repeats one byte at a time until the period fits a word.
+    const uint32_t period = distance * ((8 + distance - 1) / distance);
+    const uint32_t head = std::min(period, length);
+    for (uint32_t i = 0; i < head; ++i) out[i] = src[i];
+    out += head;
+    src = out - period;
+    while (out < end) {
+      std::memcpy(out, src, 8);
+      out += 8;
+      src += 8;
+    }
+  }
+}
+
+// The body shared by fixed and dynamic blocks.
+void inflate_codes(InflateState* s, const HuffTable& litlen, const HuffTable& dist) {
+  const HuffEntry* lit_entries = litlen.entries;
+  const HuffEntry* dist_entries = dist.entries;
+  const uint32_t lit_root = litlen.root_bits;
+  const uint32_t dist_root = dist.root_bits;
+  const uint64_t lit_mask = (uint64_t{1} << lit_root) - 1;
+  const uint64_t dist_mask = (uint64_t{1} << dist_root) - 1;
+  uint8_t* const out_start = s->out_start;
+  uint8_t* const out_end = s->out_end;
+  const uint32_t window = static_cast<uint32_t>(s->window_size);
+  uint8_t* out = s->out;
+
+  for (;;) {
+    // A whole symbol with its match (at most 48 bits) fits one refill. Far from both ends
+    // the refill loads a word and matches are copied in words.
+    const bool fast = s->in_end - s->in >= 8 && out_end - out >= 258 + 8;
+    refill(s);
+    HuffEntry e = lit_entries[s->bit_buffer & lit_mask];
+    if (entry_kind(e) == KIND_LINK) {
+      consume(s, lit_root);
+      e = lit_entries[entry_value(e) + (s->bit_buffer & ((uint64_t{1} << entry_extra(e)) - 1))];
+    }
+    consume(s, entry_length(e));
+    const uint32_t kind = entry_kind(e);
+    if (kind == KIND_LITERAL) {
+      if (!fast) {
+        if (ran_out(s)) break;
+        if (out == out_end) {
+          s->output_full = true;
+          break;
+        }
+      }
+      *out++ = static_cast<uint8_t>(entry_value(e));
+      continue;
+    }
+    if (kind != KIND_LENGTH) {
+      if (kind == KIND_END && !ran_out(s)) {
+        s->out = out;
+        return;
+      }
+      break;
+    }
+    uint32_t length = entry_value(e);
+    uint32_t extra = entry_extra(e);
+    length += static_cast<uint32_t>(s->bit_buffer & ((uint64_t{1} << extra) - 1));
+    consume(s, extra);
+
+    e = dist_entries[s->bit_buffer & dist_mask];
+    if (entry_kind(e) == KIND_LINK) {
+      consume(s, dist_root);
+      e = dist_entries[entry_value(e) + (s->bit_buffer & ((uint64_t{1} << entry_extra(e)) - 1))];
+    }
+    consume(s, entry_length(e));
+    if (entry_kind(e) != KIND_LENGTH) break;
+    uint32_t distance = entry_value(e);
+    extra = entry_extra(e);
+    distance += static_cast<uint32_t>(s->bit_buffer & ((uint64_t{1} << extra) - 1));
+    consume(s, extra);
+    if (distance > window || distance > static_cast<size_t>(out - out_start)) break;
+    if (fast) {
+      copy_match(out, distance, length, true);
+      out += length;
+      continue;
+    }
+    if (ran_out(s)) break;
+    const size_t room = static_cast<size_t>(out_end - out);
+    if (length > room) {
+      copy_match(out, distance, static_cast<uint32_t>(room), false);
+      out += room;
+      s->output_full = true;
+      break;
+    }
+    copy_match(out, distance, length, false);
+    out += length;
+  }
+  s->out = out;
+  if (!s->output_full) fail(s);
+}
+
+void inflate_block_fixed(InflateState* s) {
+  fixed_tables_init();
+  inflate_codes(s, g_fixed_litlen, g_fixed_dist);
+}
+
+// Decodes one code-length symbol bit by bit: the value grows until a code of exactly that
+// length has it. Returns -1 (after the log line) when the bit string is no code.
+int32_t code_length_symbol(InflateState* s) {
+  const CodeLengthTable& t = s->codelen;
+  uint32_t value = get_bits(s, 1);
+  int32_t len = 1;
+  bool found = false;
+  while (len <= t.max_len) {
+    if (t.lengths[value] == len) {
+      found = true;
+      break;
+    }
+    value = value * 2 + get_bits(s, 1);
+    ++len;
+  }
+  const int32_t tested = found ? len : t.max_len;
+  if (t.lengths[value] != tested) {
+    log_printf("CODE HUFF TREE NON TROUV %d pos ", static_cast<int>(value));
+    return -1;
+  }
+  return t.symbols[value];
+}
+
+// Reads HLIT + HDIST code lengths as one sequence. False (with g_error 14) on a code-length
+// bit string that is no code, or a repeat that runs past the end of the sequence.
+bool inflate_read_lengths(InflateState* s, uint8_t* lengths, int32_t total) {
+  int32_t n = 0;
+  uint8_t previous = 0;
+  while (n < total) {
+    const int32_t symbol = code_length_symbol(s);
+    if (symbol < 0) {
+      fail(s);
+      return false;
+    }
+    if (symbol < 16) {
+      lengths[n++] = static_cast<uint8_t>(symbol);
+      previous = static_cast<uint8_t>(symbol);
+      continue;
+    }
+    uint32_t repeat;
+    uint8_t value = 0;
+    if (symbol == 16) {
+      repeat = 3 + get_bits(s, 2);
+      value = previous;
+    } else if (symbol == 17) {
+      repeat = 3 + get_bits(s, 3);
+      previous = 0;
+    } else {
+      repeat = 11 + get_bits(s, 7);
+      previous = 0;
+    }
+    if (repeat > static_cast<uint32_t>(total - n)) {
+      fail(s);
+      return false;
+    }
+    std::memset(lengths + n, value, repeat);
+    n += static_cast<int32_t>(repeat);
+  }
+  if (ran_out(s)) {
+    fail(s);
+    return false;
+  }
+  return true;
+}
+
+// The code-length code: lengths[v] and symbols[v] for every code value v, laid out by the
+// canonical rule over 2^(longest length + 1) entries.
+void huff_table_build(CodeLengthTable* t, const uint8_t* code_lengths) {
+  uint32_t per_length[8] = {0};
+  t->max_len = 0;
+  t->min_len = 100;
+  for (int i = 0; i < 19; ++i) {
+    const int32_t length = code_lengths[i];
+    ++per_length[length];
+    if (length != 0) {
+      t->max_len = std::max(t->max_len, length);
+      t->min_len = std::min(t->min_len, length);
+    }
+  }
+  per_length[0] = 0;
+  uint32_t next[8] = {0};
+  for (int bits = 2; bits <= 7; ++bits) next[bits] = (next[bits - 1] + per_length[bits - 1]) * 2;
+  const uint32_t needed = 2u << t->max_len;
+  std::memset(t->lengths, 0, needed);
+  std::memset(t->symbols, 0, needed);
+  for (int symbol = 0; symbol < 19; ++symbol) {
+    const int32_t length = code_lengths[symbol];
+    if (length == 0) continue;
+    const uint32_t code = next[length]++;
+    // A value past the table could never be reached by the bit-by-bit search.
+    if (code >= needed) continue;
+    t->symbols[code] = static_cast<uint8_t>(symbol);
+    t->lengths[code] = static_cast<uint8_t>(length);
+  }
+}
+
+void inflate_block_dynamic(InflateState* s) {
+  const int32_t hlit = static_cast<int32_t>(get_bits(s, 5)) + 257;
+  const int32_t hdist = static_cast<int32_t>(get_bits(s, 5)) + 1;
+  const int32_t hclen = static_cast<int32_t>(get_bits(s, 4)) + 4;
+  if (hlit > 286) return fail(s);
+  uint8_t code_lengths[19] = {0};
+  for (int i = 0; i < hclen; ++i) code_lengths[kCodeLengthOrder[i]] = static_cast<uint8_t>(get_bits(s, 3));
+  huff_table_build(&s->codelen, code_lengths);
+  uint8_t lengths[286 + 32];
+  if (!inflate_read_lengths(s, lengths, hlit + hdist)) return;
+  huff_table_build(&s->litlen, g_litlen_entries, kLitlenRootBits, ALPHABET_LITLEN, lengths, hlit);
+  huff_table_build(&s->dist, g_dist_entries, kDistRootBits, ALPHABET_DIST, lengths + hlit, hdist);
+  inflate_codes(s, s->litlen, s->dist);
+}
+
+void inflate_block_invalid(InflateState* s) { fail(s); }
+
+using BlockHandler = void (*)(InflateState*);
+const BlockHandler inflate_block_handlers[4] = {inflate_block_stored, inflate_block_fixed,
+                                                inflate_block_dynamic, inflate_block_invalid};
+
+}  // namespace
+
+void zlib_check_header(const uint8_t* data, size_t size, int32_t* window_size) {
+  if (size < 2 || (data[0] & 0x0F) != 8 || (data[0] >> 4) > 7 || (data[1] & 0x20) != 0) {
+    g_error = ERR_INVALID_FILE;
+    return;
+  }
+  *window_size = 1 << ((data[0] >> 4) + 8);
+}
+
+size_t inflate_blocks(InflateState* s, const uint8_t* data, const uint8_t* data_end, uint8_t* out,
+                      uint8_t* out_end, int32_t window_size) {
+  s->window_size = window_size;
+  s->out_start = s->out = out;
+  s->out_end = out_end;
+  s->in = data;
+  s->in_end = data_end;
+  s->bit_buffer = 0;
+  s->bit_count = 0;
+  s->padding = 0;
+  s->final_block = false;
+  s->output_full = false;
+  while (g_error == 0 && !s->final_block && !s->output_full && s->out < s->out_end) {
+    s->final_block = get_bits(s, 1) != 0;
+    const uint32_t type = get_bits(s, 1) | (get_bits(s, 1) << 1);
+    if (ran_out(s)) {
+      fail(s);
+      break;
+    }
+    inflate_block_handlers[type](s);
+  }
+  return static_cast<size_t>(s->out - s->out_start);
+}
+
+size_t inflate_zlib(const uint8_t* data, size_t size, uint8_t* out, size_t out_size) {
+  int32_t window_size = 0;
+  zlib_check_header(data, size, &window_size);
+  if (g_error != 0) return 0;
+  static InflateState state;
+  return inflate_blocks(&state, data + 2, data + size, out, out + out_size, window_size);
+}

@@ -1,0 +1,70 @@
+// Inflate: decompression of a zlib stream held whole in memory into a buffer the caller has
+// sized. Bits are kept in a 64-bit buffer and Huffman codes are decoded through a first-level
+// look-up table (one probe for most codes) with second-level tables for the long ones.
+//
+// Hostile data is bounded: the output never runs past its end (decoding stops there and
+// counts as done), the input is never read past its end, and every undecodable construct
+// fails with g_error 14.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+// One decoding table entry: bits 0-3 the code length (the root width for a link to a
+// second-level table), bits 4-7 the extra bits that follow the code (the width of the
+// second-level table for a link), bits 8-10 the kind, bits 16-31 the value (literal byte,
+// length or distance base, second-level table offset).
+using HuffEntry = uint32_t;
+
+constexpr int kLitlenRootBits = 10;
+constexpr int kDistRootBits = 8;
+// Room for the root table and, in the worst case, a second-level table behind every root
+// entry (codes are at most 15 bits long).
+constexpr int kLitlenTableSize = (1 << kLitlenRootBits) + (1 << 15);
+constexpr int kDistTableSize = (1 << kDistRootBits) + (1 << 15);
+
+struct HuffTable {
+  int32_t root_bits;
+  HuffEntry* entries;
+};
+
+// The code-length code of a dynamic block header, decoded one bit at a time: `lengths[v]` is
+// the length of the code whose value is v, `symbols[v]` its symbol.
+struct CodeLengthTable {
+  int32_t min_len;
+  int32_t max_len;
+  uint8_t lengths[256];
+  uint8_t symbols[256];
+};
+
+struct InflateState {
+  int32_t window_size;  // largest distance a back-reference may span
+  // Output: `out` is the next byte to write; it only moves forward.
+  uint8_t* out_start;
+  uint8_t* out;
+  uint8_t* out_end;
+  // Input: bits not yet consumed sit in `bit_buffer`, least significant first; `padding`
+  // counts zero bytes fed in after the end of the data.
+  const uint8_t* in;
+  const uint8_t* in_end;
+  uint64_t bit_buffer;
+  uint32_t bit_count;
+  uint32_t padding;
+  bool final_block;
+  bool output_full;  // the output buffer was filled; decoding stops there
+  HuffTable litlen;
+  HuffTable dist;
+  CodeLengthTable codelen;
+};
+
+// Checks the two zlib header bytes; sets g_error 14 when they are refused (not deflate, a
+// window above 32 KiB, a preset dictionary, or fewer than two bytes). Gives the window size.
+void zlib_check_header(const uint8_t* data, size_t size, int32_t* window_size);
+
+// Decodes deflate blocks from `data` (the byte after the zlib header) into [out, out_end)
+// until the final block has ended, the output is full, or g_error is set. Returns the number
+// of bytes written. `window_size` comes from zlib_check_header.
+size_t inflate_blocks(InflateState* state, const uint8_t* data, const uint8_t* data_end,
+                      uint8_t* out, uint8_t* out_end, int32_t window_size);
+
+// Convenience for whole zlib streams: header check and blocks.
+size_t inflate_zlib(const uint8_t* data, size_t size, uint8_t* out, size_t out_size);

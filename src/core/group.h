@@ -13,6 +13,7 @@ struct GroupRecord {
   Handle handle;
   SortedArray array;
 };
+static_assert(kRegistryRecord<GroupRecord>);
 
 struct GroupMember {
   Handle handle;  // sort key

@@ -162,11 +162,17 @@ TEST(SortedArrays, ManyKeysStayOrderedAndTheBlockGrowsInSteps) {
   for (uint32_t key = 0; key < 180; ++key) {
     bool found = sarray_find(&a, key, 12, &index);
     EXPECT_EQ(found, key >= 2 && key <= 172 && key % 2 == 0) << key;
-    if (sarray_first_at_least(&a, key, 12, &index)) EXPECT_GE(sarray_key(&a, 12, index), key);
-    if (index > 0 && index < 86) EXPECT_LT(sarray_key(&a, 12, index - 1), key);
+    if (sarray_first_at_least(&a, key, 12, &index)) {
+      EXPECT_GE(sarray_key(&a, 12, index), key);
+    }
+    if (index > 0 && index < 86) {
+      EXPECT_LT(sarray_key(&a, 12, index - 1), key);
+    }
     if (sarray_last_at_most(&a, key, 12, &index)) {
       EXPECT_LE(sarray_key(&a, 12, index), key);
-      if (index + 1 < 86) EXPECT_GT(sarray_key(&a, 12, index + 1), key);
+      if (index + 1 < 86) {
+        EXPECT_GT(sarray_key(&a, 12, index + 1), key);
+      }
     }
   }
   sarray_remove(&a, 172, 12);

@@ -5,6 +5,9 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "codecs/decoders.h"
 #include "codecs/png/inflate.h"
@@ -181,6 +184,7 @@ void png_chunk_idat(const uint8_t* data, uint32_t length) {
     g_error = ERR_INVALID_FILE;
     return;
   }
+  if (length == 0) return;
   if (g.compressed_used + length > g.compressed_capacity) {
     const size_t grow = std::max<size_t>(g.image->pixel_size / 4, size_t{length} + 2);
     g.compressed_capacity += grow;
@@ -399,6 +403,63 @@ void filter_paeth(uint8_t* row, const uint8_t* prior, size_t n) {
     row[i] = static_cast<uint8_t>(row[i] + paeth(row[i - BPP], prior[i], prior[i - BPP]));
 }
 
+#if defined(__SSE2__)
+// Pixels of 3 or 4 bytes, one pixel per step in 16-bit lanes: the filters that depend on
+// the left pixel cannot run across pixels, but the channels of one pixel run together.
+// Loads a pixel into 16-bit lanes. With `whole_word`, 4 bytes are read even for 3-byte
+// pixels (the extra lane is never stored), which the caller allows only inside the row.
+template <int BPP>
+inline __m128i load_pixel(const uint8_t* p, bool whole_word) {
+  int32_t v = 0;
+  if (BPP == 4 || whole_word) std::memcpy(&v, p, 4);
+  else std::memcpy(&v, p, BPP);
+  return _mm_unpacklo_epi8(_mm_cvtsi32_si128(v), _mm_setzero_si128());
+}
+template <int BPP>
+inline void store_pixel(uint8_t* p, __m128i v) {
+  const int32_t bytes = _mm_cvtsi128_si32(_mm_packus_epi16(_mm_and_si128(v, _mm_set1_epi16(0xFF)), v));
+  std::memcpy(p, &bytes, BPP);
+}
+
+inline __m128i abs16(__m128i v) { return _mm_max_epi16(v, _mm_sub_epi16(_mm_setzero_si128(), v)); }
+
+template <int BPP>
+void filter_paeth_simd(uint8_t* row, const uint8_t* prior, size_t n) {
+  __m128i a = _mm_setzero_si128(), c = _mm_setzero_si128();
+  for (size_t i = 0; i + BPP <= n; i += BPP) {
+    const bool inside = i + BPP < n;
+    const __m128i b = load_pixel<BPP>(prior + i, inside);
+    const __m128i x = load_pixel<BPP>(row + i, inside);
+    const __m128i pa_signed = _mm_sub_epi16(b, c);
+    const __m128i pb_signed = _mm_sub_epi16(a, c);
+    const __m128i pa = abs16(pa_signed);
+    const __m128i pb = abs16(pb_signed);
+    const __m128i pc = abs16(_mm_add_epi16(pa_signed, pb_signed));
+    const __m128i smallest = _mm_min_epi16(pc, _mm_min_epi16(pa, pb));
+    const __m128i use_a = _mm_cmpeq_epi16(pa, smallest);
+    const __m128i use_b = _mm_andnot_si128(use_a, _mm_cmpeq_epi16(pb, smallest));
+    const __m128i use_c = _mm_andnot_si128(_mm_or_si128(use_a, use_b), _mm_set1_epi16(-1));
+    const __m128i predictor = _mm_or_si128(_mm_or_si128(_mm_and_si128(use_a, a), _mm_and_si128(use_b, b)),
+                                           _mm_and_si128(use_c, c));
+    a = _mm_and_si128(_mm_add_epi16(x, predictor), _mm_set1_epi16(0xFF));
+    store_pixel<BPP>(row + i, a);
+    c = b;
+  }
+}
+
+template <int BPP>
+void filter_average_simd(uint8_t* row, const uint8_t* prior, size_t n) {
+  __m128i a = _mm_setzero_si128();
+  for (size_t i = 0; i + BPP <= n; i += BPP) {
+    const bool inside = i + BPP < n;
+    const __m128i b = load_pixel<BPP>(prior + i, inside);
+    const __m128i x = load_pixel<BPP>(row + i, inside);
+    a = _mm_and_si128(_mm_add_epi16(x, _mm_srli_epi16(_mm_add_epi16(a, b), 1)), _mm_set1_epi16(0xFF));
+    store_pixel<BPP>(row + i, a);
+  }
+}
+#endif
+
 template <template <int> class F, class... Args>
 void by_bpp(int bpp, Args... args) {
   switch (bpp) {
@@ -416,11 +477,26 @@ struct SubOp {
 };
 template <int B>
 struct AverageOp {
-  static void run(uint8_t* row, const uint8_t* prior, size_t n) { filter_average<B>(row, prior, n); }
+  static void run(uint8_t* row, const uint8_t* prior, size_t n) {
+#if defined(__SSE2__)
+    // Rows of whole pixels only: the last pixel would otherwise be cut.
+    if constexpr (B == 3 || B == 4) {
+      if (prior != nullptr && n % B == 0) return filter_average_simd<B>(row, prior, n);
+    }
+#endif
+    filter_average<B>(row, prior, n);
+  }
 };
 template <int B>
 struct PaethOp {
-  static void run(uint8_t* row, const uint8_t* prior, size_t n) { filter_paeth<B>(row, prior, n); }
+  static void run(uint8_t* row, const uint8_t* prior, size_t n) {
+#if defined(__SSE2__)
+    if constexpr (B == 3 || B == 4) {
+      if (prior != nullptr && n % B == 0) return filter_paeth_simd<B>(row, prior, n);
+    }
+#endif
+    filter_paeth<B>(row, prior, n);
+  }
 };
 
 const uint8_t* prior_row(uint8_t* row, int32_t index) {

@@ -263,6 +263,9 @@ TEST_F(Png, StructureFaults) {
   EXPECT_EQ(with([&](PngWriter& w) { w.ihdr(4, 4, 8, 0).idat(raw); }), ERR_INVALID_FILE);
   EXPECT_EQ(with([&](PngWriter& w) { w.ihdr(4, 4, 8, 0).iend(); }), ERR_INVALID_FILE);
   EXPECT_EQ(with([&](PngWriter& w) { w.idat(raw).iend(); }), ERR_INVALID_FILE);
+  // Empty IDAT chunks add nothing; with nothing else there is no data.
+  EXPECT_EQ(with([&](PngWriter& w) { w.ihdr(4, 4, 8, 0).chunk("IDAT", {}).idat(raw).chunk("IDAT", {}).iend(); }), 0);
+  EXPECT_EQ(with([&](PngWriter& w) { w.ihdr(4, 4, 8, 0).chunk("IDAT", {}).iend(); }), ERR_INVALID_FILE);
   // A second IHDR.
   EXPECT_EQ(with([&](PngWriter& w) { w.ihdr(4, 4, 8, 0).ihdr(4, 4, 8, 0).idat(raw).iend(); }),
             ERR_INVALID_FILE);

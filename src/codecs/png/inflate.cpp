@@ -255,9 +255,90 @@ void inflate_codes(InflateState* s, const HuffTable& litlen, const HuffTable& di
   const uint32_t window = static_cast<uint32_t>(s->window_size);
   uint8_t* out = s->out;
 
+  // Far from both ends: the bit buffer refills a word at a time and a whole symbol with its
+  // match (at most 48 bits) fits one refill; matches are copied in words. The state lives in
+  // locals so that byte stores cannot be taken to alias it.
+  {
+    const uint8_t* in = s->in;
+    const uint8_t* const in_end = s->in_end;
+    uint64_t bits = s->bit_buffer;
+    uint32_t count = s->bit_count;
+    bool stop = false;
+    while (in_end - in >= 8 && out_end - out >= 258 + 8) {
+      bits |= load_le64(in) << count;
+      in += (63 - count) >> 3;
+      count |= 56;
+      HuffEntry e = lit_entries[bits & lit_mask];
+      if (entry_kind(e) == KIND_LITERAL) {
+        // At least 41 bits remain: room for a second literal without a refill.
+        bits >>= entry_length(e);
+        count -= entry_length(e);
+        *out++ = static_cast<uint8_t>(entry_value(e));
+        e = lit_entries[bits & lit_mask];
+        if (entry_kind(e) != KIND_LITERAL) continue;
+        bits >>= entry_length(e);
+        count -= entry_length(e);
+        *out++ = static_cast<uint8_t>(entry_value(e));
+        continue;
+      }
+      if (entry_kind(e) == KIND_LINK) {
+        bits >>= lit_root;
+        count -= lit_root;
+        e = lit_entries[entry_value(e) + (bits & ((uint64_t{1} << entry_extra(e)) - 1))];
+      }
+      bits >>= entry_length(e);
+      count -= entry_length(e);
+      const uint32_t kind = entry_kind(e);
+      if (kind == KIND_LITERAL) {
+        *out++ = static_cast<uint8_t>(entry_value(e));
+        continue;
+      }
+      if (kind != KIND_LENGTH) {
+        stop = true;
+        if (kind == KIND_END) {
+          s->in = in;
+          s->bit_buffer = bits;
+          s->bit_count = count;
+          s->out = out;
+          return;
+        }
+        break;
+      }
+      uint32_t extra = entry_extra(e);
+      const uint32_t length = entry_value(e) + static_cast<uint32_t>(bits & ((uint64_t{1} << extra) - 1));
+      bits >>= extra;
+      count -= extra;
+      e = dist_entries[bits & dist_mask];
+      if (entry_kind(e) == KIND_LINK) {
+        bits >>= dist_root;
+        count -= dist_root;
+        e = dist_entries[entry_value(e) + (bits & ((uint64_t{1} << entry_extra(e)) - 1))];
+      }
+      bits >>= entry_length(e);
+      count -= entry_length(e);
+      extra = entry_extra(e);
+      const uint32_t distance = entry_value(e) + static_cast<uint32_t>(bits & ((uint64_t{1} << extra) - 1));
+      bits >>= extra;
+      count -= extra;
+      if (entry_kind(e) != KIND_LENGTH || distance > window ||
+          distance > static_cast<size_t>(out - out_start)) {
+        stop = true;
+        break;
+      }
+      copy_match(out, distance, length, true);
+      out += length;
+    }
+    s->in = in;
+    s->bit_buffer = bits;
+    s->bit_count = count;
+    if (stop) {
+      s->out = out;
+      fail(s);
+      return;
+    }
+  }
+
   for (;;) {
-    // A whole symbol with its match (at most 48 bits) fits one refill. Far from both ends
-    // the refill loads a word and matches are copied in words.
     const bool fast = s->in_end - s->in >= 8 && out_end - out >= 258 + 8;
     refill(s);
     HuffEntry e = lit_entries[s->bit_buffer & lit_mask];

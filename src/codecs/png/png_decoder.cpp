@@ -186,7 +186,9 @@ void png_chunk_idat(const uint8_t* data, uint32_t length) {
   }
   if (length == 0) return;
   if (g.compressed_used + length > g.compressed_capacity) {
-    const size_t grow = std::max<size_t>(g.image->pixel_size / 4, size_t{length} + 2);
+    // The data of all IDAT chunks together cannot exceed the file.
+    const size_t step = std::min<size_t>(g.image->pixel_size / 4, static_cast<size_t>(g.file_size));
+    const size_t grow = std::max<size_t>(step, size_t{length} + 2);
     g.compressed_capacity += grow;
     if (mem_realloc(&g.compressed, g.compressed_capacity) == nullptr) {
       g.compressed_capacity = 0;
@@ -508,7 +510,16 @@ void png_filter_sub(uint8_t* row, int32_t) { by_bpp<SubOp>(g.filter_bpp, row, g.
 void png_filter_up(uint8_t* row, int32_t index) {
   if (index == 0) return;
   const uint8_t* prior = row - g.raw_stride;
-  for (size_t i = 0; i < g.row_data_bytes; ++i) row[i] = static_cast<uint8_t>(row[i] + prior[i]);
+  const size_t n = g.row_data_bytes;
+  size_t i = 0;
+#if defined(__SSE2__)
+  for (; i + 16 <= n; i += 16) {
+    const __m128i sum = _mm_add_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(row + i)),
+                                     _mm_loadu_si128(reinterpret_cast<const __m128i*>(prior + i)));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(row + i), sum);
+  }
+#endif
+  for (; i < n; ++i) row[i] = static_cast<uint8_t>(row[i] + prior[i]);
 }
 void png_filter_average(uint8_t* row, int32_t index) {
   by_bpp<AverageOp>(g.filter_bpp, row, prior_row(row, index), g.row_data_bytes);

@@ -211,7 +211,7 @@ void inflate_block_stored(InflateState* s) {
 }
 
 // Copies `length` bytes from `distance` bytes back; when length exceeds distance the last
-// `distance` bytes repeat. `wide` allows writing up to 8 bytes past the end of the copy.
+// `distance` bytes repeat. `wide` allows writing up to 15 bytes past the end of the copy.
 inline void copy_match(uint8_t* out, uint32_t distance, uint32_t length, bool wide) {
   const uint8_t* src = out - distance;
   if (!wide) {
@@ -219,7 +219,13 @@ inline void copy_match(uint8_t* out, uint32_t distance, uint32_t length, bool wi
     return;
   }
   uint8_t* end = out + length;
-  if (distance >= 8) {
+  if (distance >= 16) {
+    do {
+      std::memcpy(out, src, 16);
+      out += 16;
+      src += 16;
+    } while (out < end);
+  } else if (distance >= 8) {
     do {
       std::memcpy(out, src, 8);
       out += 8;
@@ -264,7 +270,7 @@ void inflate_codes(InflateState* s, const HuffTable& litlen, const HuffTable& di
     uint64_t bits = s->bit_buffer;
     uint32_t count = s->bit_count;
     bool stop = false;
-    while (in_end - in >= 8 && out_end - out >= 258 + 8) {
+    while (in_end - in >= 8 && out_end - out >= 258 + 16) {
       bits |= load_le64(in) << count;
       in += (63 - count) >> 3;
       count |= 56;
@@ -339,7 +345,7 @@ void inflate_codes(InflateState* s, const HuffTable& litlen, const HuffTable& di
   }
 
   for (;;) {
-    const bool fast = s->in_end - s->in >= 8 && out_end - out >= 258 + 8;
+    const bool fast = s->in_end - s->in >= 8 && out_end - out >= 258 + 16;
     refill(s);
     HuffEntry e = lit_entries[s->bit_buffer & lit_mask];
     if (entry_kind(e) == KIND_LINK) {

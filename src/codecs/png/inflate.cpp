@@ -248,6 +248,26 @@ inline void copy_match(uint8_t* out, uint32_t distance, uint32_t length, bool wi
   }
 }
 
+// One symbol through the root table and, for a long code, its second-level table; the
+// code's bits are consumed. The caller has refilled the bit buffer.
+inline HuffEntry huff_decode_symbol(InflateState* s, const HuffTable& table) {
+  HuffEntry e = table.entries[s->bit_buffer & ((uint64_t{1} << table.root_bits) - 1)];
+  if (entry_kind(e) == KIND_LINK) {
+    consume(s, table.root_bits);
+    e = table.entries[entry_value(e) + (s->bit_buffer & ((uint64_t{1} << entry_extra(e)) - 1))];
+  }
+  consume(s, entry_length(e));
+  return e;
+}
+
+// The extra bits that follow a length or distance code.
+inline uint32_t extra_bits(InflateState* s, HuffEntry e) {
+  const uint32_t n = entry_extra(e);
+  const uint32_t v = static_cast<uint32_t>(s->bit_buffer & ((uint64_t{1} << n) - 1));
+  consume(s, n);
+  return v;
+}
+
 // The body shared by fixed and dynamic blocks.
 void inflate_codes(InflateState* s, const HuffTable& litlen, const HuffTable& dist) {
   const HuffEntry* lit_entries = litlen.entries;
@@ -263,7 +283,8 @@ void inflate_codes(InflateState* s, const HuffTable& litlen, const HuffTable& di
 
   // Far from both ends: the bit buffer refills a word at a time and a whole symbol with its
   // match (at most 48 bits) fits one refill; matches are copied in words. The state lives in
-  // locals so that byte stores cannot be taken to alias it.
+  // locals so that byte stores cannot be taken to alias it, and the symbol decoding of
+  // huff_decode_symbol is written out in place.
   {
     const uint8_t* in = s->in;
     const uint8_t* const in_end = s->in_end;
@@ -344,57 +365,31 @@ void inflate_codes(InflateState* s, const HuffTable& litlen, const HuffTable& di
     }
   }
 
+  // Near either end: every step is checked against the end of the data and of the output.
   for (;;) {
-    const bool fast = s->in_end - s->in >= 8 && out_end - out >= 258 + 16;
     refill(s);
-    HuffEntry e = lit_entries[s->bit_buffer & lit_mask];
-    if (entry_kind(e) == KIND_LINK) {
-      consume(s, lit_root);
-      e = lit_entries[entry_value(e) + (s->bit_buffer & ((uint64_t{1} << entry_extra(e)) - 1))];
-    }
-    consume(s, entry_length(e));
+    HuffEntry e = huff_decode_symbol(s, litlen);
     const uint32_t kind = entry_kind(e);
-    if (kind == KIND_LITERAL) {
-      if (!fast) {
-        if (ran_out(s)) break;
-        if (out == out_end) {
-          s->output_full = true;
-          break;
-        }
-      }
-      *out++ = static_cast<uint8_t>(entry_value(e));
-      continue;
-    }
-    if (kind != KIND_LENGTH) {
-      if (kind == KIND_END && !ran_out(s)) {
-        s->out = out;
-        return;
-      }
-      break;
-    }
-    uint32_t length = entry_value(e);
-    uint32_t extra = entry_extra(e);
-    length += static_cast<uint32_t>(s->bit_buffer & ((uint64_t{1} << extra) - 1));
-    consume(s, extra);
-
-    e = dist_entries[s->bit_buffer & dist_mask];
-    if (entry_kind(e) == KIND_LINK) {
-      consume(s, dist_root);
-      e = dist_entries[entry_value(e) + (s->bit_buffer & ((uint64_t{1} << entry_extra(e)) - 1))];
-    }
-    consume(s, entry_length(e));
-    if (entry_kind(e) != KIND_LENGTH) break;
-    uint32_t distance = entry_value(e);
-    extra = entry_extra(e);
-    distance += static_cast<uint32_t>(s->bit_buffer & ((uint64_t{1} << extra) - 1));
-    consume(s, extra);
-    if (distance > window || distance > static_cast<size_t>(out - out_start)) break;
-    if (fast) {
-      copy_match(out, distance, length, true);
-      out += length;
-      continue;
-    }
     if (ran_out(s)) break;
+    if (kind == KIND_LITERAL) {
+      *out++ = static_cast<uint8_t>(entry_value(e));
+      // Once the output is full nothing more is read, not even the end of the block.
+      if (out == out_end) {
+        s->output_full = true;
+        break;
+      }
+      continue;
+    }
+    if (kind == KIND_END) {
+      s->out = out;
+      return;
+    }
+    if (kind != KIND_LENGTH) break;
+    const uint32_t length = entry_value(e) + extra_bits(s, e);
+    e = huff_decode_symbol(s, dist);
+    if (entry_kind(e) != KIND_LENGTH) break;
+    const uint32_t distance = entry_value(e) + extra_bits(s, e);
+    if (ran_out(s) || distance > window || distance > static_cast<size_t>(out - out_start)) break;
     const size_t room = static_cast<size_t>(out_end - out);
     if (length > room) {
       copy_match(out, distance, static_cast<uint32_t>(room), false);
@@ -404,6 +399,10 @@ void inflate_codes(InflateState* s, const HuffTable& litlen, const HuffTable& di
     }
     copy_match(out, distance, length, false);
     out += length;
+    if (out == out_end) {
+      s->output_full = true;
+      break;
+    }
   }
   s->out = out;
   if (!s->output_full) fail(s);

@@ -4,6 +4,7 @@
 #include <unistd.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <random>
@@ -98,8 +99,10 @@ std::vector<LengthOp> explicit_lengths(const std::vector<int>& lengths) {
 }
 
 Bytes zlib_wrap(const Bytes& deflate, uint8_t cmf = 0x78, uint8_t flg = 0x9C) {
-  Bytes out = {cmf, flg};
-  out.insert(out.end(), deflate.begin(), deflate.end());
+  Bytes out(deflate.size() + 2);
+  out[0] = cmf;
+  out[1] = flg;
+  std::copy(deflate.begin(), deflate.end(), out.begin() + 2);
   return out;
 }
 
@@ -483,6 +486,17 @@ TEST_F(Inflate, OutputEndsAndTruncatedInput) {
       EXPECT_EQ(t.error, ERR_INVALID_FILE) << cut;
     }
   }
+  // Once the output is full nothing more is read: a stream cut right after the bytes that
+  // fill it loads, one byte more is missing data.
+  BitWriter w;
+  w.put(1, 1);
+  w.put(1, 2);
+  fixed_symbol(w, 'a');
+  fixed_symbol(w, 'b');
+  Result full = run(zlib_wrap(w.bytes), 2);
+  EXPECT_EQ(full.error, 0);
+  EXPECT_EQ(full.out, (Bytes{'a', 'b'}));
+  EXPECT_EQ(run(zlib_wrap(w.bytes), 3).error, ERR_INVALID_FILE);
   // The Adler-32 value is never read.
   Result u = run(Bytes(stream.begin(), stream.end() - 4), data.size());
   EXPECT_EQ(u.error, 0);

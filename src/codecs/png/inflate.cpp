@@ -483,14 +483,10 @@ bool inflate_read_lengths(InflateState* s, uint8_t* lengths, int32_t total) {
 void huff_table_build(CodeLengthTable* t, const uint8_t* code_lengths) {
   uint32_t per_length[8] = {0};
   t->max_len = 0;
-  t->min_len = 100;
   for (int i = 0; i < 19; ++i) {
     const int32_t length = code_lengths[i];
     ++per_length[length];
-    if (length != 0) {
-      t->max_len = std::max(t->max_len, length);
-      t->min_len = std::min(t->min_len, length);
-    }
+    t->max_len = std::max(t->max_len, length);
   }
   per_length[0] = 0;
   uint32_t next[8] = {0};

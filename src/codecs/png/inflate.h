@@ -30,7 +30,6 @@ struct HuffTable {
 // The code-length code of a dynamic block header, decoded one bit at a time: `lengths[v]` is
 // the length of the code whose value is v, `symbols[v]` its symbol.
 struct CodeLengthTable {
-  int32_t min_len;
   int32_t max_len;
   uint8_t lengths[256];
   uint8_t symbols[256];

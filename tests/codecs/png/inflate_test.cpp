@@ -184,7 +184,7 @@ class Inflate : public ::testing::Test {
 TEST_F(Inflate, MatchesZlibAtEveryLevelAndStrategy) {
   const int strategies[] = {Z_DEFAULT_STRATEGY, Z_FILTERED, Z_HUFFMAN_ONLY, Z_RLE, Z_FIXED};
   uint32_t seed = 1;
-  for (size_t size : {size_t{0}, size_t{1}, size_t{100}, size_t{70000}, size_t{200000}}) {
+  for (size_t size : {size_t{0}, size_t{1}, size_t{100}, size_t{70000}}) {
     for (int level = 0; level <= 9; ++level) {
       for (int strategy : strategies) {
         if (level == 0 && strategy != Z_DEFAULT_STRATEGY) continue;

@@ -10,19 +10,22 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <map>
 #include <sstream>
 
-const std::string& raster_cases_dir() {
-  static const std::string dir = [] {
-    std::string out = test_temp_dir() + "/raster_cases";
-    std::string script = std::string(KORVELA_SOURCE_DIR) + "/tools/make_raster_cases.py";
-    // Debian's Pillow lives with the system interpreter; prefer it over other pythons.
-    std::string command = "(/usr/bin/python3 -c 'import PIL' 2>/dev/null && /usr/bin/python3 " +
-                          script + " " + out + " || python3 " + script + " " + out + ") >/dev/null";
-    if (run_command(command) != 0) return std::string();
-    return out;
-  }();
-  return dir;
+std::string raster_cases_dir(const std::string& prefix) {
+  static std::map<std::string, std::string> made;
+  auto it = made.find(prefix);
+  if (it != made.end()) return it->second;
+  std::string out = test_temp_dir() + "/raster_cases_" + prefix;
+  std::string script = std::string(KORVELA_SOURCE_DIR) + "/tools/make_raster_cases.py";
+  std::string args = script + " " + out + " " + prefix;
+  // Debian's Pillow lives with the system interpreter; prefer it over other pythons.
+  std::string command = "(/usr/bin/python3 -c 'import PIL' 2>/dev/null && /usr/bin/python3 " + args +
+                        " || python3 " + args + ") >/dev/null";
+  if (run_command(command) != 0) out.clear();
+  made[prefix] = out;
+  return out;
 }
 
 namespace {
@@ -61,7 +64,7 @@ void check_case(const std::string& dir, const std::string& kind, const std::stri
 }  // namespace
 
 int check_generated_cases(const std::string& prefix) {
-  const std::string& dir = raster_cases_dir();
+  const std::string dir = raster_cases_dir(prefix);
   EXPECT_FALSE(dir.empty()) << "the generator of test pictures failed";
   std::ifstream manifest(dir + "/manifest.txt");
   std::string line;

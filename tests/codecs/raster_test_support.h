@@ -8,8 +8,9 @@
 
 #include "support/test_support.h"
 
-// Directory of the pictures made by tools/make_raster_cases.py (made once per process).
-const std::string& raster_cases_dir();
+// Directory of the pictures of one format ("bmp_", "pnm_", ...) made by
+// tools/make_raster_cases.py; made once per process.
+std::string raster_cases_dir(const std::string& prefix);
 
 // Loads every generated case whose name starts with `prefix` and checks it against its
 // reference (or its refusal code). Returns the number of cases checked.

@@ -72,6 +72,9 @@ void decode_ecw(ImageRecord* image, Handle group) {
     return finish(ERR_LOADING);
 
   image->row_bytes = static_cast<int32_t>((width + 3) & ~uint32_t{3});
+  // One plane must already fit in 32 bits; checking it first keeps the size product of all
+  // planes well inside 64 bits.
+  if (uint64_t{uint32_t(image->row_bytes)} * height > UINT32_MAX) return finish(ERR_MEMORY);
   if (!image_set_pixel_size(image, bands)) return finish(ERR_MEMORY);
   image_alloc_pixels(image, group);
   if (g_error != 0) return finish(0);

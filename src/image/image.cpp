@@ -98,15 +98,9 @@ void image_pixel_block(const ImageRecord* image, GroupRecord** block, Handle* ha
   *block = nullptr;
   if (handle != nullptr) *handle = 0;
   if (image->pixels == nullptr) return;
-  Handle h = 0;
-  GroupRecord* record;
-  for (obj_next(TYPE_GROUP, &h, &record); h != 0; obj_next(TYPE_GROUP, &h, &record)) {
-    if (record->array.entries == image->pixels) {
-      *block = record;
-      if (handle != nullptr) *handle = h;
-      return;
-    }
-  }
+  Handle h;
+  data_object_find(image->pixels, &h, block);
+  if (handle != nullptr) *handle = h;
 }
 
 void image_destroy(Handle handle) {

@@ -19,7 +19,7 @@ struct PnmState {
   ImageRecord* image;
   uint32_t budget;  // bytes the text readers may still consume
   long maximum;
-  uint8_t scale[256];  // sample -> 0..255 for pixmaps
+  uint8_t scale[256];  // sample -> 0..255 for pixmaps; sample -> at most the maximum for grey maps
 };
 PnmState g_pnm;
 
@@ -70,7 +70,12 @@ void read_raw(int32_t variant, const uint8_t* p) {
       unpack_msb(p, bytes, 1, out, image->row_bytes);
       p += bytes;
     } else if (variant == DESC_PGM_RAW) {
-      std::memcpy(out, p, static_cast<size_t>(width));
+      if (g_pnm.maximum == 255) {
+        std::memcpy(out, p, static_cast<size_t>(width));
+      } else {
+        const uint8_t* clamp = g_pnm.scale;
+        for (int64_t x = 0; x < width; ++x) out[x] = clamp[p[x]];
+      }
       p += width;
     } else {
       const uint8_t* scale = g_pnm.scale;
@@ -132,6 +137,8 @@ void decode(ImageRecord* image, int32_t variant, Handle group) {
     for (long i = 0; i <= g_pnm.maximum; ++i)
       image->palette_red[i] = image->palette_green[i] = image->palette_blue[i] =
           static_cast<uint8_t>(i * 255 / g_pnm.maximum);
+    // Samples above the maximum are taken as the maximum, as in the ASCII form.
+    for (int v = 0; v < 256; ++v) g_pnm.scale[v] = static_cast<uint8_t>(v < g_pnm.maximum ? v : g_pnm.maximum);
   } else {
     for (int v = 0; v < 256; ++v)
       g_pnm.scale[v] = static_cast<uint8_t>((v < g_pnm.maximum ? v : g_pnm.maximum) * 255 / g_pnm.maximum);

@@ -54,6 +54,15 @@ TEST_F(Pnm, GreyPaletteFollowsTheMaximum) {
   EXPECT_EQ(image->palette_red[16], 0);
   EXPECT_EQ(row(image, 0, 2), (std::vector<uint8_t>{15, 7}));
   EXPECT_EQ(image_rgb(image), (std::vector<uint32_t>{0xFFFFFF, 0x777777}));
+  // Samples above the maximum count as the maximum, raw or ASCII.
+  test_reset();
+  r = load_bytes("over.pgm", Bytes().text("P5 1 1 15\n").raw({200}).data);
+  ASSERT_EQ(r.error, 0);
+  EXPECT_EQ(pixel_at(r.images[0], 0, 0), 15);
+  test_reset();
+  r = load_text("over_ascii.pgm", "P2 2 1 15 300 16");
+  ASSERT_EQ(r.error, 0);
+  EXPECT_EQ(image_rgb(r.images[0]), (std::vector<uint32_t>{0xFFFFFF, 0xFFFFFF}));
 }
 
 TEST_F(Pnm, PixmapSamplesAreScaledToTheMaximum) {

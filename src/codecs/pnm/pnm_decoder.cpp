@@ -77,6 +77,13 @@ void read_raw(int32_t variant, const uint8_t* p) {
         for (int64_t x = 0; x < width; ++x) out[x] = clamp[p[x]];
       }
       p += width;
+    } else if (g_pnm.maximum == 255) {
+      for (int64_t x = 0; x < width; ++x, p += 3, out += 4) {
+        out[0] = p[0];
+        out[1] = p[1];
+        out[2] = p[2];
+        out[3] = 0;
+      }
     } else {
       const uint8_t* scale = g_pnm.scale;
       for (int64_t x = 0; x < width; ++x, p += 3, out += 4) {

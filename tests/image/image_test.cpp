@@ -171,6 +171,15 @@ TEST_F(Images, AbsurdSizesAreRefusedBeforeAllocation) {
   image->row_bytes = 1 << 30;
   EXPECT_FALSE(image_set_pixel_size(image, 1));
   EXPECT_EQ(g_error, ERR_MEMORY);
+  g_error = 0;
+  image->height = INT32_MAX;
+  image->row_bytes = INT32_MAX;
+  EXPECT_FALSE(image_set_pixel_size(image, INT64_MAX));  // no overflow on the way
+  EXPECT_EQ(g_error, ERR_MEMORY);
+  g_error = 0;
+  image->height = 0;
+  EXPECT_TRUE(image_set_pixel_size(image, INT64_MAX));
+  EXPECT_EQ(image->pixel_size, 0u);
 }
 
 TEST_F(Images, DispatchRefusesWhatItCannotLoad) {

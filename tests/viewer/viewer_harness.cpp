@@ -22,7 +22,7 @@ void ViewerHarness::SetUp() {
 void ViewerHarness::TearDown() { platform_set_backend(nullptr); }
 
 bool ViewerHarness::start(const std::vector<std::string>& names, int32_t width, int32_t height) {
-  hp = std::make_unique<HeadlessPlatform>(width, height);
+  if (!hp) hp = std::make_unique<HeadlessPlatform>(width, height);
   platform_set_backend(hp.get());
   ViewerOptions options;
   options.names = names;

@@ -58,7 +58,7 @@ void HeadlessPlatform::resize_buffer(Window* w, int32_t width, int32_t height) {
 }
 
 PlatformWindow HeadlessPlatform::create_main_window(const char* title, WindowProc proc) {
-  if (exited_) return 0;
+  if (exited_ || creation_fails_) return 0;
   Window w;
   w.id = windows_.size() + 1;
   w.proc = proc;
@@ -71,7 +71,7 @@ PlatformWindow HeadlessPlatform::create_main_window(const char* title, WindowPro
 
 PlatformWindow HeadlessPlatform::create_document_window(PlatformWindow parent, WindowProc proc) {
   Window* p = find(parent);
-  if (p == nullptr) return 0;
+  if (p == nullptr || creation_fails_) return 0;
   Window w;
   w.id = windows_.size() + 1;
   w.parent = parent;

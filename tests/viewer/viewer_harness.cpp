@@ -91,6 +91,35 @@ void ViewerHarness::show_hand_made(ImageRecord* image) {
   });
 }
 
+namespace {
+uint32_t harness_gradient(int32_t x, int32_t y) { return (uint32_t(x & 255) << 16) | (uint32_t(y & 255) << 8) | 0x40; }
+}  // namespace
+
+void ViewerHarness::play_hand_made(const std::vector<int32_t>& delays, uint16_t loops, int32_t still, int32_t width,
+                                   int32_t height) {
+  hp->guard([&] {
+    if (g_current_image != 0) layer_remove_object(g_current_image, g_display_list, g_layer);
+    extent_list_clear(g_current_extents);
+    group_destroy_members(g_current_group);
+    g_current_image = 0;
+    g_page = 0;
+    g_loop_count = 0;
+    for (int32_t i = 0; i < still; ++i) make_rgb_image(width, height, harness_gradient, g_current_group);
+    for (int32_t delay : delays) {
+      ImageRecord* frame = make_rgb_image(width, height, harness_gradient, g_current_group);
+      Handle h;
+      FrameControl* control;
+      obj_create(TYPE_FRAME_CONTROL, &h, &control);
+      control->image = frame->handle;
+      control->delay = delay;
+      control->loops = loops;
+      group_add(g_current_group, TYPE_FRAME_CONTROL, h, control);
+    }
+    group_measure_all(g_current_extents, g_current_group);
+    sequence_step(1);
+  });
+}
+
 std::vector<uint8_t> bmp24(int32_t width, int32_t height, uint32_t (*colour)(int32_t, int32_t)) {
   const int32_t row = (width * 3 + 3) & ~3;
   const uint32_t size = 54 + row * height;

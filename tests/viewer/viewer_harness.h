@@ -32,6 +32,11 @@ class ViewerHarness : public ::testing::Test {
   ImageRecord* make_rgb_image(int32_t width, int32_t height, uint32_t (*colour)(int32_t, int32_t), Handle group);
   // Puts a hand-made image on the display as the sequencer would show a file's image.
   void show_hand_made(ImageRecord* image);
+  // Replaces the shown file by a hand-made one of `delays.size()` images with frame controls
+  // (as the GIF decoder leaves an animation in a group; no controls when `delays` is empty
+  // and `still` images are made instead), then steps to its first image.
+  void play_hand_made(const std::vector<int32_t>& delays, uint16_t loops, int32_t still = 0,
+                      int32_t width = 10, int32_t height = 8);
 
   std::unique_ptr<HeadlessPlatform> hp;
   std::string dir_;

@@ -238,30 +238,7 @@ TEST_F(Zoom, RefusedRotationLeavesTheImageAndQueuesAnErrorDisplay) {
 
 class Animation : public ViewerHarness {
  protected:
-  // Replaces what is shown by a hand-made animation of `delays.size()` frames, as the GIF
-  // decoder leaves one in a group, and starts it.
-  void play(const std::vector<int32_t>& delays, uint16_t loops) {
-    hp->guard([&] {
-      if (g_current_image != 0) layer_remove_object(g_current_image, g_display_list, g_layer);
-      extent_list_clear(g_current_extents);
-      group_destroy_members(g_current_group);
-      g_current_image = 0;
-      g_page = 0;
-      g_loop_count = 0;
-      for (int32_t delay : delays) {
-        ImageRecord* frame = make_rgb_image(10, 8, gradient, g_current_group);
-        Handle h;
-        FrameControl* control;
-        obj_create(TYPE_FRAME_CONTROL, &h, &control);
-        control->image = frame->handle;
-        control->delay = delay;
-        control->loops = loops;
-        group_add(g_current_group, TYPE_FRAME_CONTROL, h, control);
-      }
-      group_measure_all(g_current_extents, g_current_group);
-      sequence_step(1);
-    });
-  }
+  void play(const std::vector<int32_t>& delays, uint16_t loops) { play_hand_made(delays, loops); }
   std::string page() const {
     size_t at = title().find(" - page ");
     return at == std::string::npos ? "" : title().substr(at + 8);

@@ -28,6 +28,8 @@ bool ViewerHarness::start(const std::vector<std::string>& names, int32_t width, 
   options.names = names;
   options.start_dir = dir_;
   options.program_dir = dir_;
+  options.error_placeholder = error_placeholder;
+  options.unknown_placeholder = unknown_placeholder;
   bool running = hp->guard([&] { viewer_start(options); });
   return running && hp->pump();
 }
@@ -145,6 +147,13 @@ std::vector<uint8_t> bmp24(int32_t width, int32_t height, uint32_t (*colour)(int
       p[2] = (c >> 16) & 255;
     }
   return b;
+}
+
+bool decodes(const std::string& path) {
+  LoadResult r = load_file(path);
+  bool ok = r.error == 0 && !r.images.empty();
+  test_reset();
+  return ok;
 }
 
 bool bmp_decoder_available() {

@@ -39,12 +39,15 @@ class ViewerHarness : public ::testing::Test {
                       int32_t width = 10, int32_t height = 8);
 
   std::unique_ptr<HeadlessPlatform> hp;
+  std::string error_placeholder = "erreur.png";
+  std::string unknown_placeholder = "inconnu.png";
   std::string dir_;
 };
 
 // A 24-bit uncompressed BMP file, pixel (x, y) = colour(x, y) as 0x00RRGGBB.
 std::vector<uint8_t> bmp24(int32_t width, int32_t height, uint32_t (*colour)(int32_t, int32_t));
-// True when the BMP decoder on this branch reads uncompressed BMP files.
+// True when the decoder of this file's format is on this branch (the file loads).
+bool decodes(const std::string& path);
 bool bmp_decoder_available();
 // The viewer's title for a plain picture.
 std::string picture_title(const std::string& path, int32_t width, int32_t height, int page = 0, int count = 1);

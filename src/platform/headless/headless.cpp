@@ -48,9 +48,10 @@ const HeadlessPlatform::Window* HeadlessPlatform::find(PlatformWindow window) co
 
 void HeadlessPlatform::resize_buffer(Window* w, int32_t width, int32_t height) {
   std::vector<uint32_t> pixels(static_cast<size_t>(width) * height, 0);
-  for (int32_t y = 0; y < std::min(height, w->height); ++y)
-    std::memcpy(&pixels[static_cast<size_t>(y) * width], &w->pixels[static_cast<size_t>(y) * w->width],
-                sizeof(uint32_t) * std::min(width, w->width));
+  const int32_t keep = std::min(width, w->width);
+  for (int32_t y = 0; keep > 0 && y < std::min(height, w->height); ++y)
+    std::memcpy(pixels.data() + static_cast<size_t>(y) * width, w->pixels.data() + static_cast<size_t>(y) * w->width,
+                sizeof(uint32_t) * keep);
   w->pixels.swap(pixels);
   w->width = width;
   w->height = height;

@@ -131,6 +131,22 @@ TEST_F(Startup, EscapeAndCloseEndTheProgram) {
   EXPECT_EQ(hp->exit_code(), 0);
 }
 
+TEST_F(Startup, CloseEndsTheProgramAndFocusStaysWithTheMainWindow) {
+  ASSERT_TRUE(start({"a.bmp"}));
+  Message focus;
+  focus.kind = MSG_SET_FOCUS;
+  focus.window = hp->document_window();
+  hp->post(focus);
+  pump();
+  EXPECT_EQ(hp->focus(), hp->main_window());
+  Message close;
+  close.kind = MSG_CLOSE;
+  close.window = hp->main_window();
+  hp->post(close);
+  EXPECT_FALSE(hp->pump());
+  EXPECT_EQ(hp->exit_code(), 0);
+}
+
 TEST_F(Startup, CommandLineOfWindowsIsSplitIntoNames) {
   EXPECT_EQ(command_line_names("a.bmp \"my pics/b c.bmp\"  d.gif"),
             (std::vector<std::string>{"a.bmp", "my pics/b c.bmp", "d.gif"}));

@@ -72,7 +72,7 @@ TEST_F(Soak, RandomUseNeverCrashesOrEnds) {
     } else if (kind == 17 && pick(4) == 0) {
       // A decoded-looking file: still pages or an animation, small or larger than the window.
       std::vector<int32_t> delays;
-      if (pick(2)) delays.assign(1 + pick(4), pick(30));
+      if (pick(2)) delays.assign(1 + pick(4), 1 + pick(30));
       play_hand_made(delays, static_cast<uint16_t>(pick(3)), delays.empty() ? 1 + pick(3) : 0, 1 + pick(400),
                      1 + pick(300));
     } else if (kind == 17) {

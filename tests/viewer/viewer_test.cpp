@@ -96,6 +96,15 @@ TEST_F(Startup, UnknownFilesOfAWalkAreDroppedSilently) {
   int32_t left = 0;
   group_count(g_file_list, TYPE_FILE_DESCRIPTOR, &left);
   EXPECT_EQ(left, 1);
+  // The dropped entries are released with their path texts, not only unlisted.
+  int32_t texts = 0;
+  group_count(g_file_list, TYPE_GROUP, &texts);
+  EXPECT_EQ(texts, 1);
+  int alive = 0;
+  Handle h = 0;
+  void* ptr;
+  for (obj_next(TYPE_FILE_DESCRIPTOR, &h, &ptr); h != 0; obj_next(TYPE_FILE_DESCRIPTOR, &h, &ptr)) ++alive;
+  EXPECT_EQ(alive, 1);
 }
 
 TEST_F(Startup, WalkOrderIsDepthFirstInNameOrder) {

@@ -296,6 +296,20 @@ TEST_F(Animation, SpaceStepsByHandDuringTheFirstPassAndLeavesAfterIt) {
   EXPECT_FALSE(hp->timer_pending(kAnimationTimer));
 }
 
+TEST_F(Animation, PagesWithoutFrameControlsStepOnlyBySpace) {
+  ASSERT_TRUE(start({"next.bmp"}));
+  play_hand_made({}, 0, 3);
+  EXPECT_EQ(page(), "1/3");
+  EXPECT_FALSE(hp->timer_pending(kAnimationTimer));
+  key(32);
+  EXPECT_EQ(page(), "2/3");
+  key(32);
+  EXPECT_EQ(page(), "3/3");
+  EXPECT_FALSE(hp->timer_pending(kAnimationTimer));
+  key(32);  // past the last page: the next file
+  EXPECT_EQ(title(), path("next.bmp") + " : Fichier inconnu");
+}
+
 TEST_F(Animation, AStaleTimerDoesNothing) {
   ASSERT_TRUE(start({"next.bmp"}));
   play({10, 10}, 0);

@@ -131,7 +131,9 @@ TEST_F(Redraw, InterruptedRedrawResumesFromTimerOneToTheSamePicture) {
       double wx = x / 2.0 - 3;
       bool invalid = false;
       for (int i = 0; i < 6; ++i) invalid |= wx >= i * 10.0 && wx < i * 10.0 + 7;
-      if (invalid && y >= 8 && y < 98) ASSERT_EQ(frame()[y * W + x], whole[y * W + x]) << x << "," << y;
+      if (invalid && y >= 8 && y < 98) {
+        ASSERT_EQ(frame()[y * W + x], whole[y * W + x]) << x << "," << y;
+      }
     }
   (void)image;
 }
@@ -159,7 +161,9 @@ TEST_F(Redraw, ResumedRedrawPaintsTheSameAsAnUninterruptedOne) {
   const int32_t W = 160;
   for (int32_t y = 0; y < 100; ++y)
     for (int32_t x = 0; x < 96; ++x)
-      if (frame()[y * W + x] != 0) ASSERT_EQ(frame()[y * W + x], whole[y * W + x]) << x << "," << y;
+      if (frame()[y * W + x] != 0) {
+        ASSERT_EQ(frame()[y * W + x], whole[y * W + x]) << x << "," << y;
+      }
 }
 
 TEST_F(Redraw, ScrollingRepaintsOnlyTheUncoveredStrips) {

@@ -398,6 +398,19 @@ void tiff_decode_image() {
     if (!get_chunk(static_cast<uint32_t>(index), &chunk)) break;
     handler(chunk, rows);
   }
+  // Planar CMYK: the first three planes become red, green and blue as chunky CMYK does,
+  // so that the planes show as colours; the fourth keeps K.
+  if (g_error == 0 && planar && planes == 4 && bits == 8 && g_tiff.colour_model == 3) {
+    uint8_t* c = image->pixels;
+    uint8_t* m = c + plane_bytes;
+    uint8_t* y = m + plane_bytes;
+    const uint8_t* k = y + plane_bytes;
+    for (int64_t i = 0; i < plane_bytes; ++i) {
+      c[i] = clamp_sub(255 - c[i] - k[i]);
+      m[i] = clamp_sub(255 - m[i] - k[i]);
+      y[i] = clamp_sub(255 - y[i] - k[i]);
+    }
+  }
 }
 
 void tiff_strip_raw(const TiffChunk& chunk, const TiffRows& rows) {

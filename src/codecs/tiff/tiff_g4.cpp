@@ -2,6 +2,7 @@
 // with the run-length codes of T.4 for horizontal mode. Lines are kept as lists of changing
 // positions, so the reference search never scans pixels; codes are found through look-up
 // tables instead of a bit-by-bit search.
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -261,15 +262,21 @@ void tiff_strip_g4(const TiffChunk& chunk, const TiffRows& rows) {
     while (!g_coding.empty() && g_coding.back() >= L) g_coding.pop_back();
 
     if (r < rows.rows) {
-      uint8_t* row = g_row.data();
-      std::memset(row, 0, static_cast<size_t>(L));
+      // Tiles in the last column show only part of their lines.
+      uint8_t* direct = tiff_row_target(r);
+      uint8_t* row = direct != nullptr ? direct : g_row.data();
+      const int32_t shown = direct != nullptr ? std::min(L, rows.shown_pixels) : L;
       const size_t n = g_coding.size();
-      for (size_t k = 0; k < n; k += 2) {
-        const int32_t from = g_coding[k];
-        const int32_t to = k + 1 < n ? g_coding[k + 1] : L;
+      int32_t at = 0;
+      for (size_t k = 0; k < n && at < shown; k += 2) {
+        const int32_t from = std::min(g_coding[k], shown);
+        const int32_t to = std::min(k + 1 < n ? g_coding[k + 1] : L, shown);
+        std::memset(row + at, 0, static_cast<size_t>(from - at));
         std::memset(row + from, 1, static_cast<size_t>(to - from));
+        at = to;
       }
-      tiff_land_bytes(row, r);
+      std::memset(row + at, 0, static_cast<size_t>(shown - at));
+      if (direct == nullptr) tiff_land_bytes(row, r);
     }
     g_reference.swap(g_coding);
   }

@@ -1,6 +1,7 @@
 // Turns a directory into pixels: sizes the pixel block, walks the strips or tiles, hands each
 // to its decompressor and lands the decoded rows, converting the pixel format and applying
 // the orientation on the way.
+#include <bit>
 #include <cstring>
 
 #include "codecs/tiff/tiff_internal.h"
@@ -33,6 +34,7 @@ struct Landing {
   int32_t pixels_shown;  // pixels of each row that fall inside the image
   int32_t rows;          // rows that fall inside the image
   int32_t row_pixels;    // coded pixels per row
+  int32_t landed;        // rows of the current strip or tile landed so far (always from 0)
 };
 
 Landing g_land;
@@ -85,14 +87,28 @@ void convert_row(const uint8_t* src, uint8_t* out, int32_t n) {
     case 8:
       std::memcpy(out, src, static_cast<size_t>(n));
       break;
-    case 24:
-      for (int32_t i = 0; i < n; ++i, src += 3, out += 4) {
+    case 24: {
+      int32_t i = 0;
+      if constexpr (std::endian::native == std::endian::little) {
+        // Four pixels from three 32-bit words.
+        for (; i + 4 <= n; i += 4, src += 12, out += 16) {
+          uint32_t w[3], p[4];
+          std::memcpy(w, src, 12);
+          p[0] = w[0] & 0xFFFFFF;
+          p[1] = (w[0] >> 24) | ((w[1] & 0xFFFF) << 8);
+          p[2] = (w[1] >> 16) | ((w[2] & 0xFF) << 16);
+          p[3] = w[2] >> 8;
+          std::memcpy(out, p, 16);
+        }
+      }
+      for (; i < n; ++i, src += 3, out += 4) {
         out[0] = src[0];
         out[1] = src[1];
         out[2] = src[2];
         out[3] = 0;
       }
       break;
+    }
     case 32:
       if (g_land.rgba) {
         std::memcpy(out, src, size_t(n) * 4);
@@ -131,10 +147,22 @@ void place(const uint8_t* row, int32_t y, int32_t n) {
 
 uint8_t* row_scratch(int64_t bytes) { return tiff_buffer(0, bytes); }
 
+// Rows of the current strip or tile that no data reached are cleared to 0.
+void clear_unlanded_rows() {
+  if (g_land.landed >= g_land.rows) return;
+  const int64_t bytes = int64_t{g_land.pixels_shown} * g_land.pixel_bytes;
+  uint8_t* zero = row_scratch(int64_t{g_land.row_pixels} * g_land.pixel_bytes + 8);
+  if (zero == nullptr) return;
+  std::memset(zero, 0, static_cast<size_t>(bytes));
+  for (int32_t r = g_land.landed; r < g_land.rows; ++r) place(zero, g_land.y0 + r, g_land.pixels_shown);
+  g_land.landed = g_land.rows;
+}
+
 }  // namespace
 
 void tiff_land_row(const uint8_t* src, int32_t row, bool predicted) {
   if (row < 0 || row >= g_land.rows) return;
+  if (row >= g_land.landed) g_land.landed = row + 1;
   const int32_t y = g_land.y0 + row;
   const int32_t n = g_land.pixels_shown;
   const Geometry& g = g_land.plane;
@@ -151,8 +179,15 @@ void tiff_land_row(const uint8_t* src, int32_t row, bool predicted) {
   place(out, y, n);
 }
 
+uint8_t* tiff_row_target(int32_t row) {
+  if (row < 0 || row >= g_land.rows || g_land.plane.pixel_step != 1) return nullptr;
+  if (row >= g_land.landed) g_land.landed = row + 1;
+  return g_land.pixels + g_land.plane.origin + g_land.x0 + int64_t{g_land.y0 + row} * g_land.plane.row_step;
+}
+
 void tiff_land_bytes(const uint8_t* src, int32_t row) {
   if (row < 0 || row >= g_land.rows) return;
+  if (row >= g_land.landed) g_land.landed = row + 1;
   const int32_t y = g_land.y0 + row;
   if (g_land.plane.pixel_step == 1) {
     uint8_t* dest = g_land.pixels + g_land.plane.origin + g_land.x0 + int64_t{y} * g_land.plane.row_step;
@@ -165,6 +200,17 @@ void tiff_land_bytes(const uint8_t* src, int32_t row) {
 void tiff_undo_predictor(uint8_t* row, int32_t pixels) {
   if (g_land.bits < 8) return;  // undone after unpacking, in tiff_land_row
   const int32_t stride = g_land.bits / 8;
+  if (stride == 3) {
+    // Running sums kept in registers, one per sample.
+    uint8_t r = row[0], g = row[1], b = row[2];
+    for (int32_t i = 1; i < pixels; ++i) {
+      uint8_t* p = row + int64_t{i} * 3;
+      p[0] = r = static_cast<uint8_t>(r + p[0]);
+      p[1] = g = static_cast<uint8_t>(g + p[1]);
+      p[2] = b = static_cast<uint8_t>(b + p[2]);
+    }
+    return;
+  }
   const int64_t end = int64_t{pixels} * stride;
   for (int64_t i = stride; i < end; ++i) row[i] = static_cast<uint8_t>(row[i] + row[i - stride]);
 }
@@ -201,12 +247,15 @@ bool get_chunk(uint32_t index, TiffChunk* chunk) {
     chunk->data = whole + offset;
     return true;
   }
+  // Through the small window: the block is read straight from the file.
   uint8_t* copy = tiff_buffer(1, chunk->size + 8);
   if (copy == nullptr) return false;
   std::memset(copy + chunk->size, 0, 8);
+  if (count > 1) stream_read_at(copy, static_cast<int64_t>(offset), chunk->size - 1);
   if (count > 0) {
-    stream_seek(static_cast<int64_t>(offset), 0);
-    stream_read(copy, chunk->size);
+    // A block may end exactly at the end of the file, which the block read refuses.
+    stream_seek(static_cast<int64_t>(offset + count - 1), 0);
+    copy[count - 1] = static_cast<uint8_t>(stream_get_u8());
   }
   chunk->data = copy;
   return g_error == 0;
@@ -362,8 +411,12 @@ void tiff_decode_image() {
     g_error = ERR_MEMORY;
     return;
   }
-  // Whatever the data never reaches stays 0 rather than showing stale memory.
-  std::memset(image->pixels, 0, image->pixel_size);
+  // Row padding is cleared here, pixels the data never reaches after their strip or tile.
+  if (row_bytes > int64_t{pixel_bytes} * image->width) {
+    const int64_t used = int64_t{pixel_bytes} * image->width;
+    for (int64_t r = 0; r < int64_t{planes} * image->height; ++r)
+      std::memset(image->pixels + r * row_bytes + used, 0, static_cast<size_t>(row_bytes - used));
+  }
 
   g_land = Landing{};
   g_land.pixels = image->pixels;
@@ -377,8 +430,7 @@ void tiff_decode_image() {
 
   const int64_t per_plane = across * down;
   const int64_t plane_bytes = row_bytes * image->height;
-  int64_t chunks = int64_t{planes} * per_plane;
-  if (chunks > g_tiff.offset_count) chunks = g_tiff.offset_count;
+  const int64_t chunks = int64_t{planes} * per_plane;
   for (int64_t index = 0; index < chunks && g_error == 0; ++index) {
     const int64_t plane = index / per_plane;
     const int64_t within = index % per_plane;
@@ -393,10 +445,15 @@ void tiff_decode_image() {
     rows.row_pixels = static_cast<int32_t>(chunk_width);
     rows.bytes_per_row = bytes_per_row;
     rows.rows = g_land.rows;
+    rows.shown_pixels = g_land.pixels_shown;
     rows.coded_rows = tiled ? static_cast<int32_t>(chunk_length) : g_land.rows;
+    g_land.landed = 0;
     TiffChunk chunk;
-    if (!get_chunk(static_cast<uint32_t>(index), &chunk)) break;
-    handler(chunk, rows);
+    if (index < g_tiff.offset_count) {
+      if (!get_chunk(static_cast<uint32_t>(index), &chunk)) break;
+      handler(chunk, rows);
+    }
+    clear_unlanded_rows();
   }
   // Planar CMYK: the first three planes become red, green and blue as chunky CMYK does,
   // so that the planes show as colours; the fourth keeps K.

@@ -55,6 +55,7 @@ struct TiffRows {
   int64_t bytes_per_row;  // bytes of one coded row in the file's format
   int32_t rows;           // rows this strip or tile holds (clipped to the image)
   int32_t coded_rows;     // rows coded in the data (a tile always codes all its rows)
+  int32_t shown_pixels;   // pixels of each row that fall inside the image
 };
 
 // Lands coded row `row` (0 = first of the current strip or tile) from `src`, which holds
@@ -64,6 +65,9 @@ struct TiffRows {
 void tiff_land_row(const uint8_t* src, int32_t row, bool predicted);
 // Same for a row of one byte per pixel (0 or 1) as Group 4 produces it.
 void tiff_land_bytes(const uint8_t* src, int32_t row);
+// Where row `row` of one byte per pixel can be written directly, or null when the
+// orientation needs tiff_land_bytes. The row counts as landed.
+uint8_t* tiff_row_target(int32_t row);
 // Horizontal differencing undone in place on a coded row of 8 bits per sample or more.
 void tiff_undo_predictor(uint8_t* row, int32_t pixels);
 bool tiff_predictor_active();

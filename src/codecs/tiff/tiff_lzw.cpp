@@ -25,6 +25,8 @@ class MsbBits {
   }
   // Offset of the byte that holds the next bit.
   int64_t position() const { return (p_ - start_) - count_ / 8 - (count_ % 8 != 0 ? 1 : 0); }
+  // True while the next bit lies inside the block.
+  bool before(int64_t size) const { return (p_ - start_) * 8 - count_ < size * 8; }
 
  private:
   void refill() {
@@ -87,7 +89,8 @@ void tiff_strip_lzw(const TiffChunk& chunk, const TiffRows& rows) {
     return;
   }
   const int64_t capacity = rows.bytes_per_row * rows.coded_rows;
-  uint8_t* out = tiff_buffer(3, capacity + 2);
+  // Slack after the output lets strings be copied eight bytes at a time.
+  uint8_t* out = tiff_buffer(3, capacity + 16);
   if (out == nullptr) return;
 
   MsbBits bits(chunk.data, chunk.size);
@@ -98,7 +101,7 @@ void tiff_strip_lzw(const TiffChunk& chunk, const TiffRows& rows) {
   int64_t produced = 0;
   for (uint32_t i = 0; i < 256; ++i) g_table[i] = {0, 1};
 
-  while (bits.position() < chunk.size && produced < capacity) {
+  while (bits.before(chunk.size) && produced < capacity) {
     uint32_t code = bits.get(width);
     if (code == kEnd) break;
     if (code == kClear) {
@@ -106,7 +109,7 @@ void tiff_strip_lzw(const TiffChunk& chunk, const TiffRows& rows) {
       last = kEnd;
       do {
         code = bits.get(9);
-      } while (code == kClear && bits.position() < chunk.size);
+      } while (code == kClear && bits.before(chunk.size));
       if (code == kEnd || code == kClear) break;
       if (code > kEnd) {
         g_error = ERR_INVALID_FILE;
@@ -140,12 +143,15 @@ void tiff_strip_lzw(const TiffChunk& chunk, const TiffRows& rows) {
       const LzwEntry& e = g_table[code];
       length = e.length;
       if (length > capacity - produced) length = capacity - produced;
+      // The string lies wholly before the output position, so copying in blocks of eight
+      // reads every byte it needs before anything overwrites it; the bytes written past the
+      // string's end are overwritten by the output that follows.
       const uint8_t* from = out + e.position;
       uint8_t* to = out + produced;
-      if (length <= 8) {
-        for (int64_t k = 0; k < length; ++k) to[k] = from[k];
-      } else {
-        std::memcpy(to, from, static_cast<size_t>(length));
+      for (int64_t k = 0; k < length; k += 8) {
+        uint64_t block;
+        std::memcpy(&block, from + k, 8);
+        std::memcpy(to + k, &block, 8);
       }
       produced += length;
     }

@@ -35,6 +35,7 @@ struct Landing {
   int32_t rows;          // rows that fall inside the image
   int32_t row_pixels;    // coded pixels per row
   int32_t landed;        // rows of the current strip or tile landed so far (always from 0)
+  bool cleared;          // the whole block was cleared before decoding
 };
 
 Landing g_land;
@@ -149,7 +150,19 @@ uint8_t* row_scratch(int64_t bytes) { return tiff_buffer(0, bytes); }
 
 // Rows of the current strip or tile that no data reached are cleared to 0.
 void clear_unlanded_rows() {
-  if (g_land.landed >= g_land.rows) return;
+  if (g_land.landed >= g_land.rows || g_land.cleared) return;
+  const Geometry& g = g_land.plane;
+  if (g.pixel_step == g_land.pixel_bytes || g.pixel_step == -g_land.pixel_bytes) {
+    // The row is one run of bytes, forwards or mirrored.
+    const int64_t span = int64_t{g_land.pixels_shown} * g_land.pixel_bytes;
+    for (int32_t r = g_land.landed; r < g_land.rows; ++r) {
+      int64_t first = g.origin + int64_t{g_land.x0} * g.pixel_step + int64_t{g_land.y0 + r} * g.row_step;
+      if (g.pixel_step < 0) first -= span - g_land.pixel_bytes;
+      std::memset(g_land.pixels + first, 0, static_cast<size_t>(span));
+    }
+    g_land.landed = g_land.rows;
+    return;
+  }
   const int64_t bytes = int64_t{g_land.pixels_shown} * g_land.pixel_bytes;
   uint8_t* zero = row_scratch(int64_t{g_land.row_pixels} * g_land.pixel_bytes + 8);
   if (zero == nullptr) return;
@@ -419,6 +432,11 @@ void tiff_decode_image() {
   }
 
   g_land = Landing{};
+  // File rows that become columns would be cleared a byte at a time: clear the block at once.
+  if (transposed) {
+    std::memset(image->pixels, 0, image->pixel_size);
+    g_land.cleared = true;
+  }
   g_land.pixels = image->pixels;
   g_land.bits = static_cast<int32_t>(bits);
   g_land.pixel_bytes = pixel_bytes;

@@ -178,8 +178,6 @@ inline void add_change(int32_t position) {
 
 }  // namespace
 
-// b1: the first change on the reference line after a0 to the colour opposite `colour`;
-// b2: the change after it. a0 is -1 before the first pixel. Positions not found are L.
 void g4_find_b1_b2(const int32_t* reference, size_t count, int colour, int32_t a0, int32_t L,
                    size_t* cursor, int32_t* b1, int32_t* b2) {
   size_t i = *cursor;

@@ -28,7 +28,6 @@ struct Landing {
   bool rgba;             // 32-bit pixels are RGB plus an extra sample, not CMYK
   bool lsb_first;        // FillOrder 2
   bool predictor;
-  int32_t file_width;    // pixels of a file row in the whole image
   // The current strip or tile.
   int32_t x0, y0;        // its first pixel in file coordinates
   int32_t pixels_shown;  // pixels of each row that fall inside the image
@@ -443,7 +442,6 @@ void tiff_decode_image() {
   g_land.rgba = g_tiff.colour_model == 1;
   g_land.lsb_first = g_tiff.fill_order != 1;
   g_land.predictor = g_tiff.predictor != 0;
-  g_land.file_width = static_cast<int32_t>(W);
   g_land.row_pixels = static_cast<int32_t>(chunk_width);
 
   const int64_t per_plane = across * down;

@@ -1,6 +1,7 @@
 // Working state shared by the parts of the TIFF decoder: the directory reader fills it, the
 // image decoding turns it into pixels. One TIFF file is decoded at a time.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 #include "core/registry.h"
@@ -38,6 +39,9 @@ struct TiffState {
 };
 
 extern TiffState g_tiff;
+
+// Walks the directory chain from the directory at `offset`, one page per full image.
+void tiff_read_directory(uint32_t offset);
 
 // Decodes the directory just read into the current record's pixels.
 void tiff_decode_image();
@@ -77,6 +81,13 @@ void tiff_strip_raw(const TiffChunk& chunk, const TiffRows& rows);
 void tiff_strip_packbits(const TiffChunk& chunk, const TiffRows& rows);
 void tiff_strip_lzw(const TiffChunk& chunk, const TiffRows& rows);
 void tiff_strip_g4(const TiffChunk& chunk, const TiffRows& rows);
+
+// Group 4: on a reference line given as its changing positions (even entries start black,
+// odd ones white), b1 is the first change after a0 to the colour opposite `colour` and b2
+// the change after it; a0 is -1 before the first pixel; positions not found are L. `cursor`
+// carries the search position from one call to the next along a line.
+void g4_find_b1_b2(const int32_t* reference, size_t count, int colour, int32_t a0, int32_t L,
+                   size_t* cursor, int32_t* b1, int32_t* b2);
 
 // Scratch buffers of the decoder, released at the end of each file.
 uint8_t* tiff_buffer(int slot, int64_t size);

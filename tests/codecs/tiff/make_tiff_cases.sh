@@ -18,6 +18,10 @@ convert rgb.tif -colors 200 -type palette pal8.tif
 convert rgb.tif -colors 12 -type palette -depth 4 pal4.tif
 convert rgb.tif -colorspace cmyk cmyk.tif
 convert -seed 5 -size 300x41 plasma:fractal -threshold 55% pbm:- | pnmtotiff -minisblack > wide_bw.tif
+# Runs long enough for the extended make-up codes, in both colours, and rows that start black.
+convert -size 2700x24 xc:white -fill black -draw "rectangle 0,3 1900,8" -draw "rectangle 1950,6 2699,12" \
+  -draw "rectangle 0,15 2600,17" -draw "point 2699,20" -draw "rectangle 1,22 1793,22" \
+  -threshold 50% pbm:- | pnmtotiff > long_runs.tif
 
 cd "$out"
 for s in rgb grey8 grey4 white8 white4 bw bww pal8 pal4 cmyk; do
@@ -47,7 +51,7 @@ tiffcp -c lzw:2 -t -w 32 -l 16 src/exact.tif ok-exact-tiles.tif
 # Bit order within bytes.
 tiffcp -f lsb2msb -c none src/bw.tif ok-bw-lsb-none.tif
 # Group 4: strips, many strips, tiles, both bit orders, both byte orders.
-for s in bw bww wide_bw; do
+for s in bw bww wide_bw long_runs; do
   tiffcp -c g4 src/$s.tif ok-$s-g4-one.tif
   tiffcp -B -c g4 -r 8 src/$s.tif ok-$s-g4-strips.tif
   tiffcp -c g4 -f lsb2msb src/$s.tif ok-$s-g4-lsb.tif

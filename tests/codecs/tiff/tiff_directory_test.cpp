@@ -488,6 +488,26 @@ TEST_F(TiffDirectory, PredictorIsUndoneBeforeLanding) {
   EXPECT_EQ(load_pages({p}).error, ERR_INVALID_FILE);
 }
 
+TEST_F(TiffDirectory, RowsTheDataMissesAreClearedInEveryOrientation) {
+  // Three rows declared, one row of data: the rest is 0 wherever the orientation puts it.
+  for (uint32_t orientation : {1u, 2u, 3u, 6u, 8u}) {
+    test_reset();
+    Page p = page(4, 3, 8, 1, 1, {{1, 2, 3, 4}});
+    p.tags.push_back({274, SHORT, {orientation}});
+    LoadResult r = load_pages({p});
+    ASSERT_EQ(r.error, 0) << orientation;
+    const ImageRecord* image = r.images[0];
+    int sum = 0, nonzero = 0;
+    for (int y = 0; y < image->height; ++y)
+      for (int x = 0; x < image->width; ++x) {
+        sum += pixel(image, x, y);
+        nonzero += pixel(image, x, y) != 0;
+      }
+    EXPECT_EQ(sum, 10) << orientation;
+    EXPECT_EQ(nonzero, 4) << orientation;
+  }
+}
+
 TEST_F(TiffDirectory, TilesMustBeMultiplesOf16AndComplete) {
   Page p = page(20, 16, 8, 1, 1, {});
   p.tiles = true;

@@ -197,6 +197,11 @@ uint8_t* tiff_row_target(int32_t row) {
   return g_land.pixels + g_land.plane.origin + g_land.x0 + int64_t{g_land.y0 + row} * g_land.plane.row_step;
 }
 
+uint8_t* tiff_direct_row(int32_t row, int64_t bytes) {
+  if (g_land.bits != 8 || g_land.pixels_shown < bytes) return nullptr;
+  return tiff_row_target(row);
+}
+
 void tiff_land_bytes(const uint8_t* src, int32_t row) {
   if (row < 0 || row >= g_land.rows) return;
   if (row >= g_land.landed) g_land.landed = row + 1;

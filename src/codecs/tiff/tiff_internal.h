@@ -67,6 +67,9 @@ struct TiffRows {
 // still carry horizontal differences, undone after unpacking. Rows past those that fall
 // inside the image are ignored.
 void tiff_land_row(const uint8_t* src, int32_t row, bool predicted);
+// Where coded row `row` of `bytes` bytes can be decoded in place because it needs no
+// conversion (8-bit samples, rows landing left to right), or null. The row counts as landed.
+uint8_t* tiff_direct_row(int32_t row, int64_t bytes);
 // Same for a row of one byte per pixel (0 or 1) as Group 4 produces it.
 void tiff_land_bytes(const uint8_t* src, int32_t row);
 // Where row `row` of one byte per pixel can be written directly, or null when the

@@ -171,11 +171,13 @@ void tiff_strip_lzw(const TiffChunk& chunk, const TiffRows& rows) {
 
 void tiff_strip_packbits(const TiffChunk& chunk, const TiffRows& rows) {
   const int64_t bpr = rows.bytes_per_row;
-  uint8_t* row = tiff_buffer(2, bpr + 8);
-  if (row == nullptr) return;
+  uint8_t* scratch = tiff_buffer(2, bpr + 8);
+  if (scratch == nullptr) return;
   const uint8_t* p = chunk.data;
   const uint8_t* end = chunk.data + chunk.size;
   for (int32_t r = 0; r < rows.coded_rows && p < end; ++r) {
+    uint8_t* direct = tiff_direct_row(r, bpr);
+    uint8_t* row = direct != nullptr ? direct : scratch;
     int64_t filled = 0;
     while (filled < bpr && p < end) {
       const int n = static_cast<int8_t>(*p++);
@@ -197,6 +199,6 @@ void tiff_strip_packbits(const TiffChunk& chunk, const TiffRows& rows) {
       }
     }
     if (filled < bpr) std::memset(row + filled, 0, static_cast<size_t>(bpr - filled));
-    tiff_land_row(row, r, false);
+    if (direct == nullptr) tiff_land_row(row, r, false);
   }
 }

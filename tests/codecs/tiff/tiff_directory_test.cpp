@@ -363,20 +363,29 @@ TEST_F(TiffDirectory, StripTablesAndRowsPerStrip) {
   LoadResult r = load_pages({p});
   ASSERT_EQ(r.error, 0);
   EXPECT_EQ(pixel(r.images[0], 1, 2), 6);
-  // Two strips of two rows, SHORT tables inline.
+  // Two strips of two rows; the last strip holds what is left.
   test_reset();
-  Page q = page(2, 3, 8, 1, 1, {});
-  std::vector<uint8_t> bytes;
-  {
-    q.tags.push_back({278, SHORT, {2}});
-    TiffWriter w;
-    Page data = q;
-    data.strips = {{1, 2, 3, 4}, {5, 6}};
-    bytes = w.build({data});
-  }
-  r = load_bytes(bytes);
+  Page q = page(2, 3, 8, 1, 1, {{1, 2, 3, 4}, {5, 6}});
+  q.tags.push_back({278, SHORT, {2}});
+  r = load_pages({q});
   ASSERT_EQ(r.error, 0);
   EXPECT_EQ(pixel(r.images[0], 0, 2), 5);
+  // SHORT tables of two entries stand inside their entries.
+  test_reset();
+  std::vector<uint8_t> bytes = {'I', 'I', 42, 0, 0, 0, 0, 0, 1, 2, 3, 4, 5, 6};
+  Page inline_tables = page(2, 3, 8, 1, 1, {});
+  inline_tables.tags.push_back({273, SHORT, {8, 12}});
+  inline_tables.tags.push_back({279, SHORT, {4, 2}});
+  inline_tables.tags.push_back({278, SHORT, {2}});
+  std::vector<uint8_t> built = TiffWriter().build({inline_tables});
+  built.insert(built.begin() + 8, bytes.begin() + 8, bytes.end());
+  const uint32_t ifd = built[4] | built[5] << 8;
+  built[4] = static_cast<uint8_t>(ifd + 6);
+  built[5] = static_cast<uint8_t>((ifd + 6) >> 8);
+  r = load_bytes(built);
+  ASSERT_EQ(r.error, 0);
+  EXPECT_EQ(pixel(r.images[0], 1, 1), 4);
+  EXPECT_EQ(pixel(r.images[0], 1, 2), 6);
   // Fewer byte counts than offsets.
   test_reset();
   Page bad = page(2, 2, 8, 1, 1, {});

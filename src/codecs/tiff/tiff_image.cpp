@@ -422,6 +422,12 @@ void tiff_decode_image() {
   }
 
   if (!image_set_pixel_size(image, planes)) return;
+  // All pages of a file live at once: together they stay within what one block may take.
+  g_tiff.pixel_total += image->pixel_size;
+  if (g_tiff.pixel_total > mem_limit()) {
+    g_error = ERR_MEMORY;
+    return;
+  }
   image_alloc_pixels(image, g_tiff.group);
   if (g_error != 0) return;
   if (image->pixels == nullptr) {

@@ -36,6 +36,7 @@ struct TiffState {
   int32_t samples;
   uint32_t file_width;     // ImageWidth
   uint32_t file_height;    // ImageLength
+  uint64_t pixel_total;    // pixel bytes of the pages decoded so far
 };
 
 extern TiffState g_tiff;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/errors.h"
+#include "core/memory.h"
 #include "image/file_descriptor.h"
 #include "image/image.h"
 #include "image/load.h"
@@ -676,6 +677,17 @@ TEST_F(TiffDirectory, HugeDimensionsAreRefusedWithoutAllocating) {
   LoadResult r = load_pages({p});
   EXPECT_EQ(r.error, ERR_MEMORY);
   EXPECT_EQ(images_left(r), 0);
+  // Pages that each fit but together exceed the limit.
+  test_reset();
+  mem_set_limit(size_t{3} << 20);
+  Page mega = page(1024, 1024, 8, 1, 1, {{1}});
+  LoadResult two = load_pages({mega, mega});
+  EXPECT_EQ(two.error, 0);
+  test_reset();
+  mem_set_limit(size_t{3} << 20);
+  LoadResult four = load_pages({mega, mega, mega, mega});
+  EXPECT_EQ(four.error, ERR_MEMORY);
+  EXPECT_EQ(images_left(four), 0);
 }
 
 }  // namespace

@@ -3,7 +3,7 @@
 // before them, so a tag a directory does not repeat keeps its earlier value.
 #include <array>
 #include <cstring>
-#include <vector>
+#include <set>
 
 #include "codecs/decoders.h"
 #include "codecs/tiff/tiff_internal.h"
@@ -419,15 +419,12 @@ void restart_record(ImageRecord* record, const ImageRecord* from) {
 void tiff_read_directory(uint32_t offset) {
   ImageRecord* const first = g_tiff.image;
   ImageRecord* last_decoded = nullptr;
-  std::vector<uint32_t> visited;
+  std::set<uint32_t> visited;
   for (;;) {
-    for (uint32_t seen : visited) {
-      if (seen == offset) {
-        fail(ERR_INVALID_FILE);
-        return;
-      }
+    if (!visited.insert(offset).second) {
+      fail(ERR_INVALID_FILE);
+      return;
     }
-    visited.push_back(offset);
     // Fields whose absence means the TIFF default, not the previous page's value.
     g_tiff.reduced_resolution = 0;
     g_tiff.fill_order = 1;

@@ -601,6 +601,25 @@ TEST_F(TiffDirectory, ChainsThatLoopStop) {
   }
 }
 
+TEST_F(TiffDirectory, LongChainsOfDroppedDirectoriesAreWalkedQuickly) {
+  TiffWriter w;
+  std::vector<uint8_t> bytes = w.build({page(2, 1, 8, 1, 1, {{4, 5}})});
+  uint32_t next = w.ifd_offsets[0];
+  // 60000 thumbnails of one entry each, added in front of the page in the chain.
+  for (int i = 0; i < 60000; ++i) {
+    const uint32_t at = static_cast<uint32_t>(bytes.size());
+    const uint8_t ifd[18] = {1, 0, 254, 0, 4, 0, 1, 0, 0, 0, 1, 0, 0, 0,
+                             uint8_t(next), uint8_t(next >> 8), uint8_t(next >> 16), uint8_t(next >> 24)};
+    bytes.insert(bytes.end(), ifd, ifd + 18);
+    next = at;
+  }
+  for (int i = 0; i < 4; ++i) bytes[4 + i] = static_cast<uint8_t>(next >> (8 * i));
+  LoadResult r = load_bytes(bytes);
+  ASSERT_EQ(r.error, 0);
+  ASSERT_EQ(r.images.size(), 1u);
+  EXPECT_EQ(pixel(r.images[0], 1, 0), 5);
+}
+
 TEST_F(TiffDirectory, EmptyDirectoryIsReadWithoutLosingItsPlace) {
   // The first directory holds no entries; its next offset right after the count is 0.
   std::vector<uint8_t> bytes = {'I', 'I', 42, 0, 8, 0, 0, 0, 0, 0, 0, 0, 0, 0};

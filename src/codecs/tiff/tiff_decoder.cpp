@@ -36,6 +36,19 @@ bool in_file(uint64_t offset, uint64_t length) {
          length <= static_cast<uint64_t>(g_tiff.file_size) - offset;
 }
 
+// Directories and value blocks may overlap in a hostile file, so the chain could read the
+// same bytes over and over. Entries and values read are counted; a file that needs more than
+// twice its size of them (valid files need at most a fraction) is refused.
+uint64_t g_work = 0;
+bool spend(uint64_t units) {
+  g_work += units;
+  if (g_work > 2 * static_cast<uint64_t>(g_tiff.file_size) + (uint64_t{1} << 20)) {
+    fail(ERR_INVALID_FILE);
+    return false;
+  }
+  return true;
+}
+
 // Reads the field type and count; with `type`/`count` non-zero they must match.
 bool read_header(uint32_t* type, uint32_t* count, uint32_t want_type, uint32_t want_count) {
   *type = get16();
@@ -104,7 +117,7 @@ void tag_dimension(int tag) {
 void tag_bits(int) {
   uint32_t type, count;
   if (!read_header(&type, &count, kShort, 0)) return;
-  if (!seek_values(uint64_t{count} * 2)) return;
+  if (!spend(count) || !seek_values(uint64_t{count} * 2)) return;
   for (uint32_t i = 0; i < count; ++i) {
     uint32_t value = get16();
     if (i == 0) {
@@ -202,6 +215,7 @@ void tag_table(int tag) {
     return;
   }
   const uint32_t entries = offsets ? count : g_tiff.offset_count;
+  if (!spend(entries)) return;
   const uint64_t value_bytes = type == kShort ? 2 : 4;
   // The values must be in the file before a table is sized for them.
   const bool inline_values = count == 1 || (type == kShort && count == 2);
@@ -299,7 +313,7 @@ void tag_colour_map(int) {
     return;
   }
   if (bits > 8) return;
-  if (!seek_values(uint64_t{count} * 2)) return;
+  if (!spend(count) || !seek_values(uint64_t{count} * 2)) return;
   uint8_t* arrays[3] = {g_tiff.image->palette_red, g_tiff.image->palette_green,
                         g_tiff.image->palette_blue};
   for (uint8_t* array : arrays)
@@ -374,6 +388,7 @@ uint32_t read_entries(uint32_t offset) {
   }
   stream_seek(offset, 0);
   const uint32_t n = get16();
+  if (!spend(n + 1)) return 0;
   if (!in_file(uint64_t{offset} + 2, uint64_t{n} * 12)) {
     fail(ERR_INVALID_FILE);
     return 0;
@@ -483,6 +498,7 @@ void decode_tiff(ImageRecord* image, Handle group) {
   }
   stream_seek(0, 0);
   g_tiff = TiffState{};
+  g_work = 0;
   g_tiff.image = image;
   g_tiff.group = group;
   g_tiff.file_size = stream_size();

@@ -620,6 +620,23 @@ TEST_F(TiffDirectory, LongChainsOfDroppedDirectoriesAreWalkedQuickly) {
   EXPECT_EQ(pixel(r.images[0], 1, 0), 5);
 }
 
+TEST_F(TiffDirectory, DirectoriesThatReadTheSameTableOverAndOverAreRefused) {
+  // 4000 StripOffsets entries, each naming the same table of 100000 offsets.
+  const uint32_t values = 100000, entries = 4000;
+  std::vector<uint8_t> bytes = {'I', 'I', 42, 0, 0, 0, 0, 0};
+  bytes.resize(8 + values * 4, 0);
+  const uint32_t ifd = static_cast<uint32_t>(bytes.size());
+  for (int i = 0; i < 4; ++i) bytes[4 + i] = static_cast<uint8_t>(ifd >> (8 * i));
+  bytes.push_back(entries & 0xFF);
+  bytes.push_back(entries >> 8);
+  for (uint32_t e = 0; e < entries; ++e) {
+    const uint8_t entry[12] = {17, 1, 4, 0, uint8_t(values), uint8_t(values >> 8), uint8_t(values >> 16), 0, 8, 0, 0, 0};
+    bytes.insert(bytes.end(), entry, entry + 12);
+  }
+  bytes.insert(bytes.end(), 4, 0);
+  EXPECT_EQ(load_bytes(bytes).error, ERR_INVALID_FILE);
+}
+
 TEST_F(TiffDirectory, EmptyDirectoryIsReadWithoutLosingItsPlace) {
   // The first directory holds no entries; its next offset right after the count is 0.
   std::vector<uint8_t> bytes = {'I', 'I', 42, 0, 8, 0, 0, 0, 0, 0, 0, 0, 0, 0};

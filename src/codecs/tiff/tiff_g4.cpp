@@ -1,0 +1,281 @@
+// CCITT Group 4 (T.6) decoding: two-dimensional coding of each line against the line above,
+// with the run-length codes of T.4 for horizontal mode. Lines are kept as lists of changing
+// positions, so the reference search never scans pixels; codes are found through look-up
+// tables instead of a bit-by-bit search.
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "codecs/tiff/tiff_internal.h"
+#include "core/errors.h"
+
+namespace {
+
+// Run-length codes as bit strings, in the order terminating 0..63, make-up 64..1728.
+const char* const kWhiteCodes[] = {
+    "00110101", "000111", "0111", "1000", "1011", "1100", "1110", "1111", "10011", "10100",
+    "00111", "01000", "001000", "000011", "110100", "110101", "101010", "101011", "0100111",
+    "0001100", "0001000", "0010111", "0000011", "0000100", "0101000", "0101011", "0010011",
+    "0100100", "0011000", "00000010", "00000011", "00011010", "00011011", "00010010",
+    "00010011", "00010100", "00010101", "00010110", "00010111", "00101000", "00101001",
+    "00101010", "00101011", "00101100", "00101101", "00000100", "00000101", "00001010",
+    "00001011", "01010010", "01010011", "01010100", "01010101", "00100100", "00100101",
+    "01011000", "01011001", "01011010", "01011011", "01001010", "01001011", "00110010",
+    "00110011", "00110100",
+    // 64 to 1728
+    "11011", "10010", "010111", "0110111", "00110110", "00110111", "01100100", "01100101",
+    "01101000", "01100111", "011001100", "011001101", "011010010", "011010011", "011010100",
+    "011010101", "011010110", "011010111", "011011000", "011011001", "011011010", "011011011",
+    "010011000", "010011001", "010011010", "011000", "010011011"};
+
+const char* const kBlackCodes[] = {
+    "0000110111", "010", "11", "10", "011", "0011", "0010", "00011", "000101", "000100",
+    "0000100", "0000101", "0000111", "00000100", "00000111", "000011000", "0000010111",
+    "0000011000", "0000001000", "00001100111", "00001101000", "00001101100", "00000110111",
+    "00000101000", "00000010111", "00000011000", "000011001010", "000011001011",
+    "000011001100", "000011001101", "000001101000", "000001101001", "000001101010",
+    "000001101011", "000011010010", "000011010011", "000011010100", "000011010101",
+    "000011010110", "000011010111", "000001101100", "000001101101", "000011011010",
+    "000011011011", "000001010100", "000001010101", "000001010110", "000001010111",
+    "000001100100", "000001100101", "000001010010", "000001010011", "000000100100",
+    "000000110111", "000000111000", "000000100111", "000000101000", "000001011000",
+    "000001011001", "000000101011", "000000101100", "000001011010", "000001100110",
+    "000001100111",
+    // 64 to 1728
+    "0000001111", "000011001000", "000011001001", "000001011011", "000000110011",
+    "000000110100", "000000110101", "0000001101100", "0000001101101", "0000001001010",
+    "0000001001011", "0000001001100", "0000001001101", "0000001110010", "0000001110011",
+    "0000001110100", "0000001110101", "0000001110110", "0000001110111", "0000001010010",
+    "0000001010011", "0000001010100", "0000001010101", "0000001011010", "0000001011011",
+    "0000001100100", "0000001100101"};
+
+// Make-up codes 1792 to 2560, shared by both colours.
+const char* const kExtendedCodes[] = {"00000001000",  "00000001100",  "00000001101",
+                                      "000000010010", "000000010011", "000000010100",
+                                      "000000010101", "000000010110", "000000010111",
+                                      "000000011100", "000000011101", "000000011110",
+                                      "000000011111"};
+
+constexpr int kRunBits = 13;
+
+struct RunCode {
+  uint16_t run;
+  uint8_t length;  // 0: no code starts with these bits
+};
+
+struct RunTable {
+  RunCode entries[1 << kRunBits];
+
+  void add(const char* bits, int run) {
+    int length = static_cast<int>(std::strlen(bits));
+    uint32_t value = 0;
+    for (int i = 0; i < length; ++i) value = (value << 1) | static_cast<uint32_t>(bits[i] - '0');
+    const uint32_t first = value << (kRunBits - length);
+    const uint32_t count = 1u << (kRunBits - length);
+    for (uint32_t i = 0; i < count; ++i) entries[first + i] = {static_cast<uint16_t>(run), static_cast<uint8_t>(length)};
+  }
+
+  explicit RunTable(const char* const* codes) : entries{} {
+    for (int i = 0; i < 64; ++i) add(codes[i], i);
+    for (int i = 0; i < 27; ++i) add(codes[64 + i], 64 * (i + 1));
+    for (int i = 0; i < 13; ++i) add(kExtendedCodes[i], 1792 + 64 * i);
+  }
+};
+
+const RunTable kWhite(kWhiteCodes);
+const RunTable kBlack(kBlackCodes);
+
+enum Mode : uint8_t { kBad, kV0, kVR1, kVL1, kHorizontal, kPass, kVR2, kVL2, kVR3, kVL3 };
+
+struct ModeCode {
+  Mode mode;
+  uint8_t length;
+};
+
+// Mode codes by their first seven bits.
+struct ModeTable {
+  ModeCode entries[128];
+  ModeTable() : entries{} {
+    for (int v = 0; v < 128; ++v) {
+      ModeCode m{kBad, 6};
+      if (v & 0x40) m = {kV0, 1};
+      else if ((v >> 4) == 3) m = {kVR1, 3};
+      else if ((v >> 4) == 2) m = {kVL1, 3};
+      else if ((v >> 4) == 1) m = {kHorizontal, 3};
+      else if ((v >> 3) == 1) m = {kPass, 4};
+      else if ((v >> 1) == 3) m = {kVR2, 6};
+      else if ((v >> 1) == 2) m = {kVL2, 6};
+      else if (v == 3) m = {kVR3, 7};
+      else if (v == 2) m = {kVL3, 7};
+      entries[v] = m;
+    }
+  }
+};
+const ModeTable kModes;
+
+// Most-significant-first bit reader that knows when it has run past its data.
+class Bits {
+ public:
+  Bits(const uint8_t* data, int64_t size) : data_(data), size_(size) {}
+
+  uint32_t peek(int n) {
+    if (count_ < n) refill();
+    return static_cast<uint32_t>(buffer_ >> (64 - n));
+  }
+  void skip(int n) {
+    buffer_ <<= n;
+    count_ -= n;
+  }
+  // Bits consumed so far.
+  int64_t consumed() const { return next_ * 8 - count_; }
+  bool exhausted() const { return consumed() >= size_ * 8; }
+
+ private:
+  void refill() {
+    while (count_ <= 56) {
+      const uint64_t byte = next_ < size_ ? data_[next_] : 0;
+      ++next_;
+      buffer_ |= byte << (56 - count_);
+      count_ += 8;
+    }
+  }
+  const uint8_t* data_;
+  int64_t size_;
+  int64_t next_ = 0;
+  uint64_t buffer_ = 0;
+  int count_ = 0;
+};
+
+uint8_t reverse_bits(uint8_t v) {
+  v = static_cast<uint8_t>((v & 0xF0) >> 4 | (v & 0x0F) << 4);
+  v = static_cast<uint8_t>((v & 0xCC) >> 2 | (v & 0x33) << 2);
+  return static_cast<uint8_t>((v & 0xAA) >> 1 | (v & 0x55) << 1);
+}
+
+// Changing positions of a line: even entries are where black starts, odd where white starts.
+std::vector<int32_t> g_reference;
+std::vector<int32_t> g_coding;
+std::vector<uint8_t> g_row;
+
+// Reads one run (make-up codes ended by a terminating code); -1 for a code not in the table.
+int32_t read_run(Bits& bits, const RunTable& table) {
+  int32_t total = 0;
+  for (;;) {
+    const RunCode& code = table.entries[bits.peek(kRunBits)];
+    if (code.length == 0) return -1;
+    bits.skip(code.length);
+    total += code.run;
+    if (code.run < 64) return total;
+    if (total > (1 << 30)) return -1;
+  }
+}
+
+// Records a colour change at `position`; a change where the last one stands cancels it.
+inline void add_change(int32_t position) {
+  if (!g_coding.empty() && g_coding.back() == position) g_coding.pop_back();
+  else g_coding.push_back(position);
+}
+
+}  // namespace
+
+void g4_find_b1_b2(const int32_t* reference, size_t count, int colour, int32_t a0, int32_t L,
+                   size_t* cursor, int32_t* b1, int32_t* b2) {
+  size_t i = *cursor;
+  while (i > 0 && reference[i - 1] > a0) --i;
+  while (i < count && reference[i] <= a0) ++i;
+  if ((i & 1) != static_cast<size_t>(colour)) ++i;
+  *cursor = i;
+  *b1 = i < count ? reference[i] : L;
+  *b2 = i + 1 < count ? reference[i + 1] : L;
+}
+
+void tiff_strip_g4(const TiffChunk& chunk, const TiffRows& rows) {
+  const int32_t L = rows.row_pixels;
+  const uint8_t* data = chunk.data;
+  if (g_tiff.fill_order != 1 && chunk.size > 0) {
+    // FillOrder 2 stores each byte's bits in reverse.
+    uint8_t* copy = tiff_buffer(2, chunk.size);
+    if (copy == nullptr) return;
+    for (int64_t i = 0; i < chunk.size; ++i) copy[i] = reverse_bits(data[i]);
+    data = copy;
+  }
+  Bits bits(data, chunk.size);
+  g_reference.clear();
+  g_row.assign(static_cast<size_t>(L), 0);
+
+  for (int32_t r = 0; r < rows.coded_rows && !bits.exhausted(); ++r) {
+    g_coding.clear();
+    int colour = 0;
+    int32_t a0 = -1;
+    size_t cursor = 0;
+    while (a0 < L) {
+      if (bits.exhausted()) return;  // the data ends inside this line
+      const ModeCode mode = kModes.entries[bits.peek(7)];
+      if (mode.mode == kBad) {
+        g_error = ERR_INVALID_FILE;
+        return;
+      }
+      bits.skip(mode.length);
+      int32_t b1, b2;
+      g4_find_b1_b2(g_reference.data(), g_reference.size(), colour, a0, L, &cursor, &b1, &b2);
+      const int32_t start = a0 < 0 ? 0 : a0;
+      if (mode.mode == kPass) {
+        a0 = b2;
+        continue;
+      }
+      if (mode.mode == kHorizontal) {
+        const RunTable& first = colour == 0 ? kWhite : kBlack;
+        const RunTable& second = colour == 0 ? kBlack : kWhite;
+        const int32_t run1 = read_run(bits, first);
+        const int32_t run2 = run1 < 0 ? -1 : read_run(bits, second);
+        if (run2 < 0 || int64_t{start} + run1 + run2 > L) {
+          g_error = ERR_INVALID_FILE;
+          return;
+        }
+        add_change(start + run1);
+        add_change(start + run1 + run2);
+        a0 = start + run1 + run2;
+        continue;
+      }
+      int32_t offset = 0;
+      switch (mode.mode) {
+        case kVR1: offset = 1; break;
+        case kVL1: offset = -1; break;
+        case kVR2: offset = 2; break;
+        case kVL2: offset = -2; break;
+        case kVR3: offset = 3; break;
+        case kVL3: offset = -3; break;
+        default: break;
+      }
+      const int32_t a1 = b1 + offset;
+      if (a1 < start || a1 > L) {
+        g_error = ERR_INVALID_FILE;
+        return;
+      }
+      add_change(a1);
+      colour ^= 1;
+      a0 = a1;
+    }
+    // A change at the line's end changes no pixel.
+    while (!g_coding.empty() && g_coding.back() >= L) g_coding.pop_back();
+
+    if (r < rows.rows) {
+      // Tiles in the last column show only part of their lines.
+      uint8_t* direct = tiff_row_target(r);
+      uint8_t* row = direct != nullptr ? direct : g_row.data();
+      const int32_t shown = direct != nullptr ? std::min(L, rows.shown_pixels) : L;
+      const size_t n = g_coding.size();
+      int32_t at = 0;
+      for (size_t k = 0; k < n && at < shown; k += 2) {
+        const int32_t from = std::min(g_coding[k], shown);
+        const int32_t to = std::min(k + 1 < n ? g_coding[k + 1] : L, shown);
+        std::memset(row + at, 0, static_cast<size_t>(from - at));
+        std::memset(row + from, 1, static_cast<size_t>(to - from));
+        at = to;
+      }
+      std::memset(row + at, 0, static_cast<size_t>(shown - at));
+      if (direct == nullptr) tiff_land_bytes(row, r);
+    }
+    g_reference.swap(g_coding);
+  }
+}

@@ -18,7 +18,6 @@ struct JpegBits {
   int nbits;      // bits in buf, padding included
   int pad;        // zero bits added past a marker
   bool at_marker;
-  bool shifted;  // the padding of a stuffed 0xFF before the marker was stepped over
   int64_t marker_pos;
 };
 
@@ -74,13 +73,19 @@ inline void bits_start(JpegBits& b, const uint8_t* data, int64_t size, int64_t p
   b.nbits = 0;
   b.pad = 0;
   b.at_marker = false;
-  b.shifted = false;
   b.marker_pos = 0;
 }
 
 inline void bits_skip(JpegBits& b, int n) {
   b.buf <<= n;
   b.nbits -= n;
+}
+
+// A read ran into the marker: a bit-at-a-time reader has taken every bit before it.
+inline void bits_hit_marker(JpegBits& b) {
+  b.buf = 0;
+  b.nbits = 0;
+  b.pad = 0;
 }
 
 // A marker at a byte boundary, where every block begins by looking.
@@ -103,20 +108,7 @@ inline int64_t bits_position(const JpegBits& b, bool* partial) {
     if (q - 2 >= b.start && b.data[q - 1] == 0 && b.data[q - 2] == 0xFF) q -= 2;
     else q -= 1;
   }
-  if (b.shifted && real <= 8) q += 1;
   return q;
-}
-
-// End of a block: when the bits left are the padding of a stuffed 0xFF that directly precedes
-// a marker, the reader steps onto the stuffing byte, so the parser lands on the marker.
-inline void bits_end_block(JpegBits& b) {
-  if (!b.at_marker || b.shifted) return;
-  const int real = bits_real(b);
-  const int64_t m = b.marker_pos;
-  if (real <= 0 || real > 8 || m - 2 < b.start || m + 1 >= b.size) return;
-  if (b.data[m - 2] != 0xFF || b.data[m - 1] != 0 || b.data[m] != 0xFF || b.data[m + 1] == 0) return;
-  b.buf &= ~0ull >> real;
-  b.shifted = true;
 }
 
 // Reads n bits (0..16); false when a marker is met first.
@@ -126,7 +118,10 @@ inline bool bits_receive(JpegBits& b, int n, int32_t* value) {
     return true;
   }
   if (b.nbits < n) bits_fill(b);
-  if (n > bits_real(b)) return false;
+  if (n > bits_real(b)) {
+    bits_hit_marker(b);
+    return false;
+  }
   *value = static_cast<int32_t>(b.buf >> (64 - n));
   bits_skip(b, n);
   return true;
@@ -161,13 +156,19 @@ inline int huff_decode(JpegBits& b, const JpegHuffman* h, uint32_t* value) {
       }
     }
     if (len == 0) {
-      if (bits_real(b) < 16) return HUFF_MARKER;
+      if (bits_real(b) < 16) {
+        bits_hit_marker(b);
+        return HUFF_MARKER;
+      }
       *value = look;
       bits_skip(b, 16);
       return HUFF_NOT_FOUND;
     }
   }
-  if (len > bits_real(b)) return HUFF_MARKER;
+  if (len > bits_real(b)) {
+    bits_hit_marker(b);
+    return HUFF_MARKER;
+  }
   bits_skip(b, len);
   return sym;
 }
@@ -196,6 +197,18 @@ inline void huff_prepare(JpegHuffman* h) {
       }
     }
     h->fast[idx] = entry;
+    // The same prefix with the extra bits of an AC coefficient when they fit as well.
+    JpegAcFast& a = h->ac_fast[idx];
+    a = JpegAcFast{0, 0, 0};
+    if (entry != 0) {
+      const int len = entry >> 8, rs = entry & 255, size = rs & 15;
+      a.length = static_cast<uint8_t>(len);
+      a.rs = static_cast<uint8_t>(rs);
+      if (len + size <= kHuffFastBits) {
+        const uint32_t extra = (idx >> (kHuffFastBits - len - size)) & ((1u << size) - 1);
+        a.value = static_cast<int16_t>(jpeg_extend(static_cast<int32_t>(extra), size));
+      }
+    }
   }
   h->fast_ready = true;
 }

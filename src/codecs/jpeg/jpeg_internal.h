@@ -43,11 +43,18 @@ constexpr int kHuffFastBits = 10;
 // code: the length minus one (255 where the value is no code) and the symbol. `fast` is made
 // from them before a scan uses the slot: for every kHuffFastBits-bit prefix, the code it starts
 // with as (length << 8 | symbol), or 0 when the code is longer.
+struct JpegAcFast {
+  int16_t value;   // the coefficient, when length + (rs & 15) <= kHuffFastBits
+  uint8_t length;  // code length, 0 when the code is longer than kHuffFastBits
+  uint8_t rs;
+};
+
 struct JpegHuffman {
   uint8_t* code_length;
   uint8_t* code_symbol;
   bool fast_ready;
   uint16_t fast[1 << kHuffFastBits];
+  JpegAcFast ac_fast[1 << kHuffFastBits];
 };
 
 // Geometry of the current frame, made when its first scan (or its progressive header) is

@@ -1,22 +1,18 @@
 // Reconstruction: dequantisation, the single-precision inverse DCT with its even/odd split,
 // the level shift, replication upsampling, the YCbCr conversion and the copy into the image.
 //
-// Every sample goes through the same sequence of float operations, written once as a template
-// and instantiated for one block (float) and for eight blocks side by side (a vector of eight
-// floats, one block per lane): the lanes never mix, so vectorising does not change a result.
-// The build forbids fused multiply-add, which would.
+// Every sample goes through the same sequence of float operations, here for one block and in
+// jpeg_simd.cpp for eight blocks side by side (one block per lane): the lanes never mix, so
+// vectorising does not change a result. The build forbids fused multiply-add, which would.
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 
 #include "codecs/jpeg/jpeg_internal.h"
+#include "codecs/jpeg/jpeg_simd.h"
 #include "image/image.h"
 
 namespace {
-
-typedef float V8F __attribute__((vector_size(32)));
-typedef int32_t V8I __attribute__((vector_size(32)));
-typedef uint32_t V8U __attribute__((vector_size(32)));
 
 float g_c1, g_c2, g_c3, g_c4, g_c5, g_c6, g_c7;
 bool g_idct_ready = false;
@@ -27,15 +23,12 @@ inline int32_t wrap_add(int32_t a, int32_t b) {
 inline int32_t wrap_sub(int32_t a, int32_t b) {
   return static_cast<int32_t>(static_cast<uint32_t>(a) - static_cast<uint32_t>(b));
 }
-inline V8I wrap_add(V8I a, V8I b) { return (V8I)((V8U)a + (V8U)b); }
-inline V8I wrap_sub(V8I a, V8I b) { return (V8I)((V8U)a - (V8U)b); }
 inline float to_float(int32_t a) { return static_cast<float>(a); }
-inline V8F to_float(V8I a) { return __builtin_convertvector(a, V8F); }
 
 // x: 64 dequantised coefficients, natural order (index = vertical frequency x 8 + horizontal
 // frequency). out: 64 samples, row-major, level added.
 template <class F, class I>
-inline void idct(const I* x, F level, F* out) {
+void idct(const I* x, F level, F* out) {
   const float c1 = g_c1, c2 = g_c2, c3 = g_c3, c4 = g_c4, c5 = g_c5, c6 = g_c6, c7 = g_c7;
   F part[64];  // [u][j]: vertical halves e0..e3, o0..o3 of horizontal frequency u
   for (int u = 0; u < 8; ++u) {
@@ -101,24 +94,6 @@ inline bool dc_only(const int16_t* c) {
   return any == 0;
 }
 
-// Dequantises and transforms eight blocks at once, one per lane.
-void reconstruct_eight(const int16_t* const* blocks, const uint16_t* quant, float level,
-                       float* const* outs, int stride) {
-  V8I x[64];
-  for (int i = 0; i < 64; ++i) {
-    const int32_t q = quant[i];
-    for (int l = 0; l < 8; ++l) x[i][l] = q * blocks[l][i];
-  }
-  V8F lv = {level, level, level, level, level, level, level, level};
-  V8F out[64];
-  idct<V8F, V8I>(x, lv, out);
-  for (int l = 0; l < 8; ++l) {
-    float* dest = outs[l];
-    for (int y = 0; y < 8; ++y)
-      for (int k = 0; k < 8; ++k) dest[y * stride + k] = out[y * 8 + k][l];
-  }
-}
-
 }  // namespace
 
 void jpeg_init_idct() {
@@ -146,14 +121,15 @@ void reconstruct_block(const int16_t* coefs, const uint16_t* quant_natural, floa
 
 namespace {
 
-// Sample to byte for images stored as decoded: round to nearest, clamped.
+// Sample to byte for images stored as decoded: below 0.5 is 0, from top - 0.5 on is top, else
+// s + 0.5 truncated. In double, s + 0.5 is exact, so clamping it first gives the same.
 inline uint8_t plain_byte(float s, double top, int shift) {
-  if (s < 0.5f) return 0;
-  const double t = static_cast<double>(s) + 0.5;
-  if (static_cast<double>(s) >= top - 0.5) return static_cast<uint8_t>(static_cast<int>(top) >> shift);
+  double t = static_cast<double>(s) + 0.5;
+  t = t < 0.0 ? 0.0 : (t > top ? top : t);
   return static_cast<uint8_t>(static_cast<int>(t) >> shift);
 }
 
+// Truncation toward zero of a value clamped to 0..top (the same as clamping the truncation).
 inline int clamp_trunc(double v, double top) {
   if (v < 0.0) return 0;
   if (v > top) return static_cast<int>(top);
@@ -175,6 +151,8 @@ void write_mcus(const int16_t* row_coefs, int64_t mcu_row, int first, int last) 
     for (int z = 0; z < 64; ++z) quant[c][kJpegZigzag[z]] = d.quant[L.quant[c]][z];
 
   // Inverse transform of every block of the columns into the component strips.
+  const bool avx2 = jpeg_has_avx2();
+  const JpegIdctConstants constants = {g_c1, g_c2, g_c3, g_c4, g_c5, g_c6, g_c7};
   for (int c = 0; c < nc; ++c) {
     const int h = L.h[c], v = L.v[c], stride = L.strip_stride[c];
     const int16_t* pending[8];
@@ -190,10 +168,14 @@ void write_mcus(const int16_t* row_coefs, int64_t mcu_row, int first, int last) 
             reconstruct_block(blk, quant[c], level, out, stride);
             continue;
           }
+          if (!avx2) {
+            reconstruct_block(blk, quant[c], level, out, stride);
+            continue;
+          }
           pending[n] = blk;
           outs[n] = out;
           if (++n == 8) {
-            reconstruct_eight(pending, quant[c], level, outs, stride);
+            jpeg_idct8_avx2(constants, pending, quant[c], level, outs, stride);
             n = 0;
           }
         }
@@ -218,6 +200,7 @@ void write_mcus(const int16_t* row_coefs, int64_t mcu_row, int first, int last) 
   const double kr = twelve ? 2870.796 : 178.956;
   const double kg = twelve ? 2167.85744 : 135.95984;
   const double kb = twelve ? 3628.556 : 226.316;
+  const JpegColourConstants colour_k = {kr, kg, kb, top, shift};
   const float* src[4];
   for (int r = 0; r < rows; ++r) {
     for (int c = 0; c < nc; ++c) {
@@ -227,7 +210,13 @@ void write_mcus(const int16_t* row_coefs, int64_t mcu_row, int first, int last) 
       } else {
         float* up = L.line[c];
         const int hf = L.hf[c];
-        for (int64_t x = x_begin; x < x_end; ++x) up[x] = line[x / hf];
+        const int64_t s_begin = x_begin / hf, s_end = (x_end + hf - 1) / hf;
+        if (hf == 2) {
+          for (int64_t i = s_begin; i < s_end; ++i) up[2 * i] = up[2 * i + 1] = line[i];
+        } else {
+          for (int64_t i = s_begin; i < s_end; ++i)
+            for (int k = 0; k < hf; ++k) up[i * hf + k] = line[i];
+        }
         src[c] = up;
       }
     }
@@ -237,7 +226,11 @@ void write_mcus(const int16_t* row_coefs, int64_t mcu_row, int first, int last) 
       uint8_t* gp = dest + d.plane_size;
       uint8_t* bp = dest + 2 * d.plane_size;
       const float *ys = src[0], *cb = src[1], *cr = src[2];
-      for (int64_t x = x_begin; x < x_end; ++x) {
+      int64_t x = x_begin;
+      if (avx2)
+        x += jpeg_ycc_row_avx2(ys + x, cb + x, cr + x, rp + x, gp + x, bp + x,
+                               static_cast<int>(x_end - x), colour_k);
+      for (; x < x_end; ++x) {
         const double y = ys[x], u = cb[x], v = cr[x];
         rp[x] = static_cast<uint8_t>(clamp_trunc(y + 1.402 * v - kr, top) >> shift);
         gp[x] = static_cast<uint8_t>(clamp_trunc(y - 0.34414 * u - 0.71414 * v + kg, top) >> shift);
@@ -247,7 +240,9 @@ void write_mcus(const int16_t* row_coefs, int64_t mcu_row, int first, int last) 
       for (int c = 0; c < out_planes; ++c) {
         uint8_t* p = dest + c * d.plane_size;
         const float* s = src[c];
-        for (int64_t x = x_begin; x < x_end; ++x) p[x] = plain_byte(s[x], top, shift);
+        int64_t x = x_begin;
+        if (avx2) x += jpeg_plain_row_avx2(s + x, p + x, static_cast<int>(x_end - x), top, shift);
+        for (; x < x_end; ++x) p[x] = plain_byte(s[x], top, shift);
       }
     }
   }

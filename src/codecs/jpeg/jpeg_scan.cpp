@@ -90,10 +90,16 @@ JpegBits start_bits() {
 }
 
 // Leaves the stream where the bit reader stands; a partly read byte is dropped by the next
-// byte read, as the marker parser expects.
+// byte read, as the marker parser expects. When the bits left are the padding of a stuffed
+// 0xFF that directly precedes a marker, the reader first steps onto the stuffing byte so that
+// the parser lands on the marker. (Done once at the end of the data, not after every block:
+// the last byte may still hold the codes of further blocks.)
 void finish_bits(const JpegBits& b) {
   bool partial;
   int64_t p = bits_position(b, &partial);
+  if (p + 3 < b.size && b.data[p] == 0xFF && b.data[p + 1] == 0 && b.data[p + 2] == 0xFF &&
+      b.data[p + 3] != 0)
+    p += 1;
   stream_set_position(p + (partial ? 1 : 0));
 }
 
@@ -123,12 +129,37 @@ int decode_block(JpegBits& b, int16_t* blk, const JpegHuffman* dc, const JpegHuf
   blk[0] = *pred;
   for (int k = 1; k < 64;) {
     if (b.nbits < 32) bits_fill(b);
-    const int rs = huff_decode(b, ac, &value);
-    if (rs < 0) {
-      if (rs == HUFF_MARKER) return BLOCK_MARKER;
-      huff_log_not_found("AC", value, b);
-      g_error = ERR_LOADING;
-      return BLOCK_ERROR;
+    const JpegAcFast e = ac->ac_fast[b.buf >> (64 - kHuffFastBits)];
+    int rs;
+    if (e.length != 0) {
+      const int real = bits_real(b);
+      if (e.length > real) {
+        bits_hit_marker(b);
+        return BLOCK_MARKER;
+      }
+      rs = e.rs;
+      const int size = rs & 15;
+      if (rs != 0 && k + (rs >> 4) <= 63 && e.length + size <= kHuffFastBits) {
+        // Code and extra bits in one look-up.
+        if (e.length + size > real) {
+          bits_hit_marker(b);
+          return BLOCK_MARKER;
+        }
+        bits_skip(b, e.length + size);
+        k += rs >> 4;
+        blk[kJpegZigzag[k]] = e.value;
+        ++k;
+        continue;
+      }
+      bits_skip(b, e.length);
+    } else {
+      rs = huff_decode(b, ac, &value);
+      if (rs < 0) {
+        if (rs == HUFF_MARKER) return BLOCK_MARKER;
+        huff_log_not_found("AC", value, b);
+        g_error = ERR_LOADING;
+        return BLOCK_ERROR;
+      }
     }
     if (rs == 0) break;
     k += rs >> 4;
@@ -138,7 +169,6 @@ int decode_block(JpegBits& b, int16_t* blk, const JpegHuffman* dc, const JpegHuf
     blk[kJpegZigzag[k]] = static_cast<int16_t>(jpeg_extend(bits, size));
     ++k;
   }
-  bits_end_block(b);
   return BLOCK_DONE;
 }
 
@@ -422,7 +452,6 @@ int dc_first(Progressive& p, int i, int16_t* blk) {
   const int16_t value16 = static_cast<int16_t>(static_cast<uint32_t>(p.s->dc_pred[i]) + diff);
   p.s->dc_pred[i] = value16;
   blk[0] = value16;
-  bits_end_block(b);
   return BLOCK_DONE;
 }
 
@@ -432,7 +461,6 @@ int dc_refine(Progressive& p, int, int16_t* blk) {
   int32_t bit;
   if (!bits_receive(b, 1, &bit)) return BLOCK_MARKER;
   blk[0] = static_cast<int16_t>(blk[0] | (bit << p.al));
-  bits_end_block(b);
   return BLOCK_DONE;
 }
 
@@ -468,7 +496,6 @@ int ac_first(Progressive& p, int16_t* blk) {
     blk[kJpegZigzag[k]] = static_cast<int16_t>(jpeg_extend(bits, s) * (1 << p.al));
     ++k;
   }
-  bits_end_block(b);
   return BLOCK_DONE;
 }
 
@@ -531,8 +558,7 @@ int ac_refine(Progressive& p, int16_t* blk) {
       if (s == 1 && last_zero >= 0) blk[kJpegZigzag[last_zero]] = static_cast<int16_t>(new_value);
     }
     if (p.eob_run == 0) {
-      bits_end_block(b);
-      return BLOCK_DONE;
+          return BLOCK_DONE;
     }
   }
   for (; k <= se; ++k) {
@@ -540,7 +566,6 @@ int ac_refine(Progressive& p, int16_t* blk) {
     if (*c != 0 && !refine_coefficient(b, c, p.al)) return BLOCK_MARKER;
   }
   --p.eob_run;
-  bits_end_block(b);
   return BLOCK_DONE;
 }
 

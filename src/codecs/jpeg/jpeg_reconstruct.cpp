@@ -104,6 +104,8 @@ void jpeg_init_idct() {
   g_idct_ready = true;
 }
 
+JpegIdctConstants jpeg_idct_constants() { return {g_c1, g_c2, g_c3, g_c4, g_c5, g_c6, g_c7}; }
+
 void reconstruct_block(const int16_t* coefs, const uint16_t* quant_natural, float level, float* out,
                        int stride) {
   if (dc_only(coefs)) {
@@ -152,7 +154,7 @@ void write_mcus(const int16_t* row_coefs, int64_t mcu_row, int first, int last) 
 
   // Inverse transform of every block of the columns into the component strips.
   const bool avx2 = jpeg_has_avx2();
-  const JpegIdctConstants constants = {g_c1, g_c2, g_c3, g_c4, g_c5, g_c6, g_c7};
+  const JpegIdctConstants constants = jpeg_idct_constants();
   for (int c = 0; c < nc; ++c) {
     const int h = L.h[c], v = L.v[c], stride = L.strip_stride[c];
     const int16_t* pending[8];

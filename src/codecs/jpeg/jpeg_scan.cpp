@@ -84,8 +84,10 @@ JpegBits start_bits() {
   JpegBits b;
   const uint8_t* data = nullptr;
   int64_t size = 0;
+  // The position first: a segment length may have sent it past the end of the file.
+  const int64_t position = stream_tell();
   stream_whole_file(&data, &size);
-  bits_start(b, data, size, stream_tell());
+  bits_start(b, data, size, position < size ? position : size);
   return b;
 }
 

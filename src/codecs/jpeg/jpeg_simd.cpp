@@ -8,9 +8,15 @@
 
 #define KORVELA_AVX2 __attribute__((target("avx2")))
 
+namespace {
+bool g_simd_allowed = true;
+}
+
+void jpeg_allow_simd(bool allowed) { g_simd_allowed = allowed; }
+
 bool jpeg_has_avx2() {
   static const bool has = __builtin_cpu_supports("avx2");
-  return has;
+  return has && g_simd_allowed;
 }
 
 namespace {
@@ -178,6 +184,7 @@ KORVELA_AVX2 int jpeg_plain_row_avx2(const float* s, uint8_t* out, int count, do
 
 #else
 
+void jpeg_allow_simd(bool) {}
 bool jpeg_has_avx2() { return false; }
 void jpeg_idct8_avx2(const JpegIdctConstants&, const int16_t* const*, const uint16_t*, float,
                      float* const*, int) {}

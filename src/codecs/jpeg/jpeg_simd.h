@@ -13,7 +13,9 @@ struct JpegColourConstants {
   int shift;          // right shift to one byte (0, or 4 for 12-bit samples)
 };
 
+JpegIdctConstants jpeg_idct_constants();  // c1..c7 made by jpeg_init_idct
 bool jpeg_has_avx2();
+void jpeg_allow_simd(bool allowed);  // lets tests compare the two paths
 // Eight blocks, one per lane: dequantise (quant in natural order), transform, add the level and
 // store each 8x8 result at outs[l] with rows `stride` floats apart.
 void jpeg_idct8_avx2(const JpegIdctConstants& k, const int16_t* const* blocks,

@@ -1,6 +1,7 @@
 // JPEG marker parser: a state machine driven by a byte-class table, a transition table and a
 // table of actions, reading the headers into the decoder context and handing each scan to the
 // sequential or progressive scan decoder.
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -353,8 +354,10 @@ void set_up_image(const JpegFrame* frame) {
   if (!image_set_pixel_size(image, image->planes)) return;
   image_alloc_pixels(image, g_jpeg.group);
   if (g_error != 0) return;
-  // Regions no scan reaches stay black rather than holding stale memory.
-  std::memset(image->pixels, 0, image->pixel_size);
+  g_jpeg.cells_per_row = (image->width + 7) / 8;
+  const size_t cells = size_t(g_jpeg.cells_per_row) * ((image->height + 7) / 8);
+  if (mem_alloc(&g_jpeg.cells, cells == 0 ? 1 : cells) == nullptr) return;
+  std::memset(g_jpeg.cells, 0, cells);
   if (image->planes == 1) palette_set_identity(image);
   g_jpeg.plane_size = int64_t{image->height} * image->row_bytes;
 }
@@ -516,6 +519,7 @@ void reset_context(ImageRecord* image, Handle group) {
     }
   }
   jpeg_release_layout();
+  mem_free(&d.cells);
   d.image = image;
   d.group = group;
   d.frame_count = 0;
@@ -533,6 +537,28 @@ void reset_context(ImageRecord* image, Handle group) {
     d.quant[1][i] = kDefaultChrominance[kJpegZigzag[i]];
     d.quant[2][i] = 0;
     d.quant[3][i] = 0;
+  }
+}
+
+// Pixels that no scan wrote (data cut short, components or restart intervals missing) and the
+// row padding are black rather than whatever the memory held.
+void clear_unwritten_cells(ImageRecord* image) {
+  if (image->pixels == nullptr || g_jpeg.cells == nullptr) return;
+  if (image->row_bytes > image->width) {  // the padding at the end of each row
+    for (int64_t r = 0; r < int64_t{image->height} * image->planes; ++r)
+      std::memset(image->pixels + r * image->row_bytes + image->width, 0,
+                  size_t(image->row_bytes - image->width));
+  }
+  const int rows = (image->height + 7) / 8;
+  for (int cy = 0; cy < rows; ++cy) {
+    for (int cx = 0; cx < g_jpeg.cells_per_row; ++cx) {
+      if (g_jpeg.cells[size_t(cy) * g_jpeg.cells_per_row + cx] != 0) continue;
+      const int w = std::min(8, image->width - cx * 8), h = std::min(8, image->height - cy * 8);
+      for (int p = 0; p < image->planes; ++p)
+        for (int y = 0; y < h; ++y)
+          std::memset(image->pixels + p * g_jpeg.plane_size + int64_t(cy * 8 + y) * image->row_bytes + cx * 8,
+                      0, size_t(w));
+    }
   }
 }
 
@@ -555,6 +581,7 @@ void decode_jpeg(ImageRecord* image, Handle group) {
     if (g_error != 0) break;
     state = t.next;
   }
+  if (g_error == 0) clear_unwritten_cells(image);
   reset_context(nullptr, 0);
   stream_close();
 }

@@ -103,6 +103,10 @@ struct JpegDecoder {
   int done;
   bool marker_met;
   int64_t plane_size;
+  // One byte per 8x8 cell of the image, set when the cell's pixels were written; cells that no
+  // scan reached are cleared at the end instead of the whole picture at the start.
+  uint8_t* cells;
+  int cells_per_row;
   JpegLayout layout;
 };
 

@@ -193,6 +193,11 @@ void write_mcus(const int16_t* row_coefs, int64_t mcu_row, int first, int last) 
   if (x_begin >= x_end || y0 >= image->height) return;
   const int rows = static_cast<int>(std::min<int64_t>(L.mcu_height, image->height - y0));
   const int out_planes = std::min(nc, image->planes);
+  if (out_planes == image->planes && d.cells != nullptr) {
+    const int64_t last_cell_row = (y0 + rows - 1) / 8, last_cell = (x_end - 1) / 8;
+    for (int64_t cy = y0 / 8; cy <= last_cell_row; ++cy)
+      std::memset(d.cells + cy * d.cells_per_row + x_begin / 8, 1, size_t(last_cell - x_begin / 8 + 1));
+  }
   const bool colour = d.ycbcr_convert && nc == 3 && out_planes == 3;
   const bool twelve = L.precision > 8;
   const double top = twelve ? 4095.0 : 255.0;

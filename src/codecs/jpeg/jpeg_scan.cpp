@@ -114,24 +114,56 @@ int decode_block(JpegBits& b, int16_t* blk, const JpegHuffman* dc, const JpegHuf
   std::memset(blk, 0, 64 * sizeof(int16_t));
   g_jpeg.layout.last_block = blk;
   uint32_t value = 0;
-  int s = huff_decode(b, dc, &value);
-  if (s < 0) {
-    if (s == HUFF_MARKER) return BLOCK_MARKER;
-    huff_log_not_found("DC", value, b);
-    g_error = ERR_LOADING;
-    return BLOCK_ERROR;
-  }
-  if (s > 16) {  // no DC difference is that long
-    g_error = ERR_LOADING;
-    return BLOCK_ERROR;
-  }
   int32_t bits;
-  if (!bits_receive(b, s, &bits)) return BLOCK_MARKER;
-  *pred = static_cast<int16_t>(*pred + jpeg_extend(bits, s));
+  if (b.nbits < 32) bits_fill(b);
+  const JpegAcFast d = dc->ac_fast[b.buf >> (64 - kHuffFastBits)];
+  if (b.pad == 0 && d.length != 0 && d.rs <= 15 && d.length + d.rs <= kHuffFastBits) {
+    // At least 32 bits before any marker: code and difference in one look-up.
+    bits_skip(b, d.length + d.rs);
+    *pred = static_cast<int16_t>(*pred + d.value);
+  } else {
+    int s = huff_decode(b, dc, &value);
+    if (s < 0) {
+      if (s == HUFF_MARKER) return BLOCK_MARKER;
+      huff_log_not_found("DC", value, b);
+      g_error = ERR_LOADING;
+      return BLOCK_ERROR;
+    }
+    if (s > 16) {  // no DC difference is that long
+      g_error = ERR_LOADING;
+      return BLOCK_ERROR;
+    }
+    if (!bits_receive(b, s, &bits)) return BLOCK_MARKER;
+    *pred = static_cast<int16_t>(*pred + jpeg_extend(bits, s));
+  }
   blk[0] = *pred;
   for (int k = 1; k < 64;) {
     if (b.nbits < 32) bits_fill(b);
     const JpegAcFast e = ac->ac_fast[b.buf >> (64 - kHuffFastBits)];
+    if (b.pad == 0 && e.length != 0) {
+      // At least 32 bits before any marker, enough for a code and its extra bits.
+      const int rs = e.rs, size = rs & 15, run = rs >> 4;
+      if (rs == 0) {
+        bits_skip(b, e.length);
+        break;
+      }
+      k += run;
+      if (k > 63) {
+        bits_skip(b, e.length);
+        break;
+      }
+      if (e.length + size <= kHuffFastBits) {
+        bits_skip(b, e.length + size);
+        blk[kJpegZigzag[k]] = e.value;
+      } else {
+        bits_skip(b, e.length);
+        const int32_t extra = static_cast<int32_t>(b.buf >> (64 - size));
+        bits_skip(b, size);
+        blk[kJpegZigzag[k]] = static_cast<int16_t>(jpeg_extend(extra, size));
+      }
+      ++k;
+      continue;
+    }
     int rs;
     if (e.length != 0) {
       const int real = bits_real(b);

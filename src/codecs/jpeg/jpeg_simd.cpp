@@ -133,18 +133,23 @@ KORVELA_AVX2 void jpeg_idct8_avx2(const JpegIdctConstants& k, const int16_t* con
 
 namespace {
 
-KORVELA_AVX2 inline __m128i to_bytes_lo(__m256d lo, __m256d hi, __m256d top, int shift) {
-  const __m256d zero = _mm256_setzero_pd();
-  const __m128i a = _mm256_cvttpd_epi32(_mm256_min_pd(_mm256_max_pd(lo, zero), top));
-  const __m128i b = _mm256_cvttpd_epi32(_mm256_min_pd(_mm256_max_pd(hi, zero), top));
-  __m128i w = _mm_packs_epi32(_mm_srai_epi32(a, shift), _mm_srai_epi32(b, shift));
+// Truncates eight values to bytes: the top is clamped in double (an int conversion of a larger
+// value would overflow), values below zero saturate to 0 in the packing.
+template <int kShift>
+KORVELA_AVX2 inline __m128i to_bytes(__m256d lo, __m256d hi, __m256d top) {
+  __m128i a = _mm256_cvttpd_epi32(_mm256_min_pd(lo, top));
+  __m128i b = _mm256_cvttpd_epi32(_mm256_min_pd(hi, top));
+  if (kShift != 0) {
+    a = _mm_srai_epi32(a, kShift);
+    b = _mm_srai_epi32(b, kShift);
+  }
+  const __m128i w = _mm_packs_epi32(a, b);
   return _mm_packus_epi16(w, w);
 }
 
-}  // namespace
-
-KORVELA_AVX2 int jpeg_ycc_row_avx2(const float* ys, const float* cbs, const float* crs, uint8_t* r,
-                                   uint8_t* g, uint8_t* b, int count, const JpegColourConstants& k) {
+template <int kShift>
+KORVELA_AVX2 int ycc_row(const float* ys, const float* cbs, const float* crs, uint8_t* r,
+                         uint8_t* g, uint8_t* b, int count, const JpegColourConstants& k) {
   const __m256d c_rv = _mm256_set1_pd(1.402), c_gu = _mm256_set1_pd(0.34414),
                 c_gv = _mm256_set1_pd(0.71414), c_bu = _mm256_set1_pd(1.772);
   const __m256d kr = _mm256_set1_pd(k.kr), kg = _mm256_set1_pd(k.kg), kb = _mm256_set1_pd(k.kb);
@@ -163,23 +168,36 @@ KORVELA_AVX2 int jpeg_ycc_row_avx2(const float* ys, const float* cbs, const floa
           _mm256_sub_pd(_mm256_sub_pd(y[h], _mm256_mul_pd(c_gu, u[h])), _mm256_mul_pd(c_gv, v[h])), kg);
       bb[h] = _mm256_sub_pd(_mm256_add_pd(y[h], _mm256_mul_pd(c_bu, u[h])), kb);
     }
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(r + x), to_bytes_lo(rr[0], rr[1], top, k.shift));
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(g + x), to_bytes_lo(gg[0], gg[1], top, k.shift));
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(b + x), to_bytes_lo(bb[0], bb[1], top, k.shift));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(r + x), to_bytes<kShift>(rr[0], rr[1], top));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(g + x), to_bytes<kShift>(gg[0], gg[1], top));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(b + x), to_bytes<kShift>(bb[0], bb[1], top));
   }
   return x;
 }
 
-KORVELA_AVX2 int jpeg_plain_row_avx2(const float* s, uint8_t* out, int count, double top, int shift) {
+template <int kShift>
+KORVELA_AVX2 int plain_row(const float* s, uint8_t* out, int count, double top) {
   const __m256d half = _mm256_set1_pd(0.5), t = _mm256_set1_pd(top);
   int x = 0;
   for (; x + 8 <= count; x += 8) {
     const __m256 s8 = _mm256_loadu_ps(s + x);
     const __m256d lo = _mm256_add_pd(_mm256_cvtps_pd(_mm256_castps256_ps128(s8)), half);
     const __m256d hi = _mm256_add_pd(_mm256_cvtps_pd(_mm256_extractf128_ps(s8, 1)), half);
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + x), to_bytes_lo(lo, hi, t, shift));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + x), to_bytes<kShift>(lo, hi, t));
   }
   return x;
+}
+
+}  // namespace
+
+KORVELA_AVX2 int jpeg_ycc_row_avx2(const float* ys, const float* cbs, const float* crs, uint8_t* r,
+                                   uint8_t* g, uint8_t* b, int count, const JpegColourConstants& k) {
+  return k.shift == 0 ? ycc_row<0>(ys, cbs, crs, r, g, b, count, k)
+                      : ycc_row<4>(ys, cbs, crs, r, g, b, count, k);
+}
+
+KORVELA_AVX2 int jpeg_plain_row_avx2(const float* s, uint8_t* out, int count, double top, int shift) {
+  return shift == 0 ? plain_row<0>(s, out, count, top) : plain_row<4>(s, out, count, top);
 }
 
 #else

@@ -1,5 +1,6 @@
 #include "image/image.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -69,9 +70,16 @@ ImageRecord* image_create_like(const ImageRecord* first, Handle* handle) {
 }
 
 bool image_set_pixel_size(ImageRecord* image, int64_t planes) {
-  int64_t size = planes * int64_t{image->height} * int64_t{image->row_bytes};
-  if (image->height < 0 || image->row_bytes < 0 || planes < 0 || size > int64_t{UINT32_MAX} ||
-      static_cast<uint64_t>(size) > mem_limit()) {
+  // Each factor is checked before it is multiplied, so the product never overflows.
+  const uint64_t limit = std::min<uint64_t>(UINT32_MAX, mem_limit());
+  uint64_t size = 0;
+  bool ok = image->height >= 0 && image->row_bytes >= 0 && planes >= 0;
+  if (ok) {
+    uint64_t plane = uint64_t(image->height) * uint64_t(image->row_bytes);  // below 2^62
+    ok = plane <= limit && (plane == 0 || uint64_t(planes) <= limit / plane);
+    size = ok ? plane * uint64_t(planes) : 0;
+  }
+  if (!ok) {
     g_error = ERR_MEMORY;
     return false;
   }
@@ -98,15 +106,9 @@ void image_pixel_block(const ImageRecord* image, GroupRecord** block, Handle* ha
   *block = nullptr;
   if (handle != nullptr) *handle = 0;
   if (image->pixels == nullptr) return;
-  Handle h = 0;
-  GroupRecord* record;
-  for (obj_next(TYPE_GROUP, &h, &record); h != 0; obj_next(TYPE_GROUP, &h, &record)) {
-    if (record->array.entries == image->pixels) {
-      *block = record;
-      if (handle != nullptr) *handle = h;
-      return;
-    }
-  }
+  Handle h;
+  data_object_find(image->pixels, &h, block);
+  if (handle != nullptr) *handle = h;
 }
 
 void image_destroy(Handle handle) {

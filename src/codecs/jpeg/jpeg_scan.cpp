@@ -228,9 +228,9 @@ int visit_units(const ScanSetup& s, Fn fn) {
   int64_t count = total;
   if (d.restart_interval != 0 && total >= d.restart_interval) count = d.restart_interval;
   const int64_t first = int64_t{d.restart_interval} * d.restart_count;
-  for (int64_t k = 0; k < count; ++k) {
-    const int64_t u = first + k;
-    if (s.count > 1) {
+  if (s.count > 1) {
+    for (int64_t k = 0; k < count; ++k) {
+      const int64_t u = first + k;
       int16_t* mcu = u < total ? L.coefs + u * L.coefs_per_mcu : L.scratch_mcu;
       for (int i = 0; i < s.count; ++i) {
         const int fi = s.frame_index[i];
@@ -239,17 +239,43 @@ int visit_units(const ScanSetup& s, Fn fn) {
           if (r != BLOCK_DONE) return r;
         }
       }
-    } else {
-      int16_t* block = L.scratch_mcu;
-      if (u < total) {
-        const int64_t bx = u % bw, by = u / bw;
-        const int h = L.h[fi0], v = L.v[fi0];
-        const int64_t m = (by / v) * L.mcus_per_row + bx / h;
-        block = L.coefs + m * L.coefs_per_mcu + L.coef_offset[fi0] +
-                64 * ((by % v) * h + bx % h);
-      }
-      int r = fn(0, block);
+    }
+    return BLOCK_DONE;
+  }
+  // One component: its blocks in raster order, walked with counters rather than divisions.
+  const int h = L.h[fi0], v = L.v[fi0];
+  const int64_t rows = total / (bw > 0 ? bw : 1);
+  int64_t bx = 0, by = 0;
+  if (first < total) {
+    bx = first % bw;
+    by = first / bw;
+  }
+  int64_t mx = bx / h;
+  int sx = static_cast<int>(bx % h);
+  int16_t* row_base = nullptr;
+  auto start_row = [&]() {
+    row_base = L.coefs + (by / v) * L.mcus_per_row * L.coefs_per_mcu + L.coef_offset[fi0] +
+               64 * (by % v) * h;
+  };
+  if (first < total) start_row();
+  for (int64_t k = 0; k < count; ++k) {
+    const int64_t u = first + k;
+    if (u >= total) {
+      int r = fn(0, L.scratch_mcu);
       if (r != BLOCK_DONE) return r;
+      continue;
+    }
+    int r = fn(0, row_base + mx * L.coefs_per_mcu + 64 * sx);
+    if (r != BLOCK_DONE) return r;
+    if (++sx == h) {
+      sx = 0;
+      ++mx;
+    }
+    if (++bx == bw) {
+      bx = 0;
+      mx = 0;
+      sx = 0;
+      if (++by < rows) start_row();
     }
   }
   return BLOCK_DONE;
@@ -533,6 +559,16 @@ int ac_first(Progressive& p, int16_t* blk) {
   return BLOCK_DONE;
 }
 
+// True when no AC coefficient of the block is set yet: a refinement then has nothing to
+// correct in it.
+inline bool ac_all_zero(const int16_t* c) {
+  uint64_t w[16];
+  std::memcpy(w, c, sizeof w);
+  uint64_t any = w[0] & ~uint64_t{0xFFFF};
+  for (int i = 1; i < 16; ++i) any |= w[i];
+  return any == 0;
+}
+
 // Correction bit of one coefficient already non-zero.
 inline bool refine_coefficient(JpegBits& b, int16_t* c, int al) {
   int32_t bit;
@@ -595,9 +631,11 @@ int ac_refine(Progressive& p, int16_t* blk) {
           return BLOCK_DONE;
     }
   }
-  for (; k <= se; ++k) {
-    int16_t* c = &blk[kJpegZigzag[k]];
-    if (*c != 0 && !refine_coefficient(b, c, p.al)) return BLOCK_MARKER;
+  if (!ac_all_zero(blk)) {
+    for (; k <= se; ++k) {
+      int16_t* c = &blk[kJpegZigzag[k]];
+      if (*c != 0 && !refine_coefficient(b, c, p.al)) return BLOCK_MARKER;
+    }
   }
   --p.eob_run;
   return BLOCK_DONE;

@@ -431,8 +431,7 @@ bool jpeg_layout_frame(bool buffered) {
       g_error = ERR_MEMORY;
       return false;
     }
-    if (mem_alloc(&L.coefs, bytes) == nullptr) return false;
-    std::memset(L.coefs, 0, bytes);
+    // The buffer itself is made when the first scan needs it.
   } else {
     if (mem_alloc(&L.row_coefs, row_bytes) == nullptr) return false;
     std::memset(L.row_coefs, 0, row_bytes);
@@ -449,6 +448,16 @@ bool jpeg_layout_frame(bool buffered) {
   L.pending_row = -1;
   L.last_block = nullptr;
   L.ready = true;
+  return true;
+}
+
+// The whole-frame coefficients, zero until scans add to them.
+bool ensure_coefficients() {
+  JpegLayout& L = g_jpeg.layout;
+  if (L.coefs != nullptr) return true;
+  const size_t bytes = size_t(L.mcu_total) * L.coefs_per_mcu * sizeof(int16_t);
+  if (mem_alloc(&L.coefs, bytes) == nullptr) return false;
+  std::memset(L.coefs, 0, bytes);
   return true;
 }
 
@@ -474,6 +483,7 @@ void decode_sequential_scan() {
     g_error = ERR_INVALID_FILE;  // a second, partial scan of a frame already written
     return;
   }
+  if (L.buffered && !ensure_coefficients()) return;
   JpegBits b = start_bits();
   if (!L.buffered) {
     decode_streaming(s, b);
@@ -672,6 +682,7 @@ void decode_progressive_scan() {
       return;
     }
   }
+  if (!ensure_coefficients()) return;
   JpegBits b = start_bits();
   Progressive p{&b, &s, h.spectral_start, h.spectral_end, h.approx_low, 0};
   int r;
@@ -692,7 +703,14 @@ void finish_progressive_frame() {
   JpegLayout& L = g_jpeg.layout;
   if (!L.ready || !L.buffered) return;
   const int64_t row_size = int64_t{L.mcus_per_row} * L.coefs_per_mcu;
-  for (int64_t row = 0; row < L.mcu_rows; ++row)
-    write_mcus(L.coefs + row * row_size, row, 0, L.mcus_per_row - 1);
+  if (L.coefs == nullptr) {
+    // No scan came: every block is zero, one row of zeros serves all MCU rows.
+    if (mem_alloc(&L.row_coefs, size_t(row_size) * sizeof(int16_t)) == nullptr) return;
+    std::memset(L.row_coefs, 0, size_t(row_size) * sizeof(int16_t));
+    for (int64_t row = 0; row < L.mcu_rows; ++row) write_mcus(L.row_coefs, row, 0, L.mcus_per_row - 1);
+  } else {
+    for (int64_t row = 0; row < L.mcu_rows; ++row)
+      write_mcus(L.coefs + row * row_size, row, 0, L.mcus_per_row - 1);
+  }
   jpeg_release_layout();
 }

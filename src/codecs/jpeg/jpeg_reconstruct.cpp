@@ -208,8 +208,53 @@ void write_mcus(const int16_t* row_coefs, int64_t mcu_row, int first, int last) 
   const double kg = twelve ? 2167.85744 : 135.95984;
   const double kb = twelve ? 3628.556 : 226.316;
   const JpegColourConstants colour_k = {kr, kg, kb, top, shift};
+  // 4:2:0 and 4:2:2: the chroma products are made once per chroma row and shared by the
+  // pixels (and rows) that the chroma sample covers.
+  const bool half_chroma = colour && avx2 && L.hf[0] == 1 && L.vf[0] == 1 && L.hf[1] == 2 &&
+                           L.hf[2] == 2 && L.vf[1] == L.vf[2];
+  const size_t product_stride = size_t(L.mcus_per_row) * L.mcu_width / 2 + 8;
+  const JpegChromaProducts products = {L.products, L.products + product_stride,
+                                       L.products + 2 * product_stride, L.products + 3 * product_stride};
+  int product_row = -1;
   const float* src[4];
   for (int r = 0; r < rows; ++r) {
+    if (half_chroma) {
+      const int chroma_row = r / L.vf[1];
+      const int64_t c_begin = x_begin / 2, c_end = (x_end + 1) / 2;
+      if (chroma_row != product_row) {
+        const float* cb = L.strips[1] + int64_t{chroma_row} * L.strip_stride[1];
+        const float* cr = L.strips[2] + int64_t{chroma_row} * L.strip_stride[2];
+        const JpegChromaProducts at = {products.red + c_begin, products.green_cb + c_begin,
+                                       products.green_cr + c_begin, products.blue + c_begin};
+        int64_t i = c_begin + jpeg_chroma_products_avx2(cb + c_begin, cr + c_begin, at,
+                                                        static_cast<int>(c_end - c_begin));
+        for (; i < c_end; ++i) {
+          const double u = cb[i], v = cr[i];
+          products.red[i] = 1.402 * v;
+          products.green_cb[i] = 0.34414 * u;
+          products.green_cr[i] = 0.71414 * v;
+          products.blue[i] = 1.772 * u;
+        }
+        product_row = chroma_row;
+      }
+      uint8_t* rp = image->pixels + (y0 + r) * int64_t{image->row_bytes};
+      uint8_t* gp = rp + d.plane_size;
+      uint8_t* bp = gp + d.plane_size;
+      const float* ys = L.strips[0] + int64_t{r} * L.strip_stride[0];
+      const JpegChromaProducts at = {products.red + c_begin, products.green_cb + c_begin,
+                                     products.green_cr + c_begin, products.blue + c_begin};
+      int64_t x = x_begin + jpeg_ycc_row_h2_avx2(ys + x_begin, at, rp + x_begin, gp + x_begin,
+                                                 bp + x_begin, static_cast<int>(x_end - x_begin), colour_k);
+      for (; x < x_end; ++x) {
+        const double y = ys[x];
+        const int64_t i = x / 2;
+        rp[x] = static_cast<uint8_t>(clamp_trunc(y + products.red[i] - kr, top) >> shift);
+        gp[x] = static_cast<uint8_t>(
+            clamp_trunc(y - products.green_cb[i] - products.green_cr[i] + kg, top) >> shift);
+        bp[x] = static_cast<uint8_t>(clamp_trunc(y + products.blue[i] - kb, top) >> shift);
+      }
+      continue;
+    }
     for (int c = 0; c < nc; ++c) {
       const float* line = L.strips[c] + int64_t{r / L.vf[c]} * L.strip_stride[c];
       if (L.hf[c] == 1) {

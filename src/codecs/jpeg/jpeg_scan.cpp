@@ -372,6 +372,7 @@ void jpeg_release_layout() {
   mem_free(&L.coefs);
   mem_free(&L.row_coefs);
   mem_free(&L.scratch_mcu);
+  mem_free(&L.products);
   for (int c = 0; c < 4; ++c) {
     mem_free(&L.strips[c]);
     mem_free(&L.line[c]);
@@ -445,6 +446,7 @@ bool jpeg_layout_frame(bool buffered) {
         mem_alloc(&L.line[c], line_floats * sizeof(float)) == nullptr)
       return false;
   }
+  if (mem_alloc(&L.products, 4 * (line_floats / 2 + 8) * sizeof(double)) == nullptr) return false;
   L.pending_row = -1;
   L.last_block = nullptr;
   L.ready = true;

@@ -188,7 +188,58 @@ KORVELA_AVX2 int plain_row(const float* s, uint8_t* out, int count, double top) 
   return x;
 }
 
+template <int kShift>
+KORVELA_AVX2 int ycc_row_h2(const float* ys, const JpegChromaProducts& p, uint8_t* r, uint8_t* g,
+                            uint8_t* b, int count, const JpegColourConstants& k) {
+  const __m256d kr = _mm256_set1_pd(k.kr), kg = _mm256_set1_pd(k.kg), kb = _mm256_set1_pd(k.kb);
+  const __m256d top = _mm256_set1_pd(k.top);
+  int x = 0;
+  for (; x + 8 <= count; x += 8) {
+    const __m256 y8 = _mm256_loadu_ps(ys + x);
+    const __m256d y[2] = {_mm256_cvtps_pd(_mm256_castps256_ps128(y8)),
+                          _mm256_cvtps_pd(_mm256_extractf128_ps(y8, 1))};
+    const int c = x / 2;
+    const __m256d pr4 = _mm256_loadu_pd(p.red + c), pgu4 = _mm256_loadu_pd(p.green_cb + c),
+                  pgv4 = _mm256_loadu_pd(p.green_cr + c), pb4 = _mm256_loadu_pd(p.blue + c);
+    // Each chroma sample serves two neighbouring pixels.
+    const __m256d pr[2] = {_mm256_permute4x64_pd(pr4, 0x50), _mm256_permute4x64_pd(pr4, 0xFA)};
+    const __m256d pgu[2] = {_mm256_permute4x64_pd(pgu4, 0x50), _mm256_permute4x64_pd(pgu4, 0xFA)};
+    const __m256d pgv[2] = {_mm256_permute4x64_pd(pgv4, 0x50), _mm256_permute4x64_pd(pgv4, 0xFA)};
+    const __m256d pb[2] = {_mm256_permute4x64_pd(pb4, 0x50), _mm256_permute4x64_pd(pb4, 0xFA)};
+    __m256d rr[2], gg[2], bb[2];
+    for (int h = 0; h < 2; ++h) {
+      rr[h] = _mm256_sub_pd(_mm256_add_pd(y[h], pr[h]), kr);
+      gg[h] = _mm256_add_pd(_mm256_sub_pd(_mm256_sub_pd(y[h], pgu[h]), pgv[h]), kg);
+      bb[h] = _mm256_sub_pd(_mm256_add_pd(y[h], pb[h]), kb);
+    }
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(r + x), to_bytes<kShift>(rr[0], rr[1], top));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(g + x), to_bytes<kShift>(gg[0], gg[1], top));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(b + x), to_bytes<kShift>(bb[0], bb[1], top));
+  }
+  return x;
+}
+
 }  // namespace
+
+KORVELA_AVX2 int jpeg_chroma_products_avx2(const float* cb, const float* cr, const JpegChromaProducts& p,
+                                           int count) {
+  const __m256d c_rv = _mm256_set1_pd(1.402), c_gu = _mm256_set1_pd(0.34414),
+                c_gv = _mm256_set1_pd(0.71414), c_bu = _mm256_set1_pd(1.772);
+  int i = 0;
+  for (; i + 4 <= count; i += 4) {
+    const __m256d u = _mm256_cvtps_pd(_mm_loadu_ps(cb + i)), v = _mm256_cvtps_pd(_mm_loadu_ps(cr + i));
+    _mm256_storeu_pd(p.red + i, _mm256_mul_pd(c_rv, v));
+    _mm256_storeu_pd(p.green_cb + i, _mm256_mul_pd(c_gu, u));
+    _mm256_storeu_pd(p.green_cr + i, _mm256_mul_pd(c_gv, v));
+    _mm256_storeu_pd(p.blue + i, _mm256_mul_pd(c_bu, u));
+  }
+  return i;
+}
+
+KORVELA_AVX2 int jpeg_ycc_row_h2_avx2(const float* ys, const JpegChromaProducts& p, uint8_t* r,
+                                      uint8_t* g, uint8_t* b, int count, const JpegColourConstants& k) {
+  return k.shift == 0 ? ycc_row_h2<0>(ys, p, r, g, b, count, k) : ycc_row_h2<4>(ys, p, r, g, b, count, k);
+}
 
 KORVELA_AVX2 int jpeg_ycc_row_avx2(const float* ys, const float* cbs, const float* crs, uint8_t* r,
                                    uint8_t* g, uint8_t* b, int count, const JpegColourConstants& k) {
@@ -211,5 +262,10 @@ int jpeg_ycc_row_avx2(const float*, const float*, const float*, uint8_t*, uint8_
   return 0;
 }
 int jpeg_plain_row_avx2(const float*, uint8_t*, int, double, int) { return 0; }
+int jpeg_chroma_products_avx2(const float*, const float*, const JpegChromaProducts&, int) { return 0; }
+int jpeg_ycc_row_h2_avx2(const float*, const JpegChromaProducts&, uint8_t*, uint8_t*, uint8_t*, int,
+                         const JpegColourConstants&) {
+  return 0;
+}
 
 #endif

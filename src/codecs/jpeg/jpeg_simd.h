@@ -14,6 +14,15 @@ struct JpegColourConstants {
 };
 
 JpegIdctConstants jpeg_idct_constants();  // c1..c7 made by jpeg_init_idct
+// The chroma terms of the conversion, 1.402 Cr, 0.34414 Cb, 0.71414 Cr and 1.772 Cb in double,
+// made once per chroma sample when chroma is subsampled (the same products, the same sums).
+struct JpegChromaProducts {
+  double* red;
+  double* green_cb;
+  double* green_cr;
+  double* blue;
+};
+
 bool jpeg_has_avx2();
 void jpeg_allow_simd(bool allowed);  // lets tests compare the two paths
 // Eight blocks, one per lane: dequantise (quant in natural order), transform, add the level and
@@ -23,4 +32,9 @@ void jpeg_idct8_avx2(const JpegIdctConstants& k, const int16_t* const* blocks,
 // Converts a row prefix of whole groups of 8 pixels; returns how many pixels it did.
 int jpeg_ycc_row_avx2(const float* y, const float* cb, const float* cr, uint8_t* r, uint8_t* g,
                       uint8_t* b, int count, const JpegColourConstants& k);
+// Products of a prefix of groups of 4 chroma samples; returns how many it did.
+int jpeg_chroma_products_avx2(const float* cb, const float* cr, const JpegChromaProducts& p, int count);
+// Conversion with chroma at half horizontal resolution, from the products (indexed by x / 2).
+int jpeg_ycc_row_h2_avx2(const float* y, const JpegChromaProducts& p, uint8_t* r, uint8_t* g,
+                         uint8_t* b, int count, const JpegColourConstants& k);
 int jpeg_plain_row_avx2(const float* s, uint8_t* out, int count, double top, int shift);

@@ -485,6 +485,43 @@ TEST_F(Jpeg, UndecodableHuffmanCodeIsLogged) {
   EXPECT_NE(read_log().find(expected), std::string::npos) << read_log();
 }
 
+TEST_F(Jpeg, UndecodableCodeInAProgressiveBandIsAnInvalidFile) {
+  std::string base = cjpeg("badband", 40, 24, "-progressive");
+  std::vector<uint8_t> bytes = read_file(base);
+  // The second scan is the first AC band of a component.
+  size_t first = 0, second = 0;
+  for (size_t i = 2; i + 1 < bytes.size(); ++i) {
+    if (bytes[i] == 0xFF && bytes[i + 1] == 0xDA) {
+      if (first == 0) {
+        first = i;
+      } else {
+        second = i;
+        break;
+      }
+    }
+  }
+  ASSERT_GT(second, first);
+  const size_t data = second + 2 + ((size_t(bytes[second + 2]) << 8) | bytes[second + 3]);
+  ASSERT_EQ(bytes[second + 5 + 2 * bytes[second + 4] - 1] >> 4, 0);  // first pass (Ah = 0)
+  for (size_t k = 0; k < 4; ++k) bytes[data + k] = k % 2 == 0 ? 0xFF : 0x00;
+  clear_log();
+  EXPECT_EQ(load_error(bytes), ERR_INVALID_FILE);
+  EXPECT_NE(read_log().find("CODE HUFF AC NON TROUV 65535 pos "), std::string::npos) << read_log();
+}
+
+TEST_F(Jpeg, ProgressiveFrameWithoutScansIsMidGrey) {
+  std::vector<uint8_t> bytes = read_file(cjpeg("noscan", 20, 12, "-progressive"));
+  size_t sos = 0;
+  for (size_t i = 2; i + 1 < bytes.size() && sos == 0; ++i)
+    if (bytes[i] == 0xFF && bytes[i + 1] == 0xDA) sos = i;
+  ASSERT_GT(sos, 0u);
+  bytes.resize(sos);
+  bytes.insert(bytes.end(), {0xFF, 0xD9});
+  LoadResult r = load_file(write_temp_file("noscan.jpg", bytes));
+  ASSERT_EQ(r.error, 0);
+  for (uint32_t p : image_rgb(r.images[0])) ASSERT_EQ(p, 0x808080u);
+}
+
 TEST_F(Jpeg, TruncatedAndDamagedFilesFailCleanly) {
   const std::string files[] = {cjpeg("damage_base", 48, 40, "-restart 2B"),
                                cjpeg("damage_prog", 48, 40, "-progressive -sample 1x1")};

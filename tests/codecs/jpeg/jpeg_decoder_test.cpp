@@ -220,6 +220,10 @@ TEST_F(Jpeg, ArithmeticAndOtherFrameTypesAreRefusedWithTheirLogLines) {
             std::string::npos);
 
   std::string base = cjpeg("for_arith", 40, 24, "");
+  std::string sequential_arith = jpegtran("arith_seq", base, "-arithmetic");
+  clear_log();
+  EXPECT_EQ(load_file(sequential_arith).error, ERR_UNKNOWN_FORMAT);
+  EXPECT_NE(read_log().find(" : JPEG Extended Sequential DCT Arithmetic non traite"), std::string::npos);
   std::string progressive_arith = jpegtran("arith_prog", base, "-arithmetic -progressive");
   clear_log();
   EXPECT_EQ(load_file(progressive_arith).error, ERR_UNKNOWN_FORMAT);

@@ -88,6 +88,17 @@ inline void bits_hit_marker(JpegBits& b) {
   b.pad = 0;
 }
 
+// Passes over the rest of the data up to the next marker (or the end of the file).
+inline void bits_skip_to_marker(JpegBits& b) {
+  while (!b.at_marker) {
+    b.buf = 0;
+    b.nbits = 0;
+    b.pad = 0;
+    bits_fill(b);
+  }
+  bits_hit_marker(b);
+}
+
 // A marker at a byte boundary, where every block begins by looking.
 inline bool bits_at_marker(JpegBits& b) {
   if (bits_real(b) > 0) return false;

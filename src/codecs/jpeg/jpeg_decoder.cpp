@@ -495,7 +495,9 @@ void act_sos(int) {
 
 void act_restart(int) {
   ++g_jpeg.restart_count;
-  if (g_jpeg.frame == nullptr || g_jpeg.scan.component_count == 0) {
+  // Without a restart interval a restart marker would start the scan over from its first MCU
+  // again and again; such a file is broken.
+  if (g_jpeg.frame == nullptr || g_jpeg.scan.component_count == 0 || g_jpeg.restart_interval == 0) {
     g_error = ERR_INVALID_FILE;
     return;
   }

@@ -85,7 +85,7 @@ struct JpegLayout {
   int strip_stride[4];
   float* line[4];  // one upsampled output row per component
   double* products;  // chroma products of one chroma row (4 arrays), for 2:1 horizontal chroma
-  int16_t* scratch_mcu;  // MCUs decoded past the frame's end land here
+  int scans;             // progressive scans met in the frame
 };
 
 struct JpegDecoder {

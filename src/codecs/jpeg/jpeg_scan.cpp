@@ -12,6 +12,8 @@
 
 namespace {
 
+constexpr int kMaxScans = 1000;
+
 // What each scan component resolves to.
 struct ScanSetup {
   int count;
@@ -209,8 +211,11 @@ int decode_block(JpegBits& b, int16_t* blk, const JpegHuffman* dc, const JpegHuf
 // Visits the units of one call of a scan that is stored in the frame's coefficients: MCUs for
 // a scan of several components, the component's blocks in raster order for a scan of one.
 // `fn(i, block)` decodes scan component i's block and returns a BlockResult.
+// Units past the end of the frame (the last restart interval of a scan may be shorter than
+// the others) land nowhere: the data up to the next marker is passed over, which bounds the
+// work of a call by the frame's size whatever the restart counts say.
 template <class Fn>
-int visit_units(const ScanSetup& s, Fn fn) {
+int visit_units(const ScanSetup& s, JpegBits& b, Fn fn) {
   JpegDecoder& d = g_jpeg;
   JpegLayout& L = d.layout;
   int64_t total;
@@ -231,7 +236,11 @@ int visit_units(const ScanSetup& s, Fn fn) {
   if (s.count > 1) {
     for (int64_t k = 0; k < count; ++k) {
       const int64_t u = first + k;
-      int16_t* mcu = u < total ? L.coefs + u * L.coefs_per_mcu : L.scratch_mcu;
+      if (u >= total) {
+        bits_skip_to_marker(b);
+        return BLOCK_MARKER;
+      }
+      int16_t* mcu = L.coefs + u * L.coefs_per_mcu;
       for (int i = 0; i < s.count; ++i) {
         const int fi = s.frame_index[i];
         for (int blk = 0; blk < L.blocks[fi]; ++blk) {
@@ -261,9 +270,8 @@ int visit_units(const ScanSetup& s, Fn fn) {
   for (int64_t k = 0; k < count; ++k) {
     const int64_t u = first + k;
     if (u >= total) {
-      int r = fn(0, L.scratch_mcu);
-      if (r != BLOCK_DONE) return r;
-      continue;
+      bits_skip_to_marker(b);
+      return BLOCK_MARKER;
     }
     int16_t* block = row_base + mx * L.coefs_per_mcu + 64 * sx;
     // The frame's coefficients are far larger than the caches: ask for the blocks a little
@@ -344,7 +352,9 @@ void decode_streaming(ScanSetup& s, JpegBits& b) {
       if (k > 0) previous = L.row_coefs + int64_t{col > 0 ? col - 1 : mpr - 1} * L.coefs_per_mcu;
     } else {
       flush_pending();
-      mcu = L.scratch_mcu;
+      bits_skip_to_marker(b);
+      d.marker_met = true;
+      return;
     }
     for (int i = 0; i < s.count; ++i) {
       const int fi = s.frame_index[i];
@@ -371,7 +381,6 @@ void jpeg_release_layout() {
   JpegLayout& L = g_jpeg.layout;
   mem_free(&L.coefs);
   mem_free(&L.row_coefs);
-  mem_free(&L.scratch_mcu);
   mem_free(&L.products);
   for (int c = 0; c < 4; ++c) {
     mem_free(&L.strips[c]);
@@ -437,7 +446,6 @@ bool jpeg_layout_frame(bool buffered) {
     if (mem_alloc(&L.row_coefs, row_bytes) == nullptr) return false;
     std::memset(L.row_coefs, 0, row_bytes);
   }
-  if (mem_alloc(&L.scratch_mcu, size_t(L.coefs_per_mcu) * sizeof(int16_t)) == nullptr) return false;
   const size_t line_floats = size_t(L.mcus_per_row) * L.mcu_width + 8;
   for (int c = 0; c < nf; ++c) {
     L.strip_stride[c] = L.mcus_per_row * 8 * L.h[c];
@@ -490,7 +498,7 @@ void decode_sequential_scan() {
   if (!L.buffered) {
     decode_streaming(s, b);
   } else {
-    int r = visit_units(s, [&](int i, int16_t* block) {
+    int r = visit_units(s, b, [&](int i, int16_t* block) {
       int res = decode_block(b, block, s.dc[i], s.ac[i], &s.dc_pred[i]);
       return res == BLOCK_MARKER_FIRST ? int{BLOCK_MARKER} : res;
     });
@@ -684,18 +692,24 @@ void decode_progressive_scan() {
       return;
     }
   }
+  // Each scan walks the whole band of its components: a file of endless tiny scans over a
+  // large frame would take hours, so a frame gets at most kMaxScans of them.
+  if (d.restart_count == 0 && ++d.layout.scans > kMaxScans) {
+    g_error = ERR_INVALID_FILE;
+    return;
+  }
   if (!ensure_coefficients()) return;
   JpegBits b = start_bits();
   Progressive p{&b, &s, h.spectral_start, h.spectral_end, h.approx_low, 0};
   int r;
   if (dc_scan && h.approx_high == 0) {
-    r = visit_units(s, [&](int i, int16_t* blk) { return dc_first(p, i, blk); });
+    r = visit_units(s, b, [&](int i, int16_t* blk) { return dc_first(p, i, blk); });
   } else if (dc_scan) {
-    r = visit_units(s, [&](int i, int16_t* blk) { return dc_refine(p, i, blk); });
+    r = visit_units(s, b, [&](int i, int16_t* blk) { return dc_refine(p, i, blk); });
   } else if (h.approx_high == 0) {
-    r = visit_units(s, [&](int, int16_t* blk) { return ac_first(p, blk); });
+    r = visit_units(s, b, [&](int, int16_t* blk) { return ac_first(p, blk); });
   } else {
-    r = visit_units(s, [&](int, int16_t* blk) { return ac_refine(p, blk); });
+    r = visit_units(s, b, [&](int, int16_t* blk) { return ac_refine(p, blk); });
   }
   if (r == BLOCK_MARKER) d.marker_met = true;
   if (g_error == 0) finish_bits(b);

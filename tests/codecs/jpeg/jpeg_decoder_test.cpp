@@ -471,6 +471,35 @@ TEST_F(Jpeg, MalformedStructureGetsItsCode) {
   }
 }
 
+TEST_F(Jpeg, EndlessRestartsAndScansAreRefused) {
+  // Restart markers without a restart interval would start the scan over each time.
+  std::vector<uint8_t> restarts = read_file(cjpeg("no_dri", 64, 48, "-restart 1B"));
+  ASSERT_EQ(load_file(write_temp_file("with_dri.jpg", restarts)).error, 0);
+  JpegParts parts = split(restarts);
+  std::vector<Segment> kept;
+  for (Segment& s : parts.segments)
+    if (s.marker != 0xDD) kept.push_back(s);
+  ASSERT_LT(kept.size(), parts.segments.size());
+  parts.segments = kept;
+  EXPECT_EQ(load_error(join(parts)), ERR_INVALID_FILE);
+
+  // A progressive frame may repeat its last refinement scan, but not a thousand times.
+  std::vector<uint8_t> prog = read_file(cjpeg("many_scans", 32, 16, "-progressive"));
+  size_t last = 0;
+  for (size_t i = 2; i + 1 < prog.size(); ++i)
+    if (prog[i] == 0xFF && prog[i + 1] == 0xDA) last = i;
+  ASSERT_GT(last, 0u);
+  std::vector<uint8_t> scan(prog.begin() + last, prog.end() - 2);
+  auto with_repeats = [&](int n) {
+    std::vector<uint8_t> out(prog.begin(), prog.end() - 2);
+    for (int i = 0; i < n; ++i) out.insert(out.end(), scan.begin(), scan.end());
+    out.insert(out.end(), {0xFF, 0xD9});
+    return out;
+  };
+  EXPECT_EQ(load_error(with_repeats(20)), 0);
+  EXPECT_EQ(load_error(with_repeats(1000)), ERR_INVALID_FILE);
+}
+
 TEST_F(Jpeg, UndecodableHuffmanCodeIsLogged) {
   std::string base = cjpeg("badcode", 40, 24, "");
   JpegParts parts = split(read_file(base));

@@ -149,8 +149,10 @@ void image_rotate(Handle handle, int direction) {
     return;
   }
   const int64_t old_w = image->width, old_h = image->height, old_row = image->row_bytes;
+  // Rows of images of up to 8 bits are padded the way the display reads them: to a multiple
+  // of 4 pixels (for 1-byte pixels, a multiple of 4 bytes).
   int64_t new_row = pb * old_h;
-  if (image->bits <= 8) new_row = (new_row + 3) & ~int64_t{3};
+  if (image->bits <= 8) new_row = pb * ((old_h + 3) & ~int64_t{3});
   const int64_t planes = pb == 1 ? image->planes : 1;
   const int64_t all_planes = image->planes;
   const int64_t new_size = all_planes * old_w * new_row;

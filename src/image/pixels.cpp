@@ -13,7 +13,8 @@ PixelLayout image_pixel_layout(const ImageRecord* image) {
   } else if (image->pixel_bytes == 4) {
     layout = LAYOUT_RGB4;
     element = 4;
-  } else if (image->planes >= 3 && image->pixel_bytes == 1 && image->bits == 8) {
+  } else if (image->planes >= 3 && image->pixel_bytes == 1 && (image->bits == 8 || image->bits == 12)) {
+    // 12-bit JPEG samples are reduced to one byte each and read like 8-bit planes.
     layout = LAYOUT_PLANAR;
     planes_read = 3;
   }

@@ -1,0 +1,132 @@
+// Shared state of the JPEG decoder: the decoder context, the frame layout used by the scan
+// decoders and the reconstruction, and the entry points between the decoder's files.
+#pragma once
+#include <cstdint>
+
+#include "core/registry.h"
+
+struct ImageRecord;
+
+struct JpegFrameComponent {
+  uint8_t id;
+  uint8_t h;
+  uint8_t v;
+  uint8_t quant_table;
+};
+
+struct JpegFrame {
+  uint8_t type;  // low nibble of the SOF marker
+  uint8_t precision;
+  uint16_t lines;
+  uint16_t samples_per_line;
+  uint8_t component_count;
+  JpegFrameComponent components[256];
+};
+
+struct JpegScanHeader {
+  uint8_t component_count;
+  uint8_t spectral_start;
+  uint8_t spectral_end;
+  uint8_t approx_high;
+  uint8_t approx_low;
+};
+
+struct JpegScanComponent {
+  uint8_t selector;
+  uint8_t dc_table;
+  uint8_t ac_table;
+};
+
+constexpr int kHuffFastBits = 10;
+
+// One Huffman slot. `code_length` and `code_symbol` are indexed by the numeric value of a
+// code: the length minus one (255 where the value is no code) and the symbol. `fast` is made
+// from them before a scan uses the slot: for every kHuffFastBits-bit prefix, the code it starts
+// with as (length << 8 | symbol), or 0 when the code is longer.
+struct JpegAcFast {
+  int16_t value;   // the coefficient, when length + (rs & 15) <= kHuffFastBits
+  uint8_t length;  // code length, 0 when the code is longer than kHuffFastBits
+  uint8_t rs;
+};
+
+struct JpegHuffman {
+  uint8_t* code_length;
+  uint8_t* code_symbol;
+  bool fast_ready;
+  uint16_t fast[1 << kHuffFastBits];
+  JpegAcFast ac_fast[1 << kHuffFastBits];
+};
+
+// Geometry of the current frame, made when its first scan (or its progressive header) is
+// met. Coefficient blocks are 64 signed 16-bit values in natural (row-major) order; a block's
+// row index is the vertical frequency.
+struct JpegLayout {
+  bool ready;
+  int components;  // frame components taken into account (at most 4)
+  int h[4], v[4], quant[4], blocks[4], coef_offset[4];
+  int hf[4], vf[4];  // upsampling factors: max_h / h, max_v / v
+  int max_h, max_v, mcu_width, mcu_height;
+  int coefs_per_mcu;  // 64 x blocks of one MCU
+  int mcus_per_row, mcu_rows;
+  int64_t mcu_total;
+  int level;
+  int precision;
+  // Whole-frame coefficient storage (progressive frames and sequential frames whose scans do
+  // not carry all components at once); null while the frame streams MCU rows to the image.
+  bool buffered;
+  int16_t* coefs;
+  // Streaming: the coefficients of one MCU row and the columns decoded but not yet written.
+  int16_t* row_coefs;
+  int64_t pending_row;
+  int pending_first, pending_last;
+  const int16_t* last_block;  // coefficient block most recently decoded
+  // Reconstruction scratch: float sample strips of one MCU row, one per component.
+  float* strips[4];
+  int strip_stride[4];
+  float* line[4];  // one upsampled output row per component
+  double* products;  // chroma products of one chroma row (4 arrays), for 2:1 horizontal chroma
+  int scans;             // progressive scans met in the frame
+};
+
+struct JpegDecoder {
+  ImageRecord* image;
+  Handle group;
+  int frame_count;
+  JpegFrame* frame;  // the current (last counted) frame, null before the first
+  JpegFrame* reading;
+  JpegScanHeader scan;
+  JpegScanComponent scan_components[4];
+  uint16_t quant[4][64];  // zig-zag order, as stored in the file
+  JpegHuffman* huff[8];
+  uint16_t restart_interval;
+  uint16_t restart_count;
+  bool ycbcr_convert;
+  int done;
+  bool marker_met;
+  int64_t plane_size;
+  // One byte per 8x8 cell of the image, set when the cell's pixels were written; cells that no
+  // scan reached are cleared at the end instead of the whole picture at the start.
+  uint8_t* cells;
+  int cells_per_row;
+  JpegLayout layout;
+};
+
+extern JpegDecoder g_jpeg;
+
+extern const uint8_t kJpegZigzag[64];  // zig-zag index -> natural index
+
+void jpeg_init_idct();
+// Frame layout from the current frame; false with g_error set when it cannot be decoded.
+bool jpeg_layout_frame(bool buffered);
+void jpeg_release_layout();
+
+void decode_sequential_scan();
+void setup_progressive_frame();
+void decode_progressive_scan();
+void finish_progressive_frame();  // also writes buffered sequential frames
+
+// Reconstruction: one block's 64 natural-order coefficients to 8x8 floats, and the writing of
+// the MCU columns first..last of one MCU row (coefficients of column 0 at `row_coefs`).
+void reconstruct_block(const int16_t* coefs, const uint16_t* quant_natural, float level, float* out,
+                       int stride);
+void write_mcus(const int16_t* row_coefs, int64_t mcu_row, int first, int last);

@@ -1,0 +1,732 @@
+// Huffman scan decoding: sequential scans (streamed to the image one MCU row at a time when a
+// scan carries every component, else stored like a progressive frame), and the progressive
+// scans (DC and AC bands, first passes and refinements) into the whole-frame coefficients.
+#include <cstring>
+
+#include "codecs/jpeg/jpeg_bits.h"
+#include "codecs/jpeg/jpeg_internal.h"
+#include "core/errors.h"
+#include "core/memory.h"
+#include "image/image.h"
+#include "io/stream.h"
+
+namespace {
+
+constexpr int kMaxScans = 1000;
+
+// What each scan component resolves to.
+struct ScanSetup {
+  int count;
+  int frame_index[4];
+  const JpegHuffman* dc[4];
+  const JpegHuffman* ac[4];
+  int16_t dc_pred[4];
+};
+
+// Finds the frame component named by a selector, searching from the last to the first.
+int find_component(uint8_t selector) {
+  const JpegFrame* f = g_jpeg.frame;
+  for (int i = f->component_count - 1; i >= 0; --i)
+    if (f->components[i].id == selector) return i;
+  return -1;
+}
+
+// Resolves the tables and frame components of the current scan. `need_dc`/`need_ac` say which
+// Huffman tables the scan reads. Returns false with g_error set.
+bool resolve_scan(ScanSetup* s, bool need_dc, bool need_ac) {
+  const JpegDecoder& d = g_jpeg;
+  s->count = d.scan.component_count;
+  int total_blocks = 0;
+  for (int i = 0; i < s->count; ++i) {
+    const JpegScanComponent& sc = d.scan_components[i];
+    s->dc[i] = nullptr;
+    s->ac[i] = nullptr;
+    s->dc_pred[i] = 0;
+    if ((need_dc && sc.dc_table > 3) || (need_ac && sc.ac_table > 3)) {
+      g_error = ERR_INVALID_FILE;
+      return false;
+    }
+    if (need_dc) {
+      s->dc[i] = d.huff[sc.dc_table * 2];
+      if (s->dc[i] == nullptr) {
+        g_error = ERR_LOADING;
+        return false;
+      }
+    }
+    if (need_ac) {
+      s->ac[i] = d.huff[sc.ac_table * 2 + 1];
+      if (s->ac[i] == nullptr) {
+        g_error = ERR_LOADING;
+        return false;
+      }
+    }
+    const int fi = find_component(sc.selector);
+    if (fi < 0) {
+      g_error = ERR_VALUE;
+      return false;
+    }
+    s->frame_index[i] = fi;
+    const JpegFrameComponent& fc = d.frame->components[fi];
+    if (s->count > 1) {
+      total_blocks += fc.h * fc.v;
+      if (total_blocks > 10) {
+        g_error = ERR_INVALID_FILE;
+        return false;
+      }
+    }
+  }
+  for (int i = 0; i < s->count; ++i) {
+    if (s->dc[i] != nullptr) huff_prepare(const_cast<JpegHuffman*>(s->dc[i]));
+    if (s->ac[i] != nullptr) huff_prepare(const_cast<JpegHuffman*>(s->ac[i]));
+  }
+  return true;
+}
+
+JpegBits start_bits() {
+  JpegBits b;
+  const uint8_t* data = nullptr;
+  int64_t size = 0;
+  // The position first: a segment length may have sent it past the end of the file.
+  const int64_t position = stream_tell();
+  stream_whole_file(&data, &size);
+  bits_start(b, data, size, position < size ? position : size);
+  return b;
+}
+
+// Leaves the stream where the bit reader stands; a partly read byte is dropped by the next
+// byte read, as the marker parser expects. When the bits left are the padding of a stuffed
+// 0xFF that directly precedes a marker, the reader first steps onto the stuffing byte so that
+// the parser lands on the marker. (Done once at the end of the data, not after every block:
+// the last byte may still hold the codes of further blocks.)
+void finish_bits(const JpegBits& b) {
+  bool partial;
+  int64_t p = bits_position(b, &partial);
+  if (p + 3 < b.size && b.data[p] == 0xFF && b.data[p + 1] == 0 && b.data[p + 2] == 0xFF &&
+      b.data[p + 3] != 0)
+    p += 1;
+  stream_set_position(p + (partial ? 1 : 0));
+}
+
+enum BlockResult { BLOCK_DONE = 0, BLOCK_MARKER = 1, BLOCK_ERROR = 2, BLOCK_MARKER_FIRST = 3 };
+
+// One block of a sequential scan: DC difference and AC run/size codes, in natural order.
+int decode_block(JpegBits& b, int16_t* blk, const JpegHuffman* dc, const JpegHuffman* ac,
+                 int16_t* pred) {
+  if (bits_at_marker(b)) return BLOCK_MARKER_FIRST;  // the block is left untouched
+  std::memset(blk, 0, 64 * sizeof(int16_t));
+  g_jpeg.layout.last_block = blk;
+  uint32_t value = 0;
+  int32_t bits;
+  if (b.nbits < 32) bits_fill(b);
+  const JpegAcFast d = dc->ac_fast[b.buf >> (64 - kHuffFastBits)];
+  if (b.pad == 0 && d.length != 0 && d.rs <= 15 && d.length + d.rs <= kHuffFastBits) {
+    // At least 32 bits before any marker: code and difference in one look-up.
+    bits_skip(b, d.length + d.rs);
+    *pred = static_cast<int16_t>(*pred + d.value);
+  } else {
+    int s = huff_decode(b, dc, &value);
+    if (s < 0) {
+      if (s == HUFF_MARKER) return BLOCK_MARKER;
+      huff_log_not_found("DC", value, b);
+      g_error = ERR_LOADING;
+      return BLOCK_ERROR;
+    }
+    if (s > 16) {  // no DC difference is that long
+      g_error = ERR_LOADING;
+      return BLOCK_ERROR;
+    }
+    if (!bits_receive(b, s, &bits)) return BLOCK_MARKER;
+    *pred = static_cast<int16_t>(*pred + jpeg_extend(bits, s));
+  }
+  blk[0] = *pred;
+  for (int k = 1; k < 64;) {
+    if (b.nbits < 32) bits_fill(b);
+    const JpegAcFast e = ac->ac_fast[b.buf >> (64 - kHuffFastBits)];
+    if (b.pad == 0 && e.length != 0) {
+      // At least 32 bits before any marker, enough for a code and its extra bits.
+      const int rs = e.rs, size = rs & 15, run = rs >> 4;
+      if (rs == 0) {
+        bits_skip(b, e.length);
+        break;
+      }
+      k += run;
+      if (k > 63) {
+        bits_skip(b, e.length);
+        break;
+      }
+      if (e.length + size <= kHuffFastBits) {
+        bits_skip(b, e.length + size);
+        blk[kJpegZigzag[k]] = e.value;
+      } else {
+        bits_skip(b, e.length);
+        const int32_t extra = static_cast<int32_t>(b.buf >> (64 - size));
+        bits_skip(b, size);
+        blk[kJpegZigzag[k]] = static_cast<int16_t>(jpeg_extend(extra, size));
+      }
+      ++k;
+      continue;
+    }
+    int rs;
+    if (e.length != 0) {
+      const int real = bits_real(b);
+      if (e.length > real) {
+        bits_hit_marker(b);
+        return BLOCK_MARKER;
+      }
+      rs = e.rs;
+      const int size = rs & 15;
+      if (rs != 0 && k + (rs >> 4) <= 63 && e.length + size <= kHuffFastBits) {
+        // Code and extra bits in one look-up.
+        if (e.length + size > real) {
+          bits_hit_marker(b);
+          return BLOCK_MARKER;
+        }
+        bits_skip(b, e.length + size);
+        k += rs >> 4;
+        blk[kJpegZigzag[k]] = e.value;
+        ++k;
+        continue;
+      }
+      bits_skip(b, e.length);
+    } else {
+      rs = huff_decode(b, ac, &value);
+      if (rs < 0) {
+        if (rs == HUFF_MARKER) return BLOCK_MARKER;
+        huff_log_not_found("AC", value, b);
+        g_error = ERR_LOADING;
+        return BLOCK_ERROR;
+      }
+    }
+    if (rs == 0) break;
+    k += rs >> 4;
+    if (k > 63) break;
+    const int size = rs & 15;
+    if (!bits_receive(b, size, &bits)) return BLOCK_MARKER;
+    blk[kJpegZigzag[k]] = static_cast<int16_t>(jpeg_extend(bits, size));
+    ++k;
+  }
+  return BLOCK_DONE;
+}
+
+// Visits the units of one call of a scan that is stored in the frame's coefficients: MCUs for
+// a scan of several components, the component's blocks in raster order for a scan of one.
+// `fn(i, block)` decodes scan component i's block and returns a BlockResult.
+// Units past the end of the frame (the last restart interval of a scan may be shorter than
+// the others) land nowhere: the data up to the next marker is passed over, which bounds the
+// work of a call by the frame's size whatever the restart counts say.
+template <class Fn>
+int visit_units(const ScanSetup& s, JpegBits& b, Fn fn) {
+  JpegDecoder& d = g_jpeg;
+  JpegLayout& L = d.layout;
+  int64_t total;
+  int bw = 0;
+  const int fi0 = s.frame_index[0];
+  if (s.count > 1) {
+    total = L.mcu_total;
+  } else {
+    const JpegFrame* f = d.frame;
+    const int64_t xc = (int64_t{f->samples_per_line} * L.h[fi0] + L.max_h - 1) / L.max_h;
+    const int64_t yc = (int64_t{f->lines} * L.v[fi0] + L.max_v - 1) / L.max_v;
+    bw = static_cast<int>((xc + 7) / 8);
+    total = bw * ((yc + 7) / 8);
+  }
+  int64_t count = total;
+  if (d.restart_interval != 0 && total >= d.restart_interval) count = d.restart_interval;
+  const int64_t first = int64_t{d.restart_interval} * d.restart_count;
+  if (s.count > 1) {
+    for (int64_t k = 0; k < count; ++k) {
+      const int64_t u = first + k;
+      if (u >= total) {
+        bits_skip_to_marker(b);
+        return BLOCK_MARKER;
+      }
+      int16_t* mcu = L.coefs + u * L.coefs_per_mcu;
+      for (int i = 0; i < s.count; ++i) {
+        const int fi = s.frame_index[i];
+        for (int blk = 0; blk < L.blocks[fi]; ++blk) {
+          int r = fn(i, mcu + L.coef_offset[fi] + 64 * blk);
+          if (r != BLOCK_DONE) return r;
+        }
+      }
+    }
+    return BLOCK_DONE;
+  }
+  // One component: its blocks in raster order, walked with counters rather than divisions.
+  const int h = L.h[fi0], v = L.v[fi0];
+  const int64_t rows = total / (bw > 0 ? bw : 1);
+  int64_t bx = 0, by = 0;
+  if (first < total) {
+    bx = first % bw;
+    by = first / bw;
+  }
+  int64_t mx = bx / h;
+  int sx = static_cast<int>(bx % h);
+  int16_t* row_base = nullptr;
+  auto start_row = [&]() {
+    row_base = L.coefs + (by / v) * L.mcus_per_row * L.coefs_per_mcu + L.coef_offset[fi0] +
+               64 * (by % v) * h;
+  };
+  if (first < total) start_row();
+  for (int64_t k = 0; k < count; ++k) {
+    const int64_t u = first + k;
+    if (u >= total) {
+      bits_skip_to_marker(b);
+      return BLOCK_MARKER;
+    }
+    int16_t* block = row_base + mx * L.coefs_per_mcu + 64 * sx;
+    // The frame's coefficients are far larger than the caches: ask for the blocks a little
+    // ahead in the walk (prefetching never faults, even past the end of the buffer).
+    const char* ahead = reinterpret_cast<const char*>(
+        reinterpret_cast<uintptr_t>(block) + 8 * size_t(L.coefs_per_mcu));
+    __builtin_prefetch(ahead);
+    __builtin_prefetch(ahead + 64);
+    int r = fn(0, block);
+    if (r != BLOCK_DONE) return r;
+    if (++sx == h) {
+      sx = 0;
+      ++mx;
+    }
+    if (++bx == bw) {
+      bx = 0;
+      mx = 0;
+      sx = 0;
+      if (++by < rows) start_row();
+    }
+  }
+  return BLOCK_DONE;
+}
+
+void flush_pending() {
+  JpegLayout& L = g_jpeg.layout;
+  if (L.pending_row < 0) return;
+  write_mcus(L.row_coefs, L.pending_row, L.pending_first, L.pending_last);
+  L.pending_row = -1;
+}
+
+// After a marker cut an MCU short, its remaining blocks hold what a block-at-a-time decoder
+// would have reconstructed: the first block of each remaining component the coefficients
+// decoded last, the others the previous MCU's blocks (nothing before the call's first MCU).
+void fill_cut_mcu(const ScanSetup& s, int16_t* mcu, const int16_t* previous, int comp, int blk,
+                  bool touched) {
+  JpegLayout& L = g_jpeg.layout;
+  for (int i = comp; i < s.count; ++i) {
+    const int fi = s.frame_index[i];
+    const int start = i == comp ? blk : 0;
+    for (int j = start; j < L.blocks[fi]; ++j) {
+      int16_t* dest = mcu + L.coef_offset[fi] + 64 * j;
+      if (j == start) {
+        if (i == comp && touched) continue;  // keeps what was decoded before the marker
+        if (L.last_block == nullptr) std::memset(dest, 0, 64 * sizeof(int16_t));
+        else if (L.last_block != dest) std::memcpy(dest, L.last_block, 64 * sizeof(int16_t));
+      } else if (previous != nullptr) {
+        std::memcpy(dest, previous + L.coef_offset[fi] + 64 * j, 64 * sizeof(int16_t));
+      } else {
+        std::memset(dest, 0, 64 * sizeof(int16_t));
+      }
+    }
+  }
+}
+
+void decode_streaming(ScanSetup& s, JpegBits& b) {
+  JpegDecoder& d = g_jpeg;
+  JpegLayout& L = d.layout;
+  const int64_t total = L.mcu_total;
+  int64_t count = total;
+  if (d.restart_interval != 0 && total >= d.restart_interval) count = d.restart_interval;
+  const int64_t first = int64_t{d.restart_interval} * d.restart_count;
+  const int mpr = L.mcus_per_row;
+  for (int64_t k = 0; k < count; ++k) {
+    const int64_t m = first + k;
+    int16_t* mcu;
+    const int16_t* previous = nullptr;
+    if (m < total) {
+      const int64_t row = m / mpr;
+      const int col = static_cast<int>(m % mpr);
+      if (row != L.pending_row) {
+        flush_pending();
+        L.pending_row = row;
+        L.pending_first = col;
+      }
+      L.pending_last = col;
+      mcu = L.row_coefs + int64_t{col} * L.coefs_per_mcu;
+      if (k > 0) previous = L.row_coefs + int64_t{col > 0 ? col - 1 : mpr - 1} * L.coefs_per_mcu;
+    } else {
+      flush_pending();
+      bits_skip_to_marker(b);
+      d.marker_met = true;
+      return;
+    }
+    for (int i = 0; i < s.count; ++i) {
+      const int fi = s.frame_index[i];
+      int16_t* base = mcu + L.coef_offset[fi];
+      for (int blk = 0; blk < L.blocks[fi]; ++blk) {
+        int16_t* dest = base + 64 * blk;
+        int r = decode_block(b, dest, s.dc[i], s.ac[i], &s.dc_pred[i]);
+        if (r == BLOCK_ERROR) return;
+        if (r != BLOCK_DONE) {
+          d.marker_met = true;
+          fill_cut_mcu(s, mcu, previous, i, blk, r == BLOCK_MARKER);
+          flush_pending();
+          return;
+        }
+      }
+    }
+  }
+  flush_pending();
+}
+
+}  // namespace
+
+void jpeg_release_layout() {
+  JpegLayout& L = g_jpeg.layout;
+  mem_free(&L.coefs);
+  mem_free(&L.row_coefs);
+  mem_free(&L.products);
+  for (int c = 0; c < 4; ++c) {
+    mem_free(&L.strips[c]);
+    mem_free(&L.line[c]);
+  }
+  L = JpegLayout{};
+  L.pending_row = -1;
+}
+
+bool jpeg_layout_frame(bool buffered) {
+  jpeg_release_layout();
+  JpegLayout& L = g_jpeg.layout;
+  const JpegFrame* f = g_jpeg.frame;
+  const int nf = f->component_count;
+  if (nf > 4) {
+    g_error = ERR_UNHANDLED;
+    return false;
+  }
+  L.components = nf;
+  L.max_h = L.max_v = 1;
+  int blocks = 0;
+  for (int c = 0; c < nf; ++c) {
+    const JpegFrameComponent& fc = f->components[c];
+    if (fc.h < 1 || fc.h > 4 || fc.v < 1 || fc.v > 4 || fc.quant_table > 3) {
+      g_error = ERR_INVALID_FILE;
+      return false;
+    }
+    L.h[c] = fc.h;
+    L.v[c] = fc.v;
+    L.quant[c] = fc.quant_table;
+    L.blocks[c] = fc.h * fc.v;
+    L.coef_offset[c] = 64 * blocks;
+    blocks += L.blocks[c];
+    if (fc.h > L.max_h) L.max_h = fc.h;
+    if (fc.v > L.max_v) L.max_v = fc.v;
+  }
+  for (int c = 0; c < nf; ++c) {
+    if (L.max_h % L.h[c] != 0 || L.max_v % L.v[c] != 0) {
+      g_error = ERR_UNHANDLED;
+      return false;
+    }
+    L.hf[c] = L.max_h / L.h[c];
+    L.vf[c] = L.max_v / L.v[c];
+  }
+  L.mcu_width = 8 * L.max_h;
+  L.mcu_height = 8 * L.max_v;
+  L.coefs_per_mcu = 64 * blocks;
+  L.mcus_per_row = ((f->samples_per_line + 7) / 8 + L.max_h - 1) / L.max_h;
+  L.mcu_rows = ((f->lines + 7) / 8 + L.max_v - 1) / L.max_v;
+  L.mcu_total = int64_t{L.mcus_per_row} * L.mcu_rows;
+  L.precision = f->precision;
+  L.level = 1 << (f->precision - 1);
+  L.buffered = buffered;
+  const size_t row_bytes = size_t(L.mcus_per_row) * L.coefs_per_mcu * sizeof(int16_t);
+  if (buffered) {
+    const uint64_t bytes = uint64_t(L.mcu_total) * L.coefs_per_mcu * sizeof(int16_t);
+    if (bytes > mem_limit()) {
+      g_error = ERR_MEMORY;
+      return false;
+    }
+    // The buffer itself is made when the first scan needs it.
+  } else {
+    if (mem_alloc(&L.row_coefs, row_bytes) == nullptr) return false;
+    std::memset(L.row_coefs, 0, row_bytes);
+  }
+  const size_t line_floats = size_t(L.mcus_per_row) * L.mcu_width + 8;
+  for (int c = 0; c < nf; ++c) {
+    L.strip_stride[c] = L.mcus_per_row * 8 * L.h[c];
+    if (mem_alloc(&L.strips[c], (size_t(L.strip_stride[c]) * 8 * L.v[c] + 8) * sizeof(float)) ==
+            nullptr ||
+        mem_alloc(&L.line[c], line_floats * sizeof(float)) == nullptr)
+      return false;
+  }
+  if (mem_alloc(&L.products, 4 * (line_floats / 2 + 8) * sizeof(double)) == nullptr) return false;
+  L.pending_row = -1;
+  L.last_block = nullptr;
+  L.ready = true;
+  return true;
+}
+
+// The whole-frame coefficients, zero until scans add to them.
+bool ensure_coefficients() {
+  JpegLayout& L = g_jpeg.layout;
+  if (L.coefs != nullptr) return true;
+  const size_t bytes = size_t(L.mcu_total) * L.coefs_per_mcu * sizeof(int16_t);
+  if (mem_alloc(&L.coefs, bytes) == nullptr) return false;
+  std::memset(L.coefs, 0, bytes);
+  return true;
+}
+
+void decode_sequential_scan() {
+  JpegDecoder& d = g_jpeg;
+  d.marker_met = false;
+  ScanSetup s;
+  if (!resolve_scan(&s, true, true)) return;
+  JpegLayout& L = d.layout;
+  const JpegFrame* f = d.frame;
+  // A scan that carries every component (and, alone, one block per MCU) streams MCU rows to
+  // the image; any other layout stores coefficients until the frame ends.
+  bool streams = s.count == f->component_count;
+  for (int i = 0; i < s.count && streams; ++i)
+    for (int j = 0; j < i; ++j)
+      if (s.frame_index[i] == s.frame_index[j]) streams = false;
+  if (streams && s.count == 1) {
+    const JpegFrameComponent& fc = f->components[s.frame_index[0]];
+    streams = fc.h == 1 && fc.v == 1;
+  }
+  if (!L.ready && !jpeg_layout_frame(!streams)) return;
+  if (!L.buffered && !streams) {
+    g_error = ERR_INVALID_FILE;  // a second, partial scan of a frame already written
+    return;
+  }
+  if (L.buffered && !ensure_coefficients()) return;
+  JpegBits b = start_bits();
+  if (!L.buffered) {
+    decode_streaming(s, b);
+  } else {
+    int r = visit_units(s, b, [&](int i, int16_t* block) {
+      int res = decode_block(b, block, s.dc[i], s.ac[i], &s.dc_pred[i]);
+      return res == BLOCK_MARKER_FIRST ? int{BLOCK_MARKER} : res;
+    });
+    if (r == BLOCK_MARKER) d.marker_met = true;
+  }
+  if (g_error == 0) finish_bits(b);
+}
+
+void setup_progressive_frame() { jpeg_layout_frame(true); }
+
+namespace {
+
+struct Progressive {
+  JpegBits* b;
+  ScanSetup* s;
+  int ss, se, al;
+  uint32_t eob_run;
+};
+
+int dc_first(Progressive& p, int i, int16_t* blk) {
+  JpegBits& b = *p.b;
+  if (bits_at_marker(b)) return BLOCK_MARKER;
+  uint32_t value = 0;
+  int s = huff_decode(b, p.s->dc[i], &value);
+  if (s < 0) {
+    if (s == HUFF_MARKER) return BLOCK_MARKER;
+    huff_log_not_found("DC", value, b);
+    g_error = ERR_LOADING;
+    return BLOCK_ERROR;
+  }
+  if (s > 16) {
+    g_error = ERR_LOADING;
+    return BLOCK_ERROR;
+  }
+  int32_t bits;
+  if (!bits_receive(b, s, &bits)) return BLOCK_MARKER;
+  const uint32_t diff = static_cast<uint32_t>(jpeg_extend(bits, s)) << p.al;
+  const int16_t value16 = static_cast<int16_t>(static_cast<uint32_t>(p.s->dc_pred[i]) + diff);
+  p.s->dc_pred[i] = value16;
+  blk[0] = value16;
+  return BLOCK_DONE;
+}
+
+int dc_refine(Progressive& p, int, int16_t* blk) {
+  JpegBits& b = *p.b;
+  if (bits_at_marker(b)) return BLOCK_MARKER;
+  int32_t bit;
+  if (!bits_receive(b, 1, &bit)) return BLOCK_MARKER;
+  blk[0] = static_cast<int16_t>(blk[0] | (bit << p.al));
+  return BLOCK_DONE;
+}
+
+int ac_first(Progressive& p, int16_t* blk) {
+  JpegBits& b = *p.b;
+  if (p.eob_run > 0) {  // blocks of an end-of-band run are left as they are
+    --p.eob_run;
+    return BLOCK_DONE;
+  }
+  if (bits_at_marker(b)) return BLOCK_MARKER;
+  const JpegHuffman* ac = p.s->ac[0];
+  uint32_t value = 0;
+  int k = p.ss == 0 ? 1 : p.ss;
+  while (k <= p.se) {
+    if (b.nbits < 32) bits_fill(b);
+    const int rs = huff_decode(b, ac, &value);
+    if (rs < 0) {
+      if (rs == HUFF_MARKER) return BLOCK_MARKER;
+      huff_log_not_found("AC", value, b);
+      g_error = ERR_INVALID_FILE;
+      return BLOCK_ERROR;
+    }
+    const int r = rs >> 4, s = rs & 15;
+    int32_t bits;
+    if (s == 0 && r < 15) {
+      if (!bits_receive(b, r, &bits)) return BLOCK_MARKER;
+      p.eob_run = static_cast<uint32_t>(bits) + (1u << r) - 1;  // this block included
+      break;
+    }
+    k += r;
+    if (k > 63) break;
+    if (!bits_receive(b, s, &bits)) return BLOCK_MARKER;
+    blk[kJpegZigzag[k]] = static_cast<int16_t>(jpeg_extend(bits, s) * (1 << p.al));
+    ++k;
+  }
+  return BLOCK_DONE;
+}
+
+// True when no AC coefficient of the block is set yet: a refinement then has nothing to
+// correct in it.
+inline bool ac_all_zero(const int16_t* c) {
+  uint64_t w[16];
+  std::memcpy(w, c, sizeof w);
+  uint64_t any = w[0] & ~uint64_t{0xFFFF};
+  for (int i = 1; i < 16; ++i) any |= w[i];
+  return any == 0;
+}
+
+// Correction bit of one coefficient already non-zero.
+inline bool refine_coefficient(JpegBits& b, int16_t* c, int al) {
+  int32_t bit;
+  if (!bits_receive(b, 1, &bit)) return false;
+  if (bit != 0) {
+    if (*c >= 0) *c = static_cast<int16_t>(*c | (1 << al));
+    else *c = static_cast<int16_t>(*c - (1 << al));
+  }
+  return true;
+}
+
+int ac_refine(Progressive& p, int16_t* blk) {
+  JpegBits& b = *p.b;
+  if (bits_at_marker(b)) return BLOCK_MARKER;
+  int k = p.ss == 0 ? 1 : p.ss;
+  const int se = p.se;
+  if (p.eob_run == 0) {
+    const JpegHuffman* ac = p.s->ac[0];
+    uint32_t value = 0;
+    while (k <= se) {
+      if (b.nbits < 32) bits_fill(b);
+      const int rs = huff_decode(b, ac, &value);
+      if (rs < 0) {
+        if (rs == HUFF_MARKER) return BLOCK_MARKER;
+        huff_log_not_found("ACH", value, b);
+        g_error = ERR_LOADING;
+        return BLOCK_ERROR;
+      }
+      const int r = rs >> 4, s = rs & 15;
+      if (s == 0 && r < 15) {
+        int32_t bits;
+        if (!bits_receive(b, r, &bits)) return BLOCK_MARKER;
+        p.eob_run = static_cast<uint32_t>(bits) + (1u << r);
+        break;
+      }
+      if (s > 1) {
+        g_error = ERR_LOADING;
+        return BLOCK_ERROR;
+      }
+      int new_value = 0;
+      if (s == 1) {
+        int32_t bit;
+        if (!bits_receive(b, 1, &bit)) return BLOCK_MARKER;
+        new_value = bit != 0 ? (1 << p.al) : -(1 << p.al);
+      }
+      int zeros = 0, last_zero = -1;
+      while (k <= se) {
+        int16_t* c = &blk[kJpegZigzag[k]];
+        ++k;
+        if (*c != 0) {
+          if (!refine_coefficient(b, c, p.al)) return BLOCK_MARKER;
+        } else {
+          last_zero = k - 1;
+          if (++zeros == r + 1) break;
+        }
+      }
+      if (s == 1 && last_zero >= 0) blk[kJpegZigzag[last_zero]] = static_cast<int16_t>(new_value);
+    }
+    if (p.eob_run == 0) {
+          return BLOCK_DONE;
+    }
+  }
+  if (!ac_all_zero(blk)) {
+    for (; k <= se; ++k) {
+      int16_t* c = &blk[kJpegZigzag[k]];
+      if (*c != 0 && !refine_coefficient(b, c, p.al)) return BLOCK_MARKER;
+    }
+  }
+  --p.eob_run;
+  return BLOCK_DONE;
+}
+
+}  // namespace
+
+void decode_progressive_scan() {
+  JpegDecoder& d = g_jpeg;
+  d.marker_met = false;
+  const JpegScanHeader& h = d.scan;
+  if (!d.layout.ready || !d.layout.buffered) {
+    g_error = ERR_INVALID_FILE;
+    return;
+  }
+  if ((h.spectral_start == 0 && h.spectral_end != 0) ||
+      (h.spectral_start != 0 && h.component_count > 1)) {
+    g_error = ERR_INVALID_FILE;
+    return;
+  }
+  const bool dc_scan = h.spectral_start == 0;
+  ScanSetup s;
+  if (!resolve_scan(&s, dc_scan && h.approx_high == 0, h.spectral_end != 0)) return;
+  for (int i = 0; i < s.count; ++i) {
+    if (s.frame_index[i] >= d.layout.components) {
+      g_error = ERR_INVALID_FILE;
+      return;
+    }
+  }
+  // Each scan walks the whole band of its components: a file of endless tiny scans over a
+  // large frame would take hours, so a frame gets at most kMaxScans of them.
+  if (d.restart_count == 0 && ++d.layout.scans > kMaxScans) {
+    g_error = ERR_INVALID_FILE;
+    return;
+  }
+  if (!ensure_coefficients()) return;
+  JpegBits b = start_bits();
+  Progressive p{&b, &s, h.spectral_start, h.spectral_end, h.approx_low, 0};
+  int r;
+  if (dc_scan && h.approx_high == 0) {
+    r = visit_units(s, b, [&](int i, int16_t* blk) { return dc_first(p, i, blk); });
+  } else if (dc_scan) {
+    r = visit_units(s, b, [&](int i, int16_t* blk) { return dc_refine(p, i, blk); });
+  } else if (h.approx_high == 0) {
+    r = visit_units(s, b, [&](int, int16_t* blk) { return ac_first(p, blk); });
+  } else {
+    r = visit_units(s, b, [&](int, int16_t* blk) { return ac_refine(p, blk); });
+  }
+  if (r == BLOCK_MARKER) d.marker_met = true;
+  if (g_error == 0) finish_bits(b);
+}
+
+void finish_progressive_frame() {
+  JpegLayout& L = g_jpeg.layout;
+  if (!L.ready || !L.buffered) return;
+  const int64_t row_size = int64_t{L.mcus_per_row} * L.coefs_per_mcu;
+  if (L.coefs == nullptr) {
+    // No scan came: every block is zero, one row of zeros serves all MCU rows.
+    if (mem_alloc(&L.row_coefs, size_t(row_size) * sizeof(int16_t)) == nullptr) return;
+    std::memset(L.row_coefs, 0, size_t(row_size) * sizeof(int16_t));
+    for (int64_t row = 0; row < L.mcu_rows; ++row) write_mcus(L.row_coefs, row, 0, L.mcus_per_row - 1);
+  } else {
+    for (int64_t row = 0; row < L.mcu_rows; ++row)
+      write_mcus(L.coefs + row * row_size, row, 0, L.mcus_per_row - 1);
+  }
+  jpeg_release_layout();
+}

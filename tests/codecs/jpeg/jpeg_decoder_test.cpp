@@ -1,0 +1,657 @@
+// JPEG decoding: the corpus, cjpeg files of every common layout against djpeg's float
+// decoding, lossless transforms that must decode identically, headers, refusals, and damaged
+// files.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <random>
+
+#include "codecs/jpeg/jpeg_internal.h"
+#include "codecs/jpeg/jpeg_simd.h"
+#include "codecs/jpeg/jpeg_test_support.h"
+#include "core/errors.h"
+#include "image/image.h"
+#include "image/pixels.h"
+#include "support/test_support.h"
+
+using namespace jpeg_test;
+
+namespace {
+
+class Jpeg : public ::testing::Test {
+ protected:
+  void SetUp() override { test_reset(); }
+  void TearDown() override { jpeg_allow_simd(true); }
+
+  // Loads a file that must decode.
+  const ImageRecord* load_ok(const std::string& path) {
+    LoadResult r = load_file(path);
+    EXPECT_EQ(r.error, 0) << path;
+    EXPECT_EQ(r.images.size(), 1u) << path;
+    return r.images.empty() ? nullptr : r.images[0];
+  }
+
+  int load_error(const std::vector<uint8_t>& bytes, const std::string& name = "case.jpg") {
+    return load_file(write_temp_file(name, bytes)).error;
+  }
+};
+
+// The corpus beside the main checkout, or beside the directory of a worktree.
+std::string corpus(const std::string& name) {
+  std::string path = corpus_path("jpeg-testimages/" + name);
+  if (!read_file(path).empty()) return path;
+  return std::string(KORVELA_SOURCE_DIR) + "/../../shared/corpus/jpeg-testimages/" + name;
+}
+
+const uint8_t kSof0 = 0xC0;
+
+Segment* find_segment(JpegParts& parts, uint8_t marker) {
+  for (Segment& s : parts.segments)
+    if (s.marker == marker) return &s;
+  return nullptr;
+}
+
+}  // namespace
+
+TEST_F(Jpeg, CorpusFilesMatchTheFloatReference) {
+  for (const char* name : {"testorig.jpg", "testimgint.jpg"}) {
+    const ImageRecord* image = load_ok(corpus(name));
+    ASSERT_NE(image, nullptr);
+    EXPECT_EQ(image->width, 227);
+    EXPECT_EQ(image->height, 149);
+    EXPECT_EQ(image->planes, 3);
+    EXPECT_EQ(image->bits, 8);
+    EXPECT_EQ(image->description, DESC_JPEG_JFIF);
+    EXPECT_EQ(image->x_resolution, 1);
+    EXPECT_EQ(image_pixel_layout(image), LAYOUT_PLANAR);
+    // djpeg clamps luminance before the colour conversion and rounds in integers; the two
+    // differ by one in places and a little more near saturated colours.
+    Difference d = against_djpeg(image, corpus(name));
+    ASSERT_TRUE(d.same_size);
+    EXPECT_LE(d.max, 16) << name;
+    EXPECT_LT(d.mean, 0.5) << name;
+  }
+  // And against the corpus' own decoding (integer transform, smooth upsampling).
+  const ImageRecord* image = load_ok(corpus("testorig.jpg"));
+  int w, h;
+  std::vector<uint32_t> ppm;
+  ASSERT_TRUE(read_pnm_rgb(corpus("testorig.ppm"), &w, &h, &ppm));
+  std::vector<uint32_t> ours = image_rgb(image);
+  ASSERT_EQ(ours.size(), ppm.size());
+  double total = 0;
+  for (size_t i = 0; i < ours.size(); ++i)
+    for (int s = 0; s < 24; s += 8) total += std::abs(int((ours[i] >> s) & 255) - int((ppm[i] >> s) & 255));
+  EXPECT_LT(total / (3.0 * ours.size()), 2.0);
+}
+
+TEST_F(Jpeg, TwelveBitFileLoadsAsOneBytePerSample) {
+  const ImageRecord* image = load_ok(corpus("monkey12.jpg"));
+  ASSERT_NE(image, nullptr);
+  EXPECT_EQ(image->bits, 12);
+  EXPECT_EQ(image->planes, 3);
+  EXPECT_EQ(image->pixel_bytes, 1);
+  EXPECT_EQ(image->row_bytes, image->width);
+  EXPECT_EQ(image_pixel_layout(image), LAYOUT_PLANAR);
+  EXPECT_NE(image_title(image, 1, 1).find("149 x 227 pixels - 3 x 12 bits"), std::string::npos);
+  // A grey face with orange-brown eyes: the picture is neither flat nor saturated, and the
+  // eyes (around (35, 53) and (99, 63)) are clearly redder than blue.
+  std::vector<uint32_t> rgb = image_rgb(image);
+  double mean = 0;
+  int dark = 0, bright = 0;
+  for (uint32_t p : rgb) {
+    int grey = (((p >> 16) & 255) + ((p >> 8) & 255) + (p & 255)) / 3;
+    mean += grey;
+    dark += grey < 40;
+    bright += grey > 180;
+  }
+  mean /= rgb.size();
+  EXPECT_GT(mean, 60);
+  EXPECT_LT(mean, 160);
+  EXPECT_GT(dark, 100);
+  EXPECT_GT(bright, 100);
+  for (int at : {53 * 149 + 35, 63 * 149 + 99}) {
+    uint32_t eye = rgb[at];
+    EXPECT_GT(int((eye >> 16) & 255), int(eye & 255) + 30);
+  }
+}
+
+TEST_F(Jpeg, CjpegLayoutsMatchTheFloatReference) {
+  struct Case {
+    const char* name;
+    int width, height;
+    const char* options;
+  };
+  const Case cases[] = {
+      {"q90_420", 203, 117, "-quality 90"},
+      {"q5_sof1", 203, 117, "-quality 5"},
+      {"q100_444", 203, 117, "-quality 100 -sample 1x1"},
+      {"s422", 203, 117, "-sample 2x1"},
+      {"s440", 203, 117, "-sample 1x2"},
+      {"s411", 203, 117, "-sample 4x1"},
+      {"grey", 203, 117, "-grayscale"},
+      {"one_pixel", 1, 1, ""},
+      {"one_pixel_grey", 1, 1, "-grayscale"},
+      {"odd_17x9", 17, 9, ""},
+      {"odd_17x9_grey", 17, 9, "-grayscale"},
+      {"odd_33x20_411", 33, 20, "-sample 4x1"},
+      {"restart_2b", 64, 48, "-restart 2B"},
+      {"restart_rows", 64, 48, "-restart 1 -sample 1x1"},
+      {"progressive", 203, 117, "-progressive"},
+      {"progressive_444", 61, 35, "-progressive -sample 1x1"},
+      {"progressive_grey", 61, 35, "-progressive -grayscale"},
+      {"progressive_restart", 61, 35, "-progressive -restart 3B"},
+      {"optimized", 203, 117, "-optimize -quality 75"},
+      {"q50_12x1000", 12, 100, "-quality 50 -sample 2x2"},
+  };
+  int worst = 0;
+  for (const Case& c : cases) {
+    test_reset();
+    std::string path = cjpeg(c.name, c.width, c.height, c.options);
+    const ImageRecord* image = load_ok(path);
+    ASSERT_NE(image, nullptr) << c.name;
+    EXPECT_EQ(image->width, c.width);
+    EXPECT_EQ(image->height, c.height);
+    Difference d = against_djpeg(image, path);
+    ASSERT_TRUE(d.same_size) << c.name;
+    // Both decoders use a float transform and replication; they differ in rounding, and
+    // djpeg also clamps luminance before the colour conversion, which shows a little more
+    // on saturated noise.
+    EXPECT_LE(d.max, 6) << c.name;
+    EXPECT_LT(d.mean, 0.6) << c.name;
+    EXPECT_GT(d.within_one, 0.99) << c.name;
+    worst = std::max(worst, d.max);
+  }
+  EXPECT_GT(worst, 0);  // the comparison really compares two decoders
+}
+
+TEST_F(Jpeg, LosslessTransformsDecodeToIdenticalPixels) {
+  for (const char* sampling : {"-sample 2x2", "-sample 2x1", "-grayscale"}) {
+    std::string base = cjpeg("base", 203, 117, std::string("-quality 85 ") + sampling);
+    const char* transforms[] = {"-progressive", "-restart 1", "-restart 7B", "-optimize",
+                                "-progressive -restart 3B", "-progressive -restart 1",
+                                "-restart 1B"};
+    for (const char* t : transforms) {
+      test_reset();
+      const ImageRecord* a = load_ok(base);
+      const ImageRecord* b = load_ok(jpegtran("transformed", base, t));
+      ASSERT_TRUE(a != nullptr && b != nullptr);
+      Difference d = between(a, b);
+      EXPECT_TRUE(d.same_size);
+      EXPECT_EQ(d.max, 0) << sampling << " " << t;
+    }
+  }
+}
+
+TEST_F(Jpeg, ScansOfSingleComponentsDecodeLikeInterleavedOnes) {
+  // Sequential scans that each carry one component, and a scan of Cb and Cr together.
+  const std::string scripts[] = {"0: 0 63 0 0;\n1: 0 63 0 0;\n2: 0 63 0 0;\n",
+                                 "0: 0 63 0 0;\n1 2: 0 63 0 0;\n"};
+  for (const char* sampling : {"-sample 2x2", "-sample 1x1", "-sample 2x1"}) {
+    std::string base = cjpeg("interleaved", 75, 41, sampling);
+    for (size_t i = 0; i < 2; ++i) {
+      for (const char* restart : {"", "-restart 5B"}) {
+        test_reset();
+        std::string script = write_temp_file("scans.txt", scripts[i]);
+        std::string path = jpegtran("separate", base, std::string("-scans ") + script + " " + restart);
+        std::vector<uint8_t> bytes = read_file(path);
+        ASSERT_GT(bytes.size(), 100u);
+        const ImageRecord* a = load_ok(base);
+        const ImageRecord* b = load_ok(path);
+        ASSERT_TRUE(a != nullptr && b != nullptr);
+        EXPECT_EQ(between(a, b).max, 0) << sampling << " script " << i << " " << restart;
+      }
+    }
+  }
+  // A grey frame whose one component has 2 x 2 sampling: its blocks come in raster order.
+  test_reset();
+  std::string grey = cjpeg("grey22", 45, 29, "-grayscale -sample 2x2");
+  const ImageRecord* image = load_ok(grey);
+  ASSERT_NE(image, nullptr);
+  EXPECT_LE(against_djpeg(image, grey).max, 2);
+}
+
+TEST_F(Jpeg, ArithmeticAndOtherFrameTypesAreRefusedWithTheirLogLines) {
+  clear_log();
+  LoadResult r = load_file(corpus("testimgari.jpg"));
+  EXPECT_EQ(r.error, ERR_UNKNOWN_FORMAT);
+  EXPECT_NE(read_log().find("image " + corpus("testimgari.jpg") +
+                            " : JPEG Extended Sequential DCT Arithmetic non traite"),
+            std::string::npos);
+
+  std::string base = cjpeg("for_arith", 40, 24, "");
+  std::string sequential_arith = jpegtran("arith_seq", base, "-arithmetic");
+  clear_log();
+  EXPECT_EQ(load_file(sequential_arith).error, ERR_UNKNOWN_FORMAT);
+  EXPECT_NE(read_log().find(" : JPEG Extended Sequential DCT Arithmetic non traite"), std::string::npos);
+  std::string progressive_arith = jpegtran("arith_prog", base, "-arithmetic -progressive");
+  clear_log();
+  EXPECT_EQ(load_file(progressive_arith).error, ERR_UNKNOWN_FORMAT);
+  EXPECT_NE(read_log().find(" : JPEG Progressive DCT Arithmetic non traite"), std::string::npos);
+
+  // The frame marker changed into each refused type (precision 8).
+  struct Refused {
+    uint8_t marker;
+    const char* text;
+  };
+  const Refused refused[] = {{0xC3, "JPEG Lossless Huffman"},
+                             {0xC5, "JPEG Differential Sequential DCT Huffman"},
+                             {0xC7, "JPEG Differential lossless Huffman"},
+                             {0xCB, "JPEG Lossless Sequential DCT Arithmetic"},
+                             {0xCF, "JPEG Differential Lossless DCT Arithmetic"}};
+  for (const Refused& f : refused) {
+    JpegParts parts = split(read_file(base));
+    find_segment(parts, kSof0)->marker = f.marker;
+    clear_log();
+    std::string path = write_temp_file("refused.jpg", join(parts));
+    EXPECT_EQ(load_file(path).error, ERR_UNKNOWN_FORMAT) << int(f.marker);
+    EXPECT_NE(read_log().find("image " + path + " : " + f.text + " non traite"), std::string::npos);
+  }
+  // A differential frame needs precision 8: with 12 the file is invalid rather than unknown.
+  JpegParts parts = split(read_file(base));
+  Segment* sof = find_segment(parts, kSof0);
+  sof->marker = 0xC5;
+  sof->payload[0] = 12;
+  EXPECT_EQ(load_error(join(parts)), ERR_INVALID_FILE);
+}
+
+TEST_F(Jpeg, ApplicationHeadersSetDescriptionAndResolution) {
+  std::string base = cjpeg("headers", 24, 16, "");
+  auto with = [&](std::vector<Segment> extra) {
+    JpegParts parts = split(read_file(base));
+    std::vector<Segment> segments;
+    for (Segment& s : parts.segments)
+      if (s.marker != 0xE0) segments.push_back(s);
+    extra.insert(extra.end(), segments.begin(), segments.end());
+    parts.segments = extra;
+    return join(parts);
+  };
+  auto jfif = [](uint8_t units, uint16_t x, uint16_t y) {
+    return segment(0xE0, {'J', 'F', 'I', 'F', 0, 1, 2, units, uint8_t(x >> 8), uint8_t(x), uint8_t(y >> 8),
+                          uint8_t(y), 0, 0});
+  };
+  {
+    LoadResult r = load_file(write_temp_file("dpcm.jpg", with({jfif(2, 72, 100)})));
+    ASSERT_EQ(r.error, 0);
+    EXPECT_EQ(r.images[0]->description, DESC_JPEG_JFIF);
+    EXPECT_EQ(r.images[0]->x_resolution, 182);  // 72 x 2.54, truncated
+    EXPECT_EQ(r.images[0]->y_resolution, 254);
+  }
+  {
+    LoadResult r = load_file(write_temp_file("dpi.jpg", with({jfif(1, 300, 150)})));
+    ASSERT_EQ(r.error, 0);
+    EXPECT_EQ(r.images[0]->x_resolution, 300);
+    EXPECT_EQ(r.images[0]->y_resolution, 150);
+  }
+  Segment exif = segment(0xE1, {'E', 'x', 'i', 'f', 0, 0});
+  Segment xmp = segment(0xE1, {'h', 't', 't', 'p', ':', '/', '/'});
+  Segment jfxx = segment(0xE0, {'J', 'F', 'X', 'X', 0});
+  {
+    LoadResult r = load_file(write_temp_file("exif.jpg", with({jfif(1, 72, 72), exif})));
+    ASSERT_EQ(r.error, 0);
+    EXPECT_EQ(r.images[0]->description, DESC_JPEG_EXIF);
+  }
+  {
+    LoadResult r = load_file(write_temp_file("xmp.jpg", with({jfif(1, 72, 72), xmp, jfxx})));
+    ASSERT_EQ(r.error, 0);
+    EXPECT_EQ(r.images[0]->description, DESC_JPEG_JFIF);
+  }
+  {
+    LoadResult r = load_file(write_temp_file("none.jpg", with({})));
+    ASSERT_EQ(r.error, 0);
+    EXPECT_EQ(r.images[0]->description, 0);
+  }
+  EXPECT_EQ(load_error(with({segment(0xE0, {'A', 'B', 'C', 'D', 0})})), ERR_INVALID_FILE);
+  EXPECT_EQ(load_error(with({segment(0xE8, {'A', 'B', 'C', 'D', 'E', 0})})), ERR_UNKNOWN_FORMAT);
+  // A JFIF segment too short for its fields.
+  EXPECT_EQ(load_error(with({segment(0xE0, {'J', 'F', 'I', 'F', 0, 1, 2, 1, 0, 72, 0, 72})})),
+            ERR_INVALID_FILE);
+}
+
+TEST_F(Jpeg, SpiffKeepsThreeUnconvertedPlanes) {
+  std::string base = cjpeg("spiff_base", 48, 32, "-sample 1x1 -quality 95");
+  const ImageRecord* rgb_image = load_ok(base);
+  ASSERT_NE(rgb_image, nullptr);
+  std::vector<uint32_t> rgb = image_rgb(rgb_image);
+  const uint8_t units[3] = {0, 1, 2};
+  const char* lines[3] = {"la resolution est en rapport de pixels",
+                          "la resolution est en points par pouce",
+                          "la resolution est en points par cm"};
+  for (int u = 0; u < 3; ++u) {
+    JpegParts parts = split(read_file(base));
+    parts.segments.erase(parts.segments.begin());  // the JFIF header, which would win
+    ASSERT_EQ(parts.segments[0].marker, 0xDB);
+    // SPIFF header: version, profile, components, height, width, colour space, bits,
+    // compression, units, vertical and horizontal resolution.
+    Segment spiff = segment(0xE8, {'S', 'P', 'I', 'F', 'F', 0, 1, 0, 0, 3, 0, 0, 0, 32, 0, 0, 0, 48,
+                                   3, 8, 5, units[u], 0, 0, 0, 96, 0, 0, 0, 120});
+    parts.segments.insert(parts.segments.begin(), spiff);
+    clear_log();
+    LoadResult r = load_file(write_temp_file("spiff.jpg", join(parts)));
+    ASSERT_EQ(r.error, 0);
+    const ImageRecord* image = r.images[0];
+    EXPECT_EQ(image->description, DESC_JPEG_SPIFF);
+    EXPECT_EQ(image->y_resolution, 96);
+    EXPECT_EQ(image->x_resolution, 120);
+    EXPECT_NE(read_log().find(lines[u]), std::string::npos);
+    // Plane 0 is luminance, planes 1 and 2 the colour differences around 128.
+    int worst = 0;
+    double total = 0;
+    for (int y = 0; y < image->height; ++y) {
+      for (int x = 0; x < image->width; ++x) {
+        uint32_t p = rgb[y * image->width + x];
+        double R = (p >> 16) & 255, G = (p >> 8) & 255, B = p & 255;
+        double luma = 0.299 * R + 0.587 * G + 0.114 * B;
+        double cb = 128 - 0.168736 * R - 0.331264 * G + 0.5 * B;
+        const uint8_t* px = image->pixels + y * image->row_bytes + x;
+        double dy = std::fabs(px[0] - luma), db = std::fabs(px[image->height * image->row_bytes] - cb);
+        total += dy + db;
+        worst = std::max(worst, int(std::lround(std::max(dy, db))));
+      }
+    }
+    // RGB bytes were clamped and rounded, so the planes match them only closely.
+    EXPECT_LE(worst, 8);
+    EXPECT_LT(total / (2.0 * image->width * image->height), 1.0);
+  }
+}
+
+TEST_F(Jpeg, TablesInSharedSegmentsAndWideQuantisers) {
+  std::string base = cjpeg("tables", 64, 40, "-quality 60");
+  const ImageRecord* reference = load_ok(base);
+  ASSERT_NE(reference, nullptr);
+  JpegParts parts = split(read_file(base));
+  // All DHT tables in one segment, all DQT tables in one segment.
+  Segment dht{0xC4, {}}, dqt{0xDB, {}};
+  std::vector<Segment> others;
+  for (Segment& s : parts.segments) {
+    if (s.marker == 0xC4) dht.payload.insert(dht.payload.end(), s.payload.begin(), s.payload.end());
+    else if (s.marker == 0xDB) dqt.payload.insert(dqt.payload.end(), s.payload.begin(), s.payload.end());
+    else others.push_back(s);
+  }
+  ASSERT_EQ(dqt.payload.size(), 130u);
+  // A first DC table 0 that the real one replaces.
+  Segment decoy{0xC4, {0x00, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 7}};
+  // The same quantisers written as 16-bit values.
+  Segment wide{0xDB, {}};
+  for (size_t t = 0; t < 2; ++t) {
+    wide.payload.push_back(uint8_t(0x10 | dqt.payload[t * 65]));
+    for (int i = 1; i <= 64; ++i) wide.payload.insert(wide.payload.end(), {0, dqt.payload[t * 65 + i]});
+  }
+  for (const Segment& q : {dqt, wide}) {
+    test_reset();
+    JpegParts merged = parts;
+    merged.segments = {decoy, q, dht};
+    merged.segments.insert(merged.segments.end(), others.begin(), others.end());
+    LoadResult r = load_file(write_temp_file("merged.jpg", join(merged)));
+    ASSERT_EQ(r.error, 0);
+    const ImageRecord* again = load_ok(base);
+    EXPECT_EQ(between(r.images[0], again).max, 0);
+  }
+  // cjpeg writes 16-bit tables at very low quality; those frames decode too.
+  std::string coarse = cjpeg("coarse", 64, 40, "-quality 2");
+  JpegParts coarse_parts = split(read_file(coarse));
+  Segment* q = find_segment(coarse_parts, 0xDB);
+  ASSERT_NE(q, nullptr);
+  EXPECT_EQ(q->payload[0] >> 4, 1);
+  test_reset();
+  const ImageRecord* image = load_ok(coarse);
+  ASSERT_NE(image, nullptr);
+  EXPECT_LE(against_djpeg(image, coarse).max, 2);
+}
+
+TEST_F(Jpeg, MalformedStructureGetsItsCode) {
+  std::string base = cjpeg("structure", 40, 24, "");
+  std::vector<uint8_t> file = read_file(base);
+  // FF FF before a marker code.
+  {
+    std::vector<uint8_t> bad = file;
+    bad.insert(bad.begin() + 2, 0xFF);
+    EXPECT_EQ(load_error(bad), ERR_INVALID_FILE);
+  }
+  // A restart marker before any frame.
+  EXPECT_EQ(load_error({0xFF, 0xD8, 0xFF, 0xD0, 0xFF, 0xD9}), ERR_INVALID_FILE);
+  // Start and end of image alone: success, no picture.
+  {
+    LoadResult r = load_file(write_temp_file("empty.jpg", std::vector<uint8_t>{0xFF, 0xD8, 0xFF, 0xD9}));
+    EXPECT_EQ(r.error, 0);
+    ASSERT_EQ(r.images.size(), 1u);
+    EXPECT_EQ(r.images[0]->width, 0);
+    EXPECT_EQ(r.images[0]->bits, 0);
+    EXPECT_EQ(r.images[0]->pixels, nullptr);
+  }
+  // A baseline file whose data ends without EOI.
+  {
+    std::vector<uint8_t> cut(file.begin(), file.end() - 2);
+    EXPECT_EQ(load_error(cut), ERR_INVALID_FILE);
+  }
+  // A progressive file cut in its last scan.
+  {
+    std::vector<uint8_t> prog = read_file(jpegtran("prog_cut", base, "-progressive"));
+    std::vector<uint8_t> cut(prog.begin(), prog.end() - 6);
+    EXPECT_EQ(load_error(cut), ERR_FILE_ACCESS);
+  }
+  // A scan header before any frame header.
+  {
+    JpegParts parts = split(file);
+    std::vector<Segment> kept;
+    for (Segment& s : parts.segments)
+      if (s.marker != kSof0) kept.push_back(s);
+    parts.segments = kept;
+    EXPECT_EQ(load_error(join(parts)), ERR_INVALID_FILE);
+  }
+  auto with_sof = [&](auto edit) {
+    JpegParts parts = split(file);
+    edit(find_segment(parts, kSof0)->payload);
+    return load_error(join(parts));
+  };
+  // Height left to a DNL segment.
+  EXPECT_EQ(with_sof([](std::vector<uint8_t>& p) { p[1] = p[2] = 0; }), ERR_UNHANDLED);
+  // Chroma factors that do not divide the luminance's (3x1 against 2x1).
+  EXPECT_EQ(with_sof([](std::vector<uint8_t>& p) {
+              p[7] = 0x31;
+              p[10] = 0x21;
+            }),
+            ERR_UNHANDLED);
+  // A sampling factor of 0, and a quantisation table number out of range.
+  EXPECT_EQ(with_sof([](std::vector<uint8_t>& p) { p[10] = 0x10; }), ERR_INVALID_FILE);
+  EXPECT_EQ(with_sof([](std::vector<uint8_t>& p) { p[11] = 7; }), ERR_INVALID_FILE);
+  // Baseline frames are 8-bit.
+  EXPECT_EQ(with_sof([](std::vector<uint8_t>& p) { p[0] = 12; }), ERR_INVALID_FILE);
+  // A scan naming a component the frame does not have.
+  {
+    JpegParts parts = split(file);
+    parts.tail[5] = 9;  // first component selector of the SOS segment
+    EXPECT_EQ(load_error(join(parts)), ERR_VALUE);
+  }
+  // A scan naming a Huffman table that was never defined.
+  {
+    JpegParts parts = split(file);
+    parts.tail[6] = 0x33;
+    EXPECT_EQ(load_error(join(parts)), ERR_LOADING);
+  }
+}
+
+TEST_F(Jpeg, EndlessRestartsAndScansAreRefused) {
+  // Restart markers without a restart interval would start the scan over each time.
+  std::vector<uint8_t> restarts = read_file(cjpeg("no_dri", 64, 48, "-restart 1B"));
+  ASSERT_EQ(load_file(write_temp_file("with_dri.jpg", restarts)).error, 0);
+  JpegParts parts = split(restarts);
+  std::vector<Segment> kept;
+  for (Segment& s : parts.segments)
+    if (s.marker != 0xDD) kept.push_back(s);
+  ASSERT_LT(kept.size(), parts.segments.size());
+  parts.segments = kept;
+  EXPECT_EQ(load_error(join(parts)), ERR_INVALID_FILE);
+
+  // A progressive frame may repeat its last refinement scan, but not a thousand times.
+  std::vector<uint8_t> prog = read_file(cjpeg("many_scans", 32, 16, "-progressive"));
+  size_t last = 0;
+  for (size_t i = 2; i + 1 < prog.size(); ++i)
+    if (prog[i] == 0xFF && prog[i + 1] == 0xDA) last = i;
+  ASSERT_GT(last, 0u);
+  std::vector<uint8_t> scan(prog.begin() + last, prog.end() - 2);
+  auto with_repeats = [&](int n) {
+    std::vector<uint8_t> out(prog.begin(), prog.end() - 2);
+    for (int i = 0; i < n; ++i) out.insert(out.end(), scan.begin(), scan.end());
+    out.insert(out.end(), {0xFF, 0xD9});
+    return out;
+  };
+  EXPECT_EQ(load_error(with_repeats(20)), 0);
+  EXPECT_EQ(load_error(with_repeats(1000)), ERR_INVALID_FILE);
+}
+
+TEST_F(Jpeg, UndecodableHuffmanCodeIsLogged) {
+  std::string base = cjpeg("badcode", 40, 24, "");
+  JpegParts parts = split(read_file(base));
+  const size_t header = 2 + ((size_t(parts.tail[2]) << 8) | parts.tail[3]);
+  // Sixteen 1 bits are never a code.
+  parts.tail[header] = 0xFF;
+  parts.tail[header + 1] = 0x00;
+  parts.tail[header + 2] = 0xFF;
+  parts.tail[header + 3] = 0x00;
+  std::vector<uint8_t> bytes = join(parts);
+  const size_t data_start = bytes.size() - parts.tail.size() + header;
+  clear_log();
+  EXPECT_EQ(load_error(bytes), ERR_LOADING);
+  char expected[64];
+  std::snprintf(expected, sizeof expected, "CODE HUFF DC NON TROUV 65535 pos %zx", data_start + 4);
+  EXPECT_NE(read_log().find(expected), std::string::npos) << read_log();
+}
+
+TEST_F(Jpeg, UndecodableCodeInAProgressiveBandIsAnInvalidFile) {
+  std::string base = cjpeg("badband", 40, 24, "-progressive");
+  std::vector<uint8_t> bytes = read_file(base);
+  // The second scan is the first AC band of a component.
+  size_t first = 0, second = 0;
+  for (size_t i = 2; i + 1 < bytes.size(); ++i) {
+    if (bytes[i] == 0xFF && bytes[i + 1] == 0xDA) {
+      if (first == 0) {
+        first = i;
+      } else {
+        second = i;
+        break;
+      }
+    }
+  }
+  ASSERT_GT(second, first);
+  const size_t data = second + 2 + ((size_t(bytes[second + 2]) << 8) | bytes[second + 3]);
+  ASSERT_EQ(bytes[second + 5 + 2 * bytes[second + 4] - 1] >> 4, 0);  // first pass (Ah = 0)
+  for (size_t k = 0; k < 4; ++k) bytes[data + k] = k % 2 == 0 ? 0xFF : 0x00;
+  clear_log();
+  EXPECT_EQ(load_error(bytes), ERR_INVALID_FILE);
+  EXPECT_NE(read_log().find("CODE HUFF AC NON TROUV 65535 pos "), std::string::npos) << read_log();
+}
+
+TEST_F(Jpeg, ProgressiveFrameWithoutScansIsMidGrey) {
+  std::vector<uint8_t> bytes = read_file(cjpeg("noscan", 20, 12, "-progressive"));
+  size_t sos = 0;
+  for (size_t i = 2; i + 1 < bytes.size() && sos == 0; ++i)
+    if (bytes[i] == 0xFF && bytes[i + 1] == 0xDA) sos = i;
+  ASSERT_GT(sos, 0u);
+  bytes.resize(sos);
+  bytes.insert(bytes.end(), {0xFF, 0xD9});
+  LoadResult r = load_file(write_temp_file("noscan.jpg", bytes));
+  ASSERT_EQ(r.error, 0);
+  for (uint32_t p : image_rgb(r.images[0])) ASSERT_EQ(p, 0x808080u);
+}
+
+TEST_F(Jpeg, TruncatedAndDamagedFilesFailCleanly) {
+  const std::string files[] = {cjpeg("damage_base", 48, 40, "-restart 2B"),
+                               cjpeg("damage_prog", 48, 40, "-progressive -sample 1x1")};
+  std::mt19937 random(1234);
+  for (const std::string& path : files) {
+    std::vector<uint8_t> file = read_file(path);
+    for (size_t cut = 3; cut < file.size() - 1; cut += 1 + file.size() / 60) {
+      test_reset();
+      std::vector<uint8_t> part(file.begin(), file.begin() + cut);
+      int error = load_error(part, "cut.jpg");
+      EXPECT_TRUE(error == ERR_INVALID_FILE || error == ERR_FILE_ACCESS || error == ERR_LOADING)
+          << path << " cut at " << cut << " gave " << error;
+    }
+    for (int trial = 0; trial < 150; ++trial) {
+      test_reset();
+      std::vector<uint8_t> damaged = file;
+      for (int k = 0; k < 3; ++k)
+        damaged[2 + random() % (damaged.size() - 2)] ^= uint8_t(1 + random() % 255);
+      LoadResult r = load_file(write_temp_file("damaged.jpg", damaged));
+      if (r.error == 0) {
+        ASSERT_EQ(r.images.size(), 1u);
+        const ImageRecord* image = r.images[0];
+        if (image->width > 0 && image->height > 0) {
+          EXPECT_NE(image->pixels, nullptr);
+        }
+      }
+    }
+  }
+}
+
+TEST_F(Jpeg, VectorAndScalarPathsGiveTheSameBits) {
+  const std::string files[] = {cjpeg("simd_420", 203, 117, "-quality 97"),
+                               cjpeg("simd_grey", 99, 51, "-grayscale -quality 30"),
+                               corpus("monkey12.jpg"), corpus("testorig.jpg")};
+  for (const std::string& path : files) {
+    test_reset();
+    jpeg_allow_simd(true);
+    const ImageRecord* a = load_ok(path);
+    jpeg_allow_simd(false);
+    const ImageRecord* b = load_ok(path);
+    ASSERT_TRUE(a != nullptr && b != nullptr);
+    ASSERT_EQ(a->pixel_size, b->pixel_size);
+    EXPECT_EQ(std::memcmp(a->pixels, b->pixels, a->pixel_size), 0) << path;
+  }
+}
+
+TEST(JpegReconstruct, TransformFollowsTheDefinition) {
+  jpeg_init_idct();
+  uint16_t ones[64];
+  for (uint16_t& q : ones) q = 1;
+  float out[64];
+  int16_t block[64] = {8};
+  reconstruct_block(block, ones, 128.0f, out, 8);
+  for (float v : out) EXPECT_EQ(v, 129.0f);
+
+  // Random blocks against the double-precision definition.
+  std::mt19937 random(7);
+  const double pi = 3.14159265358979323846;
+  for (int trial = 0; trial < 50; ++trial) {
+    int16_t c[64];
+    for (int i = 0; i < 64; ++i) c[i] = int16_t(int(random() % 401) - 200) / (1 + i / 4);
+    reconstruct_block(c, ones, 0.0f, out, 8);
+    for (int y = 0; y < 8; ++y) {
+      for (int x = 0; x < 8; ++x) {
+        double s = 0;
+        for (int v = 0; v < 8; ++v)
+          for (int u = 0; u < 8; ++u)
+            s += (u ? 1 : M_SQRT1_2) * (v ? 1 : M_SQRT1_2) * c[v * 8 + u] *
+                 std::cos((2 * x + 1) * u * pi / 16) * std::cos((2 * y + 1) * v * pi / 16);
+        EXPECT_NEAR(out[y * 8 + x], s / 4, 2e-3);
+      }
+    }
+  }
+}
+
+TEST(JpegReconstruct, EightBlockTransformMatchesTheSingleBlockOne) {
+  if (!jpeg_has_avx2()) GTEST_SKIP() << "no AVX2";
+  jpeg_init_idct();
+  std::mt19937 random(99);
+  for (int trial = 0; trial < 40; ++trial) {
+    int16_t blocks[8][64];
+    uint16_t quant[64];
+    for (int i = 0; i < 64; ++i) quant[i] = uint16_t(1 + random() % (trial < 20 ? 100 : 65535));
+    for (auto& b : blocks)
+      for (int16_t& v : b) v = int16_t(random() % 3 == 0 ? int(random() % 65536) - 32768 : 0);
+    const int16_t* pointers[8];
+    float wide[8][64], single[64];
+    float* outs[8];
+    for (int l = 0; l < 8; ++l) {
+      pointers[l] = blocks[l];
+      outs[l] = wide[l];
+    }
+    const JpegIdctConstants k = jpeg_idct_constants();
+    jpeg_idct8_avx2(k, pointers, quant, 128.0f, outs, 8);
+    for (int l = 0; l < 8; ++l) {
+      reconstruct_block(blocks[l], quant, 128.0f, single, 8);
+      EXPECT_EQ(std::memcmp(single, wide[l], sizeof single), 0) << "trial " << trial << " lane " << l;
+    }
+  }
+}

@@ -1,6 +1,7 @@
 // GIF 87a and 89a: a table-driven block parser over the whole file in memory, frames
 // composed into full pictures of the logical screen, graphic control extensions kept as
 // frame controls for the animation, and the "NETSCAPE2.0" loop count.
+#include <cstdint>
 #include <cstring>
 
 #include "codecs/decoders.h"
@@ -249,6 +250,74 @@ bool ensure_decode_buffer(int64_t bytes) {
   return true;
 }
 
+// Index of a colour in a frame's palette of `*count` entries: the entry that holds it, a
+// new entry when the palette has room, or the nearest entry of a full palette.
+uint8_t palette_index_of(ImageRecord* image, int* count, uint8_t r, uint8_t g, uint8_t b) {
+  int best = 0;
+  int32_t best_distance = INT32_MAX;
+  for (int i = 0; i < *count; ++i) {
+    const int32_t dr = r - image->palette_red[i], dg = g - image->palette_green[i],
+                  db = b - image->palette_blue[i];
+    const int32_t distance = dr * dr + dg * dg + db * db;
+    if (distance == 0) return static_cast<uint8_t>(i);
+    if (distance < best_distance) best_distance = distance, best = i;
+  }
+  if (*count < 256) {
+    const int i = (*count)++;
+    image->palette_red[i] = r;
+    image->palette_green[i] = g;
+    image->palette_blue[i] = b;
+    return static_cast<uint8_t>(i);
+  }
+  return static_cast<uint8_t>(best);
+}
+
+bool same_palette(const ImageRecord* a, const ImageRecord* b) {
+  return std::memcmp(a->palette_red, b->palette_red, 256) == 0 &&
+         std::memcmp(a->palette_green, b->palette_green, 256) == 0 &&
+         std::memcmp(a->palette_blue, b->palette_blue, 256) == 0;
+}
+
+// The picture a frame is drawn over: the previous picture, unless that one was disposed of
+// or is smaller, else the background. Each picture is shown with its own frame's palette,
+// so when the palettes differ the previous picture's indexes are turned into indexes of
+// the same colours in the new palette.
+void start_picture(ImageRecord* image, const ImageRecord* previous, int colours, bool local) {
+  GifDecoder& g = g_gif;
+  const bool from_previous = previous->pixels != nullptr && image->width <= previous->width &&
+                             image->height <= previous->height && g.disposal_state != 2;
+  if (from_previous && same_palette(image, previous)) {
+    std::memcpy(image->pixels, previous->pixels, image->pixel_size);
+    return;
+  }
+  // The background is the global palette's white entry, wherever the frame's palette
+  // keeps that colour.
+  uint8_t background = g.background;
+  if (local) {
+    background = palette_index_of(image, &colours, g.global_palette[g.background],
+                                  g.global_palette[256 + g.background],
+                                  g.global_palette[512 + g.background]);
+  }
+  if (!from_previous) {
+    std::memset(image->pixels, background, image->pixel_size);
+    return;
+  }
+  bool used[256] = {};
+  const uint8_t* src = previous->pixels;
+  for (uint32_t i = 0; i < image->pixel_size; ++i) used[src[i]] = true;
+  uint8_t map[256];
+  for (int i = 0; i < 256; ++i) {
+    map[i] = static_cast<uint8_t>(i);
+    if (used[i] && (i >= colours || previous->palette_red[i] != image->palette_red[i] ||
+                    previous->palette_green[i] != image->palette_green[i] ||
+                    previous->palette_blue[i] != image->palette_blue[i]))
+      map[i] = palette_index_of(image, &colours, previous->palette_red[i],
+                                previous->palette_green[i], previous->palette_blue[i]);
+  }
+  uint8_t* dst = image->pixels;
+  for (uint32_t i = 0; i < image->pixel_size; ++i) dst[i] = map[src[i]];
+}
+
 void act_image(uint32_t) {
   GifDecoder& g = g_gif;
   g.previous = g.current != nullptr ? g.current : g.screen;
@@ -296,27 +365,23 @@ void act_image(uint32_t) {
   if (g_error != 0) return;
   if (!ensure_decode_buffer(frame_bytes)) return;
 
-  const ImageRecord* previous = g.previous;
-  if (previous->pixels != nullptr && image->width <= previous->width &&
-      image->height <= previous->height && g.disposal_state != 2) {
-    std::memcpy(image->pixels, previous->pixels, image->pixel_size);
-  } else {
-    std::memset(image->pixels, g.background, image->pixel_size);
-  }
-
   const uint32_t packed = read_u8();
   g.interlaced = static_cast<uint8_t>((packed >> 6) & 1);
+  int colours;
   if (packed & 0x80) {
     std::memset(image->palette_red, 0, 256);
     std::memset(image->palette_green, 0, 256);
     std::memset(image->palette_blue, 0, 256);
-    read_palette(image->palette_red, image->palette_green, image->palette_blue,
-                 1 << ((packed & 7) + 1));
+    colours = 1 << ((packed & 7) + 1);
+    read_palette(image->palette_red, image->palette_green, image->palette_blue, colours);
   } else {
     std::memcpy(image->palette_red, g.global_palette, 256);
     std::memcpy(image->palette_green, g.global_palette + 256, 256);
     std::memcpy(image->palette_blue, g.global_palette + 512, 256);
+    colours = g.global_count;
   }
+  start_picture(image, g.previous, colours, (packed & 0x80) != 0);
+
   const uint32_t minimum_code_size = read_u8();
   if (g_error != 0) return;
   gif_lzw_reset(static_cast<int>(minimum_code_size));
@@ -440,6 +505,7 @@ void decode_gif(ImageRecord** image_slot, Handle group) {
   int white;
   palette_white_index(g.global_palette, &colours, &white);
   g.background = static_cast<uint8_t>(white);
+  g.global_count = colours;
 
   State state = STATE_BETWEEN;
   while (g.done == 0 && g_error == 0) {

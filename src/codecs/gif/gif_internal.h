@@ -35,7 +35,8 @@ struct GifDecoder {
   int64_t pos;          // the parser's read position
 
   uint8_t global_palette[3 * 256];  // red, green, blue arrays
-  uint8_t background;
+  uint8_t background;     // the global palette's white entry
+  int32_t global_count;   // entries of the global palette in use, white included
   uint16_t loop_count;
   uint8_t transparent_flag;
   uint8_t transparent_index;

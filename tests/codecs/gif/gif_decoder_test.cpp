@@ -180,7 +180,19 @@ TEST_F(GifDecoder, AnimationsFromToolsMatchGiflib) {
       "  duration=[10, 20, 30, 40, 50], loop=3, disposal=[0, 1, 2, 3, 1], transparency=5,\n"
       "  optimize=False)\n"
       "frames[0].save('pil_loop0.gif', save_all=True, append_images=frames[1:3],\n"
-      "  duration=70, loop=0, disposal=2)\n";
+      "  duration=70, loop=0, disposal=2)\n"
+      "from PIL import ImageDraw\n"
+      "a = Image.new('RGB', (60, 40), (200, 30, 30))\n"
+      "d = ImageDraw.Draw(a)\n"
+      "d.rectangle((0, 0, 20, 40), fill=(10, 200, 10))\n"
+      "d.rectangle((40, 0, 60, 40), fill=(250, 250, 0))\n"
+      "b = a.copy()\n"
+      "d = ImageDraw.Draw(b)\n"
+      "d.rectangle((5, 10, 50, 30), fill=(0, 0, 250))\n"
+      "d.rectangle((5, 10, 10, 12), fill=(0, 250, 250))\n"
+      "c = b.copy()\n"
+      "ImageDraw.Draw(c).rectangle((30, 5, 35, 35), fill=(90, 90, 90))\n"
+      "a.save('pil_local.gif', save_all=True, append_images=[b, c], duration=100, loop=0)\n";
   write_temp_file("anim.py", script);
   make("pil.gif", python() + " anim.py");
   make("frame1.gif", "convert -size 40x30 gradient:red-yellow frame1.gif");
@@ -189,6 +201,8 @@ TEST_F(GifDecoder, AnimationsFromToolsMatchGiflib) {
   const std::vector<std::string> files = {
       test_temp_dir() + "/pil.gif",
       test_temp_dir() + "/pil_loop0.gif",
+      // Frames cut to what changed, each with a palette of its own colours.
+      test_temp_dir() + "/pil_local.gif",
       // Local palettes per frame.
       make("im.gif", "convert -delay 20 frame1.gif frame2.gif frame3.gif -loop 1 im.gif"),
       // Frames cut down to what changed, with transparency.
@@ -383,18 +397,34 @@ TEST_F(GifDecoder, InterlacedFramesSmallerThanThePicture) {
   }
 }
 
-TEST_F(GifDecoder, LocalPaletteReplacesTheGlobalOne) {
+TEST_F(GifDecoder, LocalPalettesKeepTheColoursBeneath) {
+  // Frame 2 has its own palette and covers one pixel of two: the other keeps frame 1's
+  // colour. Frame 3 (a local palette on a 3 x 1 picture) starts from background: white.
   Builder b;
   b.screen(2, 1, 1, {10, 20, 30, 40, 50, 60})
       .pixels(0, 0, 2, 1, {0, 1}, 2)
-      .pixels(0, 0, 2, 1, {0, 1}, 2, false, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}, 2)
+      .pixels(0, 0, 1, 1, {1}, 2, false, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}, 2)
+      .pixels(0, 0, 3, 1, {2, 2, 2}, 2, false, test_palette(4), 2)
+      .control(0, true, 0, 0)
+      .pixels(0, 0, 3, 1, {0, 0, 1}, 2, false, test_palette(4), 2)
       .trailer();
   LoadResult r = load(b.bytes);
   ASSERT_EQ(r.error, 0);
+  ASSERT_EQ(r.images.size(), 4u);
   EXPECT_EQ(frame_rgb(r.images[0]), (std::vector<uint32_t>{0x0A141E, 0x28323C}));
-  EXPECT_EQ(frame_rgb(r.images[1]), (std::vector<uint32_t>{0x010203, 0x040506}));
-  EXPECT_EQ(r.images[1]->palette_red[4], 0);  // the rest of a local palette is cleared
-  EXPECT_EQ(r.images[0]->palette_red[2], 255);  // the global one got white appended
+  EXPECT_EQ(frame_rgb(r.images[1]), (std::vector<uint32_t>{0x040506, 0x28323C}));
+  EXPECT_EQ(frame_rgb(r.images[2]), (std::vector<uint32_t>{0x060A0E, 0x060A0E, 0x060A0E}));
+  EXPECT_EQ(frame_rgb(r.images[3]), (std::vector<uint32_t>{0x060A0E, 0x060A0E, 0x030507}));
+  EXPECT_EQ(r.images[0]->palette_red[2], 255);  // the global palette got white appended
+  EXPECT_EQ(compare_with_giflib(test_temp_dir() + "/built.gif"), "");
+}
+
+TEST_F(GifDecoder, BackgroundOfALocalPaletteFrameIsWhite) {
+  Builder b;
+  b.screen(3, 1, 1, {}).pixels(1, 0, 1, 1, {1}, 2, false, test_palette(4), 2).trailer();
+  LoadResult r = load(b.bytes);
+  ASSERT_EQ(r.error, 0);
+  EXPECT_EQ(frame_rgb(r.images[0]), (std::vector<uint32_t>{0xFFFFFF, 0x030507, 0xFFFFFF}));
 }
 
 TEST_F(GifDecoder, ExtensionsThatAreSkipped) {

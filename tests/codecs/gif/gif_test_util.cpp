@@ -224,8 +224,11 @@ bool giflib_reference(const std::string& path, std::vector<ReferenceFrame>* fram
     }
   }
 
+  // Pictures are composed in colours: each frame is drawn with its own palette over the
+  // colours of the picture it starts from.
+  const uint32_t background_rgb = rgb_of(global, background);
   int width = gif->SWidth, height = gif->SHeight;
-  std::vector<uint8_t> picture;
+  std::vector<uint32_t> picture;
   int disposal_state = 0, control_disposal = 0;
   bool any_control = false, transparent = false;
   int transparent_index = 0;
@@ -245,20 +248,6 @@ bool giflib_reference(const std::string& path, std::vector<ReferenceFrame>* fram
       frame.delay = gcb.DelayTime;
       frame.user_input = gcb.UserInputFlag;
     }
-    int new_width = std::max(width, d.Width), new_height = std::max(height, d.Height);
-    bool enlarged = new_width != width || new_height != height;
-    width = new_width;
-    height = new_height;
-    if (picture.empty() || enlarged || disposal_state == 2)
-      picture.assign(size_t(width) * height, uint8_t(background));
-    for (int r = 0; r < d.Height; ++r)
-      for (int c = 0; c < d.Width; ++c) {
-        int row = d.Top + r, col = d.Left + c;
-        if (row >= height || col >= width) continue;
-        uint8_t v = image.RasterBits[size_t(r) * d.Width + c];
-        if (transparent && v == transparent_index) continue;
-        picture[size_t(row) * width + col] = v;
-      }
     uint8_t palette[3 * 256] = {};
     if (d.ColorMap != nullptr) {
       for (int i = 0; i < d.ColorMap->ColorCount && i < 256; ++i) {
@@ -269,9 +258,23 @@ bool giflib_reference(const std::string& path, std::vector<ReferenceFrame>* fram
     } else {
       std::memcpy(palette, global, sizeof palette);
     }
+    int new_width = std::max(width, d.Width), new_height = std::max(height, d.Height);
+    bool enlarged = new_width != width || new_height != height;
+    width = new_width;
+    height = new_height;
+    if (picture.empty() || enlarged || disposal_state == 2)
+      picture.assign(size_t(width) * height, background_rgb);
+    for (int r = 0; r < d.Height; ++r)
+      for (int c = 0; c < d.Width; ++c) {
+        int row = d.Top + r, col = d.Left + c;
+        if (row >= height || col >= width) continue;
+        uint8_t v = image.RasterBits[size_t(r) * d.Width + c];
+        if (transparent && v == transparent_index) continue;
+        picture[size_t(row) * width + col] = rgb_of(palette, v);
+      }
     frame.width = width;
     frame.height = height;
-    for (uint8_t v : picture) frame.rgb.push_back(rgb_of(palette, v));
+    frame.rgb = picture;
     frames->push_back(frame);
     if (any_control) disposal_state = control_disposal;
   }

@@ -22,6 +22,22 @@ std::string python() {
 class GifDecoder : public ::testing::Test {
  protected:
   void SetUp() override { test_reset(); }
+  void TearDown() override { fresh(); }
+
+  // Releases every load of the test so far (a second registry reset would lose them).
+  void fresh() {
+    for (const LoadResult& r : loaded_) release(r);
+    loaded_.clear();
+    g_error = 0;
+  }
+
+  LoadResult load_path(const std::string& path) {
+    LoadResult r = load_file(path);
+    loaded_.push_back(r);
+    return r;
+  }
+
+  std::vector<LoadResult> loaded_;
 
   std::string make(const std::string& name, const std::string& command) {
     std::string path = test_temp_dir() + "/" + name;
@@ -61,7 +77,7 @@ class GifDecoder : public ::testing::Test {
   }
 
   LoadResult load(const std::vector<uint8_t>& bytes) {
-    return load_file(write_temp_file("built.gif", bytes));
+    return load_path(write_temp_file("built.gif", bytes));
   }
 
   static uint8_t at(const ImageRecord* image, int x, int y) {
@@ -81,8 +97,8 @@ TEST_F(GifDecoder, StillImagesFromToolsMatchGiflib) {
   for (const std::string& path : files) {
     SCOPED_TRACE(path);
     EXPECT_EQ(compare_with_giflib(path), "");
-    test_reset();
-    LoadResult r = load_file(path);
+    fresh();
+    LoadResult r = load_path(path);
     ASSERT_EQ(r.error, 0);
     ASSERT_EQ(r.images.size(), 1u);
     // gifsicle writes 87a where nothing needs 89a.
@@ -116,8 +132,8 @@ TEST_F(GifDecoder, PillowPalettesOfOneToEightBits) {
       std::string path = test_temp_dir() + "/pal" + std::to_string(bits) + "_" + std::to_string(white) + ".gif";
       SCOPED_TRACE(path);
       EXPECT_EQ(compare_with_giflib(path), "");
-      test_reset();
-      LoadResult r = load_file(path);
+      fresh();
+      LoadResult r = load_path(path);
       ASSERT_EQ(r.error, 0);
       ASSERT_EQ(r.images.size(), 1u);
       EXPECT_EQ(r.images[0]->description, DESC_GIF87A);
@@ -150,7 +166,7 @@ TEST_F(GifDecoder, BackgroundIsThePalettesWhiteEntry) {
   full[3 * 77] = 254, full[3 * 77 + 1] = 255, full[3 * 77 + 2] = 255;  // nearest to white
   const std::vector<Case> cases = {{test_palette(4), 2, 4}, {with_white, 2, 2}, {full, 8, 77}};
   for (const Case& c : cases) {
-    test_reset();
+    fresh();
     Builder b;
     b.screen(10, 6, c.bits, c.palette).pixels(3, 2, 4, 2, std::vector<uint8_t>(8, 1), 2).trailer();
     LoadResult r = load(b.bytes);
@@ -212,11 +228,11 @@ TEST_F(GifDecoder, AnimationsFromToolsMatchGiflib) {
   };
   for (const std::string& path : files) {
     SCOPED_TRACE(path);
-    test_reset();
+    fresh();
     EXPECT_EQ(compare_with_giflib(path), "");
   }
-  test_reset();
-  LoadResult r = load_file(test_temp_dir() + "/pil.gif");
+  fresh();
+  LoadResult r = load_path(test_temp_dir() + "/pil.gif");
   ASSERT_EQ(r.error, 0);
   ASSERT_EQ(r.images.size(), 5u);
   std::vector<FrameControl*> list = controls(r.group);
@@ -234,8 +250,8 @@ TEST_F(GifDecoder, AnimationsFromToolsMatchGiflib) {
   // "-loop 3" as 2 repeats, after the first frame's extension: that one keeps 1.
   for (const auto& [name, loops] : std::vector<std::pair<std::string, int>>{
            {"pil_loop0.gif", 65535}, {"im.gif", 1}, {"layers.gif", 2}, {"opt.gif", 65535}}) {
-    test_reset();
-    LoadResult a = load_file(test_temp_dir() + "/" + name);
+    fresh();
+    LoadResult a = load_path(test_temp_dir() + "/" + name);
     ASSERT_EQ(a.error, 0) << name;
     ASSERT_FALSE(controls(a.group).empty()) << name;
     EXPECT_EQ(controls(a.group).back()->loops, loops) << name;
@@ -297,7 +313,7 @@ TEST_F(GifDecoder, TransparencyAndDisposal) {
   const uint8_t bg = 4;  // white appended to the 4 colours
   for (int disposal = 0; disposal <= 3; ++disposal) {
     SCOPED_TRACE(disposal);
-    test_reset();
+    fresh();
     Builder b;
     b.screen(4, 4, 2, test_palette(4))
         .control(disposal, false, 0, 0)
@@ -378,7 +394,7 @@ TEST_F(GifDecoder, FramesLargerThanOrPastThePicture) {
 TEST_F(GifDecoder, InterlacedFramesSmallerThanThePicture) {
   for (int h : {1, 2, 3, 5, 8, 13, 29}) {
     SCOPED_TRACE(h);
-    test_reset();
+    fresh();
     std::vector<uint8_t> rows(7 * h);
     for (int y = 0; y < h; ++y)
       for (int x = 0; x < 7; ++x) rows[y * 7 + x] = uint8_t((y * 7 + x) % 200);
@@ -450,7 +466,7 @@ TEST_F(GifDecoder, ExtensionsThatAreSkipped) {
 TEST_F(GifDecoder, VersionsAndDescriptions) {
   for (const auto& [version, description] : std::vector<std::pair<const char*, int>>{
            {"87a", DESC_GIF87A}, {"89a", DESC_GIF89A}, {"90z", DESC_GIF_OTHER}}) {
-    test_reset();
+    fresh();
     Builder b;
     b.screen(2, 1, 1, test_palette(2), version).pixels(0, 0, 2, 1, {1, 0}, 2).trailer();
     LoadResult r = load(b.bytes);
@@ -475,7 +491,7 @@ std::vector<uint8_t> small_animation() {
 TEST_F(GifDecoder, TruncatedFilesFailAndLeaveNothing) {
   const std::vector<uint8_t> whole = small_animation();
   for (size_t n = 1; n < whole.size(); ++n) {
-    test_reset();
+    fresh();
     std::vector<uint8_t> part(whole.begin(), whole.begin() + long(n));
     LoadResult r = load(part);
     if (n < 4) continue;  // too short to be identified as GIF
@@ -509,7 +525,7 @@ TEST_F(GifDecoder, CorruptStructureIsRefused) {
   cases.push_back({"no trailer", base().raw(image).bytes, ERR_FILE_ACCESS});
   cases.push_back({"bad version", {'G', 'I', 'F', ' ', ' ', ' ', 1, 0, 1, 0, 0, 0, 0, 0x3B}, ERR_FILE_ACCESS});
   for (const Case& c : cases) {
-    test_reset();
+    fresh();
     LoadResult r = load(c.bytes);
     EXPECT_EQ(r.error, c.error) << c.what;
     EXPECT_EQ(layout(r.group), "") << c.what;
@@ -524,14 +540,14 @@ TEST_F(GifDecoder, HugeSizesAreRefusedWithMemoryError) {
   LoadResult r = load(screen.bytes);
   EXPECT_EQ(r.error, ERR_MEMORY);
   EXPECT_EQ(live_images(), 0);
-  test_reset();
+  fresh();
   Builder frame;
   frame.screen(2, 1, 1, test_palette(2)).pixels(0, 0, 60000, 60000, {0, 1}, 2).trailer();
   r = load(frame.bytes);
   EXPECT_EQ(r.error, ERR_MEMORY);
   EXPECT_EQ(layout(r.group), "");
   // Many frames of a picture that fits once but not hundreds of times.
-  test_reset();
+  fresh();
   mem_set_limit(size_t{8} << 20);
   Builder many;
   many.screen(1000, 1000, 1, test_palette(2));
@@ -541,6 +557,24 @@ TEST_F(GifDecoder, HugeSizesAreRefusedWithMemoryError) {
   EXPECT_EQ(r.error, ERR_MEMORY);
   EXPECT_EQ(layout(r.group), "");
   EXPECT_EQ(live_images(), 0);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(GifDecoder, SamplesMatchGiflib) {
+  for (const char* name : {"gif_rose.gif", "gif_spinner.gif"}) {
+    std::string path = std::string(KORVELA_SOURCE_DIR) + "/samples/" + name;
+    EXPECT_EQ(compare_with_giflib(path), "") << name;
+  }
+  LoadResult r = load_path(std::string(KORVELA_SOURCE_DIR) + "/samples/gif_spinner.gif");
+  ASSERT_EQ(r.error, 0);
+  EXPECT_EQ(r.images.size(), 8u);
+  std::vector<FrameControl*> list = controls(r.group);
+  ASSERT_EQ(list.size(), 8u);
+  EXPECT_EQ(list.back()->loops, 65535);
+  EXPECT_EQ(list.back()->delay, 12);
 }
 
 }  // namespace

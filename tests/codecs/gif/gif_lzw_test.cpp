@@ -27,10 +27,12 @@ class GifLzw : public ::testing::Test {
     LoadResult r = load_file(write_temp_file("lzw.gif", bytes));
     if (error != nullptr) *error = r.error;
     std::vector<uint8_t> out;
-    if (r.error != 0 || r.images.empty()) return out;
-    const ImageRecord* image = r.images[0];
-    for (int y = 0; y < height; ++y)
-      for (int x = 0; x < width; ++x) out.push_back(image->pixels[y * image->row_bytes + x]);
+    if (r.error == 0 && !r.images.empty()) {
+      const ImageRecord* image = r.images[0];
+      for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) out.push_back(image->pixels[y * image->row_bytes + x]);
+    }
+    release(r);
     return out;
   }
 };

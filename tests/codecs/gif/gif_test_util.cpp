@@ -284,10 +284,28 @@ bool giflib_reference(const std::string& path, std::vector<ReferenceFrame>* fram
 
 std::vector<uint32_t> frame_rgb(const ImageRecord* image) { return image_rgb(image); }
 
+void release(const LoadResult& loaded) {
+  if (loaded.group == 0) return;
+  group_destroy_members(loaded.group);
+  group_destroy(loaded.group);
+}
+
+namespace {
+std::string compare_loaded(const std::string& path, const LoadResult& loaded);
+}  // namespace
+
 std::string compare_with_giflib(const std::string& path) {
+  LoadResult loaded = load_file(path);
+  std::string result = compare_loaded(path, loaded);
+  release(loaded);
+  return result;
+}
+
+namespace {
+
+std::string compare_loaded(const std::string& path, const LoadResult& loaded) {
   std::vector<ReferenceFrame> reference;
   if (!giflib_reference(path, &reference)) return "giflib cannot read " + path;
-  LoadResult loaded = load_file(path);
   if (loaded.error != 0) return "load error " + std::to_string(loaded.error);
   if (loaded.images.size() != reference.size())
     return "frames " + std::to_string(loaded.images.size()) + " instead of " +
@@ -323,4 +341,5 @@ std::string compare_with_giflib(const std::string& path) {
   return "";
 }
 
+}  // namespace
 }  // namespace gif_test

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "image/image.h"
+#include "support/test_support.h"
 
 namespace gif_test {
 
@@ -61,6 +62,9 @@ bool giflib_reference(const std::string& path, std::vector<ReferenceFrame>* fram
 // Loads a file and checks every frame against the giflib reference; returns a description of
 // the first difference, or "" when all agree.
 std::string compare_with_giflib(const std::string& path);
+
+// Destroys what a load left in its group, and the group.
+void release(const LoadResult& loaded);
 
 // Pixels of an image record as 0x00RRGGBB.
 std::vector<uint32_t> frame_rgb(const ImageRecord* image);

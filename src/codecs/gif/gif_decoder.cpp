@@ -243,9 +243,9 @@ bool ensure_decode_buffer(int64_t bytes) {
     g.decode_allocated = 0;
     if (mem_alloc(&g.decode_buffer, static_cast<size_t>(need)) == nullptr) return false;
     g.decode_allocated = need;
-    // The slack is read (never used) by the wide string copies.
-    std::memset(g.decode_buffer, 0, static_cast<size_t>(need));
   }
+  // The wide string copies may read a little past the output (those bytes are never used).
+  std::memset(g.decode_buffer + bytes, 0, 64);
   g.decode_capacity = bytes;
   return true;
 }

@@ -578,3 +578,56 @@ TEST_F(GifDecoder, SamplesMatchGiflib) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(GifDecoder, RandomAnimationsMatchGiflib) {
+  // Frames of random places and sizes (some passing the edge or enlarging the picture),
+  // palettes global or local, transparency, disposal 0 to 3, interlacing, and sub-blocks
+  // of random lengths. Palettes stay small enough that every colour a frame keeps from the
+  // picture beneath finds room in the frame's palette.
+  uint32_t seed = 12345;
+  auto next = [&seed](uint32_t n) {
+    seed = seed * 1664525u + 1013904223u;
+    return (seed >> 8) % n;
+  };
+  for (int file = 0; file < 120; ++file) {
+    SCOPED_TRACE(file);
+    const int sw = 1 + int(next(40)), sh = 1 + int(next(40));
+    const int bits = 1 + int(next(5));
+    Builder b;
+    b.screen(sw, sh, bits, next(4) == 0 ? std::vector<uint8_t>{} : test_palette(1 << bits));
+    if (next(2)) b.loops(int(next(4)));
+    const int frames = 1 + int(next(5));
+    for (int f = 0; f < frames; ++f) {
+      if (next(4) != 0) b.control(int(next(4)), next(2) == 1, int(next(1 << bits)), int(next(100)));
+      const int w = 1 + int(next(sw + 8)), h = 1 + int(next(sh + 8));
+      const int left = int(next(sw)), top = int(next(sh));
+      const bool local = next(3) == 0;
+      const int local_bits = 1 + int(next(5));
+      const int colours = 1 << (local ? local_bits : bits);
+      std::vector<uint8_t> px(size_t(w) * h);
+      int run = 0;
+      uint8_t value = 0;
+      for (auto& p : px) {
+        if (run-- <= 0) run = int(next(12)), value = uint8_t(next(colours));
+        p = value;
+      }
+      const int m = std::max(2, local ? local_bits : bits);
+      std::vector<int> blocks;
+      if (next(2)) blocks = {1 + int(next(254)), 1 + int(next(3))};
+      std::vector<uint8_t> palette;
+      if (local) {
+        palette = test_palette(colours);
+        for (auto& c : palette) c = uint8_t(c + 11 * f);
+      }
+      b.image(left, top, w, h, pack_codes(m, lzw_encode(px, m, next(2) == 1)), m, blocks,
+              next(3) == 0, palette, local_bits);
+    }
+    b.trailer();
+    write_temp_file("random.gif", b.bytes);
+    ASSERT_EQ(compare_with_giflib(test_temp_dir() + "/random.gif"), "");
+  }
+}
+
+}  // namespace

@@ -324,19 +324,28 @@ std::string compare_loaded(const std::string& path, const LoadResult& loaded) {
                       i % size_t(want.width), i / size_t(want.width), got[i], want.rgb[i]);
         return at + text;
       }
-    // The frame control that names this image carries its extension's fields.
-    Handle h = 0;
-    FrameControl* control = nullptr;
-    FrameControl* found = nullptr;
-    for (group_find_next(loaded.group, TYPE_FRAME_CONTROL, &h, &control); h != 0;
-         group_find_next(loaded.group, TYPE_FRAME_CONTROL, &h, &control))
-      if (control->image == image->handle) found = control;
-    if (want.has_control) {
-      if (found == nullptr) return at + "no frame control";
-      if (found->disposal != want.disposal || found->delay != want.delay ||
-          (found->user_input != 0) != want.user_input)
-        return at + "frame control fields differ";
-    }
+  }
+  // One control per frame that has an extension, in file order, with that extension's
+  // fields; it names the last image before the next extension.
+  std::vector<FrameControl*> controls;
+  Handle h = 0;
+  FrameControl* control = nullptr;
+  for (group_find_next(loaded.group, TYPE_FRAME_CONTROL, &h, &control); h != 0;
+       group_find_next(loaded.group, TYPE_FRAME_CONTROL, &h, &control))
+    controls.push_back(control);
+  size_t next_control = 0;
+  for (size_t n = 0; n < reference.size(); ++n) {
+    const ReferenceFrame& want = reference[n];
+    if (!want.has_control) continue;
+    std::string at = "frame " + std::to_string(n) + ": ";
+    if (next_control >= controls.size()) return at + "no frame control";
+    const FrameControl* found = controls[next_control++];
+    size_t last = n;
+    while (last + 1 < reference.size() && !reference[last + 1].has_control) ++last;
+    if (found->image != loaded.images[last]->handle) return at + "control names another image";
+    if (found->disposal != want.disposal || found->delay != want.delay ||
+        (found->user_input != 0) != want.user_input)
+      return at + "frame control fields differ";
   }
   return "";
 }

@@ -51,9 +51,14 @@ inline void copy_string(uint8_t* dst, const uint8_t* src, int32_t n) {
 // Joins the sub-blocks that start with the length byte at `at` into g_gif.packed.
 bool join_sub_blocks(int64_t at, Joined* joined) {
   GifDecoder& g = g_gif;
-  // Joined data never exceeds the file; 16 spare bytes let the bit reader load 8 at a time.
-  const int64_t need = g.size + 16;
+  // Measure first: the buffer holds this image's data only, plus 16 spare bytes that let
+  // the bit reader load 8 bytes at a time.
+  int64_t total = 0;
+  for (int64_t walk = at; walk < g.size && g.data[walk] != 0; walk += 1 + g.data[walk])
+    total += g.data[walk];
+  const int64_t need = total + 16;
   if (g.packed_allocated < need) {
+    g.packed_allocated = 0;
     if (mem_alloc(&g.packed, static_cast<size_t>(need)) == nullptr) return false;
     g.packed_allocated = need;
   }

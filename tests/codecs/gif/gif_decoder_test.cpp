@@ -259,24 +259,29 @@ TEST_F(GifDecoder, AnimationsFromToolsMatchGiflib) {
 }
 
 TEST_F(GifDecoder, LoopCountBeforeFirstControlAppliesToAll) {
-  Builder b;
-  b.screen(4, 4, 2, test_palette(4)).loops(0);
-  for (int i = 0; i < 3; ++i)
-    b.control(1, false, 0, 10 * (i + 1), i == 1).pixels(0, 0, 4, 4, std::vector<uint8_t>(16, uint8_t(i)), 2);
-  b.trailer();
-  LoadResult r = load(b.bytes);
-  ASSERT_EQ(r.error, 0);
-  ASSERT_EQ(r.images.size(), 3u);
-  EXPECT_EQ(layout(r.group), "CIPCIPCIP");
-  std::vector<FrameControl*> list = controls(r.group);
-  ASSERT_EQ(list.size(), 3u);
-  for (int i = 0; i < 3; ++i) {
-    EXPECT_EQ(list[i]->loops, 65535);
-    EXPECT_EQ(list[i]->image, r.images[i]->handle);
-    EXPECT_EQ(list[i]->delay, 10 * (i + 1));
-    EXPECT_EQ(list[i]->disposal, 1);
-    EXPECT_EQ(list[i]->user_input, i == 1 ? 1 : 0);
-    EXPECT_EQ(at(r.images[i], 3, 3), i);
+  // Stored counts 0 (for ever), 1 and 3.
+  for (const auto& [stored, loops] : std::vector<std::pair<int, int>>{{0, 65535}, {1, 1}, {3, 3}}) {
+    SCOPED_TRACE(stored);
+    fresh();
+    Builder b;
+    b.screen(4, 4, 2, test_palette(4)).loops(stored);
+    for (int i = 0; i < 3; ++i)
+      b.control(1, false, 0, 10 * (i + 1), i == 1).pixels(0, 0, 4, 4, std::vector<uint8_t>(16, uint8_t(i)), 2);
+    b.trailer();
+    LoadResult r = load(b.bytes);
+    ASSERT_EQ(r.error, 0);
+    ASSERT_EQ(r.images.size(), 3u);
+    EXPECT_EQ(layout(r.group), "CIPCIPCIP");
+    std::vector<FrameControl*> list = controls(r.group);
+    ASSERT_EQ(list.size(), 3u);
+    for (int i = 0; i < 3; ++i) {
+      EXPECT_EQ(list[i]->loops, loops);
+      EXPECT_EQ(list[i]->image, r.images[i]->handle);
+      EXPECT_EQ(list[i]->delay, 10 * (i + 1));
+      EXPECT_EQ(list[i]->disposal, 1);
+      EXPECT_EQ(list[i]->user_input, i == 1 ? 1 : 0);
+      EXPECT_EQ(at(r.images[i], 3, 3), i);
+    }
   }
 }
 

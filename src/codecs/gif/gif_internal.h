@@ -7,8 +7,7 @@
 
 struct ImageRecord;
 
-// Longest string an LZW code can stand for: a full table of 4096 codes, each one byte
-// longer than the code it extends.
+// Codes are at most 12 bits wide: the table holds codes 0 to 4095.
 constexpr int kGifMaxCodes = 4096;
 
 struct GifLzw {
@@ -20,8 +19,10 @@ struct GifLzw {
   int32_t previous_length;  // length of the string of the code read before the current one
   bool fresh;            // the next code is the first after a clear code (or the start)
   int64_t out;           // bytes produced so far (may pass the buffer: those are not stored)
-  uint32_t string_start[kGifMaxCodes];   // where each code's string was last written
-  uint16_t string_length[kGifMaxCodes];  // its length in bytes
+  // For codes above the end code: where the string was written, and its length. Literal
+  // codes need neither: their string is their own value.
+  uint32_t string_start[kGifMaxCodes];
+  uint16_t string_length[kGifMaxCodes];
 };
 
 struct GifDecoder {

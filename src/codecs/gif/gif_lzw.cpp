@@ -112,21 +112,19 @@ void gif_lzw_reset(int m) {
   z.previous_length = 0;
   z.fresh = true;  // data that does not open with a clear code starts as if it did
   z.out = 0;
-  for (int c = 0; c < z.clear_code; ++c) z.string_length[c] = 1;
 }
 
 void gif_image_data(uint32_t length_byte) {
   GifDecoder& g = g_gif;
   GifLzw& z = g.lzw;
-  const int64_t first_at = g.pos - 1;  // the length byte the parser just read
-  (void)length_byte;
+  const int64_t first_at = g.pos - 1;  // where the parser read `length_byte`
   Joined joined;
   if (!join_sub_blocks(first_at, &joined)) return;
 
   // Sub-block walk, used only to find where an end code's sub-block ends.
   int64_t block_at = first_at;
   int64_t block_start = 0;
-  int64_t block_length = first_at < g.size ? g.data[first_at] : 0;
+  int64_t block_length = length_byte;
 
   const uint8_t* bits = g.packed;
   uint8_t* buffer = g.decode_buffer;

@@ -349,9 +349,9 @@ void act_image(uint32_t) {
     image->row_bytes = round_up4(image->width);
   }
   if (!image_set_pixel_size(image, 1)) return;
-  // Every frame is a whole picture: the file may not make them hold more than one block
-  // of the largest size we accept.
-  g.bytes_held += image->pixel_size;
+  // Every frame is a whole picture with its records: all of them together may not hold
+  // more than one block of the largest size we accept.
+  g.bytes_held += image->pixel_size + sizeof(ImageRecord) + sizeof(GroupRecord);
   if (g.bytes_held > mem_limit()) {
     g_error = ERR_MEMORY;
     return;

@@ -220,3 +220,32 @@ TEST_F(GifLzw, MinimumCodeSizeAbove11IsRefused) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(GifLzw, ImageDataCutByTheEndOfTheFile) {
+  std::vector<uint8_t> codes = pack_codes(2, {4, 1, 1, 1, 1, 1, 1, 1, 1});  // 4 bytes
+  auto header = [] {
+    Builder b;
+    b.screen(8, 1, 2, test_palette(4)).raw({0x2C, 0, 0, 0, 0, 8, 0, 1, 0, 0, 2});
+    return b;
+  };
+  int error = 0;
+  // A sub-block length that runs past the end of the file where a length is expected.
+  Builder first = header();
+  first.raw({10}).raw(codes);
+  decode_bytes(first.bytes, 8, 1, &error);
+  EXPECT_EQ(error, ERR_INVALID_FILE);
+  // A code that continues into such a sub-block reads past the end of the file.
+  Builder straddle = header();
+  straddle.raw({1, codes[0], 10, codes[1], codes[2]});
+  decode_bytes(straddle.bytes, 8, 1, &error);
+  EXPECT_EQ(error, ERR_FILE_ACCESS);
+  // Whole sub-blocks and then nothing: neither terminator nor trailer.
+  Builder ends = header();
+  ends.raw({4}).raw(codes);
+  decode_bytes(ends.bytes, 8, 1, &error);
+  EXPECT_EQ(error, ERR_FILE_ACCESS);
+}
+
+}  // namespace

@@ -235,18 +235,14 @@ void act_control(uint32_t) {
   skip(size - 4);
 }
 
-// Makes sure the frame's decode buffer holds `bytes` plus slack for the string copies.
+// Makes sure the frame's decode buffer holds `bytes`.
 bool ensure_decode_buffer(int64_t bytes) {
   GifDecoder& g = g_gif;
-  const int64_t need = bytes + 64;
-  if (g.decode_allocated < need) {
+  if (g.decode_allocated < bytes || g.decode_buffer == nullptr) {
     g.decode_allocated = 0;
-    if (mem_alloc(&g.decode_buffer, static_cast<size_t>(need)) == nullptr) return false;
-    g.decode_allocated = need;
+    if (mem_alloc(&g.decode_buffer, static_cast<size_t>(bytes)) == nullptr) return false;
+    g.decode_allocated = bytes;
   }
-  // The wide string copies may read a little past the output (those bytes are never used).
-  std::memset(g.decode_buffer + bytes, 0, 64);
-  g.decode_capacity = bytes;
   return true;
 }
 
@@ -363,7 +359,6 @@ void act_image(uint32_t) {
   }
   image_alloc_pixels(image, g.group);
   if (g_error != 0) return;
-  if (!ensure_decode_buffer(frame_bytes)) return;
 
   const uint32_t packed = read_u8();
   g.interlaced = static_cast<uint8_t>((packed >> 6) & 1);
@@ -381,6 +376,19 @@ void act_image(uint32_t) {
     colours = g.global_count;
   }
   start_picture(image, g.previous, colours, (packed & 0x80) != 0);
+
+  // A frame that covers the whole picture, rows in order, without transparency, whose rows
+  // need no padding, is decoded straight into the picture.
+  g.output_capacity = frame_bytes;
+  g.output_in_place = !g.interlaced && !image->has_transparent && g.frame_left == 0 &&
+                      g.frame_top == 0 && g.frame_width == image->width &&
+                      g.frame_height == image->height && image->row_bytes == g.frame_width;
+  if (g.output_in_place) {
+    g.output = image->pixels;
+  } else {
+    if (!ensure_decode_buffer(frame_bytes)) return;
+    g.output = g.decode_buffer;
+  }
 
   const uint32_t minimum_code_size = read_u8();
   if (g_error != 0) return;
@@ -437,7 +445,7 @@ void gif_end_of_image() {
   if (columns > width) columns = width;
   const bool keyed = image->has_transparent != 0;
   const uint8_t key = image->transparent[0];
-  if (columns > 0 && width > 0) {
+  if (columns > 0 && width > 0 && !g.output_in_place) {
     const int64_t rows = (decoded + width - 1) / width;
     for (int64_t i = 0; i < rows; ++i) {
       const int32_t frame_row =
@@ -447,7 +455,7 @@ void gif_end_of_image() {
       if (row >= image->height) continue;
       int64_t n = decoded - i * width;
       if (n > columns) n = columns;
-      const uint8_t* src = g.decode_buffer + i * width;
+      const uint8_t* src = g.output + i * width;
       uint8_t* dst = image->pixels + row * image->row_bytes + g.frame_left;
       if (keyed) {
         // Transparent pixels keep what the frame started from.

@@ -48,9 +48,12 @@ struct GifDecoder {
   int done;               // 0 parsing, 1 after the trailer, -1 after a rejected byte
   uint64_t bytes_held;    // pixel memory given to frames so far
 
-  // The frame's indexes in decode order, frame_width per row.
+  // Where the frame's indexes go in decode order, frame_width per row: the decode buffer,
+  // or straight the picture's pixels when the frame covers the picture row for row.
+  uint8_t* output;
+  int64_t output_capacity;  // bytes the frame needs (frame_width x frame_height)
+  bool output_in_place;
   uint8_t* decode_buffer;
-  int64_t decode_capacity;  // bytes the frame needs (frame_width x frame_height)
   int64_t decode_allocated;
 
   // Image data with the sub-block length bytes taken out.

@@ -127,8 +127,11 @@ void gif_image_data(uint32_t length_byte) {
   int64_t block_length = length_byte;
 
   const uint8_t* bits = g.packed;
-  uint8_t* buffer = g.decode_buffer;
-  const int64_t capacity = g.decode_capacity;
+  uint8_t* buffer = g.output;
+  const int64_t capacity = g.output_capacity;
+  // Strings that end this far before the end are copied 16 bytes at a time; nearer the
+  // end (the picture itself has no slack) they are copied exactly.
+  const int64_t wide_limit = capacity - 16;
   uint32_t* start = z.string_start;
   uint16_t* length = z.string_length;
   const int32_t clear_code = z.clear_code;
@@ -190,10 +193,11 @@ void gif_image_data(uint32_t length_byte) {
           start[last] = static_cast<uint32_t>(out - previous_length);
           length[last] = static_cast<uint16_t>(previous_length + 1);
         }
-        if (out + n <= capacity) {
+        if (out + n <= wide_limit) {
           copy_string(buffer + out, buffer + from, n);
         } else if (out < capacity) {
-          std::memcpy(buffer + out, buffer + from, static_cast<size_t>(capacity - out));
+          const int64_t fits = capacity - out < n ? capacity - out : n;
+          std::memcpy(buffer + out, buffer + from, static_cast<size_t>(fits));
         }
         out += n;
         previous_length = n;
@@ -203,13 +207,14 @@ void gif_image_data(uint32_t length_byte) {
         last = static_cast<int32_t>(code);
         start[last] = static_cast<uint32_t>(out);
         length[last] = static_cast<uint16_t>(n);
-        if (out + n <= capacity) {
+        if (out + n <= wide_limit) {
           copy_string(buffer + out, buffer + out - previous_length, previous_length);
           buffer[out + previous_length] = buffer[out - previous_length];
         } else if (out < capacity) {
           int64_t fits = capacity - out;
           if (fits > previous_length) fits = previous_length;
           std::memcpy(buffer + out, buffer + out - previous_length, static_cast<size_t>(fits));
+          if (out + n <= capacity) buffer[out + previous_length] = buffer[out - previous_length];
         }
         out += n;
         previous_length = n;

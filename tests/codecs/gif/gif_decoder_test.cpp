@@ -598,7 +598,7 @@ TEST_F(GifDecoder, RandomAnimationsMatchGiflib) {
   };
   for (int file = 0; file < 120; ++file) {
     SCOPED_TRACE(file);
-    const int sw = 1 + int(next(40)), sh = 1 + int(next(40));
+    const int sw = next(2) ? 4 * (1 + int(next(10))) : 1 + int(next(40)), sh = 1 + int(next(40));
     const int bits = 1 + int(next(5));
     Builder b;
     b.screen(sw, sh, bits, next(4) == 0 ? std::vector<uint8_t>{} : test_palette(1 << bits));
@@ -606,8 +606,9 @@ TEST_F(GifDecoder, RandomAnimationsMatchGiflib) {
     const int frames = 1 + int(next(5));
     for (int f = 0; f < frames; ++f) {
       if (next(4) != 0) b.control(int(next(4)), next(2) == 1, int(next(1 << bits)), int(next(100)));
-      const int w = 1 + int(next(sw + 8)), h = 1 + int(next(sh + 8));
-      const int left = int(next(sw)), top = int(next(sh));
+      int w = 1 + int(next(sw + 8)), h = 1 + int(next(sh + 8));
+      int left = int(next(sw)), top = int(next(sh));
+      if (next(3) == 0) w = sw, h = sh, left = top = 0;  // the whole picture
       const bool local = next(3) == 0;
       const int local_bits = 1 + int(next(5));
       const int colours = 1 << (local ? local_bits : bits);

@@ -8,6 +8,7 @@
 #include "core/group.h"
 #include "image/file_descriptor.h"
 #include "platform/fs.h"
+#include "viewer/viewer.h"
 
 Handle g_file_list = 0;
 
@@ -58,6 +59,28 @@ std::string fold(std::string name) {
   if (fs_names_fold_case())
     for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return name;
+}
+
+// Removes a descriptor's path text from the list. The text is made right after its
+// descriptor, so the member that follows it is tried first.
+void remove_path_text(Handle list, Handle descriptor, const char* path) {
+  GroupRecord* record = obj_get<GroupRecord>(TYPE_GROUP, list);
+  if (record == nullptr) return;
+  void* ptr = nullptr;
+  int32_t type = 0;
+  group_lookup(record, descriptor + 1, &ptr, &type);
+  if (ptr != nullptr && type == TYPE_GROUP &&
+      reinterpret_cast<const char*>(static_cast<GroupRecord*>(ptr)->array.entries) == path) {
+    group_remove(list, descriptor + 1);
+    return;
+  }
+  Handle h = 0;
+  GroupRecord* text;
+  for (group_find_next(list, TYPE_GROUP, &h, &text); h != 0; group_find_next(list, TYPE_GROUP, &h, &text))
+    if (reinterpret_cast<const char*>(text->array.entries) == path) {
+      group_remove(list, h);
+      return;
+    }
 }
 
 bool is_dot_dir(const FindEntry& e) { return e.is_directory && (e.name == "." || e.name == ".."); }
@@ -224,9 +247,27 @@ void file_list_next(Handle* handle) {
         break;
     }
     Handle dropped = h;
+    const char* dropped_path = d->path;
     bool keep = d->status == FILE_MISSING;
     group_find_next(g_file_list, TYPE_FILE_DESCRIPTOR, &h, &d);
-    if (!keep) group_remove(g_file_list, dropped);
+    if (!keep) {
+      // A dropped entry leaves the list with its path text and is released, so that a long
+      // session of drops and walks does not keep every entry it ever saw.
+      remove_path_text(g_file_list, dropped, dropped_path);
+      group_remove(g_file_list, dropped);
+      file_descriptor_destroy(dropped);
+    }
   }
   *handle = 0;
+}
+
+// The file loaded in advance is discarded and the search goes on after the last descriptor,
+// so that the files about to be dropped are the next ones found.
+void file_list_prepare_drop() {
+  extent_list_clear(g_next_extents);
+  group_destroy_members(g_next_group);
+  Handle last;
+  void* ptr;
+  group_find_last(g_file_list, TYPE_FILE_DESCRIPTOR, &last, &ptr);
+  g_current_file = last;
 }

@@ -1,0 +1,354 @@
+#include "codecs/gif/gif_test_util.h"
+
+#include <gif_lib.h>
+
+#include <cstdio>
+#include <cstring>
+#include <unordered_map>
+
+#include "core/group.h"
+#include "support/test_support.h"
+
+namespace gif_test {
+
+std::vector<uint8_t> pack_codes(int minimum_size, const std::vector<int>& codes) {
+  const int clear = 1 << minimum_size, end = clear + 1;
+  int size = minimum_size + 1, last = end;
+  bool fresh = true;
+  std::vector<uint8_t> out;
+  uint64_t acc = 0;
+  int held = 0;
+  for (int code : codes) {
+    acc |= uint64_t(uint32_t(code) & ((1u << size) - 1)) << held;
+    held += size;
+    while (held >= 8) {
+      out.push_back(uint8_t(acc));
+      acc >>= 8;
+      held -= 8;
+    }
+    if (code == clear) {
+      size = minimum_size + 1;
+      last = end;
+      fresh = true;
+      continue;
+    }
+    if (code == end) continue;
+    if (!fresh && last < 4095) ++last;
+    fresh = false;
+    if (last >= (1 << size) - 1 && size < 12) ++size;
+  }
+  if (held > 0) out.push_back(uint8_t(acc));
+  return out;
+}
+
+std::vector<int> lzw_encode(const std::vector<uint8_t>& pixels, int minimum_size,
+                            bool clear_when_full) {
+  const int clear = 1 << minimum_size, end = clear + 1;
+  std::vector<int> codes{clear};
+  std::unordered_map<uint32_t, int> table;
+  int next = end + 1;
+  int prefix = -1;
+  for (uint8_t b : pixels) {
+    if (prefix < 0) {
+      prefix = b;
+      continue;
+    }
+    uint32_t key = uint32_t(prefix) << 8 | b;
+    auto found = table.find(key);
+    if (found != table.end()) {
+      prefix = found->second;
+      continue;
+    }
+    codes.push_back(prefix);
+    if (next < 4096) {
+      table[key] = next++;
+    } else if (clear_when_full) {
+      codes.push_back(clear);
+      table.clear();
+      next = end + 1;
+    }
+    prefix = b;
+  }
+  if (prefix >= 0) codes.push_back(prefix);
+  codes.push_back(end);
+  return codes;
+}
+
+namespace {
+void put16(std::vector<uint8_t>& v, int n) {
+  v.push_back(uint8_t(n));
+  v.push_back(uint8_t(n >> 8));
+}
+}  // namespace
+
+Builder& Builder::screen(int width, int height, int bits, const std::vector<uint8_t>& palette,
+                         const char* version) {
+  bytes = {'G', 'I', 'F'};
+  bytes.insert(bytes.end(), version, version + 3);
+  put16(bytes, width);
+  put16(bytes, height);
+  bytes.push_back(uint8_t((palette.empty() ? 0 : 0x80) | ((bits - 1) & 7)));
+  bytes.push_back(0);  // background index
+  bytes.push_back(0);  // aspect ratio
+  bytes.insert(bytes.end(), palette.begin(), palette.end());
+  return *this;
+}
+
+Builder& Builder::control(int disposal, bool transparent, int index, int delay, bool user) {
+  raw({0x21, 0xF9, 4,
+       uint8_t((disposal & 7) << 2 | (user ? 2 : 0) | (transparent ? 1 : 0))});
+  put16(bytes, delay);
+  raw({uint8_t(index), 0});
+  return *this;
+}
+
+Builder& Builder::loops(int count) {
+  raw({0x21, 0xFF, 11});
+  const char* id = "NETSCAPE2.0";
+  bytes.insert(bytes.end(), id, id + 11);
+  raw({3, 1});
+  put16(bytes, count);
+  bytes.push_back(0);
+  return *this;
+}
+
+Builder& Builder::comment(const std::string& text) {
+  raw({0x21, 0xFE, uint8_t(text.size())});
+  bytes.insert(bytes.end(), text.begin(), text.end());
+  bytes.push_back(0);
+  return *this;
+}
+
+Builder& Builder::plain_text() {
+  raw({0x21, 0x01, 12, 0, 0, 0, 0, 40, 0, 8, 0, 8, 8, 1, 0});
+  raw({5, 'h', 'e', 'l', 'l', 'o', 3, 0x2C, 0x3B, 0x21, 0});
+  return *this;
+}
+
+Builder& Builder::image(int left, int top, int width, int height,
+                        const std::vector<uint8_t>& data, int minimum_size,
+                        const std::vector<int>& block_sizes, bool interlaced,
+                        const std::vector<uint8_t>& local_palette, int local_bits,
+                        bool terminator) {
+  bytes.push_back(0x2C);
+  put16(bytes, left);
+  put16(bytes, top);
+  put16(bytes, width);
+  put16(bytes, height);
+  uint8_t packed = interlaced ? 0x40 : 0;
+  if (!local_palette.empty()) packed |= uint8_t(0x80 | ((local_bits - 1) & 7));
+  bytes.push_back(packed);
+  bytes.insert(bytes.end(), local_palette.begin(), local_palette.end());
+  bytes.push_back(uint8_t(minimum_size));
+  size_t at = 0, turn = 0;
+  while (at < data.size()) {
+    size_t n = block_sizes.empty() ? 255 : size_t(block_sizes[turn++ % block_sizes.size()]);
+    if (n > data.size() - at) n = data.size() - at;
+    bytes.push_back(uint8_t(n));
+    bytes.insert(bytes.end(), data.begin() + long(at), data.begin() + long(at + n));
+    at += n;
+  }
+  if (terminator) bytes.push_back(0);
+  return *this;
+}
+
+Builder& Builder::pixels(int left, int top, int width, int height,
+                         const std::vector<uint8_t>& indexes, int minimum_size, bool interlaced,
+                         const std::vector<uint8_t>& local_palette, int local_bits) {
+  return image(left, top, width, height, pack_codes(minimum_size, lzw_encode(indexes, minimum_size)),
+               minimum_size, {}, interlaced, local_palette, local_bits);
+}
+
+Builder& Builder::raw(const std::vector<uint8_t>& more) {
+  bytes.insert(bytes.end(), more.begin(), more.end());
+  return *this;
+}
+
+Builder& Builder::trailer() {
+  bytes.push_back(0x3B);
+  return *this;
+}
+
+std::vector<uint8_t> test_palette(int count) {
+  std::vector<uint8_t> p;
+  for (int i = 0; i < count; ++i) {
+    p.push_back(uint8_t(i * 3));
+    p.push_back(uint8_t(i * 5));
+    p.push_back(uint8_t(i * 7));
+  }
+  return p;
+}
+
+namespace {
+
+uint32_t rgb_of(const uint8_t* palette, int index) {
+  return uint32_t(palette[3 * index]) << 16 | uint32_t(palette[3 * index + 1]) << 8 |
+         palette[3 * index + 2];
+}
+
+}  // namespace
+
+bool giflib_reference(const std::string& path, std::vector<ReferenceFrame>* frames) {
+  std::vector<uint8_t> file = read_file(path);
+  if (file.size() < 13) return false;
+  int error = 0;
+  GifFileType* gif = DGifOpenFileName(path.c_str(), &error);
+  if (gif == nullptr) return false;
+  if (DGifSlurp(gif) != GIF_OK) {
+    DGifCloseFile(gif, &error);
+    return false;
+  }
+  // The global palette with the background made its white entry.
+  const int bits = (file[10] & 7) + 1;
+  int count = 1 << bits;
+  uint8_t global[3 * 256] = {};
+  if (gif->SColorMap != nullptr)
+    for (int i = 0; i < gif->SColorMap->ColorCount && i < 256; ++i) {
+      global[3 * i] = gif->SColorMap->Colors[i].Red;
+      global[3 * i + 1] = gif->SColorMap->Colors[i].Green;
+      global[3 * i + 2] = gif->SColorMap->Colors[i].Blue;
+    }
+  int background = -1, nearest = 0, best = 1 << 20;
+  for (int i = 0; i < count && background < 0; ++i) {
+    int dr = 255 - global[3 * i], dg = 255 - global[3 * i + 1], db = 255 - global[3 * i + 2];
+    int d = dr * dr + dg * dg + db * db;
+    if (d == 0) background = i;
+    if (d < best) best = d, nearest = i;
+  }
+  if (background < 0) {
+    if (count == 256) {
+      background = nearest;
+    } else {
+      background = count;
+      global[3 * count] = global[3 * count + 1] = global[3 * count + 2] = 255;
+    }
+  }
+
+  // Pictures are composed in colours: each frame is drawn with its own palette over the
+  // colours of the picture it starts from.
+  const uint32_t background_rgb = rgb_of(global, background);
+  int width = gif->SWidth, height = gif->SHeight;
+  std::vector<uint32_t> picture;
+  int disposal_state = 0, control_disposal = 0;
+  bool any_control = false, transparent = false;
+  int transparent_index = 0;
+  frames->clear();
+  for (int n = 0; n < gif->ImageCount; ++n) {
+    const SavedImage& image = gif->SavedImages[n];
+    const GifImageDesc& d = image.ImageDesc;
+    ReferenceFrame frame;
+    GraphicsControlBlock gcb;
+    if (DGifSavedExtensionToGCB(gif, n, &gcb) == GIF_OK) {
+      any_control = true;
+      frame.has_control = true;
+      control_disposal = gcb.DisposalMode;
+      transparent = gcb.TransparentColor != NO_TRANSPARENT_COLOR;
+      if (transparent) transparent_index = gcb.TransparentColor;
+      frame.disposal = gcb.DisposalMode;
+      frame.delay = gcb.DelayTime;
+      frame.user_input = gcb.UserInputFlag;
+    }
+    uint8_t palette[3 * 256] = {};
+    if (d.ColorMap != nullptr) {
+      for (int i = 0; i < d.ColorMap->ColorCount && i < 256; ++i) {
+        palette[3 * i] = d.ColorMap->Colors[i].Red;
+        palette[3 * i + 1] = d.ColorMap->Colors[i].Green;
+        palette[3 * i + 2] = d.ColorMap->Colors[i].Blue;
+      }
+    } else {
+      std::memcpy(palette, global, sizeof palette);
+    }
+    int new_width = std::max(width, d.Width), new_height = std::max(height, d.Height);
+    bool enlarged = new_width != width || new_height != height;
+    width = new_width;
+    height = new_height;
+    if (picture.empty() || enlarged || disposal_state == 2)
+      picture.assign(size_t(width) * height, background_rgb);
+    for (int r = 0; r < d.Height; ++r)
+      for (int c = 0; c < d.Width; ++c) {
+        int row = d.Top + r, col = d.Left + c;
+        if (row >= height || col >= width) continue;
+        uint8_t v = image.RasterBits[size_t(r) * d.Width + c];
+        if (transparent && v == transparent_index) continue;
+        picture[size_t(row) * width + col] = rgb_of(palette, v);
+      }
+    frame.width = width;
+    frame.height = height;
+    frame.rgb = picture;
+    frames->push_back(frame);
+    if (any_control) disposal_state = control_disposal;
+  }
+  DGifCloseFile(gif, &error);
+  return true;
+}
+
+std::vector<uint32_t> frame_rgb(const ImageRecord* image) { return image_rgb(image); }
+
+void release(const LoadResult& loaded) {
+  if (loaded.group == 0) return;
+  group_destroy_members(loaded.group);
+  group_destroy(loaded.group);
+}
+
+namespace {
+std::string compare_loaded(const std::string& path, const LoadResult& loaded);
+}  // namespace
+
+std::string compare_with_giflib(const std::string& path) {
+  LoadResult loaded = load_file(path);
+  std::string result = compare_loaded(path, loaded);
+  release(loaded);
+  return result;
+}
+
+namespace {
+
+std::string compare_loaded(const std::string& path, const LoadResult& loaded) {
+  std::vector<ReferenceFrame> reference;
+  if (!giflib_reference(path, &reference)) return "giflib cannot read " + path;
+  if (loaded.error != 0) return "load error " + std::to_string(loaded.error);
+  if (loaded.images.size() != reference.size())
+    return "frames " + std::to_string(loaded.images.size()) + " instead of " +
+           std::to_string(reference.size());
+  for (size_t n = 0; n < reference.size(); ++n) {
+    const ImageRecord* image = loaded.images[n];
+    const ReferenceFrame& want = reference[n];
+    std::string at = "frame " + std::to_string(n) + ": ";
+    if (image->width != want.width || image->height != want.height)
+      return at + "size " + std::to_string(image->width) + "x" + std::to_string(image->height);
+    std::vector<uint32_t> got = frame_rgb(image);
+    for (size_t i = 0; i < got.size(); ++i)
+      if (got[i] != want.rgb[i]) {
+        char text[160];
+        std::snprintf(text, sizeof text, "pixel (%zu, %zu) is %06X, expected %06X",
+                      i % size_t(want.width), i / size_t(want.width), got[i], want.rgb[i]);
+        return at + text;
+      }
+  }
+  // One control per frame that has an extension, in file order, with that extension's
+  // fields; it names the last image before the next extension.
+  std::vector<FrameControl*> controls;
+  Handle h = 0;
+  FrameControl* control = nullptr;
+  for (group_find_next(loaded.group, TYPE_FRAME_CONTROL, &h, &control); h != 0;
+       group_find_next(loaded.group, TYPE_FRAME_CONTROL, &h, &control))
+    controls.push_back(control);
+  size_t next_control = 0;
+  for (size_t n = 0; n < reference.size(); ++n) {
+    const ReferenceFrame& want = reference[n];
+    if (!want.has_control) continue;
+    std::string at = "frame " + std::to_string(n) + ": ";
+    if (next_control >= controls.size()) return at + "no frame control";
+    const FrameControl* found = controls[next_control++];
+    size_t last = n;
+    while (last + 1 < reference.size() && !reference[last + 1].has_control) ++last;
+    if (found->image != loaded.images[last]->handle) return at + "control names another image";
+    if (found->disposal != want.disposal || found->delay != want.delay ||
+        (found->user_input != 0) != want.user_input)
+      return at + "frame control fields differ";
+  }
+  return "";
+}
+
+}  // namespace
+}  // namespace gif_test

@@ -1,0 +1,72 @@
+// GIF files built byte by byte for the decoder tests, an LZW encoder to fill them, and a
+// reference composition of the frames that giflib decodes.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "image/image.h"
+#include "support/test_support.h"
+
+namespace gif_test {
+
+// Packs LZW codes least significant bit first, with the code widths a decoder uses: the
+// width grows once the highest assigned code reaches 2^width - 1, and a clear code starts
+// over. Codes are written as given, valid or not.
+std::vector<uint8_t> pack_codes(int minimum_size, const std::vector<int>& codes);
+
+// Plain LZW encoding of palette indexes: a clear code first, the end code last. With
+// `clear_when_full` false, a full table is kept and no clear code is sent.
+std::vector<int> lzw_encode(const std::vector<uint8_t>& pixels, int minimum_size,
+                            bool clear_when_full = true);
+
+struct Builder {
+  std::vector<uint8_t> bytes;
+
+  // Header and logical screen; `palette` holds RGB triples (2^bits of them when given).
+  Builder& screen(int width, int height, int bits, const std::vector<uint8_t>& palette,
+                  const char* version = "89a");
+  Builder& control(int disposal, bool transparent, int index, int delay, bool user = false);
+  Builder& loops(int count);
+  Builder& comment(const std::string& text);
+  Builder& plain_text();
+  // Image descriptor, optional local palette, minimum code size and data cut into
+  // sub-blocks of the given sizes in turn (255 when empty), then the terminator.
+  Builder& image(int left, int top, int width, int height, const std::vector<uint8_t>& data,
+                 int minimum_size, const std::vector<int>& block_sizes = {},
+                 bool interlaced = false, const std::vector<uint8_t>& local_palette = {},
+                 int local_bits = 0, bool terminator = true);
+  // An image whose pixels are encoded here with lzw_encode.
+  Builder& pixels(int left, int top, int width, int height, const std::vector<uint8_t>& indexes,
+                  int minimum_size, bool interlaced = false,
+                  const std::vector<uint8_t>& local_palette = {}, int local_bits = 0);
+  Builder& raw(const std::vector<uint8_t>& more);
+  Builder& trailer();
+};
+
+// A palette of `count` entries: entry i = (i * 3, i * 5, i * 7) modulo 256, never white.
+std::vector<uint8_t> test_palette(int count);
+
+// Frames composed from giflib's decoding: every frame a full picture in 0x00RRGGBB.
+struct ReferenceFrame {
+  int width = 0;
+  int height = 0;
+  std::vector<uint32_t> rgb;
+  bool has_control = false;
+  int disposal = 0;
+  int delay = 0;
+  bool user_input = false;
+};
+bool giflib_reference(const std::string& path, std::vector<ReferenceFrame>* frames);
+
+// Loads a file and checks every frame against the giflib reference; returns a description of
+// the first difference, or "" when all agree.
+std::string compare_with_giflib(const std::string& path);
+
+// Destroys what a load left in its group, and the group.
+void release(const LoadResult& loaded);
+
+// Pixels of an image record as 0x00RRGGBB.
+std::vector<uint32_t> frame_rgb(const ImageRecord* image);
+
+}  // namespace gif_test

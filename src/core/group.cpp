@@ -89,8 +89,9 @@ void group_destroy_members(Handle group) {
   // walk never sees a half-changed array.
   SortedArray members = record->array;
   record->array = SortedArray{0, nullptr};
-  uint32_t n = sarray_count(&members, kMemberStride);
-  for (uint32_t i = 0; i < n; ++i) {
+  // From the last member back: members are usually the newest objects of their types, so
+  // each removal from a type table takes its last entry and moves nothing.
+  for (uint32_t i = sarray_count(&members, kMemberStride); i-- > 0;) {
     const auto* member = reinterpret_cast<const GroupMember*>(sarray_entry(&members, kMemberStride, i));
     obj_destroy(member->type, member->handle);
   }

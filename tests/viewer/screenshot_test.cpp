@@ -49,11 +49,6 @@ TEST(Screenshot, WritesTheClientAreaAsTheViewerShowsIt) {
   ASSERT_TRUE(read_png(out, &w, &h, &rgb));
   EXPECT_EQ(w, 100);
   EXPECT_EQ(h, 60);
-  if (!bmp_decoder_available()) {
-    // Without a decoder the file is an error display whose placeholder is missing: white.
-    for (uint32_t p : rgb) ASSERT_EQ(p, 0xFFFFFFu);
-    return;
-  }
   // Scene -20 .. 49 x -20 .. 29, centred in 100 x 60: the image starts at (35.5, 25.5).
   for (int32_t y = 0; y < 60; ++y)
     for (int32_t x = 0; x < 100; ++x) {

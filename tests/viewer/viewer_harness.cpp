@@ -165,14 +165,6 @@ bool decodes(const std::string& path) {
   return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
-bool bmp_decoder_available() {
-  static const bool available = [] {
-    std::string p = write_temp_file("probe.bmp", bmp24(2, 2, [](int32_t, int32_t) { return 0x123456u; }));
-    return decodes(p);
-  }();
-  return available;
-}
-
 std::string picture_title(const std::string& path, int32_t width, int32_t height, int page, int count) {
   char text[600];
   std::snprintf(text, sizeof text, "%s - %d x %d pixels - %d x %d bits - %s", path.c_str(), width, height, 1, 24,

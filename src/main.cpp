@@ -6,8 +6,11 @@
 
 #include "core/errors.h"
 #include "platform/fs.h"
+#include "platform/platform.h"
 #include "viewer/batch.h"
 #include "viewer/file_list.h"
+#include "viewer/screenshot.h"
+#include "viewer/viewer.h"
 
 namespace {
 
@@ -17,6 +20,8 @@ void print_usage(FILE* out) {
                "  korvela [NAME...]                 show images (NAME: a file or a directory)\n"
                "  korvela --info [NAME...]          print one line per image, or the failure\n"
                "  korvela --export OUT FILE         write the images of FILE to OUT (.png or .ppm)\n"
+               "  korvela --screenshot OUT [--size WxH] [NAME...]\n"
+               "                                    write what the viewer would show (PNG)\n"
                "  korvela --help | --version\n");
 }
 
@@ -31,6 +36,18 @@ std::vector<std::string> absolute_names(int argc, char** argv, int first, const 
 void enter_program_dir() {
   fs_chdir(fs_program_dir().c_str());
   log_set_path("KRVL");
+}
+
+// The windowing backend of this build. None is built in yet: the viewer mode then prints
+// what --info prints. The SDL2 (and later Win32) backend returns itself here.
+PlatformBackend* window_backend() { return nullptr; }
+
+ViewerOptions viewer_options(int argc, char** argv, int first, const std::string& start) {
+  ViewerOptions options;
+  for (int i = first; i < argc; ++i) options.names.push_back(argv[i]);
+  options.start_dir = start;
+  options.program_dir = fs_program_dir();
+  return options;
 }
 
 }  // namespace
@@ -55,6 +72,34 @@ int main(int argc, char** argv) {
     enter_program_dir();
     batch_types_init();
     return run_export(out, file, stdout);
+  }
+  if (argc >= 2 && std::strcmp(argv[1], "--screenshot") == 0) {
+    if (argc < 3) {
+      print_usage(stderr);
+      return 2;
+    }
+    int32_t width = 800, height = 600;
+    int first = 3;
+    if (argc >= 5 && std::strcmp(argv[3], "--size") == 0) {
+      if (!parse_size(argv[4], &width, &height)) {
+        print_usage(stderr);
+        return 2;
+      }
+      first = 5;
+    }
+    std::string out = path_make_absolute(start, argv[2]);
+    return run_screenshot(out, width, height, viewer_options(argc, argv, first, start), stderr);
+  }
+  if (argc < 2 || std::strcmp(argv[1], "--info") != 0) {
+    if (PlatformBackend* backend = window_backend()) {
+      if (argc >= 2 && argv[1][0] == '-' && argv[1][1] == '-') {
+        print_usage(stderr);
+        return 2;
+      }
+      platform_set_backend(backend);
+      viewer_start(viewer_options(argc, argv, 1, start));
+      return backend->run_message_loop();
+    }
   }
   int first = (argc >= 2 && std::strcmp(argv[1], "--info") == 0) ? 2 : 1;
   if (first == 1 && argc >= 2 && argv[1][0] == '-' && argv[1][1] == '-') {

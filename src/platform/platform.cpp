@@ -1,5 +1,7 @@
 #include "platform/platform.h"
 
+#include <cstdlib>
+
 namespace {
 PlatformBackend* g_backend = nullptr;
 }
@@ -7,3 +9,8 @@ PlatformBackend* g_backend = nullptr;
 void platform_set_backend(PlatformBackend* backend) { g_backend = backend; }
 
 PlatformBackend* platform() { return g_backend; }
+
+void platform_exit(int code) {
+  if (g_backend != nullptr) g_backend->exit_process(code);
+  std::_Exit(code);
+}

@@ -98,3 +98,6 @@ class PlatformBackend {
 
 void platform_set_backend(PlatformBackend* backend);
 PlatformBackend* platform();
+// Ends the process through the backend (which may hand control back to a driver that
+// outlives the viewer); does not return.
+[[noreturn]] void platform_exit(int code);

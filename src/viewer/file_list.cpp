@@ -8,6 +8,7 @@
 #include "core/group.h"
 #include "image/file_descriptor.h"
 #include "platform/fs.h"
+#include "viewer/viewer.h"
 
 Handle g_file_list = 0;
 
@@ -229,4 +230,15 @@ void file_list_next(Handle* handle) {
     if (!keep) group_remove(g_file_list, dropped);
   }
   *handle = 0;
+}
+
+// The file loaded in advance is discarded and the search goes on after the last descriptor,
+// so that the files about to be dropped are the next ones found.
+void file_list_prepare_drop() {
+  extent_list_clear(g_next_extents);
+  group_destroy_members(g_next_group);
+  Handle last;
+  void* ptr;
+  group_find_last(g_file_list, TYPE_FILE_DESCRIPTOR, &last, &ptr);
+  g_current_file = last;
 }

@@ -14,3 +14,4 @@ std::string path_make_absolute(const std::string& base, const std::string& name)
 void file_list_add(const char* path, Handle* list);
 void dir_walk(const char* path);
 void file_list_next(Handle* handle);
+void file_list_prepare_drop();

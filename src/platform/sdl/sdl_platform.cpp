@@ -18,15 +18,15 @@ bool named_display() {
   return false;
 }
 
-// Counts the events of the inclusive type ranges waiting in SDL's queue, leaving them there.
-int waiting(std::initializer_list<std::pair<uint32_t, uint32_t>> ranges) {
+// Whether SDL's queue holds an event that `wanted` accepts, leaving the queue as it is.
+template <class Wanted>
+bool sdl_queue_holds(Wanted wanted) {
   SDL_PumpEvents();
-  int count = 0;
-  for (const auto& [first, last] : ranges) {
-    const int n = SDL_PeepEvents(nullptr, 0, SDL_PEEKEVENT, first, last);
-    if (n > 0) count += n;
-  }
-  return count;
+  SDL_Event events[128];
+  const int n = SDL_PeepEvents(events, 128, SDL_PEEKEVENT, SDL_FIRSTEVENT, SDL_LASTEVENT);
+  for (int i = 0; i < n; ++i)
+    if (wanted(events[i].type)) return true;
+  return false;
 }
 
 bool is_input(MessageKind kind) {
@@ -289,17 +289,15 @@ int SdlPlatform::run_message_loop() {
 bool SdlPlatform::input_waiting() {
   for (const Message& m : queue_)
     if (is_input(m.kind)) return true;
-  return waiting({{SDL_QUIT, SDL_QUIT},
-                  {SDL_KEYDOWN, SDL_KEYDOWN},
-                  {SDL_MOUSEMOTION, SDL_MOUSEBUTTONUP},
-                  {SDL_DROPFILE, SDL_DROPCOMPLETE}}) > 0;
+  return sdl_queue_holds(sdl_is_input_event);
 }
 
 bool SdlPlatform::mouse_move_waiting(PlatformWindow window) {
   if (window != kDocument) return false;
   for (const Message& m : queue_)
     if (m.kind == MSG_MOUSE_MOVE) return true;
-  return waiting({{SDL_MOUSEMOTION, SDL_MOUSEMOTION}}) > 0;
+  SDL_PumpEvents();
+  return SDL_PeepEvents(nullptr, 0, SDL_PEEKEVENT, SDL_MOUSEMOTION, SDL_MOUSEMOTION) > 0;
 }
 
 void SdlPlatform::set_timer(PlatformWindow window, int32_t id, uint32_t delay_ms) {

@@ -157,8 +157,8 @@ TEST(SdlWindowEndToEnd, TheWindowShowsWhatTheHeadlessViewerShows) {
   ASSERT_EQ(run_command("mkdir -p " + quoted(dir)), 0);
   const std::string one = dir + "/one.png", two = dir + "/two.ppm", three = dir + "/three.bmp";
   ASSERT_EQ(run_command("convert -size 900x700 -seed 5 plasma:fractal " + quoted(one) + " && convert -size 500x700 "
-                        "gradient:orange-navy -swirl 120 " + quoted(two) + " && convert -size 300x200 "
-                        "gradient:white-green " + quoted(three)), 0);
+                        "gradient:orange-navy -swirl 120 -depth 8 " + quoted(two) + " && convert -size 300x200 "
+                        "gradient:white-green BMP3:" + quoted(three)), 0);
   int status = 0;
   const std::vector<std::string> titles =
       lines_of(command_output(std::string(KORVELA_BINARY) + " --info " + quoted(one) + " " + quoted(two) + " " +

@@ -49,9 +49,11 @@ PlatformBackend* window_backend() {
     static SdlPlatform sdl;
     return &sdl;
   }
+  const char* why = SDL_GetError();
   std::fprintf(stderr,
-               "korvela: no display to open a window on (DISPLAY or WAYLAND_DISPLAY); "
-               "use --screenshot OUT NAME... or --info NAME... without one\n");
+               "korvela: no display to open a window on (%s); use --screenshot OUT NAME... or "
+               "--info NAME... without one\n",
+               why[0] != '\0' ? why : "neither DISPLAY nor WAYLAND_DISPLAY is set");
 #endif
   return nullptr;
 }

@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "platform/fs.h"
 #include "platform/sdl/sdl_icon.h"
@@ -49,7 +50,27 @@ bool sdl_video_start() {
   // A desktop's compositor stays on; the viewer is not a game.
   SDL_SetHint(SDL_HINT_VIDEO_X11_NET_WM_BYPASS_COMPOSITOR, "0");
   SDL_SetHint(SDL_HINT_VIDEO_MINIMIZE_ON_FOCUS_LOSS, "0");
-  return SDL_InitSubSystem(SDL_INIT_VIDEO) == 0;
+  const char* asked = std::getenv("SDL_VIDEODRIVER");
+  const char* wayland = std::getenv("WAYLAND_DISPLAY");
+#ifdef SDL_HINT_VIDEODRIVER
+  // Only X is named: no attempt at Wayland, whose library complains aloud when it fails.
+  if ((asked == nullptr || asked[0] == '\0') && (wayland == nullptr || wayland[0] == '\0'))
+    SDL_SetHint(SDL_HINT_VIDEODRIVER, "x11");
+#endif
+  auto refuse = [&] {
+    const char* display = std::getenv("DISPLAY");
+    SDL_SetError("cannot connect to display %s", display != nullptr && display[0] != '\0' ? display : wayland);
+    return false;
+  };
+  if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return refuse();
+  // Without a usable desktop SDL falls back to drawing off screen, where nobody would see
+  // the window: only a desktop's driver counts, unless one was asked for by name.
+  const char* driver = SDL_GetCurrentVideoDriver();
+  if ((asked != nullptr && asked[0] != '\0') ||
+      (driver != nullptr && (std::strcmp(driver, "x11") == 0 || std::strcmp(driver, "wayland") == 0)))
+    return true;
+  SDL_QuitSubSystem(SDL_INIT_VIDEO);
+  return refuse();
 }
 
 SdlPlatform::SdlPlatform() : icon_path_(fs_program_dir() + "/korvela.png") {}

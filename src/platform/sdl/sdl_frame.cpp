@@ -33,9 +33,10 @@ void SdlFrame::resize(int32_t width, int32_t height) {
   height = std::max(height, 0);
   if (width == width_ && height == height_) return;
   std::vector<uint32_t> pixels(static_cast<size_t>(width) * height, 0);
-  for (int32_t y = 0; y < std::min(height, height_); ++y)
-    std::memcpy(&pixels[static_cast<size_t>(y) * width], &pixels_[static_cast<size_t>(y) * width_],
-                sizeof(uint32_t) * std::min(width, width_));
+  const int32_t keep = std::min(width, width_);
+  for (int32_t y = 0; keep > 0 && y < std::min(height, height_); ++y)
+    std::memcpy(pixels.data() + static_cast<size_t>(y) * width, pixels_.data() + static_cast<size_t>(y) * width_,
+                sizeof(uint32_t) * keep);
   pixels_.swap(pixels);
   width_ = width;
   height_ = height;

@@ -199,6 +199,20 @@ void group_count(Handle group, int32_t type, int32_t* count) {
     if (member_at(record, i)->type == type) ++*count;
 }
 
+void data_object_find(const void* data, Handle* handle, GroupRecord** record) {
+  Handle h = 0;
+  GroupRecord* r;
+  for (obj_next(TYPE_GROUP, &h, &r); h != 0; obj_next(TYPE_GROUP, &h, &r)) {
+    if (r->array.entries == data) {
+      *handle = h;
+      *record = r;
+      return;
+    }
+  }
+  *handle = 0;
+  *record = nullptr;
+}
+
 void text_object_create(const char* text, Handle* handle, void** ptr) {
   GroupRecord* record;
   obj_create(TYPE_GROUP, handle, &record);

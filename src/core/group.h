@@ -13,6 +13,7 @@ struct GroupRecord {
   Handle handle;
   SortedArray array;
 };
+static_assert(kRegistryRecord<GroupRecord>);
 
 struct GroupMember {
   Handle handle;  // sort key
@@ -66,6 +67,10 @@ void group_find_last(Handle group, int32_t type, Handle* handle, T** ptr) {
   group_find_last(group, type, handle, &p);
   *ptr = static_cast<T*>(p);
 }
+
+// Finds the first type-35 object (in handle order) whose data block is `data`: the text
+// object of a path, or the pixel block of an image. Outputs 0 and null when none.
+void data_object_find(const void* data, Handle* handle, GroupRecord** record);
 
 // Text objects: a type 35 object whose array holds the text and its terminating zero; the
 // byte count is the text length + 2.

@@ -28,7 +28,18 @@ RegistryEntry* find_entry(int32_t type, Handle handle) {
 }  // namespace
 
 void obj_registry_init() {
-  for (SortedArray& table : g_type_tables) table = SortedArray{0, nullptr};
+  // At start-up the tables are empty; a second initialisation (tests, fuzzing) first releases
+  // every object that the previous run left, so that nothing leaks.
+  for (int32_t type = 0; type < kTypeCount; ++type) {
+    SortedArray& table = g_type_tables[type];
+    for (uint32_t i = 0; i < sarray_count(&table, kEntryStride); ++i) {
+      auto* entry = reinterpret_cast<RegistryEntry*>(sarray_entry(&table, kEntryStride, i));
+      if (type == TYPE_GROUP) mem_free(&static_cast<GroupRecord*>(entry->object)->array.entries);
+      mem_free(&entry->object);
+    }
+    mem_free(&table.entries);
+    table = SortedArray{0, nullptr};
+  }
   std::memset(g_type_sizes, 0, sizeof g_type_sizes);
   handler_tables_clear();
 }

@@ -5,20 +5,27 @@
 #include "core/errors.h"
 #include "core/memory.h"
 
+namespace {
+// Narrows [lo, hi] (at least three entries) until hi = lo + 1 with a[lo] <= key < a[hi] where
+// the keys allow it.
+void halve(const SortedArray* array, uint32_t key, uint32_t stride, uint32_t* lo, uint32_t* hi) {
+  do {
+    uint32_t mid = (*lo + *hi) / 2;
+    if (sarray_key(array, stride, mid) > key) *hi = mid; else *lo = mid;
+  } while (*hi - *lo > 1);
+}
+}  // namespace
+
 bool sarray_find(const SortedArray* array, uint32_t key, uint32_t stride, uint32_t* index) {
   uint32_t n = sarray_count(array, stride);
   if (n == 0) return false;
   uint32_t lo = 0, hi = n - 1;
-  if (hi > 1) {
-    do {
-      uint32_t mid = (lo + hi) / 2;
-      if (key < sarray_key(array, stride, mid)) hi = mid; else lo = mid;
-    } while (hi - lo > 1);
-  }
+  if (hi > 1) halve(array, key, stride, &lo, &hi);
   if (sarray_key(array, stride, lo) == key) { *index = lo; return true; }
   if (sarray_key(array, stride, hi) == key) { *index = hi; return true; }
   return false;
 }
+
 
 bool sarray_first_at_least(const SortedArray* array, uint32_t key, uint32_t stride,
                            uint32_t* index) {
@@ -30,10 +37,7 @@ bool sarray_first_at_least(const SortedArray* array, uint32_t key, uint32_t stri
     *index = sarray_key(array, stride, 0) >= key ? 0 : hi;
     return true;
   }
-  do {
-    uint32_t mid = (lo + hi) / 2;
-    if (sarray_key(array, stride, mid) > key) hi = mid; else lo = mid;
-  } while (hi - lo > 1);
+  halve(array, key, stride, &lo, &hi);
   *index = sarray_key(array, stride, lo) < key ? hi : lo;
   return true;
 }
@@ -49,10 +53,7 @@ bool sarray_last_at_most(const SortedArray* array, uint32_t key, uint32_t stride
     *index = sarray_key(array, stride, hi) > key ? 0 : hi;
     return true;
   }
-  do {
-    uint32_t mid = (lo + hi) / 2;
-    if (sarray_key(array, stride, mid) > key) hi = mid; else lo = mid;
-  } while (hi - lo > 1);
+  halve(array, key, stride, &lo, &hi);
   *index = sarray_key(array, stride, hi) > key ? lo : hi;
   return true;
 }

@@ -16,6 +16,7 @@ namespace {
 
 int32_t g_highest_level = -1;
 PlatformWindow g_timer_window = 0;  // the first window made owns the timers
+uint64_t g_slice_start = 0;         // clock reading at the start of the running slice
 
 template <class T>
 T* lookup(int32_t type, Handle handle) {
@@ -64,11 +65,10 @@ void add_to_list_zones(const DisplayWindow* w, int32_t from, int32_t to, const R
 // Paints the zone of one display list; false when the slice gave way to waiting input.
 bool paint_list(DisplayWindow* w, View* v, DisplayList* list, Layer* layer) {
   PlatformBackend* p = platform();
-  const uint64_t start = p->clock_ms();
   Rect* first;
   while (g_error == 0 && zone_first(list->zone, &first)) {
     const Rect z = *first;
-    if (g_time_slicing && double(p->clock_ms() - start) * 0.001 > kTimeSlice && p->input_waiting())
+    if (g_time_slicing && double(p->clock_ms() - g_slice_start) * 0.001 > kTimeSlice && p->input_waiting())
       return false;
     DisplayNode* node = list->root;
     Rect in;
@@ -411,6 +411,9 @@ void window_redraw(Handle window, Handle view) {
   Scene* scene = lookup<Scene>(TYPE_SCENE, v->scene);
   if (scene == nullptr) return;
   PlatformBackend* p = platform();
+  // One run of the redraw is one slice: it gives way once it has run for longer than the
+  // slice while input is waiting, and the timer starts the next slice.
+  g_slice_start = p->clock_ms();
   p->begin_paint(w->platform_window);
   w->painting = 1;
   if (rect_empty(scene->extent)) {

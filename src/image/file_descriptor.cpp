@@ -116,14 +116,10 @@ void file_descriptor_destroy(Handle handle) {
     g_error = ERR_OBJECT;
     return;
   }
-  Handle text = 0;
+  Handle text;
   GroupRecord* record;
-  for (obj_next(TYPE_GROUP, &text, &record); text != 0; obj_next(TYPE_GROUP, &text, &record)) {
-    if (reinterpret_cast<char*>(record->array.entries) == descriptor->path) {
-      obj_destroy(TYPE_GROUP, text);
-      break;
-    }
-  }
+  data_object_find(descriptor->path, &text, &record);
+  if (text != 0) obj_destroy(TYPE_GROUP, text);
   obj_destroy(TYPE_FILE_DESCRIPTOR, handle);
 }
 

@@ -1,5 +1,6 @@
 #include "image/image.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -69,9 +70,16 @@ ImageRecord* image_create_like(const ImageRecord* first, Handle* handle) {
 }
 
 bool image_set_pixel_size(ImageRecord* image, int64_t planes) {
-  int64_t size = planes * int64_t{image->height} * int64_t{image->row_bytes};
-  if (image->height < 0 || image->row_bytes < 0 || planes < 0 || size > int64_t{UINT32_MAX} ||
-      static_cast<uint64_t>(size) > mem_limit()) {
+  // Each factor is checked before it is multiplied, so the product never overflows.
+  const uint64_t limit = std::min<uint64_t>(UINT32_MAX, mem_limit());
+  uint64_t size = 0;
+  bool ok = image->height >= 0 && image->row_bytes >= 0 && planes >= 0;
+  if (ok) {
+    uint64_t plane = uint64_t(image->height) * uint64_t(image->row_bytes);  // below 2^62
+    ok = plane <= limit && (plane == 0 || uint64_t(planes) <= limit / plane);
+    size = ok ? plane * uint64_t(planes) : 0;
+  }
+  if (!ok) {
     g_error = ERR_MEMORY;
     return false;
   }
@@ -98,15 +106,9 @@ void image_pixel_block(const ImageRecord* image, GroupRecord** block, Handle* ha
   *block = nullptr;
   if (handle != nullptr) *handle = 0;
   if (image->pixels == nullptr) return;
-  Handle h = 0;
-  GroupRecord* record;
-  for (obj_next(TYPE_GROUP, &h, &record); h != 0; obj_next(TYPE_GROUP, &h, &record)) {
-    if (record->array.entries == image->pixels) {
-      *block = record;
-      if (handle != nullptr) *handle = h;
-      return;
-    }
-  }
+  Handle h;
+  data_object_find(image->pixels, &h, block);
+  if (handle != nullptr) *handle = h;
 }
 
 void image_destroy(Handle handle) {
@@ -147,8 +149,10 @@ void image_rotate(Handle handle, int direction) {
     return;
   }
   const int64_t old_w = image->width, old_h = image->height, old_row = image->row_bytes;
+  // Rows of images of up to 8 bits are padded the way the display reads them: to a multiple
+  // of 4 pixels (for 1-byte pixels, a multiple of 4 bytes).
   int64_t new_row = pb * old_h;
-  if (image->bits <= 8) new_row = (new_row + 3) & ~int64_t{3};
+  if (image->bits <= 8) new_row = pb * ((old_h + 3) & ~int64_t{3});
   const int64_t planes = pb == 1 ? image->planes : 1;
   const int64_t all_planes = image->planes;
   const int64_t new_size = all_planes * old_w * new_row;

@@ -98,7 +98,10 @@ std::vector<std::string> command_line_names(const char* line) {
   char buffer[256];
   const char* cursor = line;
   while (*cursor != '\0') {
-    if (*cursor == '"') {
+    const char* next = cursor;
+    while (*next != '\0' && std::strchr(" \t\r\n", *next) != nullptr) ++next;
+    if (*next == '"') {
+      cursor = next;
       str_read_quoted(255, &cursor, buffer);
     } else {
       const char* before = cursor;

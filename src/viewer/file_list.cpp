@@ -61,6 +61,28 @@ std::string fold(std::string name) {
   return name;
 }
 
+// Removes a descriptor's path text from the list. The text is made right after its
+// descriptor, so the member that follows it is tried first.
+void remove_path_text(Handle list, Handle descriptor, const char* path) {
+  GroupRecord* record = obj_get<GroupRecord>(TYPE_GROUP, list);
+  if (record == nullptr) return;
+  void* ptr = nullptr;
+  int32_t type = 0;
+  group_lookup(record, descriptor + 1, &ptr, &type);
+  if (ptr != nullptr && type == TYPE_GROUP &&
+      reinterpret_cast<const char*>(static_cast<GroupRecord*>(ptr)->array.entries) == path) {
+    group_remove(list, descriptor + 1);
+    return;
+  }
+  Handle h = 0;
+  GroupRecord* text;
+  for (group_find_next(list, TYPE_GROUP, &h, &text); h != 0; group_find_next(list, TYPE_GROUP, &h, &text))
+    if (reinterpret_cast<const char*>(text->array.entries) == path) {
+      group_remove(list, h);
+      return;
+    }
+}
+
 bool is_dot_dir(const FindEntry& e) { return e.is_directory && (e.name == "." || e.name == ".."); }
 
 void add_descriptor(const std::string& path, int32_t status) {
@@ -225,9 +247,16 @@ void file_list_next(Handle* handle) {
         break;
     }
     Handle dropped = h;
+    const char* dropped_path = d->path;
     bool keep = d->status == FILE_MISSING;
     group_find_next(g_file_list, TYPE_FILE_DESCRIPTOR, &h, &d);
-    if (!keep) group_remove(g_file_list, dropped);
+    if (!keep) {
+      // A dropped entry leaves the list with its path text and is released, so that a long
+      // session of drops and walks does not keep every entry it ever saw.
+      remove_path_text(g_file_list, dropped, dropped_path);
+      group_remove(g_file_list, dropped);
+      file_descriptor_destroy(dropped);
+    }
   }
   *handle = 0;
 }

@@ -48,9 +48,10 @@ const HeadlessPlatform::Window* HeadlessPlatform::find(PlatformWindow window) co
 
 void HeadlessPlatform::resize_buffer(Window* w, int32_t width, int32_t height) {
   std::vector<uint32_t> pixels(static_cast<size_t>(width) * height, 0);
-  for (int32_t y = 0; y < std::min(height, w->height); ++y)
-    std::memcpy(&pixels[static_cast<size_t>(y) * width], &w->pixels[static_cast<size_t>(y) * w->width],
-                sizeof(uint32_t) * std::min(width, w->width));
+  const int32_t keep = std::min(width, w->width);
+  for (int32_t y = 0; keep > 0 && y < std::min(height, w->height); ++y)
+    std::memcpy(pixels.data() + static_cast<size_t>(y) * width, w->pixels.data() + static_cast<size_t>(y) * w->width,
+                sizeof(uint32_t) * keep);
   w->pixels.swap(pixels);
   w->width = width;
   w->height = height;
@@ -58,7 +59,7 @@ void HeadlessPlatform::resize_buffer(Window* w, int32_t width, int32_t height) {
 }
 
 PlatformWindow HeadlessPlatform::create_main_window(const char* title, WindowProc proc) {
-  if (exited_) return 0;
+  if (exited_ || creation_fails_) return 0;
   Window w;
   w.id = windows_.size() + 1;
   w.proc = proc;
@@ -71,7 +72,7 @@ PlatformWindow HeadlessPlatform::create_main_window(const char* title, WindowPro
 
 PlatformWindow HeadlessPlatform::create_document_window(PlatformWindow parent, WindowProc proc) {
   Window* p = find(parent);
-  if (p == nullptr) return 0;
+  if (p == nullptr || creation_fails_) return 0;
   Window w;
   w.id = windows_.size() + 1;
   w.parent = parent;
@@ -373,17 +374,24 @@ bool HeadlessPlatform::fire_timer(int32_t id) {
 }
 
 void HeadlessPlatform::advance(uint64_t ms) {
+  // Timers of 0 ms that start themselves again never let time move on: the work done at
+  // one instant is bounded.
+  constexpr int64_t kMessagesPerInstant = 10000;
   const uint64_t target = now_ + ms;
-  pump();
-  for (;;) {
+  pump(kMessagesPerInstant);
+  for (int rounds = 0; rounds < 100000 && !exited_; ++rounds) {
     uint64_t next = UINT64_MAX;
     for (const Timer& t : timers_) next = std::min(next, t.due);
-    if (next > target || exited_) break;
+    if (next > target) break;
+    if (next <= now_ && rounds > 0) {
+      now_ = std::min(target, now_ + 1);  // the same instant again: let a millisecond pass
+      if (now_ == target) break;
+    }
     now_ = std::max(now_, next);
-    pump();
+    pump(kMessagesPerInstant);
   }
   now_ = std::max(now_, target);
-  pump();
+  pump(kMessagesPerInstant);
 }
 
 bool HeadlessPlatform::timer_pending(int32_t id, uint64_t* due) const {

@@ -66,6 +66,8 @@ class HeadlessPlatform : public PlatformBackend {
   void set_input_waiting(bool waiting) { input_flag_ = waiting; }
   // Every clock reading moves the clock on by `ms` (0: time stands still).
   void set_clock_step(uint64_t ms) { clock_step_ = ms; }
+  // Makes window creation fail, as a system out of resources would.
+  void set_window_creation_fails(bool fails) { creation_fails_ = fails; }
 
   // --- Reading back ---
   PlatformWindow main_window() const { return main_; }
@@ -128,6 +130,7 @@ class HeadlessPlatform : public PlatformBackend {
   uint64_t timer_order_ = 0;
   int64_t painted_ = 0;
   bool input_flag_ = false;
+  bool creation_fails_ = false;
   bool exited_ = false;
   int exit_code_ = 0;
 };

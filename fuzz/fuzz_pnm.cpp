@@ -1,0 +1,10 @@
+// Any bytes through the PNM decoder: the second byte picks the variant (P1 to P6).
+#include "fuzz_support.h"
+#include "image/file_descriptor.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  int32_t variant = size >= 2 ? (data[1] - '1') % 6 : 0;
+  if (variant < 0) variant += 6;
+  fuzz_load(data, size, FORMAT_PBM_ASCII + variant);
+  return 0;
+}

@@ -1,0 +1,8 @@
+// Any bytes through the Sun raster decoder, whatever identification makes of them.
+#include "fuzz_support.h"
+#include "image/file_descriptor.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  fuzz_load(data, size, FORMAT_SUN);
+  return 0;
+}

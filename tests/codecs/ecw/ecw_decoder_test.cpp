@@ -1,0 +1,437 @@
+// The ECW decoder read through stand-in libraries built with the tests and loaded by the real
+// dynamic loading path: records, planes, palettes, and every refusal and bad answer.
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "codecs/decoders.h"
+#include "codecs/ecw/ecw_library.h"
+#include "core/errors.h"
+#include "core/group.h"
+#include "core/memory.h"
+#include "image/image.h"
+#include "support/test_support.h"
+
+extern "C" {
+#include "codecs/ecw/ncs_ecw_standin.h"
+}
+
+namespace {
+
+struct StandinFile {
+  uint32_t width = 1;
+  uint32_t height = 1;
+  uint16_t bands = 1;
+  uint8_t fail_call = STANDIN_FAIL_NONE;
+  uint32_t fail_row = 0;
+  uint8_t seed = 0;
+  uint8_t flags = 0;
+};
+
+void put_u32(std::vector<uint8_t>& out, size_t at, uint32_t v) {
+  for (int i = 0; i < 4; ++i) out[at + i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+std::string write_standin_file(const std::string& name, const StandinFile& f) {
+  std::vector<uint8_t> bytes(STANDIN_HEADER_SIZE + 12, 0);
+  bytes[0] = 0x65;
+  bytes[1] = 0x02;
+  bytes[2] = 0x01;
+  bytes[3] = f.fail_call;
+  put_u32(bytes, 4, f.width);
+  put_u32(bytes, 8, f.height);
+  bytes[12] = static_cast<uint8_t>(f.bands);
+  bytes[13] = static_cast<uint8_t>(f.bands >> 8);
+  put_u32(bytes, 14, f.fail_row);
+  bytes[18] = f.seed;
+  bytes[19] = f.flags;
+  return write_temp_file(name, bytes);
+}
+
+int count_images_alive() {
+  int n = 0;
+  Handle h = 0;
+  ImageRecord* image;
+  for (obj_next(TYPE_IMAGE, &h, &image); h != 0; obj_next(TYPE_IMAGE, &h, &image)) ++n;
+  return n;
+}
+
+// Points the log at a file of its own and returns its path.
+std::string redirect_log() {
+  std::string dir = test_temp_dir() + "/ecw-log";
+  run_command("mkdir -p '" + dir + "'");
+  char previous[4096];
+  if (getcwd(previous, sizeof previous) == nullptr) return "";
+  if (chdir(dir.c_str()) != 0) return "";
+  log_set_path("ECW");
+  if (chdir(previous) != 0) return "";
+  std::string path = dir + "/zz_ECW.log";
+  std::remove(path.c_str());
+  return path;
+}
+
+std::string last_line(const std::string& path) {
+  std::vector<uint8_t> bytes = read_file(path);
+  std::string text(bytes.begin(), bytes.end());
+  while (!text.empty() && text.back() == '\n') text.pop_back();
+  size_t nl = text.rfind('\n');
+  return nl == std::string::npos ? text : text.substr(nl + 1);
+}
+
+std::string directory_of(const std::string& path) { return path.substr(0, path.rfind('/')); }
+
+class EcwDecoder : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    test_reset();
+    ecw_library_set_path(KORVELA_ECW_STANDIN);
+    // Our own reference keeps the stand-in's counters alive across the decoder's unloads.
+    standin_ = dlopen(KORVELA_ECW_STANDIN, RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(standin_, nullptr) << dlerror();
+    open_views_ = reinterpret_cast<int (*)()>(dlsym(standin_, "ncs_standin_open_views"));
+    calls_ = reinterpret_cast<int (*)(int)>(dlsym(standin_, "ncs_standin_calls"));
+    auto reset = reinterpret_cast<void (*)()>(dlsym(standin_, "ncs_standin_reset"));
+    ASSERT_TRUE(open_views_ && calls_ && reset);
+    reset();
+  }
+  void TearDown() override {
+    ecw_library_set_path(nullptr);
+    if (standin_ != nullptr) dlclose(standin_);
+    mem_set_limit(size_t{1} << 30);
+  }
+
+  // Loads the file and checks what every outcome shares: the view is closed, the stand-in
+  // saw only the arguments of a whole-picture read, and a failure leaves nothing behind.
+  LoadResult load(const std::string& path) {
+    const int images_before = count_images_alive();
+    LoadResult r = load_file(path);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.format, 16);
+    EXPECT_EQ(open_views_(), 0) << "a view was left open";
+    EXPECT_EQ(calls_(STANDIN_CALL_BAD_ARGUMENTS), 0);
+    if (r.error != 0) {
+      int32_t members = -1;
+      group_count(r.group, 0, &members);
+      EXPECT_EQ(members, 0);
+      EXPECT_EQ(count_images_alive(), images_before);
+    }
+    return r;
+  }
+
+  void *standin_ = nullptr;
+  int (*open_views_)() = nullptr;
+  int (*calls_)(int) = nullptr;
+};
+
+TEST_F(EcwDecoder, ReadsEveryBandIntoItsOwnPlane) {
+  struct Case {
+    uint32_t width, height;
+    uint16_t bands;
+  };
+  const Case cases[] = {{61, 19, 3}, {37, 23, 1}, {1, 1, 1}, {8, 3, 3}, {5, 7, 2}, {3, 2, 5}};
+  int n = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height) + "x" +
+                 std::to_string(c.bands));
+    g_error = 0;
+    StandinFile f;
+    f.width = c.width;
+    f.height = c.height;
+    f.bands = c.bands;
+    f.seed = static_cast<uint8_t>(17 * n);
+    std::string path = write_standin_file("picture" + std::to_string(n++) + ".ecw", f);
+    int before_reads = calls_(STANDIN_CALL_READ), before_closes = calls_(STANDIN_CALL_CLOSE);
+    LoadResult r = load(path);
+    ASSERT_EQ(r.error, 0);
+    ASSERT_EQ(r.images.size(), 1u);
+    const ImageRecord* image = r.images[0];
+    EXPECT_EQ(image->description, DESC_ECW);
+    EXPECT_EQ(image->width, int32_t(c.width));
+    EXPECT_EQ(image->height, int32_t(c.height));
+    EXPECT_EQ(image->planes, c.bands);
+    EXPECT_EQ(image->bits, 8);
+    EXPECT_EQ(image->pixel_bytes, 1);
+    const int32_t row_bytes = int32_t((c.width + 3) / 4 * 4);
+    EXPECT_EQ(image->row_bytes, row_bytes);
+    EXPECT_EQ(image->pixel_size, uint32_t(c.bands) * c.height * row_bytes);
+    EXPECT_EQ(calls_(STANDIN_CALL_READ) - before_reads, int(c.height));
+    EXPECT_EQ(calls_(STANDIN_CALL_CLOSE) - before_closes, 1);
+    bool samples_match = true, padding_clear = true;
+    for (uint32_t b = 0; b < c.bands; ++b)
+      for (uint32_t y = 0; y < c.height; ++y) {
+        const uint8_t* row = image->pixels + (size_t(b) * c.height + y) * row_bytes;
+        for (uint32_t x = 0; x < c.width; ++x)
+          samples_match &= row[x] == standin_sample(b, x, y, f.seed);
+        for (int32_t x = int32_t(c.width); x < row_bytes; ++x) padding_clear &= row[x] == 0;
+      }
+    EXPECT_TRUE(samples_match);
+    EXPECT_TRUE(padding_clear);
+    if (c.bands == 1) {
+      bool identity = true;
+      for (int i = 0; i < 256; ++i)
+        identity &= image->palette_red[i] == i && image->palette_green[i] == i &&
+                    image->palette_blue[i] == i;
+      EXPECT_TRUE(identity);
+    }
+    // What the viewer shows: grey through the palette for one band, the first three bands
+    // as red, green and blue otherwise.
+    if (c.bands != 2) {
+      std::vector<uint32_t> rgb = image_rgb(image);
+      bool shown = true;
+      for (uint32_t y = 0; y < c.height; ++y)
+        for (uint32_t x = 0; x < c.width; ++x) {
+          uint32_t r = standin_sample(0, x, y, f.seed);
+          uint32_t g = c.bands == 1 ? r : standin_sample(1, x, y, f.seed);
+          uint32_t bl = c.bands == 1 ? r : standin_sample(2, x, y, f.seed);
+          shown &= rgb[y * c.width + x] == ((r << 16) | (g << 8) | bl);
+        }
+      EXPECT_TRUE(shown);
+    }
+  }
+  EXPECT_EQ(image_title(load(write_standin_file("title.ecw", {61, 19, 3})).images.at(0), 1, 1),
+            test_temp_dir() + "/title.ecw - 61 x 19 pixels - 3 x 8 bits - ECW");
+}
+
+TEST_F(EcwDecoder, EveryRefusalOfTheLibraryFailsWithSevenAndClosesTheView) {
+  struct Case {
+    const char* what;
+    uint8_t fail_call;
+    uint32_t fail_row;
+    int closes;
+    int reads;
+  };
+  const uint32_t height = 13;
+  const Case cases[] = {
+      {"open", STANDIN_FAIL_OPEN, 0, 0, 0},
+      {"information", STANDIN_FAIL_INFO, 0, 1, 0},
+      {"set view", STANDIN_FAIL_SET_VIEW, 0, 1, 0},
+      {"first line", STANDIN_FAIL_READ, 0, 1, 1},
+      {"middle line", STANDIN_FAIL_READ, 6, 1, 7},
+      {"last line", STANDIN_FAIL_READ, height - 1, 1, int(height)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    g_error = 0;
+    StandinFile f{11, height, 3, c.fail_call, c.fail_row};
+    int reads = calls_(STANDIN_CALL_READ), closes = calls_(STANDIN_CALL_CLOSE);
+    LoadResult r = load(write_standin_file("refused.ecw", f));
+    EXPECT_EQ(r.error, ERR_LOADING);
+    EXPECT_EQ(calls_(STANDIN_CALL_READ) - reads, c.reads);
+    EXPECT_EQ(calls_(STANDIN_CALL_CLOSE) - closes, c.closes);
+  }
+  // A file the library cannot open at all.
+  std::vector<uint8_t> bare = {0x65, 0x02, 0x01, 0x00};
+  EXPECT_EQ(load(write_temp_file("bare.ecw", bare)).error, ERR_LOADING);
+}
+
+TEST_F(EcwDecoder, RefusalToCloseAfterAWholeReadKeepsThePicture) {
+  StandinFile f{9, 4, 1, STANDIN_FAIL_CLOSE};
+  f.seed = 99;
+  LoadResult r = load(write_standin_file("close.ecw", f));
+  ASSERT_EQ(r.error, 0);
+  ASSERT_EQ(r.images.size(), 1u);
+  EXPECT_EQ(r.images[0]->pixels[3 * 12 + 8], standin_sample(0, 8, 3, 99));
+  EXPECT_EQ(calls_(STANDIN_CALL_CLOSE), 1);
+}
+
+TEST_F(EcwDecoder, BadAnswersOfTheLibraryAreRefused) {
+  struct Case {
+    const char* what;
+    StandinFile file;
+    int32_t error;
+  };
+  const Case cases[] = {
+      {"no band", {5, 5, 0}, ERR_LOADING},
+      {"257 bands", {5, 5, 257}, ERR_LOADING},
+      {"65535 bands", {5, 5, 65535}, ERR_LOADING},
+      {"no column", {0, 5, 1}, ERR_LOADING},
+      {"no row", {5, 0, 1}, ERR_LOADING},
+      {"no information", {5, 5, 1, 0, 0, 0, STANDIN_NULL_INFO}, ERR_LOADING},
+      {"no view", {5, 5, 1, 0, 0, 0, STANDIN_NULL_VIEW}, ERR_LOADING},
+      {"width beyond 31 bits", {0x80000000u, 1, 1}, ERR_MEMORY},
+      {"height beyond 31 bits", {1, 0xFFFFFFFFu, 1}, ERR_MEMORY},
+      {"width next to the 31-bit limit", {0x7FFFFFFEu, 1, 1}, ERR_MEMORY},
+      {"product beyond 32 bits", {0x10000, 0x10000, 3}, ERR_MEMORY},
+      {"product beyond 64 bits of intermediate", {0x7FFFFFF0u, 0x7FFFFFFFu, 256}, ERR_MEMORY},
+      {"beyond the memory limit", {4096, 4096, 200}, ERR_MEMORY},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    g_error = 0;
+    LoadResult r = load(write_standin_file("bad.ecw", c.file));
+    EXPECT_EQ(r.error, c.error);
+  }
+  // The largest band count is still a picture.
+  g_error = 0;
+  LoadResult r = load(write_standin_file("many.ecw", {3, 2, 256}));
+  ASSERT_EQ(r.error, 0);
+  EXPECT_EQ(r.images.at(0)->planes, 256);
+  EXPECT_EQ(r.images[0]->pixels[255 * 2 * 4 + 4 + 2], standin_sample(255, 2, 1, 0));
+}
+
+TEST_F(EcwDecoder, MemoryFailuresCloseTheViewAndFreeTheWorkingArrays) {
+  // The decoder is called directly so that the limit touches only its own allocations:
+  // 256 bands need a 1024-byte band list and a 2048-byte line-pointer array; a 4 x 1 picture
+  // needs 1024 bytes of pixels, a 4 x 2 one 2048.
+  struct Case {
+    const char* what;
+    uint32_t height;
+    size_t limit;
+  };
+  const Case cases[] = {
+      {"band list", 1, 512}, {"pixels", 2, 1500}, {"line pointers", 1, 1500}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    g_error = 0;
+    std::string path = write_standin_file("memory.ecw", {4, c.height, 256});
+    Handle group = 0, handle = 0;
+    group_create(&group);
+    ImageRecord* image;
+    obj_create(TYPE_IMAGE, &handle, &image);
+    ASSERT_NE(image, nullptr);
+    std::snprintf(image->name, sizeof image->name, "%s", path.c_str());
+    int closes = calls_(STANDIN_CALL_CLOSE);
+    mem_set_limit(c.limit);
+    decode_ecw(image, group);
+    mem_set_limit(size_t{1} << 30);
+    EXPECT_EQ(g_error, ERR_MEMORY);
+    EXPECT_EQ(open_views_(), 0);
+    EXPECT_EQ(calls_(STANDIN_CALL_CLOSE) - closes, 1);
+    EXPECT_EQ(calls_(STANDIN_CALL_READ), 0);
+    g_error = 0;
+  }
+}
+
+// The loader on its own: missing libraries and entry points, and when it loads.
+class EcwLibraryLoading : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    test_reset();
+    log_ = redirect_log();
+    ASSERT_FALSE(log_.empty());
+  }
+  void TearDown() override { ecw_library_set_path(nullptr); }
+  std::string log_;
+};
+
+TEST_F(EcwLibraryLoading, MissingLibraryFailsWithSevenAndOneLogLine) {
+  const std::string missing = test_temp_dir() + "/nowhere/libNCSEcw.so";
+  ecw_library_set_path(missing.c_str());
+  LoadResult r = load_file(write_standin_file("nolib.ecw", {4, 4, 1}));
+  EXPECT_EQ(r.error, ERR_LOADING);
+  EXPECT_EQ(count_images_alive(), 0);
+  int32_t members = -1;
+  group_count(r.group, 0, &members);
+  EXPECT_EQ(members, 0);
+  EXPECT_EQ(last_line(log_), "Bibliotheque ECW introuvable : " + missing);
+  std::vector<uint8_t> log = read_file(log_);
+  EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 2);  // one entry: header and text
+
+  // Under its own name the library is looked for where the system looks for libraries.
+  ecw_library_set_path(nullptr);
+  EXPECT_STREQ(ecw_library_name(), "libNCSEcw.so");
+  if (void* installed = dlopen("libNCSEcw.so", RTLD_NOW | RTLD_LOCAL)) {
+    dlclose(installed);
+    GTEST_SKIP() << "an ECW library is installed on this machine";
+  }
+  g_error = 0;
+  EXPECT_EQ(ecw_library(), nullptr);
+  EXPECT_EQ(g_error, ERR_LOADING);
+  EXPECT_EQ(last_line(log_), "Bibliotheque ECW introuvable : libNCSEcw.so");
+}
+
+TEST_F(EcwLibraryLoading, MissingEntryPointFailsWithSevenThenALaterLibraryIsUsed) {
+  ecw_library_set_path(KORVELA_ECW_PARTIAL);
+  LoadResult r = load_file(write_standin_file("partial.ecw", {4, 4, 1}));
+  EXPECT_EQ(r.error, ERR_LOADING);
+  EXPECT_EQ(last_line(log_),
+            std::string("Point d'entree ECW introuvable : NCScbmReadViewLineBIL dans ") +
+                KORVELA_ECW_PARTIAL);
+  // The incomplete library is not kept loaded.
+  EXPECT_EQ(dlopen(KORVELA_ECW_PARTIAL, RTLD_NOW | RTLD_NOLOAD), nullptr);
+
+  // The program goes on: once a complete library is there, the next ECW file loads.
+  ecw_library_set_path(KORVELA_ECW_STANDIN);
+  g_error = 0;
+  r = load_file(write_standin_file("partial.ecw", {4, 4, 1}));
+  EXPECT_EQ(r.error, 0);
+  EXPECT_EQ(r.images.size(), 1u);
+}
+
+TEST_F(EcwLibraryLoading, TheLibraryIsLoadedByTheFirstEcwFileOnly) {
+  ecw_library_set_path(KORVELA_ECW_STANDIN);
+  EXPECT_EQ(dlopen(KORVELA_ECW_STANDIN, RTLD_NOW | RTLD_NOLOAD), nullptr);
+  // A file of another format does not load it.
+  load_file(write_temp_file("other.bmp", std::string("BM") + std::string(60, '\0')));
+  EXPECT_EQ(dlopen(KORVELA_ECW_STANDIN, RTLD_NOW | RTLD_NOLOAD), nullptr);
+  g_error = 0;
+  ASSERT_EQ(load_file(write_standin_file("first.ecw", {2, 2, 1})).error, 0);
+  void* loaded = dlopen(KORVELA_ECW_STANDIN, RTLD_NOW | RTLD_NOLOAD);
+  EXPECT_NE(loaded, nullptr);
+  if (loaded != nullptr) dlclose(loaded);
+  // Loaded once, the same entry points serve every later file.
+  const EcwLibrary* first = ecw_library();
+  EXPECT_EQ(ecw_library(), first);
+  EXPECT_EQ(read_file(log_).size(), 0u);
+}
+
+// The program itself: --info and --export with the stand-in found through LD_LIBRARY_PATH,
+// and without any library.
+TEST(EcwProgram, InfoAndExportThroughTheLibraryPath) {
+  test_reset();
+  StandinFile f{23, 9, 3};
+  f.seed = 40;
+  const std::string path = write_standin_file("program.ecw", f);
+  const std::string with = "LD_LIBRARY_PATH='" + directory_of(KORVELA_ECW_STANDIN) + "' ";
+  const std::string binary = std::string("'") + KORVELA_BINARY + "'";
+  int status = -1;
+  EXPECT_EQ(command_output(with + binary + " --info '" + path + "'", &status),
+            path + " - 23 x 9 pixels - 3 x 8 bits - ECW\n");
+  EXPECT_EQ(status, 0);
+
+  const std::string out = test_temp_dir() + "/program.ppm";
+  EXPECT_EQ(run_command(with + binary + " --export '" + out + "' '" + path + "'"), 0);
+  int w = 0, h = 0;
+  std::vector<uint32_t> rgb;
+  ASSERT_TRUE(read_pnm_rgb(out, &w, &h, &rgb));
+  ASSERT_EQ(w, 23);
+  ASSERT_EQ(h, 9);
+  bool same = true;
+  for (uint32_t y = 0; y < 9; ++y)
+    for (uint32_t x = 0; x < 23; ++x)
+      same &= rgb[y * 23 + x] == ((uint32_t{standin_sample(0, x, y, 40)} << 16) |
+                                  (uint32_t{standin_sample(1, x, y, 40)} << 8) |
+                                  standin_sample(2, x, y, 40));
+  EXPECT_TRUE(same);
+
+  // Without the library the file fails like any other load, and the log says why.
+  const std::string without = "env -u LD_LIBRARY_PATH ";
+  if (void* installed = dlopen("libNCSEcw.so", RTLD_NOW | RTLD_LOCAL)) {
+    dlclose(installed);
+    GTEST_SKIP() << "an ECW library is installed on this machine";
+  }
+  // The program's log is shared with other tests running at the same time: look for the
+  // line among what was appended during this run.
+  const std::string log = directory_of(KORVELA_BINARY) + "/zz_KRVL.log";
+  const size_t log_before = read_file(log).size();
+  EXPECT_EQ(command_output(without + binary + " --info '" + path + "'", &status),
+            path + " : Erreur de chargement\n");
+  EXPECT_EQ(status, 1);
+  std::vector<uint8_t> appended = read_file(log);
+  appended.erase(appended.begin(), appended.begin() + std::min(log_before, appended.size()));
+  EXPECT_NE(std::string(appended.begin(), appended.end())
+                .find("\nBibliotheque ECW introuvable : libNCSEcw.so\n"),
+            std::string::npos);
+  EXPECT_EQ(command_output(without + binary + " --export '" + out + "' '" + path + "'", &status),
+            path + " : Erreur de chargement\n");
+  EXPECT_EQ(status, 1);
+}
+
+}  // namespace

@@ -1,0 +1,119 @@
+#include <gtest/gtest.h>
+
+#include "codecs/raster_test_support.h"
+#include "core/memory.h"
+#include "image/file_descriptor.h"
+
+namespace {
+
+class Pcx : public ::testing::Test {
+ protected:
+  void SetUp() override { test_reset(); }
+};
+
+// A 128-byte header; palette entry i of the header palette is (i, 2i, 3i).
+Bytes header(int version, int encoding, int bits, int width, int height, int planes, int bytes_per_line) {
+  Bytes b;
+  b.u8(10).u8(version).u8(encoding).u8(bits).u16le(0).u16le(0).u16le(width - 1).u16le(height - 1);
+  b.u16le(300).u16le(150);
+  for (int i = 0; i < 16; ++i) b.u8(i).u8(2 * i).u8(3 * i);
+  b.u8(0).u8(planes).u16le(bytes_per_line).fill(60, 0);
+  return b;
+}
+
+std::vector<uint8_t> row(const ImageRecord* image, int y, int n) {
+  const uint8_t* p = image->pixels + int64_t{y} * image->row_bytes;
+  return std::vector<uint8_t>(p, p + n);
+}
+
+}  // namespace
+
+TEST_F(Pcx, GeneratedPicturesMatchTheirReferences) { EXPECT_GE(check_generated_cases("pcx_"), 12); }
+
+TEST_F(Pcx, EgaPlanesCombineIntoOneIndex) {
+  // 1 bit, 4 planes, 8 pixels: plane p gives bit p of each index.
+  Bytes b = header(5, 0, 1, 8, 1, 4, 1).raw({0xF0, 0xCC, 0xAA, 0x0F});  // stored lines
+  LoadResult r = load_bytes("ega.pcx", b.data);
+  ASSERT_EQ(r.error, 0);
+  const ImageRecord* image = r.images[0];
+  EXPECT_EQ(image->bits, 4);
+  EXPECT_EQ(image->planes, 1);
+  EXPECT_EQ(image->description, DESC_PCX);
+  EXPECT_EQ(image->x_resolution, 300);
+  EXPECT_EQ(image->y_resolution, 150);
+  EXPECT_EQ(row(image, 0, 8), (std::vector<uint8_t>{7, 3, 5, 1, 14, 10, 12, 8}));
+  // Entry 1 keeps its header colour: only monochrome files show their set bits white.
+  EXPECT_EQ(image->palette_green[1], 2);
+  EXPECT_EQ(image_title(image, 1, 1), image->name + std::string(" - 8 x 1 pixels - 1 x 4 bits - PCX"));
+}
+
+TEST_F(Pcx, MonochromeRowsAndWhite) {
+  // Width 12, 2 bytes a line, run-length: 0xC2 0xFF is a run of two 0xFF bytes.
+  Bytes b = header(5, 1, 1, 12, 2, 1, 2).raw({0xC2, 0xFF, 0x0F, 0xC1, 0xF0});
+  LoadResult r = load_bytes("mono.pcx", b.data);
+  ASSERT_EQ(r.error, 0);
+  const ImageRecord* image = r.images[0];
+  EXPECT_EQ(image->row_bytes, 12);
+  EXPECT_EQ(row(image, 0, 12), std::vector<uint8_t>(12, 1));
+  EXPECT_EQ(row(image, 1, 12), (std::vector<uint8_t>{0, 0, 0, 0, 1, 1, 1, 1, 1, 1, 1, 1}));
+  EXPECT_EQ(image_rgb(image)[0], 0xFFFFFFu);
+  EXPECT_EQ(image_rgb(image)[12], 0u);
+}
+
+TEST_F(Pcx, VersionFivePaletteReplacesTheHeaderPalette) {
+  Bytes b = header(5, 0, 8, 2, 1, 1, 2).raw({0, 1}).u8(12);
+  for (int i = 0; i < 256; ++i) b.u8(255 - i).u8(i).u8(7);
+  LoadResult r = load_bytes("v5.pcx", b.data);
+  ASSERT_EQ(r.error, 0);
+  EXPECT_EQ(image_rgb(r.images[0]), (std::vector<uint32_t>{0xFF0007, 0xFE0107}));
+  // Without the marker byte, or in an older version, the header palette stays.
+  test_reset();
+  b.data[1] = 3;
+  r = load_bytes("v3.pcx", b.data);
+  ASSERT_EQ(r.error, 0);
+  EXPECT_EQ(image_rgb(r.images[0]), (std::vector<uint32_t>{0, 0x010203}));
+}
+
+TEST_F(Pcx, TrueColourKeepsThreePlanes) {
+  // Width 5: three planes of rows of 8 bytes; a 0xC0 run writes nothing.
+  Bytes b = header(5, 1, 8, 5, 1, 3, 6);
+  b.raw({0xC0, 9, 1, 2, 3, 4, 5, 0, 0xC6, 0x80, 0xC5, 0xFF, 0});
+  LoadResult r = load_bytes("rgb.pcx", b.data);
+  ASSERT_EQ(r.error, 0);
+  const ImageRecord* image = r.images[0];
+  EXPECT_EQ(image->planes, 3);
+  EXPECT_EQ(image->bits, 8);
+  EXPECT_EQ(image->row_bytes, 8);
+  EXPECT_EQ(image->pixel_size, 24u);
+  EXPECT_EQ(image_rgb(image), (std::vector<uint32_t>{0x0180FF, 0x0280FF, 0x0380FF, 0x0480FF, 0x0580FF}));
+}
+
+TEST_F(Pcx, Refusals) {
+  struct Case {
+    const char* name;
+    Bytes bytes;
+    int code;
+  };
+  const std::vector<Case> cases = {
+      {"encoding2.pcx", header(5, 2, 8, 1, 1, 1, 2).raw({0, 0}), 3},
+      {"three_bits.pcx", header(5, 1, 3, 8, 1, 1, 3).raw({0, 0, 0}), 3},
+      {"too_many_planes.pcx", header(5, 1, 4, 8, 1, 4, 4).fill(16, 0), 3},
+      {"two_byte_planes.pcx", header(5, 1, 8, 8, 1, 2, 8).fill(16, 0), 3},
+      {"run_past_line.pcx", header(5, 1, 8, 4, 1, 1, 4).raw({1, 0xC4, 7}), 14},
+      {"data_ends.pcx", header(5, 1, 8, 4, 2, 1, 4).raw({1, 2, 3, 4, 5}), 14},
+      {"stored_short.pcx", header(5, 0, 8, 4, 2, 1, 4).raw({1, 2, 3, 4, 5}), 14},
+      {"no_line.pcx", header(5, 1, 8, 4, 1, 1, 0), 14},
+      {"inverted_window.pcx", header(5, 1, 8, -3, 1, 1, 2), 14},
+      {"tiny.pcx", Bytes().raw({10, 5, 1, 8}), 14},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    test_reset();
+    EXPECT_EQ(load_bytes_as(c.name, c.bytes.data, FORMAT_PCX).error, c.code);
+  }
+}
+
+TEST_F(Pcx, HugeClaimIsRefused) {
+  mem_set_limit(size_t{64} << 20);
+  EXPECT_EQ(load_bytes("huge.pcx", header(5, 1, 8, 30000, 30000, 3, 30000).raw({0xFF, 0}).data).error, 14);
+}

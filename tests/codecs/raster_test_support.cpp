@@ -1,0 +1,156 @@
+#include "codecs/raster_test_support.h"
+
+#include <gtest/gtest.h>
+#include <png.h>
+
+#include "core/errors.h"
+#include "core/group.h"
+#include "image/file_descriptor.h"
+#include "image/load.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+std::string raster_cases_dir(const std::string& prefix) {
+  static std::map<std::string, std::string> made;
+  auto it = made.find(prefix);
+  if (it != made.end()) return it->second;
+  std::string out = test_temp_dir() + "/raster_cases_" + prefix;
+  std::string script = std::string(KORVELA_SOURCE_DIR) + "/tools/make_raster_cases.py";
+  std::string args = script + " " + out + " " + prefix;
+  // Debian's Pillow lives with the system interpreter; prefer it over other pythons.
+  std::string command = "(/usr/bin/python3 -c 'import PIL' 2>/dev/null && /usr/bin/python3 " + args +
+                        " || python3 " + args + ") >/dev/null";
+  if (run_command(command) != 0) out.clear();
+  made[prefix] = out;
+  return out;
+}
+
+namespace {
+
+// One manifest line: "load FILE REFERENCE TOLERANCE [transparent]" or "refuse FILE CODE".
+void check_case(const std::string& dir, const std::string& kind, const std::string& name,
+                std::istringstream& fields) {
+  test_reset();
+  LoadResult result = load_file(dir + "/" + name);
+  if (kind == "refuse") {
+    int code = 0;
+    fields >> code;
+    EXPECT_EQ(result.error, code);
+    return;
+  }
+  std::string reference, flag;
+  int tolerance = 0;
+  fields >> reference >> tolerance >> flag;
+  ASSERT_EQ(result.error, 0);
+  ASSERT_EQ(result.images.size(), 1u);
+  const ImageRecord* image = result.images[0];
+  int width = 0, height = 0;
+  std::vector<uint32_t> expected;
+  ASSERT_TRUE(read_pnm_rgb(dir + "/" + reference, &width, &height, &expected));
+  ASSERT_EQ(image->width, width);
+  ASSERT_EQ(image->height, height);
+  std::vector<bool> skip;
+  if (flag == "transparent") {
+    EXPECT_EQ(image->has_transparent, 1);
+    for (int y = 0; y < height; ++y)
+      for (int x = 0; x < width; ++x) skip.push_back(pixel_at(image, y, x) == image->transparent[0]);
+  }
+  EXPECT_LE(max_channel_difference(image_rgb(image), expected, skip), tolerance);
+}
+
+}  // namespace
+
+int check_generated_cases(const std::string& prefix) {
+  const std::string dir = raster_cases_dir(prefix);
+  EXPECT_FALSE(dir.empty()) << "the generator of test pictures failed";
+  std::ifstream manifest(dir + "/manifest.txt");
+  std::string line;
+  int checked = 0;
+  while (std::getline(manifest, line)) {
+    std::istringstream fields(line);
+    std::string kind, name;
+    fields >> kind >> name;
+    if (name.compare(0, prefix.size(), prefix) != 0) continue;
+    SCOPED_TRACE(name);
+    check_case(dir, kind, name, fields);
+    ++checked;
+  }
+  return checked;
+}
+
+bool read_png_rgb(const std::string& path, int* width, int* height, std::vector<uint32_t>* rgb) {
+  FILE* fp = std::fopen(path.c_str(), "rb");
+  if (fp == nullptr) return false;
+  png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_infop info = png_create_info_struct(png);
+  bool ok = false;
+  if (setjmp(png_jmpbuf(png)) == 0) {
+    png_init_io(png, fp);
+    png_read_info(png, info);
+    // The stored samples, reduced to 8 bits, without any gamma or background handling.
+    png_set_strip_16(png);
+    png_set_strip_alpha(png);
+    png_set_palette_to_rgb(png);
+    png_set_expand_gray_1_2_4_to_8(png);
+    png_set_gray_to_rgb(png);
+    png_read_update_info(png, info);
+    *width = static_cast<int>(png_get_image_width(png, info));
+    *height = static_cast<int>(png_get_image_height(png, info));
+    std::vector<uint8_t> bytes(size_t(*width) * *height * 3);
+    std::vector<png_bytep> rows(*height);
+    for (int y = 0; y < *height; ++y) rows[y] = bytes.data() + size_t(y) * *width * 3;
+    png_read_image(png, rows.data());
+    rgb->resize(size_t(*width) * *height);
+    for (size_t i = 0; i < rgb->size(); ++i)
+      (*rgb)[i] = (uint32_t{bytes[3 * i]} << 16) | (bytes[3 * i + 1] << 8) | bytes[3 * i + 2];
+    ok = true;
+  }
+  png_destroy_read_struct(&png, &info, nullptr);
+  std::fclose(fp);
+  return ok;
+}
+
+int max_channel_difference(const std::vector<uint32_t>& a, const std::vector<uint32_t>& b,
+                           const std::vector<bool>& skip) {
+  if (a.size() != b.size()) return -1;
+  int worst = 0;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (!skip.empty() && skip[i]) continue;
+    for (int shift = 0; shift < 24; shift += 8) {
+      int d = std::abs(static_cast<int>((a[i] >> shift) & 255) - static_cast<int>((b[i] >> shift) & 255));
+      if (d > worst) worst = d;
+    }
+  }
+  return worst;
+}
+
+LoadResult load_bytes(const std::string& name, const std::vector<uint8_t>& bytes) {
+  return load_file(write_temp_file(name, bytes));
+}
+
+LoadResult load_bytes_as(const std::string& name, const std::vector<uint8_t>& bytes, int32_t format) {
+  std::string path = write_temp_file(name, bytes);
+  LoadResult result;
+  Handle list = 0, descriptor = 0;
+  file_descriptor_create(path.c_str(), &list, &descriptor);
+  FileDescriptor* d = obj_get<FileDescriptor>(TYPE_FILE_DESCRIPTOR, descriptor);
+  d->status = FILE_SUPPORTED;
+  d->format = format;
+  result.status = d->status;
+  result.format = format;
+  group_create(&result.group);
+  image_load(descriptor, &result.group);
+  result.error = g_error;
+  g_error = 0;
+  if (result.error == 0) {
+    Handle h = 0;
+    ImageRecord* image;
+    for (group_find_next(result.group, TYPE_IMAGE, &h, &image); h != 0;
+         group_find_next(result.group, TYPE_IMAGE, &h, &image))
+      result.images.push_back(image);
+  }
+  return result;
+}

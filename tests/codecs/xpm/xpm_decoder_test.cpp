@@ -1,0 +1,122 @@
+#include <gtest/gtest.h>
+
+#include "codecs/raster_test_support.h"
+#include "core/memory.h"
+
+namespace {
+
+class Xpm : public ::testing::Test {
+ protected:
+  void SetUp() override { test_reset(); }
+};
+
+LoadResult load_xpm(const std::string& name, const std::string& body) {
+  std::string text = "/* XPM */\nstatic char * picture[] = {\n" + body;
+  return load_bytes(name, std::vector<uint8_t>(text.begin(), text.end()));
+}
+
+uint32_t entry(const ImageRecord* image, int i) {
+  return uint32_t{image->palette_red[i]} << 16 | image->palette_green[i] << 8 | image->palette_blue[i];
+}
+
+}  // namespace
+
+TEST_F(Xpm, GeneratedPicturesMatchTheirReferences) { EXPECT_GE(check_generated_cases("xpm_"), 5); }
+
+TEST_F(Xpm, NoneIsTransparentWhiteAndHexColoursFillThePalette) {
+  std::string rows;
+  for (int i = 0; i < 16; ++i) rows += "\"" + std::string(8, '.') + std::string(8, '#') + "\",\n";
+  LoadResult r = load_xpm("none.xpm", "\"16 16 2 1\",\n\". c None\",\n\"# c #FF0000\",\n" + rows + "};\n");
+  ASSERT_EQ(r.error, 0);
+  const ImageRecord* image = r.images[0];
+  EXPECT_EQ(image->description, DESC_XPM);
+  EXPECT_EQ(image->bits, 8);
+  EXPECT_EQ(image->row_bytes, 16);
+  EXPECT_EQ(entry(image, 0), 0xFFFFFFu);
+  EXPECT_EQ(image->has_transparent, 1);
+  EXPECT_EQ(image->transparent[0], 0);
+  EXPECT_EQ(entry(image, 1), 0xFF0000u);
+  EXPECT_EQ(pixel_at(image, 15, 7), 0);
+  EXPECT_EQ(pixel_at(image, 15, 8), 1);
+  EXPECT_EQ(image_title(image, 1, 1), image->name + std::string(" - 16 x 16 pixels - 1 x 8 bits - XPixmap"));
+}
+
+TEST_F(Xpm, ColourKeysAndValues) {
+  // "c" outranks "s"; a colour name is not looked up; 12 and 3-digit hex forms; keys of two
+  // characters, one of them a space; a key not in the table leaves the pixel at 0.
+  LoadResult r = load_xpm("keys.xpm",
+                          "\"5 1 5 2\",\n"
+                          "\"a  s red c #00FF00\",\n"
+                          "\"b  c red\",\n"
+                          "\" x c #FFFF80800000\",\n"
+                          "\"dd g #123 c #abc\",\n"
+                          "\"ee m #010203\",\n"
+                          "\"a b  xddzz\"\n};");
+  ASSERT_EQ(r.error, 0);
+  const ImageRecord* image = r.images[0];
+  EXPECT_EQ(entry(image, 0), 0x00FF00u);
+  EXPECT_EQ(entry(image, 1), 0u);
+  EXPECT_EQ(entry(image, 2), 0xFF8000u);
+  EXPECT_EQ(entry(image, 3), 0xAABBCCu);
+  EXPECT_EQ(entry(image, 4), 0x010203u);
+  EXPECT_EQ(std::vector<uint8_t>(image->pixels, image->pixels + 5), (std::vector<uint8_t>{0, 1, 2, 3, 0}));
+}
+
+TEST_F(Xpm, LongKeysCommentsAndExtraRows) {
+  // Three characters a pixel; comments inside the braces; strings past the last row are
+  // ignored; a short row leaves the rest of its pixels at 0.
+  LoadResult r = load_xpm("long_keys.xpm",
+                          "/* values */ \"3 2 2 3 0 0\",\n"
+                          "/* colours */\n\"aaa c #000010\",\n\"bbb c #000020\",\n"
+                          "\"bbbaaabbb\",\n\"aaabbb\",\n\"bbbbbbbbb\"\n};");
+  ASSERT_EQ(r.error, 0);
+  const ImageRecord* image = r.images[0];
+  EXPECT_EQ(image->height, 2);
+  EXPECT_EQ(std::vector<uint8_t>(image->pixels, image->pixels + 3), (std::vector<uint8_t>{1, 0, 1}));
+  EXPECT_EQ(std::vector<uint8_t>(image->pixels + 4, image->pixels + 7), (std::vector<uint8_t>{0, 1, 0}));
+}
+
+TEST_F(Xpm, Declarations) {
+  // White space before the opening brace parses; a brace right after "=" does not.
+  std::string ok = "/* XPM */ static char *x[] = {\n\"1 1 1 1\", \"a c #010101\", \"a\"};";
+  EXPECT_EQ(load_bytes("space.xpm", std::vector<uint8_t>(ok.begin(), ok.end())).error, 0);
+  test_reset();
+  std::string bad = "/* XPM */ static char *x[] ={\n\"1 1 1 1\", \"a c #010101\", \"a\"};";
+  EXPECT_EQ(load_bytes("glued.xpm", std::vector<uint8_t>(bad.begin(), bad.end())).error, 14);
+}
+
+TEST_F(Xpm, Refusals) {
+  struct Case {
+    const char* name;
+    std::string body;
+    int code;
+  };
+  const std::vector<Case> cases = {
+      {"no_end.xpm", "\"1 1 1 1\",\n\"a c #000000\",\n\"a\"\n", 2},
+      {"too_many_colours.xpm", "\"1 1 257 1\",\n};", 3},
+      {"zero_colours.xpm", "\"1 1 0 1\",\n\"a\"\n};", 7},
+      {"numbers.xpm", "0x01, 0x02 };", 14},
+      {"empty_values.xpm", "\"\"};", 14},
+      {"values_with_comma.xpm", "\"1,1 1 1\"};", 14},
+      {"zero_chars.xpm", "\"1 1 1 0\",\n\"a c #000000\"\n};", 14},
+      {"zero_width.xpm", "\"0 1 1 1\"\n};", 14},
+      {"two_pictures.xpm", "\"1 1 1 1\",\n\"a c #000000\",\n\"a\",\n{\"1 1 1 1\"};", 14},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    test_reset();
+    EXPECT_EQ(load_xpm(c.name, c.body).error, c.code);
+  }
+  // A string before any values string; a file that closes without any picture.
+  test_reset();
+  std::string early = "/* XPM */ \"a c #000000\", static char *x[] = {\"1 1 1 1\"};";
+  EXPECT_EQ(load_bytes("string_first.xpm", std::vector<uint8_t>(early.begin(), early.end())).error, 7);
+  test_reset();
+  std::string nothing = "/* XPM */ };";
+  EXPECT_EQ(load_bytes("no_picture.xpm", std::vector<uint8_t>(nothing.begin(), nothing.end())).error, 14);
+}
+
+TEST_F(Xpm, HugeClaimIsRefused) {
+  mem_set_limit(size_t{64} << 20);
+  EXPECT_EQ(load_xpm("huge.xpm", "\"60000 60000 1 1\",\n\"a c #000000\"\n};").error, 14);
+}

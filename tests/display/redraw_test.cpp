@@ -1,0 +1,217 @@
+// The display end to end on the headless platform: what a hand-made image looks like in the
+// window at known scales, resumed redraws and scrolling.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "core/errors.h"
+#include "core/group.h"
+#include "display/canvas.h"
+#include "display/display.h"
+#include "image/image.h"
+#include "viewer/viewer.h"
+#include "viewer/viewer_harness.h"
+#include "viewer/zone.h"
+
+namespace {
+
+uint32_t pattern(int32_t x, int32_t y) { return (uint32_t(x * 37 % 256) << 16) | (uint32_t(y * 59 % 256) << 8) | uint32_t((x + y) % 256); }
+
+class Redraw : public ViewerHarness {
+ protected:
+  // The picture expected at this origin and scale, computed pixel by pixel from the image.
+  std::vector<uint32_t> expected(const ImageRecord* image, double ox, double oy, double scale) {
+    const int32_t W = hp->width(hp->document_window()), H = hp->height(hp->document_window());
+    std::vector<uint32_t> out(size_t(W) * H);
+    for (int32_t y = 0; y < H; ++y)
+      for (int32_t x = 0; x < W; ++x) {
+        double wx = x / scale - ox, wy = y / scale - oy;
+        bool inside = wx >= 0 && wy >= 0 && wx < image->width && wy < image->height;
+        out[size_t(y) * W + x] = inside ? pattern(int32_t(std::floor(x / scale - ox)), int32_t(std::floor(y / scale - oy)))
+                                        : 0xFFFFFFu;
+      }
+    return out;
+  }
+  int64_t differences(const std::vector<uint32_t>& a, const std::vector<uint32_t>& b) {
+    int64_t n = 0;
+    for (size_t i = 0; i < a.size(); ++i) n += a[i] != b[i];
+    return n;
+  }
+  ImageRecord* shown(int32_t w, int32_t h) {
+    ImageRecord* image = make_rgb_image(w, h, pattern, g_current_group);
+    show_hand_made(image);
+    return obj_get<ImageRecord>(TYPE_IMAGE, image->handle);
+  }
+  void place(double ox, double oy, double scale) {
+    hp->guard([&] {
+      view_place(ox, oy, scale);
+      redraw_now();
+    });
+  }
+};
+
+TEST_F(Redraw, KnownImageAtKnownScalesIsNearestNeighbour) {
+  ASSERT_TRUE(start({}, 240, 160));
+  ImageRecord* image = shown(60, 40);
+  for (double scale : {1.0, 2.0, 0.5, 4.0}) {
+    for (double origin : {0.0, 16.0, -8.0}) {
+      SCOPED_TRACE(scale);
+      SCOPED_TRACE(origin);
+      hp->clear_pixels(hp->document_window(), 0x123456);
+      place(origin, origin / 2, scale);
+      EXPECT_EQ(differences(frame(), expected(image, origin, origin / 2, scale)), 0);
+    }
+  }
+  EXPECT_EQ(g_error, 0);
+}
+
+TEST_F(Redraw, IndexedAndPlanarLayoutsGoThroughTheSameSampling) {
+  ASSERT_TRUE(start({}, 64, 48));
+  Handle h;
+  ImageRecord* image;
+  obj_create(TYPE_IMAGE, &h, &image);
+  image->width = 5;  // rows padded to 8 bytes
+  image->height = 3;
+  image->bits = 8;
+  image->planes = 1;
+  image->pixel_bytes = 1;
+  image->row_bytes = 8;
+  image_set_pixel_size(image, 1);
+  image_alloc_pixels(image, g_current_group);
+  for (int i = 0; i < 256; ++i) {
+    image->palette_red[i] = uint8_t(i);
+    image->palette_green[i] = uint8_t(255 - i);
+    image->palette_blue[i] = 7;
+  }
+  for (int y = 0; y < 3; ++y)
+    for (int x = 0; x < 8; ++x) image->pixels[y * 8 + x] = uint8_t(x < 5 ? 10 * y + x : 200);
+  group_add(g_current_group, TYPE_IMAGE, h, image);
+  show_hand_made(image);
+  place(0, 0, 2.0);
+  for (int y = 0; y < 6; ++y)
+    for (int x = 0; x < 10; ++x) {
+      uint32_t index = 10 * (y / 2) + x / 2;
+      EXPECT_EQ(at(x, y), (index << 16) | ((255 - index) << 8) | 7) << x << "," << y;
+    }
+  EXPECT_EQ(at(10, 0), 0xFFFFFFu);  // the padding is never shown
+
+  // 16-bit samples in three 1-byte planes: nothing is painted, no error.
+  image = obj_get<ImageRecord>(TYPE_IMAGE, h);
+  image->bits = 16;
+  image->planes = 3;
+  hp->clear_pixels(hp->document_window(), 0x123456);
+  place(0, 0, 1.0);
+  EXPECT_EQ(at(0, 0), 0xFFFFFFu);
+  EXPECT_EQ(g_error, 0);
+}
+
+TEST_F(Redraw, InterruptedRedrawResumesFromTimerOneToTheSamePicture) {
+  ASSERT_TRUE(start({}, 200, 120));
+  ImageRecord* image = shown(90, 50);
+  place(3, 4, 2.0);
+  const std::vector<uint32_t> whole = frame();
+  // Several separate areas to paint, so that the slice can run out between them.
+  hp->clear_pixels(hp->document_window(), 0);
+  hp->guard([&] {
+    for (int i = 0; i < 6; ++i) window_invalidate(g_document_window, g_view, Rect{i * 10.0, 0, i * 10.0 + 7, 45});
+  });
+  hp->set_input_waiting(true);
+  hp->set_clock_step(100);  // every reading of the clock is 0.1 s later
+  hp->guard([&] { window_redraw(g_document_window, g_view); });
+  EXPECT_TRUE(hp->timer_pending(kRedrawTimer));
+  EXPECT_NE(frame(), whole);
+  hp->set_clock_step(0);
+  hp->set_input_waiting(false);
+  hp->pump();  // the 0 ms timer fires and the redraw goes on where it stopped
+  EXPECT_FALSE(hp->timer_pending(kRedrawTimer));
+  // Every invalidated column is painted exactly as in one go.
+  const int32_t W = 200;
+  for (int32_t y = 0; y < 120; ++y)
+    for (int32_t x = 0; x < W; ++x) {
+      double wx = x / 2.0 - 3;
+      bool invalid = false;
+      for (int i = 0; i < 6; ++i) invalid |= wx >= i * 10.0 && wx < i * 10.0 + 7;
+      if (invalid && y >= 8 && y < 98) ASSERT_EQ(frame()[y * W + x], whole[y * W + x]) << x << "," << y;
+    }
+  (void)image;
+}
+
+TEST_F(Redraw, ResumedRedrawPaintsTheSameAsAnUninterruptedOne) {
+  ASSERT_TRUE(start({}, 160, 100));
+  shown(70, 40);
+  place(5, 5, 1.0);
+  const std::vector<uint32_t> whole = frame();
+  hp->clear_pixels(hp->document_window(), 0);
+  hp->guard([&] {
+    for (int i = 0; i < 8; ++i) window_invalidate(g_document_window, g_view, Rect{-10.0 + i * 12, -5, i * 12.0 + 1, 50});
+  });
+  hp->set_input_waiting(true);
+  hp->set_clock_step(80);
+  int interruptions = 0;
+  hp->guard([&] { window_redraw(g_document_window, g_view); });
+  while (hp->timer_pending(kRedrawTimer) && interruptions < 100) {
+    ++interruptions;
+    hp->fire_timer(kRedrawTimer);
+  }
+  EXPECT_GT(interruptions, 0);
+  EXPECT_FALSE(hp->timer_pending(kRedrawTimer));
+  // Everything invalidated is painted as in one go (the rest stays black).
+  const int32_t W = 160;
+  for (int32_t y = 0; y < 100; ++y)
+    for (int32_t x = 0; x < 96; ++x)
+      if (frame()[y * W + x] != 0) ASSERT_EQ(frame()[y * W + x], whole[y * W + x]) << x << "," << y;
+}
+
+TEST_F(Redraw, ScrollingRepaintsOnlyTheUncoveredStrips) {
+  ASSERT_TRUE(start({}, 200, 150));
+  shown(400, 300);
+  place(0, 0, 1.0);
+  for (auto [dx, dy] : std::vector<std::pair<int, int>>{{10, 0}, {0, 7}, {-13, 5}, {3, -9}}) {
+    hp->reset_painted();
+    hp->guard([&] { window_scroll(g_document_window, g_view, dx, dy); });
+    const int64_t strips = int64_t(std::abs(dx)) * 150 + int64_t(std::abs(dy)) * 200;
+    // The uncovered strips, each grown by the one pixel the region conversion adds.
+    EXPECT_LE(hp->painted_pixels(), strips + 2 * (200 + 150) + 4);
+    EXPECT_GE(hp->painted_pixels(), strips - std::abs(dx * dy));
+    const std::vector<uint32_t> scrolled = frame();
+    hp->guard([&] { view_refresh(); });
+    EXPECT_EQ(scrolled, frame());
+  }
+  View* view = obj_get<View>(TYPE_VIEW, g_view);
+  EXPECT_DOUBLE_EQ(view->origin_x, 0 - 10 + 13 - 3);
+}
+
+TEST_F(Redraw, ScrollingAtScaleTwoMovesTheOriginByHalf) {
+  ASSERT_TRUE(start({}, 100, 100));
+  shown(300, 300);
+  place(0, 0, 2.0);
+  hp->guard([&] { window_scroll(g_document_window, g_view, 10, 0); });
+  EXPECT_DOUBLE_EQ(obj_get<View>(TYPE_VIEW, g_view)->origin_x, -5);
+}
+
+TEST_F(Redraw, OutsideTheSceneOnlyTheBackgroundIsPainted) {
+  ASSERT_TRUE(start({}, 120, 80));
+  shown(10, 10);
+  place(0, 0, 1.0);
+  DisplayWindow* doc = obj_get<DisplayWindow>(TYPE_WINDOW, g_document_window);
+  // Invalidate an area far outside the scene: it lands in the background zone only.
+  hp->guard([&] { window_invalidate(g_document_window, g_view, Rect{60, 40, 80, 60}); });
+  EXPECT_EQ(zone_count(doc->main_zone), 0);
+  EXPECT_GT(zone_count(doc->background_zone), 0);
+}
+
+TEST_F(Redraw, FixedPaletteAndCanvasRowLength) {
+  ASSERT_TRUE(start({}, 40, 30));
+  ASSERT_EQ(hp->palette().size(), 236u);
+  EXPECT_EQ(hp->palette()[215], 0xFFFFFFu);
+  EXPECT_EQ(hp->palette()[216], 0x101010u);
+  EXPECT_EQ(hp->palette()[0], 0u);
+  EXPECT_EQ(hp->palette()[1 * 36 + 2 * 6 + 3], (48u << 16) | (96u << 8) | 144u);
+  View* view = obj_get<View>(TYPE_VIEW, g_view);
+  DisplayWindow* doc = obj_get<DisplayWindow>(TYPE_WINDOW, g_document_window);
+  canvas_begin(doc, view, Rect{0, 0, 5, 3});
+  EXPECT_EQ(g_canvas.width, 5);
+  EXPECT_EQ(g_canvas.row_length, 8);
+}
+
+}  // namespace

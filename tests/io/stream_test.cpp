@@ -1,0 +1,161 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+#include "core/errors.h"
+#include "io/stream.h"
+#include "support/test_support.h"
+
+namespace {
+
+class Stream : public ::testing::Test {
+ protected:
+  void SetUp() override { test_reset(); }
+  void TearDown() override {
+    if (stream_is_open()) stream_close();
+  }
+  void open(const std::vector<uint8_t>& bytes, int32_t limit = 0) {
+    std::string path = write_temp_file("stream.bin", bytes);
+    ASSERT_EQ(stream_open(path.c_str(), limit), 0);
+  }
+};
+
+}  // namespace
+
+TEST_F(Stream, EndOfFileGivesZeroAndCodeTwo) {
+  std::vector<uint8_t> bytes = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
+  open(bytes);
+  for (int i = 0; i < 10; ++i) EXPECT_EQ(stream_get_u8(), static_cast<uint32_t>(i + 1));
+  EXPECT_EQ(g_error, 0);
+  EXPECT_EQ(stream_get_u8(), 0u);
+  EXPECT_EQ(g_error, ERR_FILE_ACCESS);
+  g_error = 0;
+  stream_seek(0, 2);
+  EXPECT_EQ(stream_get_u8(), 0u);
+  EXPECT_EQ(g_error, ERR_FILE_ACCESS);
+  g_error = 0;
+  stream_seek(1, 2);  // counts back from the end
+  EXPECT_EQ(stream_get_u8(), 10u);
+  stream_seek(3, 0);
+  stream_seek(2, 1);
+  EXPECT_EQ(stream_tell(), 5);
+  EXPECT_EQ(stream_get_u8(), 6u);
+  EXPECT_EQ(g_error, 0);
+}
+
+TEST_F(Stream, MultiByteReadsFollowTheirOrder) {
+  open({0x12, 0x34, 0x00, 0x00, 0x01, 0x00, 0xAA, 0xBB, 0xCC, 0xDD, 0xEE});
+  EXPECT_EQ(stream_get_u16be(), 0x1234u);
+  stream_seek(0, 0);
+  EXPECT_EQ(stream_get_u16le(), 0x3412u);
+  EXPECT_EQ(stream_get_u32[1](), 256u);
+  EXPECT_EQ(stream_get_u32le(), 0xDDCCBBAAu);
+  // Only the start of a block is checked: one byte left gives it and a zero byte.
+  EXPECT_EQ(stream_get_u16[0](), 0xEEu);
+  EXPECT_EQ(g_error, 0);
+  EXPECT_EQ(stream_get_u16[0](), 0u);
+  EXPECT_EQ(g_error, ERR_FILE_ACCESS);
+}
+
+TEST_F(Stream, BitReadersAndByteBoundaries) {
+  open({0xA0, 0x05, 0x77, 0x80});
+  EXPECT_EQ(stream_get_bits_msb(3), 5u);
+  EXPECT_EQ(stream_get_u8(), 0x05u);  // the partly read byte is finished first
+  EXPECT_EQ(stream_get_bits_lsb(3), 7u);
+  EXPECT_EQ(stream_get_bits_lsb(5), 0x77u >> 3);
+  EXPECT_EQ(stream_get_bits_msb(1), 1u);
+  EXPECT_EQ(stream_get_bits_msb(0), 0u);
+  EXPECT_EQ(g_error, 0);
+  stream_seek(1, 0);
+  EXPECT_EQ(stream_get_bits_lsb(3), 5u);
+}
+
+TEST_F(Stream, SkippingReaderJumpsOverLengthBytes) {
+  // Bits 1,1,1,1 in byte 0 (low nibble), a length byte at offset 1, then 0x0F.
+  open({0xFF, 0x99, 0x0F});
+  EXPECT_EQ(stream_get_bits_lsb_skipping(8, 1, 100), 0xFFu);
+  EXPECT_EQ(stream_get_bits_lsb_skipping(4, 1, 100), 0x0Fu);
+  EXPECT_EQ(stream_tell(), 2);
+}
+
+TEST_F(Stream, BlockReadsAndReadsAtAnOffset) {
+  std::vector<uint8_t> bytes(40);
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i);
+  open(bytes);
+  uint8_t block[8] = {};
+  stream_seek(10, 0);
+  stream_read(block, 8);
+  EXPECT_EQ(block[0], 10);
+  EXPECT_EQ(block[7], 17);
+  stream_read_at(block, 30, 4);
+  EXPECT_EQ(block[3], 33);
+  EXPECT_EQ(stream_tell(), 18);  // unchanged
+  stream_read_at(block, 36, 4);  // a block that ends exactly at the end is refused
+  EXPECT_EQ(g_error, ERR_FILE_ACCESS);
+  g_error = 0;
+  stream_seek(36, 0);
+  stream_read(block, 8);  // starts inside, runs past the end: no error, zeros beyond
+  EXPECT_EQ(g_error, 0);
+  EXPECT_EQ(block[3], 39);
+  EXPECT_EQ(block[4], 0);
+}
+
+TEST_F(Stream, ScanAdvancesByTheFieldWidth) {
+  open({'P', '6', '\n', '1', '2', ' ', 'x'});
+  char text[8] = {};
+  stream_scan("%2s", text);
+  EXPECT_STREQ(text, "P6");
+  stream_scan("%3s", text);
+  EXPECT_STREQ(text, "12");
+  EXPECT_EQ(stream_tell(), 5);
+  stream_scan("%3s", text);
+  EXPECT_STREQ(text, "x");
+  EXPECT_EQ(g_error, 0);
+}
+
+TEST_F(Stream, LargeFilesAreReadThroughAWindow) {
+  // 10 MiB + a little with a 4096-byte window: reads and seeks across window borders.
+  std::vector<uint8_t> bytes(static_cast<size_t>(kStreamWholeFileBelow) + 5000);
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i * 7 + (i >> 12));
+  open(bytes, 4096);
+  const uint8_t* data;
+  int64_t size;
+  EXPECT_FALSE(stream_whole_file(&data, &size));
+  stream_seek(4094, 0);
+  EXPECT_EQ(stream_get_u32le(), bytes[4094] | (bytes[4095] << 8) | (bytes[4096] << 16) |
+                                    (uint32_t{bytes[4097]} << 24));
+  std::vector<uint8_t> block(10000);
+  stream_seek(8000000, 0);
+  stream_read(block.data(), 10000);
+  EXPECT_TRUE(std::equal(block.begin(), block.end(), bytes.begin() + 8000000));
+  stream_seek(100, 0);  // back to the start
+  EXPECT_EQ(stream_get_u8(), bytes[100]);
+  stream_read_at(block.data(), 10485000, 300);
+  EXPECT_TRUE(std::equal(block.begin(), block.begin() + 300, bytes.begin() + 10485000));
+  EXPECT_EQ(g_error, 0);
+}
+
+TEST(MemoryBits, BothOrdersOverOneByte) {
+  const uint8_t data[2] = {0x0D, 0xFF};
+  membits_set(data, data + 2);
+  EXPECT_EQ(membits_get_lsb(4), 13u);
+  membits_set(data, data + 2);
+  EXPECT_EQ(membits_get_msb(4), 11u);
+  membits_set(data, data + 1);
+  membits_get_lsb(8);
+  EXPECT_FALSE(membits_overrun());
+  EXPECT_EQ(membits_get_lsb(4), 0u);  // past the end: zeros, flagged
+  EXPECT_TRUE(membits_overrun());
+}
+
+TEST(FileOpen, BackslashesBecomeSlashes) {
+  std::string path = write_temp_file("open-me.bin", std::string("x"));
+  std::string windows_style = path;
+  for (char& c : windows_style)
+    if (c == '/') c = '\\';
+  windows_style[0] = '/';  // keep it absolute on this system
+  FILE* fp = file_open(windows_style.c_str(), "rb");
+  ASSERT_NE(fp, nullptr);
+  EXPECT_EQ(file_get_u16be(fp), 0u);  // one byte only: the read falls short
+  std::fclose(fp);
+}

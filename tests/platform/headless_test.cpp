@@ -1,0 +1,105 @@
+// The headless backend: frame buffers, clip, scroll, paint delivery, timers and exits.
+#include <gtest/gtest.h>
+
+#include "platform/headless/headless.h"
+
+namespace {
+
+std::vector<Message> g_seen;
+void record(const Message& m) { g_seen.push_back(m); }
+
+class Headless : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    g_seen.clear();
+    main = hp.create_main_window("title", record);
+    doc = hp.create_document_window(main, record);
+  }
+  HeadlessPlatform hp{40, 30};
+  PlatformWindow main = 0, doc = 0;
+};
+
+TEST_F(Headless, WindowsCoverTheWorkAreaAndANewDocumentAsksForPaint) {
+  int32_t w, h;
+  hp.client_size(doc, &w, &h);
+  EXPECT_EQ(w, 40);
+  EXPECT_EQ(h, 30);
+  EXPECT_EQ(hp.title(main), "title");
+  ASSERT_TRUE(hp.pump());
+  ASSERT_EQ(g_seen.size(), 1u);
+  EXPECT_EQ(g_seen[0].kind, MSG_PAINT);
+  EXPECT_EQ(g_seen[0].window, doc);
+  ASSERT_EQ(g_seen[0].rects.size(), 1u);
+  EXPECT_EQ(g_seen[0].rects[0].right, 40);
+}
+
+TEST_F(Headless, FillAndBlitStayInsideTheClip) {
+  hp.begin_paint(doc);
+  hp.set_clip(doc, PlatformRect{5, 5, 10, 10});
+  hp.fill_rect(doc, PlatformRect{0, 0, 40, 30}, 0xABCDEF);
+  std::vector<uint32_t> block(8 * 3, 0x111111);
+  hp.blit(doc, 8, 8, 6, 3, 8, block.data());
+  hp.end_paint(doc);
+  const auto& px = hp.pixels(doc);
+  EXPECT_EQ(px[5 * 40 + 5], 0xABCDEFu);
+  EXPECT_EQ(px[4 * 40 + 5], 0u);
+  EXPECT_EQ(px[9 * 40 + 9], 0x111111u);
+  EXPECT_EQ(px[9 * 40 + 10], 0u);  // the blit is clipped too
+  EXPECT_EQ(hp.painted_pixels(), 25 + 2 * 2);
+}
+
+TEST_F(Headless, ScrollMovesPixelsAndReportsTheUncoveredStrips) {
+  auto& px = const_cast<std::vector<uint32_t>&>(hp.pixels(doc));
+  for (int i = 0; i < 40 * 30; ++i) px[i] = i;
+  std::vector<PlatformRect> uncovered;
+  ASSERT_TRUE(hp.scroll(doc, -3, 2, &uncovered));
+  EXPECT_EQ(hp.pixels(doc)[5 * 40 + 10], uint32_t(3 * 40 + 13));
+  ASSERT_EQ(uncovered.size(), 2u);
+  EXPECT_EQ(uncovered[0].bottom, 2);                       // top strip
+  EXPECT_EQ(uncovered[1].left, 37);                         // right strip
+  EXPECT_EQ(uncovered[1].top, 2);
+  ASSERT_TRUE(hp.scroll(doc, 100, 0, &uncovered));
+  ASSERT_EQ(uncovered.size(), 1u);
+  EXPECT_EQ(uncovered[0].right, 40);
+}
+
+TEST_F(Headless, TimersFireOnceInOrderAndReplaceTheirPredecessor) {
+  hp.pump();
+  g_seen.clear();
+  hp.set_timer(main, 3, 50);
+  hp.set_timer(main, 1, 10);
+  hp.set_timer(main, 3, 30);  // replaces the first
+  hp.advance(100);
+  ASSERT_EQ(g_seen.size(), 2u);
+  EXPECT_EQ(g_seen[0].code, 1);
+  EXPECT_EQ(g_seen[1].code, 3);
+  EXPECT_FALSE(hp.timer_pending(1));
+  hp.set_timer(main, 1, 0);
+  hp.set_input_waiting(true);  // waiting input comes before any timer
+  hp.pump();
+  EXPECT_EQ(g_seen.size(), 2u);
+  EXPECT_TRUE(hp.fire_timer(1));
+  EXPECT_EQ(g_seen.size(), 3u);
+  EXPECT_FALSE(hp.fire_timer(1));
+}
+
+TEST_F(Headless, InputWaitingAndMouseMovesAreSeenInTheQueue) {
+  hp.pump();
+  EXPECT_FALSE(hp.input_waiting());
+  hp.mouse(MSG_MOUSE_MOVE, 1, 2, true);
+  EXPECT_TRUE(hp.input_waiting());
+  EXPECT_TRUE(hp.mouse_move_waiting(doc));
+  EXPECT_FALSE(hp.mouse_move_waiting(main));
+  hp.pump();
+  EXPECT_FALSE(hp.input_waiting());
+}
+
+TEST_F(Headless, ExitIsCaughtAndStopsEverything) {
+  EXPECT_FALSE(hp.guard([&] { hp.exit_process(7); }));
+  EXPECT_TRUE(hp.exited());
+  EXPECT_EQ(hp.exit_code(), 7);
+  hp.key(32);
+  EXPECT_FALSE(hp.pump());
+}
+
+}  // namespace

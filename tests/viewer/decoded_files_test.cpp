@@ -1,0 +1,101 @@
+// The viewer over real files. Each test needs the decoder of its format; until that decoder
+// is on this branch the test is skipped (the files are made with the reference tools).
+#include <gtest/gtest.h>
+
+#include "core/group.h"
+#include "support/test_support.h"
+#include "viewer/viewer.h"
+#include "viewer/viewer_harness.h"
+
+namespace {
+
+uint32_t colours(int32_t x, int32_t y) { return (uint32_t(x * 5) << 16) | (uint32_t(y * 7) << 8) | 0x33; }
+uint32_t marker(int32_t x, int32_t y) { return x == 0 && y == 0 ? 0x00FF00u : 0x0000FFu; }
+
+class DecodedFiles : public ViewerHarness {
+ protected:
+  std::string rel() const { return dir().substr(test_temp_dir().size() + 1); }
+  std::string write(const std::string& name, const std::vector<uint8_t>& bytes) {
+    return write_temp_file(rel() + "/" + name, bytes);
+  }
+};
+
+#define NEED_BMP() \
+  if (!bmp_decoder_available()) GTEST_SKIP() << "no BMP decoder on this branch yet"
+
+TEST_F(DecodedFiles, OneFileIsFittedCentredAndSpaceDoesNothing) {
+  NEED_BMP();
+  write("one.bmp", bmp24(40, 30, colours));
+  ASSERT_TRUE(start({"one.bmp"}, 120, 90));
+  EXPECT_EQ(title(), picture_title(path("one.bmp"), 40, 30));
+  // Scene -20 .. 59 x -20 .. 49 centred: the image starts at window (40.5, 30.5).
+  for (int32_t y = 0; y < 90; ++y)
+    for (int32_t x = 0; x < 120; ++x) {
+      bool inside = x >= 41 && x < 81 && y >= 31 && y < 61;
+      ASSERT_EQ(at(x, y), inside ? colours(x - 41, y - 31) : 0xFFFFFFu) << x << "," << y;
+    }
+  const Handle shown = g_current_image;
+  key(32);
+  EXPECT_EQ(g_current_image, shown);
+  EXPECT_EQ(title(), picture_title(path("one.bmp"), 40, 30));
+}
+
+TEST_F(DecodedFiles, TwoFilesPrefetchSwapAndWrapAround) {
+  NEED_BMP();
+  write("a.bmp", bmp24(8, 8, colours));
+  write("b.bmp", bmp24(9, 7, colours));
+  ASSERT_TRUE(start({"a.bmp", "b.bmp"}));
+  EXPECT_EQ(title(), picture_title(path("a.bmp"), 8, 8));
+  int32_t waiting = 0;
+  group_count(g_next_group, TYPE_IMAGE, &waiting);
+  EXPECT_EQ(waiting, 1);  // b is loaded while a is shown
+  key(32);
+  EXPECT_EQ(title(), picture_title(path("b.bmp"), 9, 7));
+  key(32);
+  EXPECT_EQ(title(), picture_title(path("a.bmp"), 8, 8));
+}
+
+TEST_F(DecodedFiles, PlaceholdersAreShownAtOneToOneTwentyPixelsFromTheCorner) {
+  NEED_BMP();
+  write("err.bmp", bmp24(6, 5, marker));
+  write("unk.bmp", bmp24(6, 5, [](int32_t, int32_t) { return 0xFF00FFu; }));
+  write_temp_file(rel() + "/words.txt", "words");
+  error_placeholder = "err.bmp";
+  unknown_placeholder = "unk.bmp";
+  ASSERT_TRUE(start({"missing.bmp", "words.txt"}, 200, 150));
+  EXPECT_EQ(title(), path("missing.bmp") + " : Fichier inconnu");
+  EXPECT_EQ(at(20, 20), 0x00FF00u);
+  EXPECT_EQ(at(21, 20), 0x0000FFu);
+  EXPECT_EQ(at(19, 20), 0xFFFFFFu);
+  EXPECT_EQ(at(26, 20), 0xFFFFFFu);
+  key(32);
+  EXPECT_EQ(title(), path("words.txt") + " : Format inconnu");
+  EXPECT_EQ(at(20, 20), 0xFF00FFu);
+}
+
+TEST_F(DecodedFiles, ThreePageTiffCountsItsPages) {
+  const std::string tif = path("pages.tif");
+  ASSERT_EQ(run_command("convert -size 7x5 xc:red xc:lime xc:blue -compress none '" + tif + "'"), 0);
+  if (!decodes(tif)) GTEST_SKIP() << "no TIFF decoder on this branch yet";
+  ASSERT_TRUE(start({"pages.tif"}));
+  EXPECT_NE(title().find(" - page 1/3"), std::string::npos) << title();
+  EXPECT_FALSE(hp->timer_pending(kAnimationTimer));
+  key(32);
+  EXPECT_NE(title().find(" - page 2/3"), std::string::npos);
+  key(32);
+  EXPECT_NE(title().find(" - page 3/3"), std::string::npos);
+}
+
+TEST_F(DecodedFiles, AnimatedGifLoopsItsCountThenStops) {
+  const std::string gif = path("anim.gif");
+  ASSERT_EQ(run_command("convert -delay 10 -size 6x6 xc:red xc:lime xc:blue -loop 3 '" + gif + "'"), 0);
+  if (!decodes(gif)) GTEST_SKIP() << "no GIF decoder on this branch yet";
+  ASSERT_TRUE(start({"anim.gif"}));
+  EXPECT_NE(title().find(" - page 1/3"), std::string::npos) << title();
+  ASSERT_TRUE(hp->timer_pending(kAnimationTimer));
+  for (int i = 0; i < 100 && hp->timer_pending(kAnimationTimer); ++i) hp->advance(100);
+  EXPECT_FALSE(hp->timer_pending(kAnimationTimer));
+  EXPECT_NE(title().find(" - page 3/3"), std::string::npos);
+}
+
+}  // namespace

@@ -1,0 +1,94 @@
+// Random keys, clicks, drags, drops, resizes and timer firings over a mixed list of good,
+// corrupt and missing files. KORVELA_SOAK_EVENTS sets the number of events (default 3000).
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <random>
+
+#include "core/errors.h"
+#include "display/display.h"
+#include "support/test_support.h"
+#include "viewer/viewer.h"
+#include "viewer/viewer_harness.h"
+
+namespace {
+
+uint32_t checker(int32_t x, int32_t y) { return ((x / 3 + y / 3) & 1) ? 0x00FF8000u : 0x000040FFu; }
+
+class Soak : public ViewerHarness {};
+
+TEST_F(Soak, RandomUseNeverCrashesOrEnds) {
+  const char* env = std::getenv("KORVELA_SOAK_EVENTS");
+  const int events = env != nullptr ? std::atoi(env) : 3000;
+  const std::string rel = dir().substr(test_temp_dir().size() + 1);
+  std::vector<uint8_t> good = bmp24(37, 23, checker);
+  std::vector<uint8_t> corrupt = good;
+  corrupt.resize(70);  // the header promises rows that are not there
+  std::vector<uint8_t> absurd = bmp24(2, 2, checker);
+  absurd[18] = 0xFF, absurd[19] = 0xFF, absurd[20] = 0xFF, absurd[21] = 0x7F;  // width 2^31 - 1
+  write_temp_file(rel + "/good.bmp", good);
+  write_temp_file(rel + "/wide.bmp", bmp24(300, 5, checker));
+  write_temp_file(rel + "/corrupt.bmp", corrupt);
+  write_temp_file(rel + "/absurd.bmp", absurd);
+  write_temp_file(rel + "/empty.bmp", std::string());
+  write_temp_file(rel + "/words.txt", "not an image");
+  mkdir(path("tree").c_str(), 0755);
+  write_temp_file(rel + "/tree/inner.bmp", bmp24(5, 40, checker));
+  write_temp_file(rel + "/tree/junk.dat", "junk");
+  const std::vector<std::string> names = {"good.bmp", "wide.bmp", "corrupt.bmp", "absurd.bmp", "empty.bmp",
+                                          "words.txt", "missing.bmp", "tree"};
+  ASSERT_TRUE(start(names, 160, 120));
+
+  std::mt19937 rng(12345);
+  auto pick = [&](int n) { return n <= 0 ? 0 : static_cast<int>(rng() % static_cast<uint32_t>(n)); };
+  const std::vector<int32_t> keys = {32, 32, 32, 33, 34, 35, 36, 37, 38, 39, 40, 46, 107, 109, 112, 113, 114, 115,
+                                     118, 119, 123, 0, 65, 200};
+  int32_t width = 160, height = 120;
+  for (int i = 0; i < events && !hp->exited(); ++i) {
+    const int kind = pick(20);
+    const int32_t x = pick(width + 40) - 20, y = pick(height + 40) - 20;
+    if (kind < 8) {
+      hp->key(keys[pick(static_cast<int>(keys.size()))]);
+    } else if (kind < 10) {
+      hp->mouse(pick(2) ? MSG_LEFT_DOUBLE : MSG_RIGHT_DOUBLE, x, y);
+    } else if (kind < 13) {
+      hp->mouse(MSG_LEFT_DOWN, x, y);
+      for (int m = pick(4); m >= 0; --m) hp->mouse(MSG_MOUSE_MOVE, pick(width), pick(height), true);
+      hp->mouse(MSG_LEFT_UP, x, y);
+    } else if (kind == 13) {
+      std::vector<std::string> dropped;
+      for (int n = pick(4); n >= 0; --n) dropped.push_back(path(names[pick(static_cast<int>(names.size()))]));
+      hp->drop(dropped);
+    } else if (kind == 14) {
+      width = pick(4) == 0 ? pick(3) : 20 + pick(300);
+      height = pick(4) == 0 ? pick(3) : 20 + pick(200);
+      hp->resize(width, height, pick(5) == 0 ? SIZE_MINIMISED : SIZE_RESTORED);
+    } else if (kind == 15) {
+      hp->set_input_waiting(pick(2) == 0);
+      hp->set_clock_step(pick(3) == 0 ? 60 : 0);
+    } else if (kind == 16) {
+      hp->fire_timer(pick(2) ? kRedrawTimer : kAnimationTimer);
+    } else if (kind == 17 && pick(4) == 0) {
+      // A decoded-looking file: still pages or an animation, small or larger than the window.
+      std::vector<int32_t> delays;
+      if (pick(2)) delays.assign(1 + pick(4), 1 + pick(30));
+      play_hand_made(delays, static_cast<uint16_t>(pick(3)), delays.empty() ? 1 + pick(3) : 0, 1 + pick(400),
+                     1 + pick(300));
+    } else if (kind == 17) {
+      hp->mouse(MSG_MOUSE_MOVE, x, y, false);
+    } else {
+      hp->advance(static_cast<uint64_t>(pick(500)));
+    }
+    hp->pump(10000);
+  }
+  hp->set_input_waiting(false);
+  hp->pump();
+  EXPECT_FALSE(hp->exited()) << "exit code " << hp->exit_code();
+  EXPECT_EQ(g_error, 0);
+  // Still responsive: F12 gives the program's title.
+  key(123);
+  EXPECT_EQ(title(), "Korvela v2.0.3");
+}
+
+}  // namespace

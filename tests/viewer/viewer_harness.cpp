@@ -1,0 +1,183 @@
+#include "viewer/viewer_harness.h"
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+
+#include "core/errors.h"
+#include "core/group.h"
+#include "display/display.h"
+#include "support/test_support.h"
+
+namespace {
+int g_counter = 0;
+}
+
+void ViewerHarness::SetUp() {
+  test_reset();
+  dir_ = test_temp_dir() + "/viewer" + std::to_string(++g_counter);
+  mkdir(dir_.c_str(), 0755);
+}
+
+void ViewerHarness::TearDown() { platform_set_backend(nullptr); }
+
+bool ViewerHarness::start(const std::vector<std::string>& names, int32_t width, int32_t height) {
+  if (!hp) hp = std::make_unique<HeadlessPlatform>(width, height);
+  platform_set_backend(hp.get());
+  ViewerOptions options;
+  options.names = names;
+  options.start_dir = dir_;
+  options.program_dir = dir_;
+  options.error_placeholder = error_placeholder;
+  options.unknown_placeholder = unknown_placeholder;
+  bool running = hp->guard([&] { viewer_start(options); });
+  return running && hp->pump();
+}
+
+void ViewerHarness::key(int32_t code) {
+  hp->key(code);
+  hp->pump();
+}
+
+void ViewerHarness::pump() { hp->pump(); }
+
+std::string ViewerHarness::title() const { return hp->title(hp->main_window()); }
+
+const std::vector<uint32_t>& ViewerHarness::frame() const { return hp->pixels(hp->document_window()); }
+
+uint32_t ViewerHarness::at(int32_t x, int32_t y) const {
+  return frame()[size_t(y) * hp->width(hp->document_window()) + x];
+}
+
+std::string ViewerHarness::log_text() const {
+  std::vector<uint8_t> bytes = read_file(dir_ + "/zz_KRVL.log");
+  return std::string(bytes.begin(), bytes.end());
+}
+
+ImageRecord* ViewerHarness::make_rgb_image(int32_t width, int32_t height, uint32_t (*colour)(int32_t, int32_t),
+                                           Handle group) {
+  Handle h;
+  ImageRecord* image;
+  obj_create(TYPE_IMAGE, &h, &image);
+  std::snprintf(image->name, sizeof image->name, "%s/hand-made", dir_.c_str());
+  image->width = width;
+  image->height = height;
+  image->bits = 8;
+  image->planes = 3;
+  image->pixel_bytes = 4;
+  image->row_bytes = width * 4;
+  image->gamma = -1;
+  image_set_pixel_size(image, 1);
+  image_alloc_pixels(image, group);
+  for (int32_t y = 0; y < height; ++y)
+    for (int32_t x = 0; x < width; ++x) {
+      uint32_t c = colour(x, y);
+      uint8_t* p = image->pixels + (size_t(y) * width + x) * 4;
+      p[0] = c >> 16;
+      p[1] = c >> 8;
+      p[2] = c;
+      p[3] = 0;
+    }
+  group_add(group, TYPE_IMAGE, h, image);
+  return image;
+}
+
+void ViewerHarness::show_hand_made(ImageRecord* image) {
+  hp->guard([&] {
+    group_measure_one(g_current_extents, g_current_group, TYPE_IMAGE, image->handle, image);
+    g_current_image = image->handle;
+    g_page = 1;
+    show_image(image->handle);
+    title_update(image->handle, 1, 1);
+    redraw_now();
+  });
+}
+
+namespace {
+uint32_t harness_gradient(int32_t x, int32_t y) { return (uint32_t(x & 255) << 16) | (uint32_t(y & 255) << 8) | 0x40; }
+}  // namespace
+
+void ViewerHarness::play_hand_made(const std::vector<int32_t>& delays, uint16_t loops, int32_t still, int32_t width,
+                                   int32_t height) {
+  hp->guard([&] {
+    if (g_current_image != 0) layer_remove_object(g_current_image, g_display_list, g_layer);
+    extent_list_clear(g_current_extents);
+    group_destroy_members(g_current_group);
+    g_current_image = 0;
+    g_page = 0;
+    g_loop_count = 0;
+    for (int32_t i = 0; i < still; ++i) make_rgb_image(width, height, harness_gradient, g_current_group);
+    for (int32_t delay : delays) {
+      ImageRecord* frame = make_rgb_image(width, height, harness_gradient, g_current_group);
+      Handle h;
+      FrameControl* control;
+      obj_create(TYPE_FRAME_CONTROL, &h, &control);
+      control->image = frame->handle;
+      control->delay = delay;
+      control->loops = loops;
+      group_add(g_current_group, TYPE_FRAME_CONTROL, h, control);
+    }
+    group_measure_all(g_current_extents, g_current_group);
+    sequence_step(1);
+  });
+}
+
+std::vector<uint8_t> bmp24(int32_t width, int32_t height, uint32_t (*colour)(int32_t, int32_t)) {
+  const int32_t row = (width * 3 + 3) & ~3;
+  const uint32_t size = 54 + row * height;
+  std::vector<uint8_t> b(size, 0);
+  auto put16 = [&](size_t at, uint32_t v) { b[at] = v & 255; b[at + 1] = (v >> 8) & 255; };
+  auto put32 = [&](size_t at, uint32_t v) { put16(at, v & 0xFFFF); put16(at + 2, v >> 16); };
+  b[0] = 'B';
+  b[1] = 'M';
+  put32(2, size);
+  put32(10, 54);
+  put32(14, 40);
+  put32(18, width);
+  put32(22, height);
+  put16(26, 1);
+  put16(28, 24);
+  put32(34, row * height);
+  for (int32_t y = 0; y < height; ++y)
+    for (int32_t x = 0; x < width; ++x) {
+      uint32_t c = colour(x, y);
+      uint8_t* p = &b[54 + size_t(height - 1 - y) * row + x * 3];
+      p[0] = c & 255;
+      p[1] = (c >> 8) & 255;
+      p[2] = (c >> 16) & 255;
+    }
+  return b;
+}
+
+// The probe runs in a child process, so that it leaves nothing in this one.
+bool decodes(const std::string& path) {
+  std::fflush(nullptr);
+  pid_t child = fork();
+  if (child == 0) {
+    test_reset();
+    LoadResult r = load_file(path);
+    _exit(r.error == 0 && !r.images.empty() ? 0 : 1);
+  }
+  int status = 0;
+  if (child < 0 || waitpid(child, &status, 0) != child) return false;
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+bool bmp_decoder_available() {
+  static const bool available = [] {
+    std::string p = write_temp_file("probe.bmp", bmp24(2, 2, [](int32_t, int32_t) { return 0x123456u; }));
+    return decodes(p);
+  }();
+  return available;
+}
+
+std::string picture_title(const std::string& path, int32_t width, int32_t height, int page, int count) {
+  char text[600];
+  std::snprintf(text, sizeof text, "%s - %d x %d pixels - %d x %d bits - %s", path.c_str(), width, height, 1, 24,
+                "BMP non compresse");
+  std::string t = text;
+  if (count > 1) t += " - page " + std::to_string(page) + "/" + std::to_string(count);
+  return t;
+}

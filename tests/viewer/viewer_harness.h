@@ -1,0 +1,53 @@
+// Drives the whole viewer on the headless platform: start-up with names, keys, mouse,
+// drops, timers; reads back the title, the frame buffer and the log.
+#pragma once
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "image/image.h"
+#include "platform/headless/headless.h"
+#include "viewer/viewer.h"
+
+class ViewerHarness : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  // Starts the viewer with these names (relative names against dir()); true while it runs.
+  bool start(const std::vector<std::string>& names, int32_t width = 400, int32_t height = 300);
+  void key(int32_t code);
+  void pump();
+  std::string title() const;
+  const std::vector<uint32_t>& frame() const;
+  uint32_t at(int32_t x, int32_t y) const;
+  std::string log_text() const;
+  const std::string& dir() const { return dir_; }
+  std::string path(const std::string& name) const { return dir_ + "/" + name; }
+
+  // A hand-made image record (not decoded from a file), pixel (x, y) = colour(x, y).
+  ImageRecord* make_rgb_image(int32_t width, int32_t height, uint32_t (*colour)(int32_t, int32_t), Handle group);
+  // Puts a hand-made image on the display as the sequencer would show a file's image.
+  void show_hand_made(ImageRecord* image);
+  // Replaces the shown file by a hand-made one of `delays.size()` images with frame controls
+  // (as the GIF decoder leaves an animation in a group; no controls when `delays` is empty
+  // and `still` images are made instead), then steps to its first image.
+  void play_hand_made(const std::vector<int32_t>& delays, uint16_t loops, int32_t still = 0,
+                      int32_t width = 10, int32_t height = 8);
+
+  std::unique_ptr<HeadlessPlatform> hp;
+  std::string error_placeholder = "erreur.png";
+  std::string unknown_placeholder = "inconnu.png";
+  std::string dir_;
+};
+
+// A 24-bit uncompressed BMP file, pixel (x, y) = colour(x, y) as 0x00RRGGBB.
+std::vector<uint8_t> bmp24(int32_t width, int32_t height, uint32_t (*colour)(int32_t, int32_t));
+// True when the decoder of this file's format is on this branch (the file loads).
+bool decodes(const std::string& path);
+bool bmp_decoder_available();
+// The viewer's title for a plain picture.
+std::string picture_title(const std::string& path, int32_t width, int32_t height, int page = 0, int count = 1);

@@ -1,0 +1,241 @@
+// The viewer end to end on the headless platform: start-up, titles, sequencing over the file
+// list, drops, delete, keys and the fatal start-up path.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+
+#include "core/errors.h"
+#include "core/group.h"
+#include "display/display.h"
+#include "image/file_descriptor.h"
+#include "support/test_support.h"
+#include "viewer/file_list.h"
+#include "viewer/viewer.h"
+#include "viewer/viewer_harness.h"
+
+namespace {
+
+uint32_t red(int32_t, int32_t) { return 0xFF0000; }
+
+bool all_white(const std::vector<uint32_t>& pixels) {
+  return std::all_of(pixels.begin(), pixels.end(), [](uint32_t p) { return p == 0xFFFFFFu; });
+}
+
+class Startup : public ViewerHarness {};
+
+TEST_F(Startup, NoNamesShowsTheProgramTitleAndNothingElse) {
+  ASSERT_TRUE(start({}));
+  EXPECT_EQ(title(), "Korvela v2.0.3");
+  EXPECT_TRUE(all_white(frame()));
+  EXPECT_FALSE(hp->timer_pending(kAnimationTimer));
+  key(32);  // Space: no file, nothing happens
+  key(123);
+  EXPECT_EQ(title(), "Korvela v2.0.3");
+  EXPECT_FALSE(hp->exited());
+  EXPECT_EQ(hp->focus(), hp->main_window());
+  // Missing placeholders are logged and otherwise ignored.
+  EXPECT_NE(log_text().find("Impossible de charger l'image erreur.png"), std::string::npos);
+  EXPECT_NE(log_text().find("Impossible de charger l'image inconnu.png"), std::string::npos);
+}
+
+TEST_F(Startup, MissingAndUnknownFilesAreReportedInTheTitle) {
+  write_temp_file("viewer" + dir().substr(dir().rfind("viewer") + 6) + "/notes.txt", "just some words\n");
+  ASSERT_TRUE(start({"gone.bmp", "notes.txt"}));
+  EXPECT_EQ(title(), path("gone.bmp") + " : Fichier inconnu");
+  key(32);
+  EXPECT_EQ(title(), path("notes.txt") + " : Format inconnu");
+  key(32);  // the list is circular
+  EXPECT_EQ(title(), path("gone.bmp") + " : Fichier inconnu");
+}
+
+TEST_F(Startup, TwoFilesAlternateWithTheNextOneLoadedInAdvance) {
+  ASSERT_TRUE(start({"a.bmp", "b.bmp"}));
+  EXPECT_EQ(title(), path("a.bmp") + " : Fichier inconnu");
+  // b is already waiting in the next group.
+  int32_t waiting = 0;
+  group_count(g_next_group, TYPE_ERROR_DISPLAY, &waiting);
+  EXPECT_EQ(waiting, 1);
+  for (int i = 0; i < 3; ++i) {
+    key(32);
+    EXPECT_EQ(title(), path("b.bmp") + " : Fichier inconnu");
+    key(32);
+    EXPECT_EQ(title(), path("a.bmp") + " : Fichier inconnu");
+  }
+}
+
+TEST_F(Startup, FileTooLargeForTheMemoryIsAMemoryProblem) {
+  write_temp_file(dir().substr(test_temp_dir().size() + 1) + "/big.bmp", bmp24(4, 4, red));
+  uint64_t (*saved)() = g_memory_probe;
+  g_memory_probe = [] { return uint64_t{10000000}; };
+  bool running = start({"big.bmp"});
+  g_memory_probe = saved;
+  ASSERT_TRUE(running);
+  EXPECT_EQ(title(), path("big.bmp") + " : Probleme memoire");
+}
+
+TEST_F(Startup, EmptyTreeHasNoImage) {
+  mkdir(path("tree").c_str(), 0755);
+  mkdir(path("tree/sub").c_str(), 0755);
+  mkdir(path("tree/sub/deeper").c_str(), 0755);
+  ASSERT_TRUE(start({"tree"}));
+  EXPECT_EQ(title(), "Aucune image dans le repertoire");
+}
+
+TEST_F(Startup, UnknownFilesOfAWalkAreDroppedSilently) {
+  mkdir(path("tree").c_str(), 0755);
+  mkdir(path("tree/sub").c_str(), 0755);
+  std::string rel = dir().substr(test_temp_dir().size() + 1);
+  write_temp_file(rel + "/tree/a.txt", "text");
+  write_temp_file(rel + "/tree/sub/b.txt", "more text");
+  ASSERT_TRUE(start({"tree", "named.txt"}));
+  // named.txt does not exist; the walked text files never reach the title.
+  EXPECT_EQ(title(), path("named.txt") + " : Fichier inconnu");
+  key(32);
+  EXPECT_EQ(title(), path("named.txt") + " : Fichier inconnu");
+  int32_t left = 0;
+  group_count(g_file_list, TYPE_FILE_DESCRIPTOR, &left);
+  EXPECT_EQ(left, 1);
+  // The dropped entries are released with their path texts, not only unlisted.
+  int32_t texts = 0;
+  group_count(g_file_list, TYPE_GROUP, &texts);
+  EXPECT_EQ(texts, 1);
+  int alive = 0;
+  Handle h = 0;
+  void* ptr;
+  for (obj_next(TYPE_FILE_DESCRIPTOR, &h, &ptr); h != 0; obj_next(TYPE_FILE_DESCRIPTOR, &h, &ptr)) ++alive;
+  EXPECT_EQ(alive, 1);
+}
+
+TEST_F(Startup, WalkOrderIsDepthFirstInNameOrder) {
+  mkdir(path("tree").c_str(), 0755);
+  mkdir(path("tree/m").c_str(), 0755);
+  std::string rel = dir().substr(test_temp_dir().size() + 1);
+  for (const char* name : {"tree/b.bmp", "tree/m/c.bmp", "tree/z.bmp"}) write_temp_file(rel + "/" + name, bmp24(3, 2, red));
+  ASSERT_TRUE(start({"tree"}));
+  std::vector<std::string> seen;
+  for (int i = 0; i < 3; ++i) {
+    seen.push_back(title().substr(0, title().find(" - ") == std::string::npos ? title().find(" : ") : title().find(" - ")));
+    key(32);
+  }
+  EXPECT_EQ(seen, (std::vector<std::string>{path("tree/b.bmp"), path("tree/m/c.bmp"), path("tree/z.bmp")}));
+}
+
+TEST_F(Startup, FatalErrorShowsTheBoxLogsTheCodeAndExitsOne) {
+  hp = std::make_unique<HeadlessPlatform>(320, 200);
+  hp->set_window_creation_fails(true);
+  EXPECT_FALSE(start({}));
+  EXPECT_TRUE(hp->exited());
+  EXPECT_EQ(hp->exit_code(), 1);
+  ASSERT_EQ(hp->message_boxes().size(), 1u);
+  EXPECT_EQ(hp->message_boxes()[0],
+            "Erreur lors de l'initialisation\nErreur lors de l'initialisation\nFin de l'application");
+  EXPECT_NE(log_text().find("Erreur d'init : 11"), std::string::npos);
+}
+
+TEST_F(Startup, EscapeAndCloseEndTheProgram) {
+  ASSERT_TRUE(start({}));
+  key(27);
+  EXPECT_TRUE(hp->exited());
+  EXPECT_EQ(hp->exit_code(), 0);
+}
+
+TEST_F(Startup, CloseEndsTheProgramAndFocusStaysWithTheMainWindow) {
+  ASSERT_TRUE(start({"a.bmp"}));
+  Message focus;
+  focus.kind = MSG_SET_FOCUS;
+  focus.window = hp->document_window();
+  hp->post(focus);
+  pump();
+  EXPECT_EQ(hp->focus(), hp->main_window());
+  Message close;
+  close.kind = MSG_CLOSE;
+  close.window = hp->main_window();
+  hp->post(close);
+  EXPECT_FALSE(hp->pump());
+  EXPECT_EQ(hp->exit_code(), 0);
+}
+
+TEST_F(Startup, CommandLineOfWindowsIsSplitIntoNames) {
+  EXPECT_EQ(command_line_names("a.bmp \"my pics/b c.bmp\"  d.gif"),
+            (std::vector<std::string>{"a.bmp", "my pics/b c.bmp", "d.gif"}));
+  // White space after the last name gives one more, empty name.
+  EXPECT_EQ(command_line_names("a.bmp "), (std::vector<std::string>{"a.bmp", ""}));
+  EXPECT_TRUE(command_line_names("").empty());
+  EXPECT_EQ(command_line_names(std::string(300, 'x').append(" ok").c_str()), (std::vector<std::string>{"ok"}));
+}
+
+class Commands : public ViewerHarness {};
+
+TEST_F(Commands, DroppedFilesComeNextInReverseDropOrder) {
+  ASSERT_TRUE(start({"first.bmp"}));
+  hp->drop({path("x.bmp"), path("y.bmp"), path("z.bmp")});
+  pump();
+  EXPECT_EQ(title(), path("z.bmp") + " : Fichier inconnu");
+  key(32);
+  EXPECT_EQ(title(), path("y.bmp") + " : Fichier inconnu");
+  key(32);
+  EXPECT_EQ(title(), path("x.bmp") + " : Fichier inconnu");
+  key(32);
+  EXPECT_EQ(title(), path("first.bmp") + " : Fichier inconnu");
+}
+
+TEST_F(Commands, DeleteTakesTheShownFileOutOfTheList) {
+  ASSERT_TRUE(start({"a.bmp", "b.bmp", "c.bmp"}));
+  key(32);
+  EXPECT_EQ(title(), path("b.bmp") + " : Fichier inconnu");
+  key(46);  // b leaves the list; c is shown
+  EXPECT_EQ(title(), path("c.bmp") + " : Fichier inconnu");
+  key(32);
+  EXPECT_EQ(title(), path("a.bmp") + " : Fichier inconnu");
+  key(32);
+  EXPECT_EQ(title(), path("c.bmp") + " : Fichier inconnu");
+  int32_t files = 0;
+  group_count(g_file_list, TYPE_FILE_DESCRIPTOR, &files);
+  EXPECT_EQ(files, 2);
+}
+
+TEST_F(Commands, DeletingTheOnlyFileEmptiesTheDisplay) {
+  ASSERT_TRUE(start({"only.bmp"}));
+  key(46);
+  EXPECT_EQ(g_current_image, 0u);
+  int32_t members = 0;
+  group_count(g_current_group, 0, &members);
+  EXPECT_EQ(members, 0);
+  key(32);
+  EXPECT_EQ(g_current_image, 0u);
+  EXPECT_TRUE(all_white(frame()));
+  key(46);  // nothing left to delete
+  EXPECT_FALSE(hp->exited());
+}
+
+TEST_F(Commands, DeleteWithTwoFilesShowsTheOther) {
+  ASSERT_TRUE(start({"a.bmp", "b.bmp"}));
+  key(46);
+  EXPECT_EQ(title(), path("b.bmp") + " : Fichier inconnu");
+  key(32);  // one file, one image: Space does nothing
+  EXPECT_EQ(title(), path("b.bmp") + " : Fichier inconnu");
+}
+
+TEST_F(Commands, F12RestoresTheProgramTitleUntilTheNextImage) {
+  ASSERT_TRUE(start({"a.bmp", "b.bmp"}));
+  key(123);
+  EXPECT_EQ(title(), "Korvela v2.0.3");
+  key(32);
+  EXPECT_EQ(title(), path("b.bmp") + " : Fichier inconnu");
+}
+
+TEST_F(Commands, KeysOutsideTheTableAndResizesAreHarmless) {
+  ASSERT_TRUE(start({"a.bmp"}));
+  for (int code : {0, 26, 41, 65, 106, 120, 124, 255}) key(code);
+  hp->resize(200, 100);
+  pump();
+  hp->resize(0, 0);
+  pump();
+  hp->resize(300, 250, SIZE_MINIMISED);
+  pump();
+  EXPECT_FALSE(hp->exited());
+  EXPECT_EQ(title(), path("a.bmp") + " : Fichier inconnu");
+}
+
+}  // namespace

@@ -1,0 +1,321 @@
+// Zoom, scroll, rotation and animation timing on the headless platform, with hand-made
+// image records standing in for decoded files.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "core/errors.h"
+#include "core/group.h"
+#include "display/display.h"
+#include "viewer/viewer.h"
+#include "viewer/viewer_harness.h"
+
+namespace {
+
+uint32_t gradient(int32_t x, int32_t y) { return (uint32_t(x & 255) << 16) | (uint32_t(y & 255) << 8) | 0x40; }
+
+View* view() { return obj_get<View>(TYPE_VIEW, g_view); }
+
+class Zoom : public ViewerHarness {
+ protected:
+  ImageRecord* show(int32_t w, int32_t h) {
+    ImageRecord* image = make_rgb_image(w, h, gradient, g_current_group);
+    show_hand_made(image);
+    return obj_get<ImageRecord>(TYPE_IMAGE, image->handle);
+  }
+  // The world point shown at a window point.
+  void world_at(double px, double py, double* wx, double* wy) {
+    *wx = px / view()->scale_x - view()->origin_x;
+    *wy = py / view()->scale_y - view()->origin_y;
+  }
+};
+
+TEST_F(Zoom, FactorsAndSnapping) {
+  EXPECT_DOUBLE_EQ(zoom_factor(0), 1);
+  EXPECT_DOUBLE_EQ(zoom_factor(1), 1.4142135623730951);
+  EXPECT_DOUBLE_EQ(zoom_factor(4), 4);
+  EXPECT_DOUBLE_EQ(zoom_factor(5), 4 * 1.4142135623730951);
+  zoom_reset();
+  zoom_snap(0.65);  // 0.707 is nearer than 0.5
+  EXPECT_EQ(g_zoom.out_steps, 1);
+  EXPECT_EQ(g_zoom.in_steps, 0);
+  zoom_snap(1.0);
+  EXPECT_EQ(g_zoom.in_steps, 0);
+  EXPECT_EQ(g_zoom.out_steps, 0);
+  zoom_snap(1.7);  // between 1.414 and 2: nearer to 1.414
+  EXPECT_EQ(g_zoom.in_steps, 1);
+  zoom_snap(0.6);  // 0.5 is nearer than 0.707
+  EXPECT_EQ(g_zoom.out_steps, 2);
+}
+
+TEST_F(Zoom, SmallImageIsShownAtOneToOneCentredAndNeverEnlargedToFit) {
+  ASSERT_TRUE(start({}, 400, 300));
+  show(100, 50);
+  EXPECT_DOUBLE_EQ(g_zoom.fit_ratio, 1.0);
+  EXPECT_EQ(g_zoom.out_limit, 0);
+  EXPECT_DOUBLE_EQ(view()->scale_x, 1.0);
+  // Centred on the scene (-20 .. 119, -20 .. 69).
+  EXPECT_DOUBLE_EQ(view()->origin_x, 200 - 49.5);
+  EXPECT_DOUBLE_EQ(view()->origin_y, 150 - 24.5);
+  const double ox = view()->origin_x;
+  key(113);  // zoom out at 1:1: nothing changes
+  EXPECT_DOUBLE_EQ(view()->scale_x, 1.0);
+  EXPECT_DOUBLE_EQ(view()->origin_x, ox);
+  EXPECT_EQ(title(), dir() + "/hand-made - 100 x 50 pixels - 3 x 8 bits - BMP non compresse");
+}
+
+TEST_F(Zoom, StepsFromTheFitUpToFourAndBack) {
+  ASSERT_TRUE(start({}, 400, 300));
+  show(800, 100);
+  EXPECT_DOUBLE_EQ(g_zoom.fit_ratio, 0.5);
+  EXPECT_EQ(g_zoom.out_limit, 2);
+  EXPECT_DOUBLE_EQ(view()->scale_x, 0.5);
+  const double r = 1.4142135623730951;
+  const std::vector<double> up = {1 / r, 1, r, 2, 2 * r, 4, 4};  // the last step is refused
+  for (double s : up) {
+    double cx, cy, nx, ny;
+    world_at(200, 150, &cx, &cy);
+    key(107);
+    EXPECT_NEAR(view()->scale_x, s, 1e-12);
+    world_at(200, 150, &nx, &ny);  // about the window centre
+    EXPECT_NEAR(nx, cx, 1e-9);
+    EXPECT_NEAR(ny, cy, 1e-9);
+  }
+  const std::vector<double> down = {2 * r, 2, r, 1, 1 / r, 0.5, 0.5};
+  for (double s : down) {
+    key(109);
+    EXPECT_NEAR(view()->scale_x, s, 1e-12);
+  }
+  key(114);  // F3: 1:1 centred
+  EXPECT_DOUBLE_EQ(view()->scale_x, 1.0);
+  EXPECT_DOUBLE_EQ(view()->origin_x, 200 - (-20 + 819) / 2.0);
+  key(115);  // F4: fit
+  EXPECT_DOUBLE_EQ(view()->scale_x, 0.5);
+}
+
+TEST_F(Zoom, FitBetweenStepsShowsTheExactRatio) {
+  ASSERT_TRUE(start({}, 130, 200));
+  show(200, 100);
+  EXPECT_DOUBLE_EQ(g_zoom.fit_ratio, 0.65);
+  EXPECT_EQ(g_zoom.out_steps, 1);
+  EXPECT_DOUBLE_EQ(view()->scale_x, 0.65);
+  EXPECT_EQ(g_zoom.out_limit, 2);
+}
+
+TEST_F(Zoom, DoubleClickZoomsAboutThePointer) {
+  ASSERT_TRUE(start({}, 200, 150));
+  show(400, 300);
+  for (auto [x, y, kind] : std::vector<std::tuple<int, int, MessageKind>>{
+           {50, 60, MSG_LEFT_DOUBLE}, {150, 20, MSG_LEFT_DOUBLE}, {10, 140, MSG_RIGHT_DOUBLE}}) {
+    double wx, wy, nx, ny;
+    world_at(x, y, &wx, &wy);
+    const double before = view()->scale_x;
+    hp->mouse(kind, x, y);
+    pump();
+    EXPECT_NE(view()->scale_x, before);
+    world_at(x, y, &nx, &ny);
+    EXPECT_NEAR(nx, wx, 1e-9);
+    EXPECT_NEAR(ny, wy, 1e-9);
+  }
+}
+
+TEST_F(Zoom, ScrollKeysMoveByFivePixelsOrAPageWithinTheRanges) {
+  ASSERT_TRUE(start({}, 200, 150));
+  show(600, 800);
+  key(114);  // 1:1
+  const double oy = view()->origin_y, ox = view()->origin_x;
+  key(40);  // Down
+  EXPECT_DOUBLE_EQ(view()->origin_y, oy - 5);
+  key(38);  // Up
+  EXPECT_DOUBLE_EQ(view()->origin_y, oy);
+  key(39);  // Right
+  EXPECT_DOUBLE_EQ(view()->origin_x, ox - 5);
+  key(37);
+  EXPECT_DOUBLE_EQ(view()->origin_x, ox);
+  const int32_t v = g_scroll.v;
+  key(34);  // Page Down
+  EXPECT_EQ(g_scroll.v, v + g_scroll.page_v);
+  EXPECT_EQ(g_scroll.page_v, 150);
+  key(35);  // End
+  EXPECT_EQ(g_scroll.v, g_scroll.v_max - g_scroll.page_v + 1);
+  const int32_t end = g_scroll.v;
+  key(40);  // past the end: stays
+  EXPECT_EQ(g_scroll.v, end);
+  key(36);  // Home
+  EXPECT_EQ(g_scroll.v, 0);
+  for (int i = 0; i < 10; ++i) key(38);  // up to the top of the margin, no further
+  EXPECT_EQ(g_scroll.v, -20);
+  key(33);  // Page Up at the top
+  EXPECT_EQ(g_scroll.v, -20);
+  hp->guard([] { scroll_command(14); });
+  EXPECT_EQ(g_error, ERR_VALUE);
+  g_error = 0;
+}
+
+TEST_F(Zoom, WhenThePictureFitsHomeAndEndMeetAtTheSameBound) {
+  ASSERT_TRUE(start({}, 300, 300));
+  show(50, 40);
+  key(35);
+  const int32_t after_end = g_scroll.v;
+  key(36);
+  EXPECT_EQ(g_scroll.v, after_end);
+  EXPECT_EQ(after_end, g_scroll.v_max - g_scroll.page_v + 1);
+}
+
+TEST_F(Zoom, DraggingMovesThePictureWithThePointer) {
+  ASSERT_TRUE(start({}, 200, 150));
+  show(600, 400);
+  key(114);
+  const double ox = view()->origin_x, oy = view()->origin_y;
+  const std::vector<uint32_t> before = frame();
+  hp->mouse(MSG_LEFT_DOWN, 100, 100);
+  hp->mouse(MSG_MOUSE_MOVE, 95, 98, true);  // superseded by the next move
+  hp->mouse(MSG_MOUSE_MOVE, 90, 80, true);
+  pump();
+  EXPECT_DOUBLE_EQ(view()->origin_x, ox - 10);
+  EXPECT_DOUBLE_EQ(view()->origin_y, oy - 20);
+  // The picture followed the pointer: what was at (100, 100) is now at (90, 80).
+  EXPECT_EQ(at(90, 80), before[100 * 200 + 100]);
+  hp->mouse(MSG_MOUSE_MOVE, 50, 50, false);  // button up: no drag
+  hp->mouse(MSG_LEFT_UP, 50, 50);
+  pump();
+  EXPECT_DOUBLE_EQ(view()->origin_x, ox - 10);
+  // Nearest whole pixel, exact halves towards zero.
+  const double top = -view()->origin_y;
+  EXPECT_EQ(g_scroll.v, static_cast<int32_t>(top - std::floor(top) > 0.5 ? std::floor(top) + 1 : std::floor(top)));
+}
+
+TEST_F(Zoom, ResizeRecomputesTheFit) {
+  ASSERT_TRUE(start({}, 400, 300));
+  show(800, 100);
+  EXPECT_DOUBLE_EQ(g_zoom.fit_ratio, 0.5);
+  hp->resize(200, 300);
+  pump();
+  EXPECT_DOUBLE_EQ(g_zoom.fit_ratio, 0.25);
+  EXPECT_EQ(g_zoom.out_limit, 4);
+  EXPECT_EQ(hp->width(hp->document_window()), 200);
+}
+
+TEST_F(Zoom, RotationTurnsThePictureBothWays) {
+  ASSERT_TRUE(start({}, 100, 100));
+  ImageRecord* image = show(8, 6);
+  const Handle h = image->handle;
+  key(119);  // F8: clockwise
+  image = obj_get<ImageRecord>(TYPE_IMAGE, h);
+  EXPECT_EQ(image->width, 6);
+  EXPECT_EQ(image->height, 8);
+  EXPECT_NE(title().find("6 x 8 pixels"), std::string::npos);
+  // Clockwise: old (row r, column c) goes to new row c, column (height - 1 - r).
+  const double ox = view()->origin_x, oy = view()->origin_y;
+  for (int32_t r = 0; r < 6; ++r)
+    for (int32_t c = 0; c < 8; ++c)
+      EXPECT_EQ(at(int32_t(std::ceil(5 - r + ox)), int32_t(std::ceil(c + oy))), gradient(c, r)) << r << "," << c;
+  key(118);  // F7: back
+  image = obj_get<ImageRecord>(TYPE_IMAGE, h);
+  EXPECT_EQ(image->width, 8);
+  for (int32_t r = 0; r < 6; ++r)
+    for (int32_t c = 0; c < 8; ++c) EXPECT_EQ(at(int32_t(std::ceil(c + view()->origin_x)), int32_t(std::ceil(r + view()->origin_y))), gradient(c, r));
+}
+
+TEST_F(Zoom, RefusedRotationLeavesTheImageAndQueuesAnErrorDisplay) {
+  ASSERT_TRUE(start({}, 100, 100));
+  ImageRecord* image = show(8, 6);
+  image->pixel_bytes = 2;  // a layout rotation does not handle
+  const std::string before = title();
+  key(119);
+  EXPECT_FALSE(hp->exited());
+  EXPECT_EQ(title(), before);
+  EXPECT_EQ(g_error, 0);
+  Handle h = 0;
+  ErrorDisplay* shown;
+  group_find_next(g_next_group, TYPE_ERROR_DISPLAY, &h, &shown);
+  ASSERT_NE(h, 0u);
+  EXPECT_EQ(shown->code, ERR_UNHANDLED);
+  key(118);
+  key(32);
+  EXPECT_FALSE(hp->exited());
+}
+
+class Animation : public ViewerHarness {
+ protected:
+  void play(const std::vector<int32_t>& delays, uint16_t loops) { play_hand_made(delays, loops); }
+  std::string page() const {
+    size_t at = title().find(" - page ");
+    return at == std::string::npos ? "" : title().substr(at + 8);
+  }
+  uint64_t due() const {
+    uint64_t d = 0;
+    hp->timer_pending(kAnimationTimer, &d);
+    return d;
+  }
+};
+
+TEST_F(Animation, PlaysWithItsDelaysLoopsThreeTimesAndStopsOnTheLastFrame) {
+  ASSERT_TRUE(start({"next.bmp"}));
+  play({10, 20, 30}, 3);
+  EXPECT_EQ(page(), "1/3");
+  EXPECT_EQ(due(), 100u);
+  for (int pass = 0; pass < 3; ++pass) {
+    if (pass > 0) {
+      hp->advance(300);  // the last frame's delay, then the first frame again
+      EXPECT_EQ(page(), "1/3") << pass;
+    }
+    hp->advance(100);
+    EXPECT_EQ(page(), "2/3");
+    hp->advance(200);
+    EXPECT_EQ(page(), "3/3");
+  }
+  EXPECT_FALSE(hp->timer_pending(kAnimationTimer));
+  hp->advance(5000);
+  EXPECT_EQ(page(), "3/3");
+  EXPECT_EQ(g_loop_count, 2);
+}
+
+TEST_F(Animation, LoopCountZeroPlaysForever) {
+  ASSERT_TRUE(start({"next.bmp"}));
+  play({5, 5}, 0);
+  for (int i = 0; i < 40; ++i) hp->advance(50);
+  EXPECT_TRUE(hp->timer_pending(kAnimationTimer));
+  EXPECT_EQ(g_loop_count, 20);
+}
+
+TEST_F(Animation, SpaceStepsByHandDuringTheFirstPassAndLeavesAfterIt) {
+  ASSERT_TRUE(start({"next.bmp"}));
+  play({10, 10, 10}, 0);
+  key(32);
+  EXPECT_EQ(page(), "2/3");
+  EXPECT_TRUE(hp->timer_pending(kAnimationTimer));
+  hp->advance(100);
+  EXPECT_EQ(page(), "3/3");
+  hp->advance(100);  // the first pass is over
+  EXPECT_EQ(g_loop_count, 1);
+  key(32);  // now Space moves on to the next file
+  EXPECT_EQ(title(), path("next.bmp") + " : Fichier inconnu");
+  hp->advance(1000);  // the animation's pending timer is no longer wanted
+  EXPECT_EQ(title(), path("next.bmp") + " : Fichier inconnu");
+  EXPECT_FALSE(hp->timer_pending(kAnimationTimer));
+}
+
+TEST_F(Animation, PagesWithoutFrameControlsStepOnlyBySpace) {
+  ASSERT_TRUE(start({"next.bmp"}));
+  play_hand_made({}, 0, 3);
+  EXPECT_EQ(page(), "1/3");
+  EXPECT_FALSE(hp->timer_pending(kAnimationTimer));
+  key(32);
+  EXPECT_EQ(page(), "2/3");
+  key(32);
+  EXPECT_EQ(page(), "3/3");
+  EXPECT_FALSE(hp->timer_pending(kAnimationTimer));
+  key(32);  // past the last page: the next file
+  EXPECT_EQ(title(), path("next.bmp") + " : Fichier inconnu");
+}
+
+TEST_F(Animation, AStaleTimerDoesNothing) {
+  ASSERT_TRUE(start({"next.bmp"}));
+  play({10, 10}, 0);
+  g_timer_armed = 0;
+  hp->advance(100);
+  EXPECT_EQ(page(), "1/2");
+}
+
+}  // namespace

@@ -347,10 +347,8 @@ void SdlPlatform::message_box(const char* text, const char* caption) {
 
 void SdlPlatform::exit_process(int code) {
   if (exit_handler_) exit_handler_(code);
-  // No clean-up beyond giving the display back: the process ends here.
+  // The process ends here, without clean-up: the display server removes the window with the
+  // connection. Tearing SDL down first would race with its own wake-up messages to the window.
   std::fflush(nullptr);
-  if (window_ != nullptr) SDL_DestroyWindow(window_);
-  window_ = nullptr;
-  SDL_Quit();
   std::_Exit(code);
 }

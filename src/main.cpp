@@ -11,6 +11,9 @@
 #include "viewer/file_list.h"
 #include "viewer/screenshot.h"
 #include "viewer/viewer.h"
+#ifdef KORVELA_HAS_SDL
+#include "platform/sdl/sdl_platform.h"
+#endif
 
 namespace {
 
@@ -38,9 +41,22 @@ void enter_program_dir() {
   log_set_path("KRVL");
 }
 
-// The windowing backend of this build. None is built in yet: the viewer mode then prints
-// what --info prints. The SDL2 (and later Win32) backend returns itself here.
-PlatformBackend* window_backend() { return nullptr; }
+// The windowing backend of this build, or none: the viewer mode then prints what --info
+// prints. SDL2 needs a display (DISPLAY or WAYLAND_DISPLAY) that its video starts on.
+PlatformBackend* window_backend() {
+#ifdef KORVELA_HAS_SDL
+  if (sdl_video_start()) {
+    static SdlPlatform sdl;
+    return &sdl;
+  }
+  const char* why = SDL_GetError();
+  std::fprintf(stderr,
+               "korvela: no display to open a window on (%s); use --screenshot OUT NAME... or "
+               "--info NAME... without one\n",
+               why[0] != '\0' ? why : "neither DISPLAY nor WAYLAND_DISPLAY is set");
+#endif
+  return nullptr;
+}
 
 ViewerOptions viewer_options(int argc, char** argv, int first, const std::string& start) {
   ViewerOptions options;

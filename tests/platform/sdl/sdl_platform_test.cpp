@@ -1,0 +1,353 @@
+// The SDL backend driven in-process on SDL's offscreen "dummy" video driver: windows, paint
+// passes presented on the window surface, scrolling, the message order, peeking at waiting
+// input, drops, timers kept by the loop, and the icon.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+
+#include "core/errors.h"
+#include "platform/sdl/sdl_icon.h"
+#include "platform/sdl/sdl_platform.h"
+#include "support/test_support.h"
+
+namespace {
+
+struct Recorded {
+  MessageKind kind;
+  PlatformWindow window;
+  int32_t code;
+  int32_t client_width;  // the client size as the procedure sees it
+  std::vector<std::string> paths;
+  size_t rects;
+};
+
+struct ExitCalled {
+  int code;
+};
+
+SdlPlatform* g_sdl = nullptr;
+std::vector<Recorded> g_log;
+int32_t g_exit_on_timer = -1;  // the main procedure ends the process when this timer fires
+
+void record(const Message& m) {
+  int32_t width = 0, height = 0;
+  g_sdl->client_size(m.window, &width, &height);
+  g_log.push_back(Recorded{m.kind, m.window, m.code, width, m.paths, m.rects.size()});
+}
+
+void main_proc(const Message& m) {
+  record(m);
+  if (m.kind == MSG_TIMER && m.code == g_exit_on_timer) g_sdl->exit_process(7);
+}
+
+void document_proc(const Message& m) { record(m); }
+
+std::vector<Recorded> of_kind(MessageKind kind) {
+  std::vector<Recorded> out;
+  for (const Recorded& r : g_log)
+    if (r.kind == kind) out.push_back(r);
+  return out;
+}
+
+// The window surface as 0x00RRGGBB, whatever its pixel format.
+std::vector<uint32_t> surface_pixels(SDL_Window* window, int* width, int* height) {
+  SDL_Surface* converted = SDL_ConvertSurfaceFormat(SDL_GetWindowSurface(window), SDL_PIXELFORMAT_RGB888, 0);
+  std::vector<uint32_t> out;
+  if (converted == nullptr) return out;
+  *width = converted->w;
+  *height = converted->h;
+  out.resize(static_cast<size_t>(converted->w) * converted->h);
+  for (int y = 0; y < converted->h; ++y)
+    for (int x = 0; x < converted->w; ++x)
+      out[static_cast<size_t>(y) * converted->w + x] =
+          static_cast<const uint32_t*>(converted->pixels)[y * (converted->pitch / 4) + x] & 0xFFFFFF;
+  SDL_FreeSurface(converted);
+  return out;
+}
+
+class SdlPlatformTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    test_reset();
+    setenv("SDL_VIDEODRIVER", "dummy", 1);
+    ASSERT_TRUE(sdl_video_start()) << SDL_GetError();
+    SDL_FlushEvents(SDL_FIRSTEVENT, SDL_LASTEVENT);
+    g_log.clear();
+    g_exit_on_timer = -1;
+    sdl_ = std::make_unique<SdlPlatform>();
+    g_sdl = sdl_.get();
+    sdl_->set_icon_path(std::string(KORVELA_SOURCE_DIR) + "/assets/korvela.png");
+    sdl_->set_exit_handler([](int code) { throw ExitCalled{code}; });
+    main_ = sdl_->create_main_window("Korvela v2.0.3", main_proc);
+    ASSERT_NE(main_, 0u);
+    document_ = sdl_->create_document_window(main_, document_proc);
+    ASSERT_NE(document_, 0u);
+    window_id_ = SDL_GetWindowID(sdl_->sdl_window());
+  }
+  void TearDown() override {
+    sdl_.reset();
+    g_sdl = nullptr;
+  }
+  void drain() {
+    for (int i = 0; i < 10000 && sdl_->dispatch_one(); ++i) {
+    }
+  }
+  void push(SDL_Event e) { ASSERT_EQ(SDL_PushEvent(&e), 1) << SDL_GetError(); }
+  SDL_Event key(SDL_Keycode sym) {
+    SDL_Event e{};
+    e.type = SDL_KEYDOWN;
+    e.key.windowID = window_id_;
+    e.key.keysym.sym = sym;
+    return e;
+  }
+  SDL_Event motion(int32_t x, int32_t y) {
+    SDL_Event e{};
+    e.type = SDL_MOUSEMOTION;
+    e.motion.windowID = window_id_;
+    e.motion.x = x;
+    e.motion.y = y;
+    e.motion.state = SDL_BUTTON_LMASK;
+    return e;
+  }
+
+  std::unique_ptr<SdlPlatform> sdl_;
+  PlatformWindow main_ = 0;
+  PlatformWindow document_ = 0;
+  uint32_t window_id_ = 0;
+};
+
+}  // namespace
+
+TEST_F(SdlPlatformTest, OneWindowIsBothTheMainAndTheDocumentWindow) {
+  EXPECT_EQ(sdl_->create_main_window("again", main_proc), 0u);
+  EXPECT_EQ(sdl_->create_document_window(document_, document_proc), 0u);
+  int w = 0, h = 0;
+  SDL_GetWindowSize(sdl_->sdl_window(), &w, &h);
+  int32_t mw, mh, dw, dh, aw, ah;
+  sdl_->client_size(main_, &mw, &mh);
+  sdl_->client_size(document_, &dw, &dh);
+  sdl_->work_area(&aw, &ah);
+  EXPECT_EQ(mw, w);
+  EXPECT_EQ(mh, h);
+  EXPECT_EQ(dw, w);
+  EXPECT_EQ(dh, h);
+  SDL_Rect usable;
+  ASSERT_EQ(SDL_GetDisplayUsableBounds(0, &usable), 0);
+  EXPECT_EQ(aw, usable.w);  // the window covers the work area
+  EXPECT_EQ(ah, usable.h);
+  EXPECT_EQ(w, usable.w);
+  EXPECT_EQ(h, usable.h);
+  EXPECT_NE(SDL_GetWindowFlags(sdl_->sdl_window()) & SDL_WINDOW_RESIZABLE, 0u);
+
+  EXPECT_STREQ(SDL_GetWindowTitle(sdl_->sdl_window()), "Korvela v2.0.3");
+  sdl_->set_title(main_, "photo.jpg - 10 x 20 pixels");
+  sdl_->set_title(document_, "ignored");
+  EXPECT_STREQ(SDL_GetWindowTitle(sdl_->sdl_window()), "photo.jpg - 10 x 20 pixels");
+
+  // A new document window needs painting: its first message is a paint of the whole area.
+  drain();
+  std::vector<Recorded> paints = of_kind(MSG_PAINT);
+  ASSERT_FALSE(paints.empty());
+  EXPECT_EQ(paints[0].window, document_);
+}
+
+TEST_F(SdlPlatformTest, APaintPassIsPresentedOnTheWindowSurface) {
+  drain();
+  int32_t W, H;
+  sdl_->client_size(document_, &W, &H);
+  sdl_->begin_paint(document_);
+  sdl_->fill_rect(document_, PlatformRect{0, 0, W, H}, 0x102030);
+  sdl_->set_clip(document_, PlatformRect{10, 10, 60, 40});
+  sdl_->fill_rect(document_, PlatformRect{0, 0, W, H}, 0xFF8000);
+  std::vector<uint32_t> block(20 * 10);
+  for (size_t i = 0; i < block.size(); ++i) block[i] = static_cast<uint32_t>(i * 0x010203);
+  sdl_->blit(document_, 50, 35, 20, 10, 20, block.data());  // cut by the clip
+  sdl_->end_paint(document_);
+
+  int sw = 0, sh = 0;
+  std::vector<uint32_t> shown = surface_pixels(sdl_->sdl_window(), &sw, &sh);
+  ASSERT_EQ(sw, W);
+  ASSERT_EQ(sh, H);
+  EXPECT_EQ(shown, sdl_->frame().pixels());
+  EXPECT_EQ(shown[5 * W + 5], 0x102030u);
+  EXPECT_EQ(shown[20 * W + 20], 0xFF8000u);
+  EXPECT_EQ(shown[36 * W + 52], block[1 * 20 + 2]);
+  EXPECT_EQ(shown[45 * W + 55], 0x102030u);  // below the clip
+  EXPECT_FALSE(sdl_->frame().has_dirty());
+
+  // Painting on the main window, or outside a pass, touches nothing shown.
+  sdl_->fill_rect(main_, PlatformRect{0, 0, W, H}, 0xFFFFFF);
+  EXPECT_EQ(sdl_->frame().pixels()[0], 0x102030u);
+}
+
+TEST_F(SdlPlatformTest, ScrollingMovesWhatIsShownAndReportsTheUncoveredStrip) {
+  drain();
+  int32_t W, H;
+  sdl_->client_size(document_, &W, &H);
+  sdl_->begin_paint(document_);
+  sdl_->fill_rect(document_, PlatformRect{0, 0, W / 2, H}, 0xFF0000);
+  sdl_->fill_rect(document_, PlatformRect{W / 2, 0, W, H}, 0x0000FF);
+  sdl_->end_paint(document_);
+  std::vector<PlatformRect> uncovered;
+  EXPECT_FALSE(sdl_->scroll(main_, -10, 0, &uncovered));
+  ASSERT_TRUE(sdl_->scroll(document_, -10, 0, &uncovered));
+  ASSERT_EQ(uncovered.size(), 1u);
+  EXPECT_EQ(uncovered[0].left, W - 10);
+  EXPECT_EQ(uncovered[0].right, W);
+  // The moved pixels reach the screen with the paint of the strip.
+  sdl_->begin_paint(document_);
+  sdl_->fill_rect(document_, uncovered[0], 0x00FF00);
+  sdl_->end_paint(document_);
+  int sw, sh;
+  std::vector<uint32_t> shown = surface_pixels(sdl_->sdl_window(), &sw, &sh);
+  EXPECT_EQ(shown[W / 2 - 11], 0xFF0000u);
+  EXPECT_EQ(shown[W / 2 - 10], 0x0000FFu);
+  EXPECT_EQ(shown[W - 11], 0x0000FFu);
+  EXPECT_EQ(shown[W - 10], 0x00FF00u);
+}
+
+TEST_F(SdlPlatformTest, WaitingInputIsSeenWithoutTakingItFromTheQueue) {
+  drain();
+  g_log.clear();
+  EXPECT_FALSE(sdl_->input_waiting());
+  EXPECT_FALSE(sdl_->mouse_move_waiting(document_));
+  push(key(SDLK_SPACE));
+  EXPECT_TRUE(sdl_->input_waiting());
+  EXPECT_TRUE(sdl_->input_waiting());  // still there
+  EXPECT_FALSE(sdl_->mouse_move_waiting(document_));
+  push(motion(3, 4));
+  push(motion(5, 6));
+  EXPECT_TRUE(sdl_->mouse_move_waiting(document_));
+  EXPECT_FALSE(sdl_->mouse_move_waiting(main_));  // moves go to the document window
+  drain();
+  EXPECT_FALSE(sdl_->input_waiting());
+  EXPECT_FALSE(sdl_->mouse_move_waiting(document_));
+  ASSERT_EQ(of_kind(MSG_KEY_DOWN).size(), 1u);
+  EXPECT_EQ(of_kind(MSG_KEY_DOWN)[0].code, 32);
+  EXPECT_EQ(of_kind(MSG_KEY_DOWN)[0].window, main_);
+  ASSERT_EQ(of_kind(MSG_MOUSE_MOVE).size(), 2u);
+  EXPECT_EQ(of_kind(MSG_MOUSE_MOVE)[1].window, document_);
+}
+
+TEST_F(SdlPlatformTest, DroppedFilesArriveAsOneMessage) {
+  drain();
+  g_log.clear();
+  SDL_Event e{};
+  e.drop.windowID = window_id_;
+  e.type = SDL_DROPBEGIN;
+  push(e);
+  for (const char* name : {"/tmp/one.png", "/tmp/two.gif", "/tmp/three"}) {
+    e.type = SDL_DROPFILE;
+    e.drop.file = SDL_strdup(name);  // the backend frees it, as it frees SDL's own
+    push(e);
+  }
+  e.type = SDL_DROPCOMPLETE;
+  e.drop.file = nullptr;
+  push(e);
+  drain();
+  std::vector<Recorded> drops = of_kind(MSG_DROP_FILES);
+  ASSERT_EQ(drops.size(), 1u);
+  EXPECT_EQ(drops[0].window, document_);
+  EXPECT_EQ(drops[0].paths, (std::vector<std::string>{"/tmp/one.png", "/tmp/two.gif", "/tmp/three"}));
+}
+
+TEST_F(SdlPlatformTest, InputComesBeforePaintAndPaintBeforeTimers) {
+  drain();
+  g_log.clear();
+  sdl_->set_timer(main_, 1, 0);
+  sdl_->set_timer(main_, 3, 0);
+  sdl_->set_timer(main_, 1, 0);  // restarted: now after timer 3
+  sdl_->invalidate(document_, PlatformRect{0, 0, 10, 10});
+  push(key(SDLK_F1));
+  drain();
+  ASSERT_GE(g_log.size(), 4u);
+  std::vector<MessageKind> kinds;
+  for (const Recorded& r : g_log)
+    if (r.kind == MSG_KEY_DOWN || r.kind == MSG_PAINT || r.kind == MSG_TIMER) kinds.push_back(r.kind);
+  EXPECT_EQ(kinds, (std::vector<MessageKind>{MSG_KEY_DOWN, MSG_PAINT, MSG_TIMER, MSG_TIMER}));
+  std::vector<Recorded> timers = of_kind(MSG_TIMER);
+  EXPECT_EQ(timers[0].code, 3);
+  EXPECT_EQ(timers[1].code, 1);
+  EXPECT_EQ(timers[0].window, main_);
+  EXPECT_EQ(of_kind(MSG_PAINT)[0].rects, 1u);
+
+  g_log.clear();
+  sdl_->set_timer(main_, 3, 0);
+  sdl_->kill_timer(main_, 3);
+  drain();
+  EXPECT_TRUE(of_kind(MSG_TIMER).empty());
+}
+
+TEST_F(SdlPlatformTest, TheLoopSleepsUntilTheNextTimerFallsDue) {
+  drain();
+  g_exit_on_timer = 5;
+  sdl_->set_timer(main_, 5, 60);
+  const auto start = std::chrono::steady_clock::now();
+  int code = -1;
+  try {
+    sdl_->run_message_loop();
+  } catch (const ExitCalled& e) {
+    code = e.code;
+  }
+  const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+  EXPECT_EQ(code, 7);
+  EXPECT_GE(elapsed.count(), 59);
+  EXPECT_LT(elapsed.count(), 2000);
+  ASSERT_EQ(of_kind(MSG_TIMER).size(), 1u);
+}
+
+TEST_F(SdlPlatformTest, ASizeChangeIsReadByTheSizeMessageAndRepaintsEverything) {
+  drain();
+  g_log.clear();
+  SDL_SetWindowSize(sdl_->sdl_window(), 300, 200);
+  drain();
+  std::vector<Recorded> sizes = of_kind(MSG_SIZE);
+  ASSERT_FALSE(sizes.empty());
+  EXPECT_EQ(sizes.back().window, main_);
+  EXPECT_EQ(sizes.back().client_width, 300);
+  std::vector<Recorded> paints = of_kind(MSG_PAINT);
+  ASSERT_FALSE(paints.empty());
+  EXPECT_EQ(paints.back().client_width, 300);
+  int32_t w, h;
+  sdl_->client_size(document_, &w, &h);
+  EXPECT_EQ(w, 300);
+  EXPECT_EQ(h, 200);
+  EXPECT_EQ(sdl_->frame().pixels().size(), 300u * 200u);
+}
+
+TEST_F(SdlPlatformTest, DestroyingTheMainWindowTakesTheDocumentWindowWithIt) {
+  drain();
+  g_log.clear();
+  sdl_->destroy_window(main_);
+  std::vector<Recorded> destroyed = of_kind(MSG_DESTROY);
+  ASSERT_EQ(destroyed.size(), 2u);
+  EXPECT_EQ(destroyed[0].window, main_);
+  EXPECT_EQ(destroyed[1].window, document_);
+  EXPECT_EQ(sdl_->sdl_window(), nullptr);
+  int32_t w, h;
+  sdl_->client_size(document_, &w, &h);
+  EXPECT_EQ(w, 0);
+  EXPECT_EQ(sdl_->run_message_loop(), 0);  // nothing left to run
+}
+
+TEST_F(SdlPlatformTest, TheIconIsTheProgramsPictureDecodedByOurDecoders) {
+  const std::string path = std::string(KORVELA_SOURCE_DIR) + "/assets/korvela.png";
+  LoadResult loaded = load_file(path);
+  g_error = 9;  // whatever the caller had pending stays
+  int32_t w = 0, h = 0;
+  std::vector<uint32_t> rgb;
+  const bool ok = icon_load_rgb(path, &w, &h, &rgb);
+  EXPECT_EQ(g_error, 9);
+  g_error = 0;
+  EXPECT_EQ(ok, loaded.error == 0);
+  EXPECT_EQ(sdl_->icon_set(), loaded.error == 0);
+  if (loaded.error == 0) {
+    ASSERT_EQ(loaded.images.size(), 1u);
+    EXPECT_EQ(w, 64);
+    EXPECT_EQ(h, 64);
+    EXPECT_EQ(rgb, image_rgb(loaded.images[0]));
+  }
+  EXPECT_FALSE(icon_load_rgb(test_temp_dir() + "/no such icon.png", &w, &h, &rgb));
+  EXPECT_EQ(g_error, 0);
+}

@@ -16,6 +16,16 @@ struct PlatformRect {
   int32_t bottom;
 };
 
+inline PlatformRect platform_rect_intersect(const PlatformRect& a, const PlatformRect& b) {
+  return PlatformRect{a.left > b.left ? a.left : b.left, a.top > b.top ? a.top : b.top,
+                      a.right < b.right ? a.right : b.right, a.bottom < b.bottom ? a.bottom : b.bottom};
+}
+inline bool platform_rect_empty(const PlatformRect& r) { return r.left >= r.right || r.top >= r.bottom; }
+inline bool platform_rect_contains(const PlatformRect& outer, const PlatformRect& inner) {
+  return outer.left <= inner.left && outer.top <= inner.top && outer.right >= inner.right &&
+         outer.bottom >= inner.bottom;
+}
+
 enum MessageKind : int32_t {
   MSG_CLOSE,
   MSG_DESTROY,

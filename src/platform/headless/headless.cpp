@@ -5,18 +5,6 @@
 
 namespace {
 
-PlatformRect intersect(const PlatformRect& a, const PlatformRect& b) {
-  return PlatformRect{std::max(a.left, b.left), std::max(a.top, b.top), std::min(a.right, b.right),
-                      std::min(a.bottom, b.bottom)};
-}
-
-bool empty(const PlatformRect& r) { return r.left >= r.right || r.top >= r.bottom; }
-
-bool contains(const PlatformRect& outer, const PlatformRect& inner) {
-  return outer.left <= inner.left && outer.top <= inner.top && outer.right >= inner.right &&
-         outer.bottom >= inner.bottom;
-}
-
 bool is_input(MessageKind kind) {
   switch (kind) {
     case MSG_KEY_DOWN: case MSG_MOUSE_MOVE: case MSG_LEFT_DOWN: case MSG_LEFT_UP:
@@ -117,14 +105,14 @@ void HeadlessPlatform::end_paint(PlatformWindow window) {
 }
 
 void HeadlessPlatform::set_clip(PlatformWindow window, const PlatformRect& rect) {
-  if (Window* w = find(window)) w->clip = intersect(rect, PlatformRect{0, 0, w->width, w->height});
+  if (Window* w = find(window)) w->clip = platform_rect_intersect(rect, PlatformRect{0, 0, w->width, w->height});
 }
 
 void HeadlessPlatform::fill_rect(PlatformWindow window, const PlatformRect& rect, uint32_t colour) {
   Window* w = find(window);
   if (w == nullptr) return;
-  PlatformRect r = intersect(rect, w->clip);
-  if (empty(r)) return;
+  PlatformRect r = platform_rect_intersect(rect, w->clip);
+  if (platform_rect_empty(r)) return;
   for (int32_t y = r.top; y < r.bottom; ++y)
     std::fill_n(&w->pixels[static_cast<size_t>(y) * w->width + r.left], r.right - r.left, colour);
   painted_ += int64_t{r.right - r.left} * (r.bottom - r.top);
@@ -134,8 +122,8 @@ void HeadlessPlatform::blit(PlatformWindow window, int32_t x, int32_t y, int32_t
                             int32_t height, int32_t stride, const uint32_t* pixels) {
   Window* w = find(window);
   if (w == nullptr || pixels == nullptr) return;
-  PlatformRect r = intersect(PlatformRect{x, y, x + width, y + height}, w->clip);
-  if (empty(r)) return;
+  PlatformRect r = platform_rect_intersect(PlatformRect{x, y, x + width, y + height}, w->clip);
+  if (platform_rect_empty(r)) return;
   for (int32_t row = r.top; row < r.bottom; ++row)
     std::memcpy(&w->pixels[static_cast<size_t>(row) * w->width + r.left],
                 pixels + static_cast<size_t>(row - y) * stride + (r.left - x),
@@ -174,11 +162,11 @@ bool HeadlessPlatform::scroll(PlatformWindow window, int32_t dx, int32_t dy,
 }
 
 void HeadlessPlatform::add_update(Window* w, PlatformRect rect) {
-  rect = intersect(rect, PlatformRect{0, 0, w->width, w->height});
-  if (empty(rect)) return;
+  rect = platform_rect_intersect(rect, PlatformRect{0, 0, w->width, w->height});
+  if (platform_rect_empty(rect)) return;
   for (const PlatformRect& r : w->update)
-    if (contains(r, rect)) return;
-  std::erase_if(w->update, [&](const PlatformRect& r) { return contains(rect, r); });
+    if (platform_rect_contains(r, rect)) return;
+  std::erase_if(w->update, [&](const PlatformRect& r) { return platform_rect_contains(rect, r); });
   w->update.push_back(rect);
   if (w->update.size() > 32) {  // too many pieces: one bounding rectangle
     PlatformRect all = w->update[0];

@@ -5,18 +5,6 @@
 
 namespace {
 
-PlatformRect intersect(const PlatformRect& a, const PlatformRect& b) {
-  return PlatformRect{std::max(a.left, b.left), std::max(a.top, b.top), std::min(a.right, b.right),
-                      std::min(a.bottom, b.bottom)};
-}
-
-bool empty(const PlatformRect& r) { return r.left >= r.right || r.top >= r.bottom; }
-
-bool contains(const PlatformRect& outer, const PlatformRect& inner) {
-  return outer.left <= inner.left && outer.top <= inner.top && outer.right >= inner.right &&
-         outer.bottom >= inner.bottom;
-}
-
 PlatformRect bounds(const PlatformRect& a, const PlatformRect& b) {
   return PlatformRect{std::min(a.left, b.left), std::min(a.top, b.top), std::max(a.right, b.right),
                       std::max(a.bottom, b.bottom)};
@@ -43,20 +31,20 @@ void SdlFrame::resize(int32_t width, int32_t height) {
   reset_clip();
   const PlatformRect all{0, 0, width_, height_};
   for (auto* list : {&dirty_, &update_}) {
-    for (PlatformRect& r : *list) r = intersect(r, all);
-    std::erase_if(*list, empty);
+    for (PlatformRect& r : *list) r = platform_rect_intersect(r, all);
+    std::erase_if(*list, platform_rect_empty);
   }
 }
 
 void SdlFrame::set_clip(const PlatformRect& rect) {
-  clip_ = intersect(rect, PlatformRect{0, 0, width_, height_});
+  clip_ = platform_rect_intersect(rect, PlatformRect{0, 0, width_, height_});
 }
 
 void SdlFrame::reset_clip() { clip_ = PlatformRect{0, 0, width_, height_}; }
 
 void SdlFrame::fill(const PlatformRect& rect, uint32_t colour) {
-  const PlatformRect r = intersect(rect, clip_);
-  if (empty(r)) return;
+  const PlatformRect r = platform_rect_intersect(rect, clip_);
+  if (platform_rect_empty(r)) return;
   for (int32_t y = r.top; y < r.bottom; ++y)
     std::fill_n(&pixels_[static_cast<size_t>(y) * width_ + r.left], r.right - r.left, colour);
   mark_dirty(r);
@@ -65,8 +53,8 @@ void SdlFrame::fill(const PlatformRect& rect, uint32_t colour) {
 void SdlFrame::blit(int32_t x, int32_t y, int32_t width, int32_t height, int32_t stride,
                     const uint32_t* pixels) {
   if (pixels == nullptr || width <= 0 || height <= 0) return;
-  const PlatformRect r = intersect(PlatformRect{x, y, x + width, y + height}, clip_);
-  if (empty(r)) return;
+  const PlatformRect r = platform_rect_intersect(PlatformRect{x, y, x + width, y + height}, clip_);
+  if (platform_rect_empty(r)) return;
   for (int32_t row = r.top; row < r.bottom; ++row)
     std::memcpy(&pixels_[static_cast<size_t>(row) * width_ + r.left],
                 pixels + static_cast<size_t>(row - y) * stride + (r.left - x),
@@ -115,11 +103,11 @@ void SdlFrame::scroll(int32_t dx, int32_t dy, std::vector<PlatformRect>* uncover
 
 void SdlFrame::add_rect(std::vector<PlatformRect>* list, PlatformRect rect, int32_t width,
                         int32_t height) {
-  rect = intersect(rect, PlatformRect{0, 0, width, height});
-  if (empty(rect)) return;
+  rect = platform_rect_intersect(rect, PlatformRect{0, 0, width, height});
+  if (platform_rect_empty(rect)) return;
   for (const PlatformRect& r : *list)
-    if (contains(r, rect)) return;
-  std::erase_if(*list, [&](const PlatformRect& r) { return contains(rect, r); });
+    if (platform_rect_contains(r, rect)) return;
+  std::erase_if(*list, [&](const PlatformRect& r) { return platform_rect_contains(rect, r); });
   list->push_back(rect);
   if (list->size() > kMaxRects) {
     PlatformRect all = (*list)[0];

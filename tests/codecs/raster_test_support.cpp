@@ -132,25 +132,5 @@ LoadResult load_bytes(const std::string& name, const std::vector<uint8_t>& bytes
 }
 
 LoadResult load_bytes_as(const std::string& name, const std::vector<uint8_t>& bytes, int32_t format) {
-  std::string path = write_temp_file(name, bytes);
-  LoadResult result;
-  Handle list = 0, descriptor = 0;
-  file_descriptor_create(path.c_str(), &list, &descriptor);
-  FileDescriptor* d = obj_get<FileDescriptor>(TYPE_FILE_DESCRIPTOR, descriptor);
-  d->status = FILE_SUPPORTED;
-  d->format = format;
-  result.status = d->status;
-  result.format = format;
-  group_create(&result.group);
-  image_load(descriptor, &result.group);
-  result.error = g_error;
-  g_error = 0;
-  if (result.error == 0) {
-    Handle h = 0;
-    ImageRecord* image;
-    for (group_find_next(result.group, TYPE_IMAGE, &h, &image); h != 0;
-         group_find_next(result.group, TYPE_IMAGE, &h, &image))
-      result.images.push_back(image);
-  }
-  return result;
+  return load_file(write_temp_file(name, bytes), format);
 }

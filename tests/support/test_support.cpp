@@ -55,12 +55,16 @@ std::string corpus_path(const std::string& relative) {
   return std::string(KORVELA_CORPUS_DIR) + "/" + relative;
 }
 
-LoadResult load_file(const std::string& path) {
+LoadResult load_file(const std::string& path, int32_t forced_format) {
   LoadResult result;
   Handle list = 0, descriptor = 0;
   file_descriptor_create(path.c_str(), &list, &descriptor);
-  if (g_error == 0) file_identify(descriptor);
+  if (g_error == 0 && forced_format < 0) file_identify(descriptor);
   if (FileDescriptor* d = obj_get<FileDescriptor>(TYPE_FILE_DESCRIPTOR, descriptor)) {
+    if (forced_format >= 0) {
+      d->status = FILE_SUPPORTED;
+      d->format = forced_format;
+    }
     result.status = d->status;
     result.format = d->format;
   }

@@ -28,7 +28,8 @@ struct LoadResult {
   std::vector<ImageRecord*> images;  // in group order
 };
 // Identifies and loads a file as the viewer would; the group stays alive until test_reset.
-LoadResult load_file(const std::string& path);
+// With a format code, the file goes to that format's decoder whatever its first bytes say.
+LoadResult load_file(const std::string& path, int32_t forced_format = -1);
 
 // Runs a shell command; returns its exit status.
 int run_command(const std::string& command);

@@ -180,7 +180,8 @@ inline void add_change(int32_t position) {
 
 void g4_find_b1_b2(const int32_t* reference, size_t count, int colour, int32_t a0, int32_t L,
                    size_t* cursor, int32_t* b1, int32_t* b2) {
-  size_t i = *cursor;
+  // The cursor may stand one past the end after the colour step; start the search inside.
+  size_t i = *cursor < count ? *cursor : count;
   while (i > 0 && reference[i - 1] > a0) --i;
   while (i < count && reference[i] <= a0) ++i;
   if ((i & 1) != static_cast<size_t>(colour)) ++i;

@@ -27,9 +27,26 @@ inline float to_float(int32_t a) { return static_cast<float>(a); }
 
 // x: 64 dequantised coefficients, natural order (index = vertical frequency x 8 + horizontal
 // frequency). out: 64 samples, row-major, level added.
+// One 8-point vector split into its even half (from a = c4 (x0 + x4), b = c4 (x0 - x4), x2,
+// x6) and its odd half (from x1, x3, x5, x7); the butterflies come later.
+template <class F>
+inline void even_odd(F a, F b, F x1, F x2, F x3, F x5, F x6, F x7, F* o) {
+  const float c1 = g_c1, c2 = g_c2, c3 = g_c3, c5 = g_c5, c6 = g_c6, c7 = g_c7;
+  const F p = c2 * x2 + c6 * x6;
+  const F q = c6 * x2 - c2 * x6;
+  o[0] = a + p;
+  o[1] = b + q;
+  o[2] = b - q;
+  o[3] = a - p;
+  o[4] = c1 * x1 + c3 * x3 + c5 * x5 + c7 * x7;
+  o[5] = c3 * x1 - c7 * x3 - c1 * x5 - c5 * x7;
+  o[6] = c5 * x1 - c1 * x3 + c7 * x5 + c3 * x7;
+  o[7] = c7 * x1 - c5 * x3 + c3 * x5 - c1 * x7;
+}
+
 template <class F, class I>
 void idct(const I* x, F level, F* out) {
-  const float c1 = g_c1, c2 = g_c2, c3 = g_c3, c4 = g_c4, c5 = g_c5, c6 = g_c6, c7 = g_c7;
+  const float c4 = g_c4;
   F part[64];  // [u][j]: vertical halves e0..e3, o0..o3 of horizontal frequency u
   for (int u = 0; u < 8; ++u) {
     const I* col = x + u;
@@ -37,35 +54,13 @@ void idct(const I* x, F level, F* out) {
     const F b = c4 * to_float(wrap_sub(col[0], col[32]));
     const F x1 = to_float(col[8]), x2 = to_float(col[16]), x3 = to_float(col[24]);
     const F x5 = to_float(col[40]), x6 = to_float(col[48]), x7 = to_float(col[56]);
-    const F p = c2 * x2 + c6 * x6;
-    const F q = c6 * x2 - c2 * x6;
-    F* o = part + u * 8;
-    o[0] = a + p;
-    o[1] = b + q;
-    o[2] = b - q;
-    o[3] = a - p;
-    o[4] = c1 * x1 + c3 * x3 + c5 * x5 + c7 * x7;
-    o[5] = c3 * x1 - c7 * x3 - c1 * x5 - c5 * x7;
-    o[6] = c5 * x1 - c1 * x3 + c7 * x5 + c3 * x7;
-    o[7] = c7 * x1 - c5 * x3 + c3 * x5 - c1 * x7;
+    even_odd<F>(a, b, x1, x2, x3, x5, x6, x7, part + u * 8);
   }
   F half[64];  // [j][k]: horizontal halves E0..E3, O0..O3 of vertical partial j
   for (int j = 0; j < 8; ++j) {
     const F y0 = part[j], y1 = part[8 + j], y2 = part[16 + j], y3 = part[24 + j];
     const F y4 = part[32 + j], y5 = part[40 + j], y6 = part[48 + j], y7 = part[56 + j];
-    const F a = c4 * (y0 + y4);
-    const F b = c4 * (y0 - y4);
-    const F p = c2 * y2 + c6 * y6;
-    const F q = c6 * y2 - c2 * y6;
-    F* o = half + j * 8;
-    o[0] = a + p;
-    o[1] = b + q;
-    o[2] = b - q;
-    o[3] = a - p;
-    o[4] = c1 * y1 + c3 * y3 + c5 * y5 + c7 * y7;
-    o[5] = c3 * y1 - c7 * y3 - c1 * y5 - c5 * y7;
-    o[6] = c5 * y1 - c1 * y3 + c7 * y5 + c3 * y7;
-    o[7] = c7 * y1 - c5 * y3 + c3 * y5 - c1 * y7;
+    even_odd<F>(c4 * (y0 + y4), c4 * (y0 - y4), y1, y2, y3, y5, y6, y7, half + j * 8);
   }
   F vert[64];  // [y][k]: vertical sample y of horizontal half k
   for (int n = 0; n < 4; ++n) {

@@ -18,7 +18,7 @@ for f in "${formats[@]}"; do
     /usr/bin/python3 tools/make_raster_cases.py "$work/cases_$f" "${f}_" >/dev/null
     mkdir -p "$seeds"
     find "$work/cases_$f" -name "${f}_*" ! -name '*.ref.ppm' -exec cp {} "$seeds" \;
-    if [ "$f" = bmp ]; then cp ../shared/corpus/bmpsuite/*/*.bmp "$seeds" 2>/dev/null || true; fi
+    if [ "$f" = bmp ]; then cp tests/data/bmpsuite/*/*.bmp "$seeds" 2>/dev/null || true; fi
   fi
   mkdir -p "$work/corpus_$f"
   "build-fuzz/fuzz/fuzz_$f" -max_total_time="$seconds" -max_len=131072 -rss_limit_mb=2048 \

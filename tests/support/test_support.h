@@ -17,7 +17,7 @@ std::string write_temp_file(const std::string& name, const std::vector<uint8_t>&
 std::string write_temp_file(const std::string& name, const std::string& bytes);
 std::vector<uint8_t> read_file(const std::string& path);
 
-// Path of a file of the shared conformance corpus, e.g. corpus_path("pngsuite/basn0g08.png").
+// Path of a file of the conformance corpus in tests/data, e.g. corpus_path("pngsuite/basn0g08.png").
 std::string corpus_path(const std::string& relative);
 
 struct LoadResult {

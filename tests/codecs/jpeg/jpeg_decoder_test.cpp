@@ -37,12 +37,7 @@ class Jpeg : public ::testing::Test {
   }
 };
 
-// The corpus beside the main checkout, or beside the directory of a worktree.
-std::string corpus(const std::string& name) {
-  std::string path = corpus_path("jpeg-testimages/" + name);
-  if (!read_file(path).empty()) return path;
-  return std::string(KORVELA_SOURCE_DIR) + "/../../shared/corpus/jpeg-testimages/" + name;
-}
+std::string corpus(const std::string& name) { return corpus_path("jpeg-testimages/" + name); }
 
 const uint8_t kSof0 = 0xC0;
 

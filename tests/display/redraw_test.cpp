@@ -107,7 +107,7 @@ TEST_F(Redraw, IndexedAndPlanarLayoutsGoThroughTheSameSampling) {
 
 TEST_F(Redraw, InterruptedRedrawResumesFromTimerOneToTheSamePicture) {
   ASSERT_TRUE(start({}, 200, 120));
-  ImageRecord* image = shown(90, 50);
+  shown(90, 50);
   place(3, 4, 2.0);
   const std::vector<uint32_t> whole = frame();
   // Several separate areas to paint, so that the slice can run out between them.
@@ -135,7 +135,6 @@ TEST_F(Redraw, InterruptedRedrawResumesFromTimerOneToTheSamePicture) {
         ASSERT_EQ(frame()[y * W + x], whole[y * W + x]) << x << "," << y;
       }
     }
-  (void)image;
 }
 
 TEST_F(Redraw, ResumedRedrawPaintsTheSameAsAnUninterruptedOne) {
@@ -206,16 +205,15 @@ TEST_F(Redraw, OutsideTheSceneOnlyTheBackgroundIsPainted) {
 
 TEST_F(Redraw, FixedPaletteAndCanvasRowLength) {
   ASSERT_TRUE(start({}, 40, 30));
-  ASSERT_EQ(hp->palette().size(), 236u);
-  EXPECT_EQ(hp->palette()[215], 0xFFFFFFu);
-  EXPECT_EQ(hp->palette()[216], 0x101010u);
-  EXPECT_EQ(hp->palette()[0], 0u);
-  EXPECT_EQ(hp->palette()[1 * 36 + 2 * 6 + 3], (48u << 16) | (96u << 8) | 144u);
+  const std::vector<uint32_t>& palette = hp->palette();
+  ASSERT_EQ(palette.size(), 236u);
+  // A 6 x 6 x 6 cube of steps of 48 from black to white, then greys.
+  EXPECT_EQ((std::vector<uint32_t>{palette[0], palette[1 * 36 + 2 * 6 + 3], palette[215], palette[216]}),
+            (std::vector<uint32_t>{0, 0x306090, 0xFFFFFF, 0x101010}));
   View* view = obj_get<View>(TYPE_VIEW, g_view);
   DisplayWindow* doc = obj_get<DisplayWindow>(TYPE_WINDOW, g_document_window);
   canvas_begin(doc, view, Rect{0, 0, 5, 3});
-  EXPECT_EQ(g_canvas.width, 5);
-  EXPECT_EQ(g_canvas.row_length, 8);
+  EXPECT_EQ(std::make_pair(g_canvas.width, g_canvas.row_length), std::make_pair(5, 8));
 }
 
 }  // namespace

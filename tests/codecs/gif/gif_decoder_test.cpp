@@ -57,32 +57,12 @@ class GifDecoder : public ::testing::Test {
     return text;
   }
 
-  static std::vector<FrameControl*> controls(Handle group) {
-    std::vector<FrameControl*> list;
-    Handle h = 0;
-    FrameControl* c;
-    for (group_find_next(group, TYPE_FRAME_CONTROL, &h, &c); h != 0;
-         group_find_next(group, TYPE_FRAME_CONTROL, &h, &c))
-      list.push_back(c);
-    return list;
-  }
-
-  // Image records alive in the registry, whether in a group or not.
-  static int live_images() {
-    int n = 0;
-    Handle h = 0;
-    ImageRecord* image;
-    for (obj_next(TYPE_IMAGE, &h, &image); h != 0; obj_next(TYPE_IMAGE, &h, &image)) ++n;
-    return n;
-  }
-
   LoadResult load(const std::vector<uint8_t>& bytes) {
     return load_path(write_temp_file("built.gif", bytes));
   }
 
-  static uint8_t at(const ImageRecord* image, int x, int y) {
-    return image->pixels[y * image->row_bytes + x];
-  }
+  // The stored index at column x, row y.
+  static uint8_t at(const ImageRecord* image, int x, int y) { return pixel_at(image, y, x); }
 };
 
 TEST_F(GifDecoder, StillImagesFromToolsMatchGiflib) {
@@ -143,13 +123,8 @@ TEST_F(GifDecoder, PillowPalettesOfOneToEightBits) {
       EXPECT_EQ(stored_bits, bits < 2 ? 2 : bits);
       EXPECT_EQ(layout(r.group), "IP");
       // Without white, white is appended after the entries in use (not to a full table).
-      const ImageRecord* image = r.images[0];
-      int n = 1 << stored_bits;
-      if (!white && n < 256) {
-        EXPECT_EQ(image->palette_red[n], 255);
-        EXPECT_EQ(image->palette_green[n], 255);
-        EXPECT_EQ(image->palette_blue[n], 255);
-      }
+      const int n = 1 << stored_bits;
+      if (!white && n < 256) EXPECT_EQ(palette_rgb(r.images[0], n), 0xFFFFFFu);
     }
 }
 
@@ -172,11 +147,9 @@ TEST_F(GifDecoder, BackgroundIsThePalettesWhiteEntry) {
     LoadResult r = load(b.bytes);
     ASSERT_EQ(r.error, 0);
     const ImageRecord* image = r.images[0];
-    EXPECT_EQ(at(image, 0, 0), c.background);
-    EXPECT_EQ(at(image, 9, 5), c.background);
-    EXPECT_EQ(at(image, 3, 2), 1);
-    EXPECT_EQ(at(image, 6, 3), 1);
-    EXPECT_EQ(at(image, 7, 3), c.background);
+    // Corners, the frame's corners, and right of it.
+    EXPECT_EQ((std::vector<int>{at(image, 0, 0), at(image, 9, 5), at(image, 3, 2), at(image, 6, 3), at(image, 7, 3)}),
+              (std::vector<int>{c.background, c.background, 1, 1, c.background}));
   }
 }
 
@@ -235,14 +208,12 @@ TEST_F(GifDecoder, AnimationsFromToolsMatchGiflib) {
   LoadResult r = load_path(test_temp_dir() + "/pil.gif");
   ASSERT_EQ(r.error, 0);
   ASSERT_EQ(r.images.size(), 5u);
-  std::vector<FrameControl*> list = controls(r.group);
+  std::vector<FrameControl*> list = frame_controls(r.group);
   ASSERT_EQ(list.size(), 5u);
   for (int i = 0; i < 5; ++i) {
-    EXPECT_EQ(list[i]->image, r.images[i]->handle);
-    EXPECT_EQ(list[i]->delay, (i + 1));
-    EXPECT_EQ(list[i]->loops, 3);
-    EXPECT_EQ(r.images[i]->has_transparent, 1);
-    EXPECT_EQ(r.images[i]->transparent[0], 5);
+    EXPECT_EQ((std::vector<int64_t>{list[i]->image, list[i]->delay, list[i]->loops, r.images[i]->has_transparent,
+                                    r.images[i]->transparent[0]}),
+              (std::vector<int64_t>{r.images[i]->handle, i + 1, 3, 1, 5}));
   }
   EXPECT_EQ(layout(r.group), "CIPCIPCIPCIPCIP");
 
@@ -253,8 +224,8 @@ TEST_F(GifDecoder, AnimationsFromToolsMatchGiflib) {
     fresh();
     LoadResult a = load_path(test_temp_dir() + "/" + name);
     ASSERT_EQ(a.error, 0) << name;
-    ASSERT_FALSE(controls(a.group).empty()) << name;
-    EXPECT_EQ(controls(a.group).back()->loops, loops) << name;
+    ASSERT_FALSE(frame_controls(a.group).empty()) << name;
+    EXPECT_EQ(frame_controls(a.group).back()->loops, loops) << name;
   }
 }
 
@@ -272,16 +243,12 @@ TEST_F(GifDecoder, LoopCountBeforeFirstControlAppliesToAll) {
     ASSERT_EQ(r.error, 0);
     ASSERT_EQ(r.images.size(), 3u);
     EXPECT_EQ(layout(r.group), "CIPCIPCIP");
-    std::vector<FrameControl*> list = controls(r.group);
+    std::vector<FrameControl*> list = frame_controls(r.group);
     ASSERT_EQ(list.size(), 3u);
-    for (int i = 0; i < 3; ++i) {
-      EXPECT_EQ(list[i]->loops, loops);
-      EXPECT_EQ(list[i]->image, r.images[i]->handle);
-      EXPECT_EQ(list[i]->delay, 10 * (i + 1));
-      EXPECT_EQ(list[i]->disposal, 1);
-      EXPECT_EQ(list[i]->user_input, i == 1 ? 1 : 0);
-      EXPECT_EQ(at(r.images[i], 3, 3), i);
-    }
+    for (int i = 0; i < 3; ++i)
+      EXPECT_EQ((std::vector<int64_t>{list[i]->loops, list[i]->image, list[i]->delay, list[i]->disposal,
+                                      list[i]->user_input, at(r.images[i], 3, 3)}),
+                (std::vector<int64_t>{loops, r.images[i]->handle, 10 * (i + 1), 1, i == 1, i}));
   }
 }
 
@@ -300,12 +267,10 @@ TEST_F(GifDecoder, ControlNamesTheLastImageThatFollowedIt) {
   ASSERT_EQ(r.error, 0);
   ASSERT_EQ(r.images.size(), 2u);
   EXPECT_EQ(layout(r.group), "CIPIPC");
-  std::vector<FrameControl*> list = controls(r.group);
+  std::vector<FrameControl*> list = frame_controls(r.group);
   ASSERT_EQ(list.size(), 2u);
-  EXPECT_EQ(list[0]->image, r.images[1]->handle);
-  EXPECT_EQ(list[0]->loops, 1);
-  EXPECT_EQ(list[1]->image, 0u);
-  EXPECT_EQ(list[1]->loops, 5);
+  EXPECT_EQ((std::vector<int64_t>{list[0]->image, list[0]->loops, list[1]->image, list[1]->loops}),
+            (std::vector<int64_t>{r.images[1]->handle, 1, 0, 5}));
 }
 
 TEST_F(GifDecoder, TransparencyAndDisposal) {
@@ -333,41 +298,15 @@ TEST_F(GifDecoder, TransparencyAndDisposal) {
     ASSERT_EQ(r.images.size(), 3u);
     const ImageRecord* second = r.images[1];
     const ImageRecord* third = r.images[2];
-    EXPECT_EQ(at(second, 0, 0), 2);
     // Disposal 2 of frame 1: frame 2 starts from background, and its transparent pixels
-    // are background; otherwise they show frame 1.
-    EXPECT_EQ(at(second, 0, 3), disposal == 2 ? bg : 1);
-    // Frame 3 over frame 2 the same way; outside its 2 x 2 area the start picture shows.
-    EXPECT_EQ(at(third, 2, 1), 0);
-    EXPECT_EQ(at(third, 1, 1), disposal == 2 ? bg : 2);
-    EXPECT_EQ(at(third, 0, 0), disposal == 2 ? bg : 2);
-    EXPECT_EQ(at(third, 3, 3), disposal == 2 ? bg : 1);
+    // are background; otherwise they show frame 1. Frame 3 over frame 2 the same way;
+    // outside its 2 x 2 area the start picture shows.
+    const int beneath2 = disposal == 2 ? bg : 2, beneath1 = disposal == 2 ? bg : 1;
+    EXPECT_EQ((std::vector<int>{at(second, 0, 0), at(second, 0, 3), at(third, 2, 1), at(third, 1, 1),
+                                at(third, 0, 0), at(third, 3, 3)}),
+              (std::vector<int>{2, beneath1, 0, beneath2, beneath2, beneath1}));
     EXPECT_EQ(compare_with_giflib(test_temp_dir() + "/built.gif"), "");
   }
-}
-
-TEST_F(GifDecoder, TransparentPixelsOfAFirstFrameAreBackground) {
-  Builder b;
-  b.screen(3, 1, 2, test_palette(4)).control(0, true, 0, 0).pixels(0, 0, 3, 1, {0, 1, 0}, 2).trailer();
-  LoadResult r = load(b.bytes);
-  ASSERT_EQ(r.error, 0);
-  EXPECT_EQ(at(r.images[0], 0, 0), 4);
-  EXPECT_EQ(at(r.images[0], 1, 0), 1);
-}
-
-TEST_F(GifDecoder, DisposalTwoWithoutTransparencyKeepsEveryIndex) {
-  // Without a transparent index, no pixel of the frame is replaced, index 0 included.
-  Builder b;
-  b.screen(3, 1, 2, test_palette(4))
-      .control(2, false, 0, 0)
-      .pixels(0, 0, 3, 1, {0, 1, 0}, 2)
-      .control(2, false, 0, 0)
-      .pixels(0, 0, 3, 1, {1, 0, 0}, 2)
-      .trailer();
-  LoadResult r = load(b.bytes);
-  ASSERT_EQ(r.error, 0);
-  EXPECT_EQ(at(r.images[0], 0, 0), 0);
-  EXPECT_EQ(at(r.images[1], 1, 0), 0);
 }
 
 TEST_F(GifDecoder, FramesLargerThanOrPastThePicture) {
@@ -384,15 +323,11 @@ TEST_F(GifDecoder, FramesLargerThanOrPastThePicture) {
   ASSERT_EQ(r.error, 0);
   ASSERT_EQ(r.images.size(), 4u);
   EXPECT_EQ(r.images[0]->width, 4);
-  for (int i = 1; i < 4; ++i) {
-    EXPECT_EQ(r.images[i]->width, 6);
-    EXPECT_EQ(r.images[i]->height, 5);
-    EXPECT_EQ(r.images[i]->row_bytes, 8);
-  }
-  EXPECT_EQ(at(r.images[2], 5, 4), 2);
-  EXPECT_EQ(at(r.images[2], 3, 4), big[4 * 6 + 3]);
-  EXPECT_EQ(at(r.images[3], 5, 4), 2);
-  EXPECT_EQ(at(r.images[3], 1, 1), 0);
+  for (int i = 1; i < 4; ++i)
+    EXPECT_EQ((std::vector<int>{r.images[i]->width, r.images[i]->height, r.images[i]->row_bytes}),
+              (std::vector<int>{6, 5, 8}));
+  EXPECT_EQ((std::vector<int>{at(r.images[2], 5, 4), at(r.images[2], 3, 4), at(r.images[3], 5, 4), at(r.images[3], 1, 1)}),
+            (std::vector<int>{2, big[4 * 6 + 3], 2, 0}));
   EXPECT_EQ(compare_with_giflib(test_temp_dir() + "/built.gif"), "");
 }
 
@@ -418,34 +353,44 @@ TEST_F(GifDecoder, InterlacedFramesSmallerThanThePicture) {
   }
 }
 
-TEST_F(GifDecoder, LocalPalettesKeepTheColoursBeneath) {
-  // Frame 2 has its own palette and covers one pixel of two: the other keeps frame 1's
-  // colour. Frame 3 (a local palette on a 3 x 1 picture) starts from background: white.
-  Builder b;
-  b.screen(2, 1, 1, {10, 20, 30, 40, 50, 60})
-      .pixels(0, 0, 2, 1, {0, 1}, 2)
-      .pixels(0, 0, 1, 1, {1}, 2, false, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}, 2)
-      .pixels(0, 0, 3, 1, {2, 2, 2}, 2, false, test_palette(4), 2)
-      .control(0, true, 0, 0)
-      .pixels(0, 0, 3, 1, {0, 0, 1}, 2, false, test_palette(4), 2)
-      .trailer();
-  LoadResult r = load(b.bytes);
-  ASSERT_EQ(r.error, 0);
-  ASSERT_EQ(r.images.size(), 4u);
-  EXPECT_EQ(frame_rgb(r.images[0]), (std::vector<uint32_t>{0x0A141E, 0x28323C}));
-  EXPECT_EQ(frame_rgb(r.images[1]), (std::vector<uint32_t>{0x040506, 0x28323C}));
-  EXPECT_EQ(frame_rgb(r.images[2]), (std::vector<uint32_t>{0x060A0E, 0x060A0E, 0x060A0E}));
-  EXPECT_EQ(frame_rgb(r.images[3]), (std::vector<uint32_t>{0x060A0E, 0x060A0E, 0x030507}));
-  EXPECT_EQ(r.images[0]->palette_red[2], 255);  // the global palette got white appended
-  EXPECT_EQ(compare_with_giflib(test_temp_dir() + "/built.gif"), "");
-}
-
-TEST_F(GifDecoder, BackgroundOfALocalPaletteFrameIsWhite) {
-  Builder b;
-  b.screen(3, 1, 1, {}).pixels(1, 0, 1, 1, {1}, 2, false, test_palette(4), 2).trailer();
-  LoadResult r = load(b.bytes);
-  ASSERT_EQ(r.error, 0);
-  EXPECT_EQ(frame_rgb(r.images[0]), (std::vector<uint32_t>{0xFFFFFF, 0x030507, 0xFFFFFF}));
+TEST_F(GifDecoder, SmallFilesComposeToTheirColours) {
+  // Palette entry i of test_palette is (3i, 5i, 7i); a background is the white entry.
+  const uint32_t white = 0xFFFFFF, c1 = 0x030507, c2 = 0x060A0E;
+  struct Case {
+    const char* what;
+    Builder file;
+    std::vector<std::vector<uint32_t>> frames;
+  };
+  const Case cases[] = {
+      {"transparent pixels of a first frame are background",
+       Builder().screen(3, 1, 2, test_palette(4)).control(0, true, 0, 0).pixels(0, 0, 3, 1, {0, 1, 0}, 2).trailer(),
+       {{white, c1, white}}},
+      {"disposal 2 without a transparent index keeps every index, 0 included",
+       Builder().screen(3, 1, 2, test_palette(4)).control(2, false, 0, 0).pixels(0, 0, 3, 1, {0, 1, 0}, 2)
+           .control(2, false, 0, 0).pixels(0, 0, 3, 1, {1, 0, 0}, 2).trailer(),
+       {{0, c1, 0}, {c1, 0, 0}}},
+      {"background of a frame with only a local palette is white",
+       Builder().screen(3, 1, 1, {}).pixels(1, 0, 1, 1, {1}, 2, false, test_palette(4), 2).trailer(),
+       {{white, c1, white}}},
+      // Frame 2 has its own palette and covers one pixel of two: the other keeps frame 1's
+      // colour. Frame 3 (a local palette on a 3 x 1 picture) starts from background: white.
+      {"local palettes keep the colours beneath",
+       Builder().screen(2, 1, 1, {10, 20, 30, 40, 50, 60}).pixels(0, 0, 2, 1, {0, 1}, 2)
+           .pixels(0, 0, 1, 1, {1}, 2, false, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}, 2)
+           .pixels(0, 0, 3, 1, {2, 2, 2}, 2, false, test_palette(4), 2)
+           .control(0, true, 0, 0).pixels(0, 0, 3, 1, {0, 0, 1}, 2, false, test_palette(4), 2).trailer(),
+       {{0x0A141E, 0x28323C}, {0x040506, 0x28323C}, {c2, c2, c2}, {c2, c2, c1}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    fresh();
+    LoadResult r = load(c.file.bytes);
+    ASSERT_EQ(r.error, 0);
+    std::vector<std::vector<uint32_t>> frames;
+    for (const ImageRecord* image : r.images) frames.push_back(image_rgb(image));
+    EXPECT_EQ(frames, c.frames);
+    EXPECT_EQ(compare_with_giflib(test_temp_dir() + "/built.gif"), "");
+  }
 }
 
 TEST_F(GifDecoder, ExtensionsThatAreSkipped) {
@@ -462,10 +407,9 @@ TEST_F(GifDecoder, ExtensionsThatAreSkipped) {
   ASSERT_EQ(r.error, 0);
   ASSERT_EQ(r.images.size(), 1u);
   EXPECT_EQ(at(r.images[0], 0, 0), 1);
-  std::vector<FrameControl*> list = controls(r.group);
+  std::vector<FrameControl*> list = frame_controls(r.group);
   ASSERT_EQ(list.size(), 1u);
-  EXPECT_EQ(list[0]->loops, 7);
-  EXPECT_EQ(list[0]->delay, 3);
+  EXPECT_EQ(std::make_pair(int(list[0]->loops), list[0]->delay), std::make_pair(7, 3));
 }
 
 TEST_F(GifDecoder, VersionsAndDescriptions) {
@@ -564,10 +508,6 @@ TEST_F(GifDecoder, HugeSizesAreRefusedWithMemoryError) {
   EXPECT_EQ(live_images(), 0);
 }
 
-}  // namespace
-
-namespace {
-
 TEST_F(GifDecoder, SamplesMatchGiflib) {
   for (const char* name : {"gif_rose.gif", "gif_spinner.gif"}) {
     std::string path = std::string(KORVELA_SOURCE_DIR) + "/samples/" + name;
@@ -576,15 +516,10 @@ TEST_F(GifDecoder, SamplesMatchGiflib) {
   LoadResult r = load_path(std::string(KORVELA_SOURCE_DIR) + "/samples/gif_spinner.gif");
   ASSERT_EQ(r.error, 0);
   EXPECT_EQ(r.images.size(), 8u);
-  std::vector<FrameControl*> list = controls(r.group);
+  std::vector<FrameControl*> list = frame_controls(r.group);
   ASSERT_EQ(list.size(), 8u);
-  EXPECT_EQ(list.back()->loops, 65535);
-  EXPECT_EQ(list.back()->delay, 12);
+  EXPECT_EQ(std::make_pair(int(list.back()->loops), list.back()->delay), std::make_pair(65535, 12));
 }
-
-}  // namespace
-
-namespace {
 
 TEST_F(GifDecoder, RandomAnimationsMatchGiflib) {
   // Frames of random places and sizes (some passing the edge or enlarging the picture),

@@ -17,12 +17,7 @@ std::string raster_cases_dir(const std::string& prefix) {
   auto it = made.find(prefix);
   if (it != made.end()) return it->second;
   std::string out = test_temp_dir() + "/raster_cases_" + prefix;
-  std::string script = std::string(KORVELA_SOURCE_DIR) + "/tools/make_raster_cases.py";
-  std::string args = script + " " + out + " " + prefix;
-  // Debian's Pillow lives with the system interpreter; prefer it over other pythons.
-  std::string command = "(/usr/bin/python3 -c 'import PIL' 2>/dev/null && /usr/bin/python3 " + args +
-                        " || python3 " + args + ") >/dev/null";
-  if (run_command(command) != 0) out.clear();
+  if (run_tool_script("make_raster_cases.py " + out + " " + prefix) != 0) out.clear();
   made[prefix] = out;
   return out;
 }

@@ -19,7 +19,9 @@ TEST(Errors, MessagesAndCategoriesFollowTheCode) {
   };
   for (const auto& c : cases) {
     g_error = c.code;
-    if (c.message != nullptr) EXPECT_STREQ(error_message(), c.message) << c.code;
+    if (c.message != nullptr) {
+      EXPECT_STREQ(error_message(), c.message) << c.code;
+    }
     EXPECT_STREQ(error_category_message(), c.category) << c.code;
   }
   g_error = 0;

@@ -92,6 +92,12 @@ int run_command(const std::string& command) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+int run_tool_script(const std::string& script_and_arguments) {
+  const std::string args = std::string(KORVELA_SOURCE_DIR) + "/tools/" + script_and_arguments;
+  return run_command("(/usr/bin/python3 -c 'import PIL' 2>/dev/null && /usr/bin/python3 " + args +
+                     " || python3 " + args + ") >/dev/null");
+}
+
 std::string command_output(const std::string& command, int* status) {
   std::string output;
   FILE* pipe = popen(command.c_str(), "r");

@@ -50,6 +50,9 @@ inline void PrintTo(const Rect& r, std::ostream* out) {
 using PlatformRects = std::vector<PlatformRect>;
 using Rects = std::vector<Rect>;
 
+// Runs a script of tools/ with a Python that has Pillow (Debian's lives with the system
+// interpreter); returns its exit status.
+int run_tool_script(const std::string& script_and_arguments);
 // Runs a shell command; returns its exit status.
 int run_command(const std::string& command);
 // Runs a shell command and returns what it printed on standard output.

@@ -15,8 +15,14 @@ using namespace gif_test;
 
 namespace {
 
-std::string python() {
-  return run_command("test -x /usr/bin/python3") == 0 ? "/usr/bin/python3" : "python3";
+// The files of tools/make_gif_cases.py, made once per process.
+std::string tool_file(const std::string& name) {
+  static const std::string dir = [] {
+    const std::string out = test_temp_dir() + "/gif_cases";
+    EXPECT_EQ(run_tool_script("make_gif_cases.py " + out), 0) << "the GIF case generator failed";
+    return out;
+  }();
+  return dir + "/" + name;
 }
 
 class GifDecoder : public ::testing::Test {
@@ -39,13 +45,6 @@ class GifDecoder : public ::testing::Test {
 
   std::vector<LoadResult> loaded_;
 
-  std::string make(const std::string& name, const std::string& command) {
-    std::string path = test_temp_dir() + "/" + name;
-    std::string full = "cd " + test_temp_dir() + " && " + command;
-    EXPECT_EQ(run_command(full), 0) << full;
-    return path;
-  }
-
   // Member types of the group in order: C frame control, I image, P pixel block.
   static std::string layout(Handle group) {
     GroupRecord* record = obj_get<GroupRecord>(TYPE_GROUP, group);
@@ -66,66 +65,34 @@ class GifDecoder : public ::testing::Test {
 };
 
 TEST_F(GifDecoder, StillImagesFromToolsMatchGiflib) {
-  const std::vector<std::string> files = {
-      make("rose.gif", "convert rose: rose.gif"),
-      make("rose_il.gif", "convert rose: -interlace GIF rose_il.gif"),
-      make("grad2.gif", "convert -size 67x33 gradient:red-blue -colors 2 grad2.gif"),
-      make("grad16.gif", "convert -size 67x33 gradient:red-blue -colors 16 grad16.gif"),
-      make("plasma.gif", "convert -size 211x97 plasma:fractal -seed 3 -colors 256 plasma.gif"),
-      make("sicle_il.gif", "gifsicle -i rose.gif -o sicle_il.gif"),
-  };
-  for (const std::string& path : files) {
-    SCOPED_TRACE(path);
+  std::vector<std::string> files = {"rose.gif", "rose_il.gif", "grad2.gif", "grad16.gif", "plasma.gif", "sicle_il.gif"};
+  for (int bits = 1; bits <= 8; ++bits)
+    for (int white = 0; white <= 1; ++white) files.push_back("pal" + std::to_string(bits) + "_" + std::to_string(white) + ".gif");
+  for (const std::string& name : files) {
+    SCOPED_TRACE(name);
+    const std::string path = tool_file(name);
     EXPECT_EQ(compare_with_giflib(path), "");
     fresh();
     LoadResult r = load_path(path);
     ASSERT_EQ(r.error, 0);
     ASSERT_EQ(r.images.size(), 1u);
-    // gifsicle writes 87a where nothing needs 89a.
-    EXPECT_EQ(r.images[0]->description, read_file(path)[4] == '7' ? DESC_GIF87A : DESC_GIF89A);
-    EXPECT_EQ(r.images[0]->pixel_bytes, 1);
-    EXPECT_EQ(r.images[0]->row_bytes % 4, 0);
+    const ImageRecord* image = r.images[0];
+    const std::vector<uint8_t> file = read_file(path);
+    // gifsicle and Pillow write 87a where nothing needs 89a.
+    EXPECT_EQ(image->description, file[4] == '7' ? DESC_GIF87A : DESC_GIF89A);
+    EXPECT_EQ(std::make_pair(image->pixel_bytes, image->row_bytes % 4), std::make_pair(1, 0));
     // The dispatcher's record served as template only: one image lives, the frame.
     EXPECT_EQ(live_images(), 1);
-  }
-}
-
-TEST_F(GifDecoder, PillowPalettesOfOneToEightBits) {
-  // Pillow writes 87a for plain images, with a palette of 2^bits entries; half of them
-  // hold white, half do not.
-  std::string script =
-      "from PIL import Image\n"
-      "for bits in range(1, 9):\n"
-      "  for white in (0, 1):\n"
-      "    n = 1 << bits\n"
-      "    im = Image.new('P', (37, 23))\n"
-      "    pal = []\n"
-      "    for i in range(n): pal += [(i * 37) % 250, (i * 91) % 250, (i * 53) % 250]\n"
-      "    if white: pal[3 * (n - 1):] = [255, 255, 255]\n"
-      "    im.putpalette(pal)\n"
-      "    im.putdata([(x * 7 + x // 5) % n for x in range(37 * 23)])\n"
-      "    im.save('pal%d_%d.gif' % (bits, white))\n";
-  write_temp_file("pal.py", script);
-  make("pal8_1.gif", python() + " pal.py");
-  for (int bits = 1; bits <= 8; ++bits)
-    for (int white = 0; white <= 1; ++white) {
-      std::string path = test_temp_dir() + "/pal" + std::to_string(bits) + "_" + std::to_string(white) + ".gif";
-      SCOPED_TRACE(path);
-      EXPECT_EQ(compare_with_giflib(path), "");
-      fresh();
-      LoadResult r = load_path(path);
-      ASSERT_EQ(r.error, 0);
-      ASSERT_EQ(r.images.size(), 1u);
-      EXPECT_EQ(r.images[0]->description, DESC_GIF87A);
-      // Pillow writes at least 4 entries.
-      const int stored_bits = (read_file(path)[10] & 7) + 1;
-      EXPECT_EQ(r.images[0]->bits, stored_bits);
-      EXPECT_EQ(stored_bits, bits < 2 ? 2 : bits);
-      EXPECT_EQ(layout(r.group), "IP");
-      // Without white, white is appended after the entries in use (not to a full table).
-      const int n = 1 << stored_bits;
-      if (!white && n < 256) EXPECT_EQ(palette_rgb(r.images[0], n), 0xFFFFFFu);
+    if (name.rfind("pal", 0) != 0) continue;
+    EXPECT_EQ(layout(r.group), "IP");
+    // Pillow writes at least 4 entries; without white, white is appended after the entries
+    // in use (not to a full table).
+    const int stored_bits = (file[10] & 7) + 1, bits = name[3] - '0';
+    EXPECT_EQ(std::make_pair(image->bits, stored_bits), std::make_pair(stored_bits, bits < 2 ? 2 : bits));
+    if (name[5] == '0' && stored_bits < 8) {
+      EXPECT_EQ(palette_rgb(image, 1 << stored_bits), 0xFFFFFFu);
     }
+  }
 }
 
 TEST_F(GifDecoder, BackgroundIsThePalettesWhiteEntry) {
@@ -154,58 +121,16 @@ TEST_F(GifDecoder, BackgroundIsThePalettesWhiteEntry) {
 }
 
 TEST_F(GifDecoder, AnimationsFromToolsMatchGiflib) {
-  std::string script =
-      "from PIL import Image\n"
-      "frames = []\n"
-      "for i in range(5):\n"
-      "  im = Image.new('P', (30, 20), 0)\n"
-      "  pal = []\n"
-      "  for j in range(16): pal += [j * 16, 255 - j * 16, (j * 40) % 256]\n"
-      "  im.putpalette(pal)\n"
-      "  im.putdata([((x + i) // 3) % 16 if (x + y + i * 3) % 7 < 3 else 5\n"
-      "              for y in range(20) for x in range(30)])\n"
-      "  frames.append(im)\n"
-      "frames[0].save('pil.gif', save_all=True, append_images=frames[1:],\n"
-      "  duration=[10, 20, 30, 40, 50], loop=3, disposal=[0, 1, 2, 3, 1], transparency=5,\n"
-      "  optimize=False)\n"
-      "frames[0].save('pil_loop0.gif', save_all=True, append_images=frames[1:3],\n"
-      "  duration=70, loop=0, disposal=2)\n"
-      "from PIL import ImageDraw\n"
-      "a = Image.new('RGB', (60, 40), (200, 30, 30))\n"
-      "d = ImageDraw.Draw(a)\n"
-      "d.rectangle((0, 0, 20, 40), fill=(10, 200, 10))\n"
-      "d.rectangle((40, 0, 60, 40), fill=(250, 250, 0))\n"
-      "b = a.copy()\n"
-      "d = ImageDraw.Draw(b)\n"
-      "d.rectangle((5, 10, 50, 30), fill=(0, 0, 250))\n"
-      "d.rectangle((5, 10, 10, 12), fill=(0, 250, 250))\n"
-      "c = b.copy()\n"
-      "ImageDraw.Draw(c).rectangle((30, 5, 35, 35), fill=(90, 90, 90))\n"
-      "a.save('pil_local.gif', save_all=True, append_images=[b, c], duration=100, loop=0)\n";
-  write_temp_file("anim.py", script);
-  make("pil.gif", python() + " anim.py");
-  make("frame1.gif", "convert -size 40x30 gradient:red-yellow frame1.gif");
-  make("frame2.gif", "convert -size 40x30 gradient:blue-green -fill black -draw 'circle 20,15 25,15' frame2.gif");
-  make("frame3.gif", "convert -size 40x30 xc:white -fill red -draw 'rectangle 5,5 12,20' frame3.gif");
-  const std::vector<std::string> files = {
-      test_temp_dir() + "/pil.gif",
-      test_temp_dir() + "/pil_loop0.gif",
-      // Frames cut to what changed, each with a palette of its own colours.
-      test_temp_dir() + "/pil_local.gif",
-      // Local palettes per frame.
-      make("im.gif", "convert -delay 20 frame1.gif frame2.gif frame3.gif -loop 1 im.gif"),
-      // Frames cut down to what changed, with transparency.
-      make("opt.gif", "gifsicle -O2 --loopcount=0 --delay 5 frame1.gif frame2.gif frame3.gif frame1.gif -o opt.gif"),
-      make("opt_il.gif", "gifsicle -i --disposal background -O1 frame3.gif frame2.gif frame1.gif -o opt_il.gif"),
-      make("layers.gif", "convert -delay 15 frame1.gif frame2.gif frame3.gif -layers Optimize -loop 3 layers.gif"),
-  };
+  const std::vector<std::string> files = {tool_file("pil.gif"), tool_file("pil_loop0.gif"), tool_file("pil_local.gif"),
+                                          tool_file("im.gif"),  tool_file("opt.gif"),       tool_file("opt_il.gif"),
+                                          tool_file("layers.gif")};
   for (const std::string& path : files) {
     SCOPED_TRACE(path);
     fresh();
     EXPECT_EQ(compare_with_giflib(path), "");
   }
   fresh();
-  LoadResult r = load_path(test_temp_dir() + "/pil.gif");
+  LoadResult r = load_path(tool_file("pil.gif"));
   ASSERT_EQ(r.error, 0);
   ASSERT_EQ(r.images.size(), 5u);
   std::vector<FrameControl*> list = frame_controls(r.group);
@@ -222,7 +147,7 @@ TEST_F(GifDecoder, AnimationsFromToolsMatchGiflib) {
   for (const auto& [name, loops] : std::vector<std::pair<std::string, int>>{
            {"pil_loop0.gif", 65535}, {"im.gif", 1}, {"layers.gif", 2}, {"opt.gif", 65535}}) {
     fresh();
-    LoadResult a = load_path(test_temp_dir() + "/" + name);
+    LoadResult a = load_path(tool_file(name));
     ASSERT_EQ(a.error, 0) << name;
     ASSERT_FALSE(frame_controls(a.group).empty()) << name;
     EXPECT_EQ(frame_controls(a.group).back()->loops, loops) << name;

@@ -408,29 +408,23 @@ TEST_F(GifDecoder, CorruptStructureIsRefused) {
 }
 
 TEST_F(GifDecoder, HugeSizesAreRefusedWithMemoryError) {
-  // A screen of 65535 x 65535, and a frame that enlarges a small screen to it.
-  Builder screen;
-  screen.screen(65535, 65535, 1, test_palette(2)).pixels(0, 0, 2, 1, {0, 1}, 2).trailer();
-  LoadResult r = load(screen.bytes);
-  EXPECT_EQ(r.error, ERR_MEMORY);
-  EXPECT_EQ(live_images(), 0);
-  fresh();
-  Builder frame;
-  frame.screen(2, 1, 1, test_palette(2)).pixels(0, 0, 60000, 60000, {0, 1}, 2).trailer();
-  r = load(frame.bytes);
-  EXPECT_EQ(r.error, ERR_MEMORY);
-  EXPECT_EQ(layout(r.group), "");
-  // Many frames of a picture that fits once but not hundreds of times.
-  fresh();
-  mem_set_limit(size_t{8} << 20);
-  Builder many;
+  Builder many;  // a picture that fits once but not twenty times under an 8 MiB limit
   many.screen(1000, 1000, 1, test_palette(2));
   for (int i = 0; i < 20; ++i) many.pixels(0, 0, 1, 1, {1}, 2);
-  many.trailer();
-  r = load(many.bytes);
-  EXPECT_EQ(r.error, ERR_MEMORY);
-  EXPECT_EQ(layout(r.group), "");
-  EXPECT_EQ(live_images(), 0);
+  const std::pair<Builder, size_t> cases[] = {
+      {Builder().screen(65535, 65535, 1, test_palette(2)).pixels(0, 0, 2, 1, {0, 1}, 2).trailer(), size_t{1} << 30},
+      // A frame that enlarges a small screen to 60000 x 60000.
+      {Builder().screen(2, 1, 1, test_palette(2)).pixels(0, 0, 60000, 60000, {0, 1}, 2).trailer(), size_t{1} << 30},
+      {many.trailer(), size_t{8} << 20},
+  };
+  for (const auto& [file, limit] : cases) {
+    fresh();
+    mem_set_limit(limit);
+    LoadResult r = load(file.bytes);
+    EXPECT_EQ(r.error, ERR_MEMORY);
+    EXPECT_EQ(layout(r.group), "");
+    EXPECT_EQ(live_images(), 0);
+  }
 }
 
 TEST_F(GifDecoder, SamplesMatchGiflib) {

@@ -2,10 +2,9 @@
 #include <gtest/gtest.h>
 
 #include "platform/sdl/sdl_events.h"
+#include "platform/sdl/sdl_test_events.h"
 
 namespace {
-
-constexpr uint32_t kWindowId = 7;
 
 SdlTarget target() {
   SdlTarget t;
@@ -15,54 +14,6 @@ SdlTarget target() {
   t.width = 640;
   t.height = 480;
   return t;
-}
-
-SDL_Event key_down(SDL_Keycode key, uint32_t window = kWindowId) {
-  SDL_Event e{};
-  e.type = SDL_KEYDOWN;
-  e.key.windowID = window;
-  e.key.state = SDL_PRESSED;
-  e.key.keysym.sym = key;
-  return e;
-}
-
-SDL_Event button(uint32_t type, uint8_t which, uint8_t clicks, int32_t x, int32_t y) {
-  SDL_Event e{};
-  e.type = type;
-  e.button.windowID = kWindowId;
-  e.button.button = which;
-  e.button.clicks = clicks;
-  e.button.x = x;
-  e.button.y = y;
-  return e;
-}
-
-SDL_Event motion(int32_t x, int32_t y, uint32_t state) {
-  SDL_Event e{};
-  e.type = SDL_MOUSEMOTION;
-  e.motion.windowID = kWindowId;
-  e.motion.x = x;
-  e.motion.y = y;
-  e.motion.state = state;
-  return e;
-}
-
-SDL_Event window_event(uint8_t event, int32_t data1 = 0, int32_t data2 = 0) {
-  SDL_Event e{};
-  e.type = SDL_WINDOWEVENT;
-  e.window.windowID = kWindowId;
-  e.window.event = event;
-  e.window.data1 = data1;
-  e.window.data2 = data2;
-  return e;
-}
-
-SDL_Event drop(uint32_t type, char* file = nullptr) {
-  SDL_Event e{};
-  e.type = type;
-  e.drop.windowID = kWindowId;
-  e.drop.file = file;
-  return e;
 }
 
 std::vector<Message> run(SdlEventTranslator& translator, std::initializer_list<SDL_Event> events,

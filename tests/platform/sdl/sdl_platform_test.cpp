@@ -9,6 +9,7 @@
 #include "core/errors.h"
 #include "platform/sdl/sdl_icon.h"
 #include "platform/sdl/sdl_platform.h"
+#include "platform/sdl/sdl_test_events.h"
 #include "support/test_support.h"
 
 namespace {
@@ -94,22 +95,6 @@ class SdlPlatformTest : public ::testing::Test {
     }
   }
   void push(SDL_Event e) { ASSERT_EQ(SDL_PushEvent(&e), 1) << SDL_GetError(); }
-  SDL_Event key(SDL_Keycode sym) {
-    SDL_Event e{};
-    e.type = SDL_KEYDOWN;
-    e.key.windowID = window_id_;
-    e.key.keysym.sym = sym;
-    return e;
-  }
-  SDL_Event motion(int32_t x, int32_t y) {
-    SDL_Event e{};
-    e.type = SDL_MOUSEMOTION;
-    e.motion.windowID = window_id_;
-    e.motion.x = x;
-    e.motion.y = y;
-    e.motion.state = SDL_BUTTON_LMASK;
-    return e;
-  }
 
   std::unique_ptr<SdlPlatform> sdl_;
   PlatformWindow main_ = 0;
@@ -203,12 +188,12 @@ TEST_F(SdlPlatformTest, WaitingInputIsSeenWithoutTakingItFromTheQueue) {
   g_log.clear();
   EXPECT_FALSE(sdl_->input_waiting());
   EXPECT_FALSE(sdl_->mouse_move_waiting(document_));
-  push(key(SDLK_SPACE));
+  push(key_down(SDLK_SPACE, window_id_));
   EXPECT_TRUE(sdl_->input_waiting());
   EXPECT_TRUE(sdl_->input_waiting());  // still there
   EXPECT_FALSE(sdl_->mouse_move_waiting(document_));
-  push(motion(3, 4));
-  push(motion(5, 6));
+  push(motion(3, 4, SDL_BUTTON_LMASK, window_id_));
+  push(motion(5, 6, SDL_BUTTON_LMASK, window_id_));
   EXPECT_TRUE(sdl_->mouse_move_waiting(document_));
   EXPECT_FALSE(sdl_->mouse_move_waiting(main_));  // moves go to the document window
   drain();
@@ -223,18 +208,10 @@ TEST_F(SdlPlatformTest, WaitingInputIsSeenWithoutTakingItFromTheQueue) {
 TEST_F(SdlPlatformTest, DroppedFilesArriveAsOneMessage) {
   drain();
   g_log.clear();
-  SDL_Event e{};
-  e.drop.windowID = window_id_;
-  e.type = SDL_DROPBEGIN;
-  push(e);
-  for (const char* name : {"/tmp/one.png", "/tmp/two.gif", "/tmp/three"}) {
-    e.type = SDL_DROPFILE;
-    e.drop.file = SDL_strdup(name);  // the backend frees it, as it frees SDL's own
-    push(e);
-  }
-  e.type = SDL_DROPCOMPLETE;
-  e.drop.file = nullptr;
-  push(e);
+  push(drop(SDL_DROPBEGIN, nullptr, window_id_));
+  for (const char* name : {"/tmp/one.png", "/tmp/two.gif", "/tmp/three"})
+    push(drop(SDL_DROPFILE, SDL_strdup(name), window_id_));  // the backend frees it, as it frees SDL's own
+  push(drop(SDL_DROPCOMPLETE, nullptr, window_id_));
   drain();
   std::vector<Recorded> drops = of_kind(MSG_DROP_FILES);
   ASSERT_EQ(drops.size(), 1u);
@@ -249,7 +226,7 @@ TEST_F(SdlPlatformTest, InputComesBeforePaintAndPaintBeforeTimers) {
   sdl_->set_timer(main_, 3, 0);
   sdl_->set_timer(main_, 1, 0);  // restarted: now after timer 3
   sdl_->invalidate(document_, PlatformRect{0, 0, 10, 10});
-  push(key(SDLK_F1));
+  push(key_down(SDLK_F1, window_id_));
   drain();
   ASSERT_GE(g_log.size(), 4u);
   std::vector<MessageKind> kinds;

@@ -1,7 +1,6 @@
 #include "codecs/raster_test_support.h"
 
 #include <gtest/gtest.h>
-#include <png.h>
 
 #include "core/errors.h"
 #include "core/group.h"
@@ -18,12 +17,7 @@ std::string raster_cases_dir(const std::string& prefix) {
   auto it = made.find(prefix);
   if (it != made.end()) return it->second;
   std::string out = test_temp_dir() + "/raster_cases_" + prefix;
-  std::string script = std::string(KORVELA_SOURCE_DIR) + "/tools/make_raster_cases.py";
-  std::string args = script + " " + out + " " + prefix;
-  // Debian's Pillow lives with the system interpreter; prefer it over other pythons.
-  std::string command = "(/usr/bin/python3 -c 'import PIL' 2>/dev/null && /usr/bin/python3 " + args +
-                        " || python3 " + args + ") >/dev/null";
-  if (run_command(command) != 0) out.clear();
+  if (run_tool_script("make_raster_cases.py " + out + " " + prefix) != 0) out.clear();
   made[prefix] = out;
   return out;
 }
@@ -79,38 +73,6 @@ int check_generated_cases(const std::string& prefix) {
     ++checked;
   }
   return checked;
-}
-
-bool read_png_rgb(const std::string& path, int* width, int* height, std::vector<uint32_t>* rgb) {
-  FILE* fp = std::fopen(path.c_str(), "rb");
-  if (fp == nullptr) return false;
-  png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-  png_infop info = png_create_info_struct(png);
-  bool ok = false;
-  if (setjmp(png_jmpbuf(png)) == 0) {
-    png_init_io(png, fp);
-    png_read_info(png, info);
-    // The stored samples, reduced to 8 bits, without any gamma or background handling.
-    png_set_strip_16(png);
-    png_set_strip_alpha(png);
-    png_set_palette_to_rgb(png);
-    png_set_expand_gray_1_2_4_to_8(png);
-    png_set_gray_to_rgb(png);
-    png_read_update_info(png, info);
-    *width = static_cast<int>(png_get_image_width(png, info));
-    *height = static_cast<int>(png_get_image_height(png, info));
-    std::vector<uint8_t> bytes(size_t(*width) * *height * 3);
-    std::vector<png_bytep> rows(*height);
-    for (int y = 0; y < *height; ++y) rows[y] = bytes.data() + size_t(y) * *width * 3;
-    png_read_image(png, rows.data());
-    rgb->resize(size_t(*width) * *height);
-    for (size_t i = 0; i < rgb->size(); ++i)
-      (*rgb)[i] = (uint32_t{bytes[3 * i]} << 16) | (bytes[3 * i + 1] << 8) | bytes[3 * i + 2];
-    ok = true;
-  }
-  png_destroy_read_struct(&png, &info, nullptr);
-  std::fclose(fp);
-  return ok;
 }
 
 int max_channel_difference(const std::vector<uint32_t>& a, const std::vector<uint32_t>& b,

@@ -1,6 +1,5 @@
 // Helpers for the tests of the simple raster decoders: the generated pictures with their
-// reference renderings, PNG references of the conformance corpus, and byte builders for
-// hand-made files.
+// reference renderings, and byte builders for hand-made files.
 #pragma once
 #include <cstdint>
 #include <string>
@@ -15,9 +14,6 @@ std::string raster_cases_dir(const std::string& prefix);
 // Loads every generated case whose name starts with `prefix` and checks it against its
 // reference (or its refusal code). Returns the number of cases checked.
 int check_generated_cases(const std::string& prefix);
-
-// Decodes a PNG with libpng into 0x00RRGGBB.
-bool read_png_rgb(const std::string& path, int* width, int* height, std::vector<uint32_t>* rgb);
 
 // Largest per-channel difference between two pictures of the same size; -1 when the sizes
 // differ. Pixels where `skip` is true are not compared.
@@ -41,8 +37,3 @@ struct Bytes {
 LoadResult load_bytes(const std::string& name, const std::vector<uint8_t>& bytes);
 // Same, but the file goes to the decoder of `format` whatever identification makes of it.
 LoadResult load_bytes_as(const std::string& name, const std::vector<uint8_t>& bytes, int32_t format);
-
-// The stored byte at (row, column) of plane 0 of a 1-byte-per-pixel image.
-inline uint8_t pixel_at(const ImageRecord* image, int row, int column) {
-  return image->pixels[int64_t{row} * image->row_bytes + column];
-}

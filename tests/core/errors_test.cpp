@@ -1,28 +1,28 @@
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
-
 #include "core/errors.h"
 #include "support/test_support.h"
 
 TEST(Errors, MessagesAndCategoriesFollowTheCode) {
-  g_error = 0;
-  EXPECT_STREQ(error_message(), "");
-  EXPECT_STREQ(error_category_message(), "");
-  g_error = 10;
-  EXPECT_STREQ(error_message(), "Erreur interne (objet).\nContactez votre developpeur prefere!");
-  g_error = 14;
-  EXPECT_STREQ(error_message(), "Fichier invalide");
-  EXPECT_STREQ(error_category_message(), "Fichier invalide");
-  g_error = 3;
-  EXPECT_STREQ(error_category_message(), "Format inconnu");
-  g_error = 12;
-  EXPECT_STREQ(error_category_message(), "Erreur interne");
-  g_error = 16;
-  EXPECT_STREQ(error_message(), "Cas non traite");
-  EXPECT_STREQ(error_category_message(), "Erreur interne");
-  g_error = 11;
-  EXPECT_STREQ(error_category_message(), "Erreur systeme");
+  const struct {
+    int32_t code;
+    const char* message;  // nullptr: not checked here
+    const char* category;
+  } cases[] = {
+      {0, "", ""},
+      {10, "Erreur interne (objet).\nContactez votre developpeur prefere!", "Erreur interne"},
+      {14, "Fichier invalide", "Fichier invalide"},
+      {3, nullptr, "Format inconnu"},
+      {12, nullptr, "Erreur interne"},
+      {16, "Cas non traite", "Erreur interne"},
+      {11, nullptr, "Erreur systeme"},
+  };
+  for (const auto& c : cases) {
+    g_error = c.code;
+    if (c.message != nullptr) {
+      EXPECT_STREQ(error_message(), c.message) << c.code;
+    }
+    EXPECT_STREQ(error_category_message(), c.category) << c.code;
+  }
   g_error = 0;
 }

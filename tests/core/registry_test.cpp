@@ -37,9 +37,7 @@ Handle make(int32_t type, int32_t value = 0) {
 }  // namespace
 
 TEST_F(Registry, HandlesStartAtTwoAndAreSharedByAllTypes) {
-  EXPECT_EQ(make(50), 2u);
-  EXPECT_EQ(make(51), 3u);
-  EXPECT_EQ(make(50), 4u);
+  EXPECT_EQ((std::vector<Handle>{make(50), make(51), make(50)}), (std::vector<Handle>{2, 3, 4}));
   Thing* t = obj_get<Thing>(50, 4);
   ASSERT_NE(t, nullptr);
   EXPECT_EQ(t->handle, 4u);  // every object starts with its own handle
@@ -53,8 +51,7 @@ TEST_F(Registry, ObjectsAreZeroFilledAndHandlesNeverReused) {
   Handle b = make(50);
   EXPECT_GT(b, a);
   Thing* t = obj_get<Thing>(50, b);
-  EXPECT_EQ(t->value, 0);
-  EXPECT_EQ(t->block, nullptr);
+  EXPECT_TRUE(t->value == 0 && t->block == nullptr);
 }
 
 TEST_F(Registry, WalkVisitsObjectsInHandleOrderAndSkipsDestroyed) {
@@ -81,8 +78,7 @@ TEST_F(Registry, CopyKeepsTheDestinationHandle) {
   Handle a = make(50, 42), b = make(50, 1);
   obj_copy(50, a, b);
   Thing* t = obj_get<Thing>(50, b);
-  EXPECT_EQ(t->handle, b);
-  EXPECT_EQ(t->value, 42);
+  EXPECT_EQ(std::make_pair(t->handle, t->value), std::make_pair(b, 42));
   obj_copy(50, a, 999);
   EXPECT_EQ(g_error, ERR_OBJECT);
 }
@@ -133,15 +129,17 @@ TEST(SortedArrays, SearchesFollowTheirBoundaries) {
     sarray_insert(&a, key, 12, &index);
     std::memcpy(sarray_entry(&a, 12, index), &key, 4);
   }
-  EXPECT_TRUE(sarray_first_at_least(&a, 7, 12, &index));
-  EXPECT_EQ(index, 1u);
-  EXPECT_FALSE(sarray_first_at_least(&a, 10, 12, &index));
-  EXPECT_EQ(index, 2u);
-  EXPECT_TRUE(sarray_last_at_most(&a, 7, 12, &index));
-  EXPECT_EQ(index, 0u);
+  // Each search as (found, index); the index is only meaningful where it is checked.
+  auto search = [&](bool (*fn)(const SortedArray*, uint32_t, uint32_t, uint32_t*), uint32_t key) {
+    index = 99;
+    bool found = fn(&a, key, 12, &index);
+    return std::make_pair(found, index);
+  };
+  EXPECT_EQ(search(sarray_first_at_least, 7), std::make_pair(true, 1u));
+  EXPECT_EQ(search(sarray_first_at_least, 10), std::make_pair(false, 2u));
+  EXPECT_EQ(search(sarray_last_at_most, 7), std::make_pair(true, 0u));
   EXPECT_FALSE(sarray_last_at_most(&a, 4, 12, &index));
-  EXPECT_TRUE(sarray_find(&a, 9, 12, &index));
-  EXPECT_EQ(index, 1u);
+  EXPECT_EQ(search(sarray_find, 9), std::make_pair(true, 1u));
   EXPECT_FALSE(sarray_find(&a, 6, 12, &index));
   mem_free(&a.entries);
 }

@@ -105,65 +105,55 @@ TEST_F(Redraw, IndexedAndPlanarLayoutsGoThroughTheSameSampling) {
   EXPECT_EQ(g_error, 0);
 }
 
-TEST_F(Redraw, InterruptedRedrawResumesFromTimerOneToTheSamePicture) {
+TEST_F(Redraw, InterruptedRedrawsResumeToTheSamePicture) {
+  // Several separate areas to paint (world columns x0 + i * step, `width` wide, rows y0 to
+  // y1), so that the slice of time can run out between them. Each clock reading is
+  // `clock_step` ms later; the redraw goes on from timer 1, once through the loop, or by
+  // firing the timer as often as it is set.
+  struct Case {
+    double origin, scale;
+    int areas;
+    double x0, step, width, y0, y1;
+    int clock_step;
+    bool through_loop;
+  };
+  const Case cases[] = {{3, 2.0, 6, 0, 10, 7, 0, 45, 100, true}, {5, 1.0, 8, -10, 12, 11, -5, 50, 80, false}};
   ASSERT_TRUE(start({}, 200, 120));
-  ImageRecord* image = shown(90, 50);
-  place(3, 4, 2.0);
-  const std::vector<uint32_t> whole = frame();
-  // Several separate areas to paint, so that the slice can run out between them.
-  hp->clear_pixels(hp->document_window(), 0);
-  hp->guard([&] {
-    for (int i = 0; i < 6; ++i) window_invalidate(g_document_window, g_view, Rect{i * 10.0, 0, i * 10.0 + 7, 45});
-  });
-  hp->set_input_waiting(true);
-  hp->set_clock_step(100);  // every reading of the clock is 0.1 s later
-  hp->guard([&] { window_redraw(g_document_window, g_view); });
-  EXPECT_TRUE(hp->timer_pending(kRedrawTimer));
-  EXPECT_NE(frame(), whole);
-  hp->set_clock_step(0);
-  hp->set_input_waiting(false);
-  hp->pump();  // the 0 ms timer fires and the redraw goes on where it stopped
-  EXPECT_FALSE(hp->timer_pending(kRedrawTimer));
-  // Every invalidated column is painted exactly as in one go.
-  const int32_t W = 200;
-  for (int32_t y = 0; y < 120; ++y)
-    for (int32_t x = 0; x < W; ++x) {
-      double wx = x / 2.0 - 3;
-      bool invalid = false;
-      for (int i = 0; i < 6; ++i) invalid |= wx >= i * 10.0 && wx < i * 10.0 + 7;
-      if (invalid && y >= 8 && y < 98) {
-        ASSERT_EQ(frame()[y * W + x], whole[y * W + x]) << x << "," << y;
-      }
+  shown(90, 50);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.scale);
+    hp->set_clock_step(0);
+    hp->set_input_waiting(false);
+    place(c.origin, c.origin, c.scale);
+    const std::vector<uint32_t> whole = frame();
+    hp->clear_pixels(hp->document_window(), 0);
+    hp->guard([&] {
+      for (int i = 0; i < c.areas; ++i)
+        window_invalidate(g_document_window, g_view, Rect{c.x0 + i * c.step, c.y0, c.x0 + i * c.step + c.width, c.y1});
+    });
+    hp->set_input_waiting(true);
+    hp->set_clock_step(c.clock_step);
+    hp->guard([&] { window_redraw(g_document_window, g_view); });
+    EXPECT_TRUE(hp->timer_pending(kRedrawTimer));
+    EXPECT_NE(frame(), whole);
+    if (c.through_loop) {
+      hp->set_clock_step(0);
+      hp->set_input_waiting(false);
+      hp->pump();  // the 0 ms timer fires and the redraw goes on where it stopped
     }
-  (void)image;
-}
-
-TEST_F(Redraw, ResumedRedrawPaintsTheSameAsAnUninterruptedOne) {
-  ASSERT_TRUE(start({}, 160, 100));
-  shown(70, 40);
-  place(5, 5, 1.0);
-  const std::vector<uint32_t> whole = frame();
-  hp->clear_pixels(hp->document_window(), 0);
-  hp->guard([&] {
-    for (int i = 0; i < 8; ++i) window_invalidate(g_document_window, g_view, Rect{-10.0 + i * 12, -5, i * 12.0 + 1, 50});
-  });
-  hp->set_input_waiting(true);
-  hp->set_clock_step(80);
-  int interruptions = 0;
-  hp->guard([&] { window_redraw(g_document_window, g_view); });
-  while (hp->timer_pending(kRedrawTimer) && interruptions < 100) {
-    ++interruptions;
-    hp->fire_timer(kRedrawTimer);
-  }
-  EXPECT_GT(interruptions, 0);
-  EXPECT_FALSE(hp->timer_pending(kRedrawTimer));
-  // Everything invalidated is painted as in one go (the rest stays black).
-  const int32_t W = 160;
-  for (int32_t y = 0; y < 100; ++y)
-    for (int32_t x = 0; x < 96; ++x)
-      if (frame()[y * W + x] != 0) {
-        ASSERT_EQ(frame()[y * W + x], whole[y * W + x]) << x << "," << y;
+    for (int fired = 0; hp->timer_pending(kRedrawTimer) && fired < 100; ++fired) hp->fire_timer(kRedrawTimer);
+    EXPECT_FALSE(hp->timer_pending(kRedrawTimer));
+    // Every invalidated pixel is painted exactly as in one go.
+    for (int32_t y = 0; y < 120; ++y)
+      for (int32_t x = 0; x < 200; ++x) {
+        const double wx = x / c.scale - c.origin, wy = y / c.scale - c.origin;
+        bool invalid = false;
+        for (int i = 0; i < c.areas; ++i) invalid |= wx >= c.x0 + i * c.step && wx < c.x0 + i * c.step + c.width;
+        if (invalid && wy >= c.y0 && wy < c.y1) {
+          ASSERT_EQ(frame()[y * 200 + x], whole[y * 200 + x]) << x << "," << y;
+        }
       }
+  }
 }
 
 TEST_F(Redraw, ScrollingRepaintsOnlyTheUncoveredStrips) {
@@ -206,16 +196,15 @@ TEST_F(Redraw, OutsideTheSceneOnlyTheBackgroundIsPainted) {
 
 TEST_F(Redraw, FixedPaletteAndCanvasRowLength) {
   ASSERT_TRUE(start({}, 40, 30));
-  ASSERT_EQ(hp->palette().size(), 236u);
-  EXPECT_EQ(hp->palette()[215], 0xFFFFFFu);
-  EXPECT_EQ(hp->palette()[216], 0x101010u);
-  EXPECT_EQ(hp->palette()[0], 0u);
-  EXPECT_EQ(hp->palette()[1 * 36 + 2 * 6 + 3], (48u << 16) | (96u << 8) | 144u);
+  const std::vector<uint32_t>& palette = hp->palette();
+  ASSERT_EQ(palette.size(), 236u);
+  // A 6 x 6 x 6 cube of steps of 48 from black to white, then greys.
+  EXPECT_EQ((std::vector<uint32_t>{palette[0], palette[1 * 36 + 2 * 6 + 3], palette[215], palette[216]}),
+            (std::vector<uint32_t>{0, 0x306090, 0xFFFFFF, 0x101010}));
   View* view = obj_get<View>(TYPE_VIEW, g_view);
   DisplayWindow* doc = obj_get<DisplayWindow>(TYPE_WINDOW, g_document_window);
   canvas_begin(doc, view, Rect{0, 0, 5, 3});
-  EXPECT_EQ(g_canvas.width, 5);
-  EXPECT_EQ(g_canvas.row_length, 8);
+  EXPECT_EQ(std::make_pair(g_canvas.width, g_canvas.row_length), std::make_pair(5, 8));
 }
 
 }  // namespace

@@ -52,8 +52,7 @@ TEST_F(Identify, MagicBytesGiveTheFormat) {
   };
   for (const Case& c : cases) {
     FileDescriptor* d = identify_bytes(c.head + std::string(30, 'z'));
-    EXPECT_EQ(d->status, FILE_SUPPORTED) << c.head;
-    EXPECT_EQ(d->format, c.format) << c.head;
+    EXPECT_EQ(std::make_pair(d->status, d->format), std::make_pair(int32_t{FILE_SUPPORTED}, c.format)) << c.head;
   }
   FileDescriptor* two = identify_bytes("BM");
   EXPECT_EQ(two->format, FORMAT_BMP);
@@ -65,18 +64,15 @@ TEST_F(Identify, NearMissesStayUnknown) {
                                   bytes({0x0A, 5, 2, 8, 1, 1}), std::string("hello world"),
                                   std::string("/* xpm */"), std::string("#define x_width 8")}) {
     FileDescriptor* d = identify_bytes(head);
-    EXPECT_EQ(d->status, FILE_UNKNOWN) << head;
-    EXPECT_EQ(d->format, 0) << head;
+    EXPECT_EQ(std::make_pair(d->status, d->format), std::make_pair(int32_t{FILE_UNKNOWN}, 0)) << head;
   }
 }
 
 TEST_F(Identify, RecognisedButUnsupported) {
   FileDescriptor* v = identify_bytes("VeRsIoN 3\n");
-  EXPECT_EQ(v->status, FILE_UNSUPPORTED);
-  EXPECT_EQ(v->format, FORMAT_VERSION);
+  EXPECT_EQ(std::make_pair(v->status, v->format), std::make_pair(int32_t{FILE_UNSUPPORTED}, int32_t{FORMAT_VERSION}));
   FileDescriptor* w = identify_bytes(bytes({0, 0, 0x27, 0x0A, 1, 2}));
-  EXPECT_EQ(w->status, FILE_UNSUPPORTED);
-  EXPECT_EQ(w->format, FORMAT_27_0A);
+  EXPECT_EQ(std::make_pair(w->status, w->format), std::make_pair(int32_t{FILE_UNSUPPORTED}, int32_t{FORMAT_27_0A}));
 }
 
 TEST_F(Identify, XpmByItsComment) {
@@ -105,14 +101,11 @@ TEST_F(Identify, TargaByFooterOrHeader) {
 
 TEST_F(Identify, EmptyMissingAndDirectories) {
   FileDescriptor* empty = identify_bytes("");
-  EXPECT_EQ(empty->status, FILE_UNKNOWN);
-  EXPECT_EQ(empty->format, 0);
-  FileDescriptor* missing = identify(test_temp_dir() + "/does-not-exist.jpg");
-  EXPECT_EQ(missing->status, FILE_MISSING);
+  EXPECT_EQ(std::make_pair(empty->status, empty->format), std::make_pair(int32_t{FILE_UNKNOWN}, 0));
+  EXPECT_EQ(identify(test_temp_dir() + "/does-not-exist.jpg")->status, FILE_MISSING);
   std::string dir = test_temp_dir() + "/a-directory";
   mkdir(dir.c_str(), 0755);
-  FileDescriptor* directory = identify(dir);
-  EXPECT_EQ(directory->status, FILE_DIRECTORY);
+  EXPECT_EQ(identify(dir)->status, FILE_DIRECTORY);
   EXPECT_EQ(g_error, 0);
 }
 
@@ -123,8 +116,7 @@ TEST_F(Identify, DescriptorsOwnTheirPathText) {
   int32_t texts = 0, descriptors = 0;
   group_count(list, TYPE_GROUP, &texts);
   group_count(list, TYPE_FILE_DESCRIPTOR, &descriptors);
-  EXPECT_EQ(texts, 1);
-  EXPECT_EQ(descriptors, 1);
+  EXPECT_EQ(std::make_pair(texts, descriptors), std::make_pair(1, 1));
   file_descriptor_destroy(d);
   EXPECT_EQ(file_descriptor_path(d), nullptr);
   EXPECT_EQ(g_error, ERR_OBJECT);

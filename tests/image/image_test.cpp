@@ -44,13 +44,10 @@ TEST_F(Images, QuarterTurnsBothWaysRestoreThePicture) {
   for (int r = 0; r < 2; ++r) std::memcpy(image->pixels + r * image->row_bytes, rows[r], 3);
   image_rotate(image->handle, 0);  // clockwise
   ASSERT_EQ(g_error, 0);
-  EXPECT_EQ(image->width, 2);
-  EXPECT_EQ(image->height, 3);
-  EXPECT_EQ(image->row_bytes, 4);
-  EXPECT_EQ(image->pixel_size, 12u);
-  const uint8_t turned[3][2] = {{4, 1}, {5, 2}, {6, 3}};
-  for (int r = 0; r < 3; ++r)
-    for (int c = 0; c < 2; ++c) EXPECT_EQ(image->pixels[r * 4 + c], turned[r][c]);
+  EXPECT_EQ((std::vector<int64_t>{image->width, image->height, image->row_bytes, image->pixel_size}),
+            (std::vector<int64_t>{2, 3, 4, 12}));
+  EXPECT_EQ(std::vector<uint8_t>(image->pixels, image->pixels + 12),
+            (std::vector<uint8_t>{4, 1, 0, 0, 5, 2, 0, 0, 6, 3, 0, 0}));
   // The pixel block follows the new memory.
   GroupRecord* block;
   image_pixel_block(image, &block);
@@ -65,10 +62,8 @@ TEST_F(Images, TrueColourTurnsAndOddLayoutsAreRefused) {
   const uint8_t px[8] = {10, 20, 30, 0, 40, 50, 60, 0};
   std::memcpy(image->pixels, px, 8);
   image_rotate(image->handle, 1);  // counter-clockwise: the right pixel goes on top
-  EXPECT_EQ(image->width, 1);
-  EXPECT_EQ(image->height, 2);
-  EXPECT_EQ(image->pixels[0], 40);
-  EXPECT_EQ(image->pixels[4], 10);
+  EXPECT_EQ(std::make_pair(image->width, image->height), std::make_pair(1, 2));
+  EXPECT_EQ(std::make_pair(image->pixels[0], image->pixels[4]), std::make_pair(uint8_t{40}, uint8_t{10}));
   ImageRecord* wide = make(2, 2, 1);
   wide->pixel_bytes = 2;
   image_rotate(wide->handle, 0);
@@ -79,10 +74,9 @@ TEST_F(Images, TrueColourTurnsAndOddLayoutsAreRefused) {
 TEST_F(Images, Palettes) {
   ImageRecord* image = make(1, 1, 1);
   palette_set_grey(image, 2);
-  EXPECT_EQ(image->palette_red[1], 85);
-  EXPECT_EQ(image->palette_blue[3], 255);
+  EXPECT_EQ(std::make_pair(palette_rgb(image, 1), palette_rgb(image, 3)), std::make_pair(0x555555u, 0xFFFFFFu));
   palette_set_grey(image, 4);
-  EXPECT_EQ(image->palette_green[2], 34);
+  EXPECT_EQ(palette_rgb(image, 2), 0x222222u);
   palette_set_grey(image, 9);
   EXPECT_EQ(g_error, ERR_VALUE);
   g_error = 0;
@@ -96,15 +90,12 @@ TEST_F(Images, Palettes) {
   int count = 2;  // black and dark grey
   palette[1] = palette[257] = palette[513] = 40;
   palette_white_index(palette, &count, &index);
-  EXPECT_EQ(index, 2);  // appended
-  EXPECT_EQ(count, 3);
-  EXPECT_EQ(palette[2], 255);
+  EXPECT_EQ(std::make_tuple(index, count, palette[2]), std::make_tuple(2, 3, uint8_t{255}));  // appended
   count = 256;
   std::memset(palette, 0, sizeof palette);
   palette[7] = palette[256 + 7] = palette[512 + 7] = 200;
   palette_white_index(palette, &count, &index);
-  EXPECT_EQ(index, 7);  // nearest, nothing appended
-  EXPECT_EQ(count, 256);
+  EXPECT_EQ(std::make_pair(index, count), std::make_pair(7, 256));  // nearest, nothing appended
 }
 
 TEST_F(Images, TransparentPixelsTakeThePreviousFrame) {
@@ -117,9 +108,7 @@ TEST_F(Images, TransparentPixelsTakeThePreviousFrame) {
   std::memcpy(target->pixels, f, 4);
   frame->transparent[0] = 0;
   image_fill_transparent(previous, frame, target);
-  EXPECT_EQ(target->pixels[0], 1);
-  EXPECT_EQ(target->pixels[1], 9);
-  EXPECT_EQ(target->pixels[3], 9);
+  EXPECT_EQ(stored_row(target, 0, 4), (std::vector<uint8_t>{1, 9, 2, 9}));
   ImageRecord* small = make(2, 2, 1);
   std::memset(target->pixels, 0, 4);
   image_fill_transparent(small, frame, target);  // previous smaller than the target: nothing
@@ -155,9 +144,9 @@ TEST_F(Images, TitlesAndDescriptions) {
   EXPECT_EQ(image_title(image, 1, 1), "/x/a.bmp - 4 x 2 pixels - 1 x 8 bits - BMP compression RLE");
   EXPECT_EQ(image_title(image, 2, 3),
             "/x/a.bmp - 4 x 2 pixels - 1 x 8 bits - BMP compression RLE - page 2/3");
-  EXPECT_STREQ(description_text(DESC_PPM_RAW), "PPM (rawbits)");
-  EXPECT_STREQ(description_text(30), " ");
-  EXPECT_STREQ(description_text(33), "");
+  for (const auto& [code, text] : std::vector<std::pair<int, std::string>>{
+           {DESC_PPM_RAW, "PPM (rawbits)"}, {30, " "}, {33, ""}})
+    EXPECT_EQ(description_text(code), text) << code;
   EXPECT_STREQ(image_description(image->handle), "BMP compression RLE");
   EXPECT_EQ(image_description(9999), nullptr);
   EXPECT_EQ(g_error, ERR_OBJECT);

@@ -23,8 +23,7 @@ class Stream : public ::testing::Test {
 }  // namespace
 
 TEST_F(Stream, EndOfFileGivesZeroAndCodeTwo) {
-  std::vector<uint8_t> bytes = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
-  open(bytes);
+  open({1, 2, 3, 4, 5, 6, 7, 8, 9, 10});
   for (int i = 0; i < 10; ++i) EXPECT_EQ(stream_get_u8(), static_cast<uint32_t>(i + 1));
   EXPECT_EQ(g_error, 0);
   EXPECT_EQ(stream_get_u8(), 0u);
@@ -85,8 +84,7 @@ TEST_F(Stream, BlockReadsAndReadsAtAnOffset) {
   uint8_t block[8] = {};
   stream_seek(10, 0);
   stream_read(block, 8);
-  EXPECT_EQ(block[0], 10);
-  EXPECT_EQ(block[7], 17);
+  EXPECT_EQ(std::make_pair(block[0], block[7]), std::make_pair(uint8_t{10}, uint8_t{17}));
   stream_read_at(block, 30, 4);
   EXPECT_EQ(block[3], 33);
   EXPECT_EQ(stream_tell(), 18);  // unchanged
@@ -96,8 +94,7 @@ TEST_F(Stream, BlockReadsAndReadsAtAnOffset) {
   stream_seek(36, 0);
   stream_read(block, 8);  // starts inside, runs past the end: no error, zeros beyond
   EXPECT_EQ(g_error, 0);
-  EXPECT_EQ(block[3], 39);
-  EXPECT_EQ(block[4], 0);
+  EXPECT_EQ(std::make_pair(block[3], block[4]), std::make_pair(uint8_t{39}, uint8_t{0}));
 }
 
 TEST_F(Stream, ScanAdvancesByTheFieldWidth) {

@@ -4,6 +4,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <png.h>
+
+#include <csetjmp>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -89,6 +92,12 @@ int run_command(const std::string& command) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+int run_tool_script(const std::string& script_and_arguments) {
+  const std::string args = std::string(KORVELA_SOURCE_DIR) + "/tools/" + script_and_arguments;
+  return run_command("(/usr/bin/python3 -c 'import PIL' 2>/dev/null && /usr/bin/python3 " + args +
+                     " || python3 " + args + ") >/dev/null");
+}
+
 std::string command_output(const std::string& command, int* status) {
   std::string output;
   FILE* pipe = popen(command.c_str(), "r");
@@ -109,6 +118,23 @@ std::vector<uint32_t> image_rgb(const ImageRecord* image) {
   for (int32_t row = 0; row < image->height; ++row)
     image_row_rgb(image, row, rgb.data() + size_t(row) * image->width);
   return rgb;
+}
+
+std::vector<uint8_t> stored_row(const ImageRecord* image, int y, int n) {
+  const uint8_t* p = image->pixels + int64_t{y} * image->row_bytes;
+  return std::vector<uint8_t>(p, p + n);
+}
+
+uint32_t palette_rgb(const ImageRecord* image, int i) {
+  return uint32_t{image->palette_red[i]} << 16 | image->palette_green[i] << 8 | image->palette_blue[i];
+}
+
+int live_images() {
+  int n = 0;
+  Handle h = 0;
+  ImageRecord* image;
+  for (obj_next(TYPE_IMAGE, &h, &image); h != 0; obj_next(TYPE_IMAGE, &h, &image)) ++n;
+  return n;
 }
 
 bool read_pnm_rgb(const std::string& path, int* width, int* height, std::vector<uint32_t>* rgb) {
@@ -146,4 +172,51 @@ bool read_pnm_rgb(const std::string& path, int* width, int* height, std::vector<
                        : (uint32_t{p[0]} << 16) | (p[0] << 8) | p[0];
   }
   return true;
+}
+
+bool read_png_rgb(const std::string& path, int* width, int* height, std::vector<uint32_t>* rgb) {
+  FILE* fp = std::fopen(path.c_str(), "rb");
+  if (fp == nullptr) return false;
+  png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_infop info = png_create_info_struct(png);
+  bool ok = false;
+  if (setjmp(png_jmpbuf(png)) == 0) {
+    png_init_io(png, fp);
+    png_read_info(png, info);
+    png_set_strip_16(png);
+    png_set_strip_alpha(png);
+    png_set_palette_to_rgb(png);
+    png_set_expand_gray_1_2_4_to_8(png);
+    png_set_gray_to_rgb(png);
+    png_read_update_info(png, info);
+    *width = static_cast<int>(png_get_image_width(png, info));
+    *height = static_cast<int>(png_get_image_height(png, info));
+    std::vector<uint8_t> bytes(size_t(*width) * *height * 3);
+    std::vector<png_bytep> rows(*height);
+    for (int y = 0; y < *height; ++y) rows[y] = bytes.data() + size_t(y) * *width * 3;
+    png_read_image(png, rows.data());
+    rgb->resize(size_t(*width) * *height);
+    for (size_t i = 0; i < rgb->size(); ++i)
+      (*rgb)[i] = (uint32_t{bytes[3 * i]} << 16) | (bytes[3 * i + 1] << 8) | bytes[3 * i + 2];
+    ok = true;
+  }
+  png_destroy_read_struct(&png, &info, nullptr);
+  std::fclose(fp);
+  return ok;
+}
+
+std::string log_to_temp(const char* tag) {
+  // The log's path is taken from the working directory at the time it is set.
+  char previous[4096];
+  if (getcwd(previous, sizeof previous) == nullptr || chdir(test_temp_dir().c_str()) != 0) return "";
+  log_set_path(tag);
+  if (chdir(previous) != 0) return "";
+  std::string path = log_path();
+  std::remove(path.c_str());
+  return path;
+}
+
+std::string read_text(const std::string& path) {
+  std::vector<uint8_t> bytes = read_file(path);
+  return std::string(bytes.begin(), bytes.end());
 }

@@ -2,11 +2,14 @@
 // through the real identification and load path, and the reference tools.
 #pragma once
 #include <cstdint>
+#include <ostream>
 #include <string>
 #include <vector>
 
+#include "core/rect.h"
 #include "core/registry.h"
 #include "image/image.h"
+#include "platform/platform.h"
 
 // Empties the registry, registers every type of the loading path, clears g_error.
 void test_reset();
@@ -31,12 +34,51 @@ struct LoadResult {
 // With a format code, the file goes to that format's decoder whatever its first bytes say.
 LoadResult load_file(const std::string& path, int32_t forced_format = -1);
 
+// Rectangles compare and print field by field, so that lists of them compare in one expectation.
+inline bool operator==(const PlatformRect& a, const PlatformRect& b) {
+  return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom;
+}
+inline void PrintTo(const PlatformRect& r, std::ostream* out) {
+  *out << "{" << r.left << ", " << r.top << ", " << r.right << ", " << r.bottom << "}";
+}
+inline bool operator==(const Rect& a, const Rect& b) {
+  return a.x_min == b.x_min && a.y_min == b.y_min && a.x_max == b.x_max && a.y_max == b.y_max;
+}
+inline void PrintTo(const Rect& r, std::ostream* out) {
+  *out << "{" << r.x_min << ", " << r.y_min << ", " << r.x_max << ", " << r.y_max << "}";
+}
+using PlatformRects = std::vector<PlatformRect>;
+using Rects = std::vector<Rect>;
+
+// Runs a script of tools/ with a Python that has Pillow (Debian's lives with the system
+// interpreter); returns its exit status.
+int run_tool_script(const std::string& script_and_arguments);
 // Runs a shell command; returns its exit status.
 int run_command(const std::string& command);
 // Runs a shell command and returns what it printed on standard output.
 std::string command_output(const std::string& command, int* status = nullptr);
 
-// A decoded picture as 0x00RRGGBB, the way the display shows it.
+// Pixel access. A decoded picture as 0x00RRGGBB, the way the display shows it.
 std::vector<uint32_t> image_rgb(const ImageRecord* image);
-// A binary PPM (P6, maxval 255) or PGM (P5) as 0x00RRGGBB.
+// The stored byte at (row, column) of plane 0 of a 1-byte-per-pixel image.
+inline uint8_t pixel_at(const ImageRecord* image, int row, int column) {
+  return image->pixels[int64_t{row} * image->row_bytes + column];
+}
+// The first `n` stored bytes of row `y` of plane 0.
+std::vector<uint8_t> stored_row(const ImageRecord* image, int y, int n);
+// Palette entry `i` as 0x00RRGGBB.
+uint32_t palette_rgb(const ImageRecord* image, int i);
+// Image records alive in the registry, whether in a group or not.
+int live_images();
+
+// Reference readers. A binary PPM (P6, maxval 255) or PGM (P5) as 0x00RRGGBB.
 bool read_pnm_rgb(const std::string& path, int* width, int* height, std::vector<uint32_t>* rgb);
+// A PNG decoded by libpng as 0x00RRGGBB: the stored samples cut to 8 bits, alpha dropped,
+// without gamma or background handling.
+bool read_png_rgb(const std::string& path, int* width, int* height, std::vector<uint32_t>* rgb);
+
+// Sends the program's log to a file of the temporary directory named after `tag`, empties it,
+// and returns its path.
+std::string log_to_temp(const char* tag);
+// The whole content of a file as text ("" when it cannot be read).
+std::string read_text(const std::string& path);

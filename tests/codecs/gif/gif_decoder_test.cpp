@@ -15,8 +15,14 @@ using namespace gif_test;
 
 namespace {
 
-std::string python() {
-  return run_command("test -x /usr/bin/python3") == 0 ? "/usr/bin/python3" : "python3";
+// The files of tools/make_gif_cases.py, made once per process.
+std::string tool_file(const std::string& name) {
+  static const std::string dir = [] {
+    const std::string out = test_temp_dir() + "/gif_cases";
+    EXPECT_EQ(run_tool_script("make_gif_cases.py " + out), 0) << "the GIF case generator failed";
+    return out;
+  }();
+  return dir + "/" + name;
 }
 
 class GifDecoder : public ::testing::Test {
@@ -39,13 +45,6 @@ class GifDecoder : public ::testing::Test {
 
   std::vector<LoadResult> loaded_;
 
-  std::string make(const std::string& name, const std::string& command) {
-    std::string path = test_temp_dir() + "/" + name;
-    std::string full = "cd " + test_temp_dir() + " && " + command;
-    EXPECT_EQ(run_command(full), 0) << full;
-    return path;
-  }
-
   // Member types of the group in order: C frame control, I image, P pixel block.
   static std::string layout(Handle group) {
     GroupRecord* record = obj_get<GroupRecord>(TYPE_GROUP, group);
@@ -57,100 +56,43 @@ class GifDecoder : public ::testing::Test {
     return text;
   }
 
-  static std::vector<FrameControl*> controls(Handle group) {
-    std::vector<FrameControl*> list;
-    Handle h = 0;
-    FrameControl* c;
-    for (group_find_next(group, TYPE_FRAME_CONTROL, &h, &c); h != 0;
-         group_find_next(group, TYPE_FRAME_CONTROL, &h, &c))
-      list.push_back(c);
-    return list;
-  }
-
-  // Image records alive in the registry, whether in a group or not.
-  static int live_images() {
-    int n = 0;
-    Handle h = 0;
-    ImageRecord* image;
-    for (obj_next(TYPE_IMAGE, &h, &image); h != 0; obj_next(TYPE_IMAGE, &h, &image)) ++n;
-    return n;
-  }
-
   LoadResult load(const std::vector<uint8_t>& bytes) {
     return load_path(write_temp_file("built.gif", bytes));
   }
 
-  static uint8_t at(const ImageRecord* image, int x, int y) {
-    return image->pixels[y * image->row_bytes + x];
-  }
+  // The stored index at column x, row y.
+  static uint8_t at(const ImageRecord* image, int x, int y) { return pixel_at(image, y, x); }
 };
 
 TEST_F(GifDecoder, StillImagesFromToolsMatchGiflib) {
-  const std::vector<std::string> files = {
-      make("rose.gif", "convert rose: rose.gif"),
-      make("rose_il.gif", "convert rose: -interlace GIF rose_il.gif"),
-      make("grad2.gif", "convert -size 67x33 gradient:red-blue -colors 2 grad2.gif"),
-      make("grad16.gif", "convert -size 67x33 gradient:red-blue -colors 16 grad16.gif"),
-      make("plasma.gif", "convert -size 211x97 plasma:fractal -seed 3 -colors 256 plasma.gif"),
-      make("sicle_il.gif", "gifsicle -i rose.gif -o sicle_il.gif"),
-  };
-  for (const std::string& path : files) {
-    SCOPED_TRACE(path);
+  std::vector<std::string> files = {"rose.gif", "rose_il.gif", "grad2.gif", "grad16.gif", "plasma.gif", "sicle_il.gif"};
+  for (int bits = 1; bits <= 8; ++bits)
+    for (int white = 0; white <= 1; ++white) files.push_back("pal" + std::to_string(bits) + "_" + std::to_string(white) + ".gif");
+  for (const std::string& name : files) {
+    SCOPED_TRACE(name);
+    const std::string path = tool_file(name);
     EXPECT_EQ(compare_with_giflib(path), "");
     fresh();
     LoadResult r = load_path(path);
     ASSERT_EQ(r.error, 0);
     ASSERT_EQ(r.images.size(), 1u);
-    // gifsicle writes 87a where nothing needs 89a.
-    EXPECT_EQ(r.images[0]->description, read_file(path)[4] == '7' ? DESC_GIF87A : DESC_GIF89A);
-    EXPECT_EQ(r.images[0]->pixel_bytes, 1);
-    EXPECT_EQ(r.images[0]->row_bytes % 4, 0);
+    const ImageRecord* image = r.images[0];
+    const std::vector<uint8_t> file = read_file(path);
+    // gifsicle and Pillow write 87a where nothing needs 89a.
+    EXPECT_EQ(image->description, file[4] == '7' ? DESC_GIF87A : DESC_GIF89A);
+    EXPECT_EQ(std::make_pair(image->pixel_bytes, image->row_bytes % 4), std::make_pair(1, 0));
     // The dispatcher's record served as template only: one image lives, the frame.
     EXPECT_EQ(live_images(), 1);
-  }
-}
-
-TEST_F(GifDecoder, PillowPalettesOfOneToEightBits) {
-  // Pillow writes 87a for plain images, with a palette of 2^bits entries; half of them
-  // hold white, half do not.
-  std::string script =
-      "from PIL import Image\n"
-      "for bits in range(1, 9):\n"
-      "  for white in (0, 1):\n"
-      "    n = 1 << bits\n"
-      "    im = Image.new('P', (37, 23))\n"
-      "    pal = []\n"
-      "    for i in range(n): pal += [(i * 37) % 250, (i * 91) % 250, (i * 53) % 250]\n"
-      "    if white: pal[3 * (n - 1):] = [255, 255, 255]\n"
-      "    im.putpalette(pal)\n"
-      "    im.putdata([(x * 7 + x // 5) % n for x in range(37 * 23)])\n"
-      "    im.save('pal%d_%d.gif' % (bits, white))\n";
-  write_temp_file("pal.py", script);
-  make("pal8_1.gif", python() + " pal.py");
-  for (int bits = 1; bits <= 8; ++bits)
-    for (int white = 0; white <= 1; ++white) {
-      std::string path = test_temp_dir() + "/pal" + std::to_string(bits) + "_" + std::to_string(white) + ".gif";
-      SCOPED_TRACE(path);
-      EXPECT_EQ(compare_with_giflib(path), "");
-      fresh();
-      LoadResult r = load_path(path);
-      ASSERT_EQ(r.error, 0);
-      ASSERT_EQ(r.images.size(), 1u);
-      EXPECT_EQ(r.images[0]->description, DESC_GIF87A);
-      // Pillow writes at least 4 entries.
-      const int stored_bits = (read_file(path)[10] & 7) + 1;
-      EXPECT_EQ(r.images[0]->bits, stored_bits);
-      EXPECT_EQ(stored_bits, bits < 2 ? 2 : bits);
-      EXPECT_EQ(layout(r.group), "IP");
-      // Without white, white is appended after the entries in use (not to a full table).
-      const ImageRecord* image = r.images[0];
-      int n = 1 << stored_bits;
-      if (!white && n < 256) {
-        EXPECT_EQ(image->palette_red[n], 255);
-        EXPECT_EQ(image->palette_green[n], 255);
-        EXPECT_EQ(image->palette_blue[n], 255);
-      }
+    if (name.rfind("pal", 0) != 0) continue;
+    EXPECT_EQ(layout(r.group), "IP");
+    // Pillow writes at least 4 entries; without white, white is appended after the entries
+    // in use (not to a full table).
+    const int stored_bits = (file[10] & 7) + 1, bits = name[3] - '0';
+    EXPECT_EQ(std::make_pair(image->bits, stored_bits), std::make_pair(stored_bits, bits < 2 ? 2 : bits));
+    if (name[5] == '0' && stored_bits < 8) {
+      EXPECT_EQ(palette_rgb(image, 1 << stored_bits), 0xFFFFFFu);
     }
+  }
 }
 
 TEST_F(GifDecoder, BackgroundIsThePalettesWhiteEntry) {
@@ -172,77 +114,31 @@ TEST_F(GifDecoder, BackgroundIsThePalettesWhiteEntry) {
     LoadResult r = load(b.bytes);
     ASSERT_EQ(r.error, 0);
     const ImageRecord* image = r.images[0];
-    EXPECT_EQ(at(image, 0, 0), c.background);
-    EXPECT_EQ(at(image, 9, 5), c.background);
-    EXPECT_EQ(at(image, 3, 2), 1);
-    EXPECT_EQ(at(image, 6, 3), 1);
-    EXPECT_EQ(at(image, 7, 3), c.background);
+    // Corners, the frame's corners, and right of it.
+    EXPECT_EQ((std::vector<int>{at(image, 0, 0), at(image, 9, 5), at(image, 3, 2), at(image, 6, 3), at(image, 7, 3)}),
+              (std::vector<int>{c.background, c.background, 1, 1, c.background}));
   }
 }
 
 TEST_F(GifDecoder, AnimationsFromToolsMatchGiflib) {
-  std::string script =
-      "from PIL import Image\n"
-      "frames = []\n"
-      "for i in range(5):\n"
-      "  im = Image.new('P', (30, 20), 0)\n"
-      "  pal = []\n"
-      "  for j in range(16): pal += [j * 16, 255 - j * 16, (j * 40) % 256]\n"
-      "  im.putpalette(pal)\n"
-      "  im.putdata([((x + i) // 3) % 16 if (x + y + i * 3) % 7 < 3 else 5\n"
-      "              for y in range(20) for x in range(30)])\n"
-      "  frames.append(im)\n"
-      "frames[0].save('pil.gif', save_all=True, append_images=frames[1:],\n"
-      "  duration=[10, 20, 30, 40, 50], loop=3, disposal=[0, 1, 2, 3, 1], transparency=5,\n"
-      "  optimize=False)\n"
-      "frames[0].save('pil_loop0.gif', save_all=True, append_images=frames[1:3],\n"
-      "  duration=70, loop=0, disposal=2)\n"
-      "from PIL import ImageDraw\n"
-      "a = Image.new('RGB', (60, 40), (200, 30, 30))\n"
-      "d = ImageDraw.Draw(a)\n"
-      "d.rectangle((0, 0, 20, 40), fill=(10, 200, 10))\n"
-      "d.rectangle((40, 0, 60, 40), fill=(250, 250, 0))\n"
-      "b = a.copy()\n"
-      "d = ImageDraw.Draw(b)\n"
-      "d.rectangle((5, 10, 50, 30), fill=(0, 0, 250))\n"
-      "d.rectangle((5, 10, 10, 12), fill=(0, 250, 250))\n"
-      "c = b.copy()\n"
-      "ImageDraw.Draw(c).rectangle((30, 5, 35, 35), fill=(90, 90, 90))\n"
-      "a.save('pil_local.gif', save_all=True, append_images=[b, c], duration=100, loop=0)\n";
-  write_temp_file("anim.py", script);
-  make("pil.gif", python() + " anim.py");
-  make("frame1.gif", "convert -size 40x30 gradient:red-yellow frame1.gif");
-  make("frame2.gif", "convert -size 40x30 gradient:blue-green -fill black -draw 'circle 20,15 25,15' frame2.gif");
-  make("frame3.gif", "convert -size 40x30 xc:white -fill red -draw 'rectangle 5,5 12,20' frame3.gif");
-  const std::vector<std::string> files = {
-      test_temp_dir() + "/pil.gif",
-      test_temp_dir() + "/pil_loop0.gif",
-      // Frames cut to what changed, each with a palette of its own colours.
-      test_temp_dir() + "/pil_local.gif",
-      // Local palettes per frame.
-      make("im.gif", "convert -delay 20 frame1.gif frame2.gif frame3.gif -loop 1 im.gif"),
-      // Frames cut down to what changed, with transparency.
-      make("opt.gif", "gifsicle -O2 --loopcount=0 --delay 5 frame1.gif frame2.gif frame3.gif frame1.gif -o opt.gif"),
-      make("opt_il.gif", "gifsicle -i --disposal background -O1 frame3.gif frame2.gif frame1.gif -o opt_il.gif"),
-      make("layers.gif", "convert -delay 15 frame1.gif frame2.gif frame3.gif -layers Optimize -loop 3 layers.gif"),
-  };
+  const std::vector<std::string> files = {tool_file("pil.gif"), tool_file("pil_loop0.gif"), tool_file("pil_local.gif"),
+                                          tool_file("im.gif"),  tool_file("opt.gif"),       tool_file("opt_il.gif"),
+                                          tool_file("layers.gif")};
   for (const std::string& path : files) {
     SCOPED_TRACE(path);
     fresh();
     EXPECT_EQ(compare_with_giflib(path), "");
   }
   fresh();
-  LoadResult r = load_path(test_temp_dir() + "/pil.gif");
+  LoadResult r = load_path(tool_file("pil.gif"));
   ASSERT_EQ(r.error, 0);
   ASSERT_EQ(r.images.size(), 5u);
-  std::vector<FrameControl*> list = controls(r.group);
+  std::vector<FrameControl*> list = frame_controls(r.group);
   ASSERT_EQ(list.size(), 5u);
   for (int i = 0; i < 5; ++i) {
-    EXPECT_EQ(list[i]->image, r.images[i]->handle);
-    EXPECT_EQ(list[i]->delay, (i + 1));
-    EXPECT_EQ(list[i]->loops, 3);
-    EXPECT_EQ(r.images[i]->has_transparent, 1);
-    EXPECT_EQ(r.images[i]->transparent[0], 5);
+    EXPECT_EQ((std::vector<int64_t>{list[i]->image, list[i]->delay, list[i]->loops, r.images[i]->has_transparent,
+                                    r.images[i]->transparent[0]}),
+              (std::vector<int64_t>{r.images[i]->handle, i + 1, 3, 1, 5}));
   }
   EXPECT_EQ(layout(r.group), "CIPCIPCIPCIPCIP");
 
@@ -251,10 +147,10 @@ TEST_F(GifDecoder, AnimationsFromToolsMatchGiflib) {
   for (const auto& [name, loops] : std::vector<std::pair<std::string, int>>{
            {"pil_loop0.gif", 65535}, {"im.gif", 1}, {"layers.gif", 2}, {"opt.gif", 65535}}) {
     fresh();
-    LoadResult a = load_path(test_temp_dir() + "/" + name);
+    LoadResult a = load_path(tool_file(name));
     ASSERT_EQ(a.error, 0) << name;
-    ASSERT_FALSE(controls(a.group).empty()) << name;
-    EXPECT_EQ(controls(a.group).back()->loops, loops) << name;
+    ASSERT_FALSE(frame_controls(a.group).empty()) << name;
+    EXPECT_EQ(frame_controls(a.group).back()->loops, loops) << name;
   }
 }
 
@@ -272,16 +168,12 @@ TEST_F(GifDecoder, LoopCountBeforeFirstControlAppliesToAll) {
     ASSERT_EQ(r.error, 0);
     ASSERT_EQ(r.images.size(), 3u);
     EXPECT_EQ(layout(r.group), "CIPCIPCIP");
-    std::vector<FrameControl*> list = controls(r.group);
+    std::vector<FrameControl*> list = frame_controls(r.group);
     ASSERT_EQ(list.size(), 3u);
-    for (int i = 0; i < 3; ++i) {
-      EXPECT_EQ(list[i]->loops, loops);
-      EXPECT_EQ(list[i]->image, r.images[i]->handle);
-      EXPECT_EQ(list[i]->delay, 10 * (i + 1));
-      EXPECT_EQ(list[i]->disposal, 1);
-      EXPECT_EQ(list[i]->user_input, i == 1 ? 1 : 0);
-      EXPECT_EQ(at(r.images[i], 3, 3), i);
-    }
+    for (int i = 0; i < 3; ++i)
+      EXPECT_EQ((std::vector<int64_t>{list[i]->loops, list[i]->image, list[i]->delay, list[i]->disposal,
+                                      list[i]->user_input, at(r.images[i], 3, 3)}),
+                (std::vector<int64_t>{loops, r.images[i]->handle, 10 * (i + 1), 1, i == 1, i}));
   }
 }
 
@@ -300,12 +192,10 @@ TEST_F(GifDecoder, ControlNamesTheLastImageThatFollowedIt) {
   ASSERT_EQ(r.error, 0);
   ASSERT_EQ(r.images.size(), 2u);
   EXPECT_EQ(layout(r.group), "CIPIPC");
-  std::vector<FrameControl*> list = controls(r.group);
+  std::vector<FrameControl*> list = frame_controls(r.group);
   ASSERT_EQ(list.size(), 2u);
-  EXPECT_EQ(list[0]->image, r.images[1]->handle);
-  EXPECT_EQ(list[0]->loops, 1);
-  EXPECT_EQ(list[1]->image, 0u);
-  EXPECT_EQ(list[1]->loops, 5);
+  EXPECT_EQ((std::vector<int64_t>{list[0]->image, list[0]->loops, list[1]->image, list[1]->loops}),
+            (std::vector<int64_t>{r.images[1]->handle, 1, 0, 5}));
 }
 
 TEST_F(GifDecoder, TransparencyAndDisposal) {
@@ -333,41 +223,15 @@ TEST_F(GifDecoder, TransparencyAndDisposal) {
     ASSERT_EQ(r.images.size(), 3u);
     const ImageRecord* second = r.images[1];
     const ImageRecord* third = r.images[2];
-    EXPECT_EQ(at(second, 0, 0), 2);
     // Disposal 2 of frame 1: frame 2 starts from background, and its transparent pixels
-    // are background; otherwise they show frame 1.
-    EXPECT_EQ(at(second, 0, 3), disposal == 2 ? bg : 1);
-    // Frame 3 over frame 2 the same way; outside its 2 x 2 area the start picture shows.
-    EXPECT_EQ(at(third, 2, 1), 0);
-    EXPECT_EQ(at(third, 1, 1), disposal == 2 ? bg : 2);
-    EXPECT_EQ(at(third, 0, 0), disposal == 2 ? bg : 2);
-    EXPECT_EQ(at(third, 3, 3), disposal == 2 ? bg : 1);
+    // are background; otherwise they show frame 1. Frame 3 over frame 2 the same way;
+    // outside its 2 x 2 area the start picture shows.
+    const int beneath2 = disposal == 2 ? bg : 2, beneath1 = disposal == 2 ? bg : 1;
+    EXPECT_EQ((std::vector<int>{at(second, 0, 0), at(second, 0, 3), at(third, 2, 1), at(third, 1, 1),
+                                at(third, 0, 0), at(third, 3, 3)}),
+              (std::vector<int>{2, beneath1, 0, beneath2, beneath2, beneath1}));
     EXPECT_EQ(compare_with_giflib(test_temp_dir() + "/built.gif"), "");
   }
-}
-
-TEST_F(GifDecoder, TransparentPixelsOfAFirstFrameAreBackground) {
-  Builder b;
-  b.screen(3, 1, 2, test_palette(4)).control(0, true, 0, 0).pixels(0, 0, 3, 1, {0, 1, 0}, 2).trailer();
-  LoadResult r = load(b.bytes);
-  ASSERT_EQ(r.error, 0);
-  EXPECT_EQ(at(r.images[0], 0, 0), 4);
-  EXPECT_EQ(at(r.images[0], 1, 0), 1);
-}
-
-TEST_F(GifDecoder, DisposalTwoWithoutTransparencyKeepsEveryIndex) {
-  // Without a transparent index, no pixel of the frame is replaced, index 0 included.
-  Builder b;
-  b.screen(3, 1, 2, test_palette(4))
-      .control(2, false, 0, 0)
-      .pixels(0, 0, 3, 1, {0, 1, 0}, 2)
-      .control(2, false, 0, 0)
-      .pixels(0, 0, 3, 1, {1, 0, 0}, 2)
-      .trailer();
-  LoadResult r = load(b.bytes);
-  ASSERT_EQ(r.error, 0);
-  EXPECT_EQ(at(r.images[0], 0, 0), 0);
-  EXPECT_EQ(at(r.images[1], 1, 0), 0);
 }
 
 TEST_F(GifDecoder, FramesLargerThanOrPastThePicture) {
@@ -384,15 +248,11 @@ TEST_F(GifDecoder, FramesLargerThanOrPastThePicture) {
   ASSERT_EQ(r.error, 0);
   ASSERT_EQ(r.images.size(), 4u);
   EXPECT_EQ(r.images[0]->width, 4);
-  for (int i = 1; i < 4; ++i) {
-    EXPECT_EQ(r.images[i]->width, 6);
-    EXPECT_EQ(r.images[i]->height, 5);
-    EXPECT_EQ(r.images[i]->row_bytes, 8);
-  }
-  EXPECT_EQ(at(r.images[2], 5, 4), 2);
-  EXPECT_EQ(at(r.images[2], 3, 4), big[4 * 6 + 3]);
-  EXPECT_EQ(at(r.images[3], 5, 4), 2);
-  EXPECT_EQ(at(r.images[3], 1, 1), 0);
+  for (int i = 1; i < 4; ++i)
+    EXPECT_EQ((std::vector<int>{r.images[i]->width, r.images[i]->height, r.images[i]->row_bytes}),
+              (std::vector<int>{6, 5, 8}));
+  EXPECT_EQ((std::vector<int>{at(r.images[2], 5, 4), at(r.images[2], 3, 4), at(r.images[3], 5, 4), at(r.images[3], 1, 1)}),
+            (std::vector<int>{2, big[4 * 6 + 3], 2, 0}));
   EXPECT_EQ(compare_with_giflib(test_temp_dir() + "/built.gif"), "");
 }
 
@@ -418,34 +278,44 @@ TEST_F(GifDecoder, InterlacedFramesSmallerThanThePicture) {
   }
 }
 
-TEST_F(GifDecoder, LocalPalettesKeepTheColoursBeneath) {
-  // Frame 2 has its own palette and covers one pixel of two: the other keeps frame 1's
-  // colour. Frame 3 (a local palette on a 3 x 1 picture) starts from background: white.
-  Builder b;
-  b.screen(2, 1, 1, {10, 20, 30, 40, 50, 60})
-      .pixels(0, 0, 2, 1, {0, 1}, 2)
-      .pixels(0, 0, 1, 1, {1}, 2, false, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}, 2)
-      .pixels(0, 0, 3, 1, {2, 2, 2}, 2, false, test_palette(4), 2)
-      .control(0, true, 0, 0)
-      .pixels(0, 0, 3, 1, {0, 0, 1}, 2, false, test_palette(4), 2)
-      .trailer();
-  LoadResult r = load(b.bytes);
-  ASSERT_EQ(r.error, 0);
-  ASSERT_EQ(r.images.size(), 4u);
-  EXPECT_EQ(frame_rgb(r.images[0]), (std::vector<uint32_t>{0x0A141E, 0x28323C}));
-  EXPECT_EQ(frame_rgb(r.images[1]), (std::vector<uint32_t>{0x040506, 0x28323C}));
-  EXPECT_EQ(frame_rgb(r.images[2]), (std::vector<uint32_t>{0x060A0E, 0x060A0E, 0x060A0E}));
-  EXPECT_EQ(frame_rgb(r.images[3]), (std::vector<uint32_t>{0x060A0E, 0x060A0E, 0x030507}));
-  EXPECT_EQ(r.images[0]->palette_red[2], 255);  // the global palette got white appended
-  EXPECT_EQ(compare_with_giflib(test_temp_dir() + "/built.gif"), "");
-}
-
-TEST_F(GifDecoder, BackgroundOfALocalPaletteFrameIsWhite) {
-  Builder b;
-  b.screen(3, 1, 1, {}).pixels(1, 0, 1, 1, {1}, 2, false, test_palette(4), 2).trailer();
-  LoadResult r = load(b.bytes);
-  ASSERT_EQ(r.error, 0);
-  EXPECT_EQ(frame_rgb(r.images[0]), (std::vector<uint32_t>{0xFFFFFF, 0x030507, 0xFFFFFF}));
+TEST_F(GifDecoder, SmallFilesComposeToTheirColours) {
+  // Palette entry i of test_palette is (3i, 5i, 7i); a background is the white entry.
+  const uint32_t white = 0xFFFFFF, c1 = 0x030507, c2 = 0x060A0E;
+  struct Case {
+    const char* what;
+    Builder file;
+    std::vector<std::vector<uint32_t>> frames;
+  };
+  const Case cases[] = {
+      {"transparent pixels of a first frame are background",
+       Builder().screen(3, 1, 2, test_palette(4)).control(0, true, 0, 0).pixels(0, 0, 3, 1, {0, 1, 0}, 2).trailer(),
+       {{white, c1, white}}},
+      {"disposal 2 without a transparent index keeps every index, 0 included",
+       Builder().screen(3, 1, 2, test_palette(4)).control(2, false, 0, 0).pixels(0, 0, 3, 1, {0, 1, 0}, 2)
+           .control(2, false, 0, 0).pixels(0, 0, 3, 1, {1, 0, 0}, 2).trailer(),
+       {{0, c1, 0}, {c1, 0, 0}}},
+      {"background of a frame with only a local palette is white",
+       Builder().screen(3, 1, 1, {}).pixels(1, 0, 1, 1, {1}, 2, false, test_palette(4), 2).trailer(),
+       {{white, c1, white}}},
+      // Frame 2 has its own palette and covers one pixel of two: the other keeps frame 1's
+      // colour. Frame 3 (a local palette on a 3 x 1 picture) starts from background: white.
+      {"local palettes keep the colours beneath",
+       Builder().screen(2, 1, 1, {10, 20, 30, 40, 50, 60}).pixels(0, 0, 2, 1, {0, 1}, 2)
+           .pixels(0, 0, 1, 1, {1}, 2, false, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}, 2)
+           .pixels(0, 0, 3, 1, {2, 2, 2}, 2, false, test_palette(4), 2)
+           .control(0, true, 0, 0).pixels(0, 0, 3, 1, {0, 0, 1}, 2, false, test_palette(4), 2).trailer(),
+       {{0x0A141E, 0x28323C}, {0x040506, 0x28323C}, {c2, c2, c2}, {c2, c2, c1}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    fresh();
+    LoadResult r = load(c.file.bytes);
+    ASSERT_EQ(r.error, 0);
+    std::vector<std::vector<uint32_t>> frames;
+    for (const ImageRecord* image : r.images) frames.push_back(image_rgb(image));
+    EXPECT_EQ(frames, c.frames);
+    EXPECT_EQ(compare_with_giflib(test_temp_dir() + "/built.gif"), "");
+  }
 }
 
 TEST_F(GifDecoder, ExtensionsThatAreSkipped) {
@@ -462,10 +332,9 @@ TEST_F(GifDecoder, ExtensionsThatAreSkipped) {
   ASSERT_EQ(r.error, 0);
   ASSERT_EQ(r.images.size(), 1u);
   EXPECT_EQ(at(r.images[0], 0, 0), 1);
-  std::vector<FrameControl*> list = controls(r.group);
+  std::vector<FrameControl*> list = frame_controls(r.group);
   ASSERT_EQ(list.size(), 1u);
-  EXPECT_EQ(list[0]->loops, 7);
-  EXPECT_EQ(list[0]->delay, 3);
+  EXPECT_EQ(std::make_pair(int(list[0]->loops), list[0]->delay), std::make_pair(7, 3));
 }
 
 TEST_F(GifDecoder, VersionsAndDescriptions) {
@@ -539,34 +408,24 @@ TEST_F(GifDecoder, CorruptStructureIsRefused) {
 }
 
 TEST_F(GifDecoder, HugeSizesAreRefusedWithMemoryError) {
-  // A screen of 65535 x 65535, and a frame that enlarges a small screen to it.
-  Builder screen;
-  screen.screen(65535, 65535, 1, test_palette(2)).pixels(0, 0, 2, 1, {0, 1}, 2).trailer();
-  LoadResult r = load(screen.bytes);
-  EXPECT_EQ(r.error, ERR_MEMORY);
-  EXPECT_EQ(live_images(), 0);
-  fresh();
-  Builder frame;
-  frame.screen(2, 1, 1, test_palette(2)).pixels(0, 0, 60000, 60000, {0, 1}, 2).trailer();
-  r = load(frame.bytes);
-  EXPECT_EQ(r.error, ERR_MEMORY);
-  EXPECT_EQ(layout(r.group), "");
-  // Many frames of a picture that fits once but not hundreds of times.
-  fresh();
-  mem_set_limit(size_t{8} << 20);
-  Builder many;
+  Builder many;  // a picture that fits once but not twenty times under an 8 MiB limit
   many.screen(1000, 1000, 1, test_palette(2));
   for (int i = 0; i < 20; ++i) many.pixels(0, 0, 1, 1, {1}, 2);
-  many.trailer();
-  r = load(many.bytes);
-  EXPECT_EQ(r.error, ERR_MEMORY);
-  EXPECT_EQ(layout(r.group), "");
-  EXPECT_EQ(live_images(), 0);
+  const std::pair<Builder, size_t> cases[] = {
+      {Builder().screen(65535, 65535, 1, test_palette(2)).pixels(0, 0, 2, 1, {0, 1}, 2).trailer(), size_t{1} << 30},
+      // A frame that enlarges a small screen to 60000 x 60000.
+      {Builder().screen(2, 1, 1, test_palette(2)).pixels(0, 0, 60000, 60000, {0, 1}, 2).trailer(), size_t{1} << 30},
+      {many.trailer(), size_t{8} << 20},
+  };
+  for (const auto& [file, limit] : cases) {
+    fresh();
+    mem_set_limit(limit);
+    LoadResult r = load(file.bytes);
+    EXPECT_EQ(r.error, ERR_MEMORY);
+    EXPECT_EQ(layout(r.group), "");
+    EXPECT_EQ(live_images(), 0);
+  }
 }
-
-}  // namespace
-
-namespace {
 
 TEST_F(GifDecoder, SamplesMatchGiflib) {
   for (const char* name : {"gif_rose.gif", "gif_spinner.gif"}) {
@@ -576,15 +435,10 @@ TEST_F(GifDecoder, SamplesMatchGiflib) {
   LoadResult r = load_path(std::string(KORVELA_SOURCE_DIR) + "/samples/gif_spinner.gif");
   ASSERT_EQ(r.error, 0);
   EXPECT_EQ(r.images.size(), 8u);
-  std::vector<FrameControl*> list = controls(r.group);
+  std::vector<FrameControl*> list = frame_controls(r.group);
   ASSERT_EQ(list.size(), 8u);
-  EXPECT_EQ(list.back()->loops, 65535);
-  EXPECT_EQ(list.back()->delay, 12);
+  EXPECT_EQ(std::make_pair(int(list.back()->loops), list.back()->delay), std::make_pair(65535, 12));
 }
-
-}  // namespace
-
-namespace {
 
 TEST_F(GifDecoder, RandomAnimationsMatchGiflib) {
   // Frames of random places and sizes (some passing the edge or enlarging the picture),

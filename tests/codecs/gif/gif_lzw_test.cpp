@@ -28,9 +28,10 @@ class GifLzw : public ::testing::Test {
     if (error != nullptr) *error = r.error;
     std::vector<uint8_t> out;
     if (r.error == 0 && !r.images.empty()) {
-      const ImageRecord* image = r.images[0];
-      for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x) out.push_back(image->pixels[y * image->row_bytes + x]);
+      for (int y = 0; y < height; ++y) {
+        std::vector<uint8_t> row = stored_row(r.images[0], y, width);
+        out.insert(out.end(), row.begin(), row.end());
+      }
     }
     release(r);
     return out;
@@ -63,22 +64,32 @@ TEST_F(GifLzw, EveryMinimumCodeSizeAgreesWithGiflib) {
   }
 }
 
-TEST_F(GifLzw, SmallestCodeSizeStartsWithThreeBitCodes) {
-  // m = 2: clear 4, end 5, first new entry 6. Codes 0 1 6 are 3 bits wide: 0,1 then
-  // entry 6 = "0 1".
-  std::vector<uint8_t> got = decode_codes(2, {4, 0, 1, 6, 5}, 4, 1);
-  EXPECT_EQ(got, (std::vector<uint8_t>{0, 1, 0, 1}));
-  // Exactly 3 bits per code: 5 codes fill 15 bits, two bytes.
-  EXPECT_EQ(pack_codes(2, {4, 0, 1, 6, 5}).size(), 2u);
-}
-
-TEST_F(GifLzw, CodeDefinedByItselfRepeatsThePreviousString) {
-  // K-w-K: after 1 (entry 6 not yet known), code 6 = "1 1"; then 7 = "1 1 1" the same way.
-  EXPECT_EQ(decode_codes(2, {4, 1, 6, 7, 5}, 6, 1), (std::vector<uint8_t>{1, 1, 1, 1, 1, 1}));
-  // A code two above the last assigned one cannot be decoded.
-  int error = 0;
-  decode_codes(2, {4, 1, 7, 5}, 6, 1, {}, &error);
-  EXPECT_EQ(error, ERR_INVALID_FILE);
+TEST_F(GifLzw, CodeSequencesDecodeOrAreRefused) {
+  // With m = 2: clear 4, end 5, first table entry 6.
+  struct Case {
+    const char* what;
+    int m;
+    std::vector<int> codes;
+    int width;
+    std::vector<uint8_t> pixels;  // empty when the file is refused
+  };
+  const Case cases[] = {
+      {"3-bit codes, entry 6 = 0 1", 2, {4, 0, 1, 6, 5}, 4, {0, 1, 0, 1}},
+      {"K-w-K: a code defined by itself", 2, {4, 1, 6, 7, 5}, 6, {1, 1, 1, 1, 1, 1}},
+      {"a code two above the last one", 2, {4, 1, 7, 5}, 6, {}},
+      {"data without a first clear code", 2, {3, 2, 6, 5}, 4, {3, 2, 3, 2}},
+      {"a table code first", 2, {6, 5}, 4, {}},
+      {"two clears in a row write nothing", 2, {4, 1, 2, 4, 4, 3, 0, 6, 5}, 6, {1, 2, 3, 0, 3, 0}},
+      {"a table code right after a clear", 2, {4, 1, 2, 6, 4, 6, 5}, 8, {}},
+      {"minimum code size 12", 12, {4096, 1, 4097}, 2, {}},
+      {"size 11: literals above 255 keep their low byte", 11, {2048, 0x105, 7, 2050, 2049}, 4, {5, 7, 5, 7}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    int error = -1;
+    EXPECT_EQ(decode_codes(c.m, c.codes, c.width, 1, {}, &error), c.pixels);
+    EXPECT_EQ(error, c.pixels.empty() ? ERR_INVALID_FILE : 0);
+  }
 }
 
 TEST_F(GifLzw, CodeWidthGrowsAfterCode511AndStaysAt12) {
@@ -131,23 +142,6 @@ TEST_F(GifLzw, SubBlockBoundariesDoNotMatter) {
     b.screen(w, h, 8, test_palette(256)).image(0, 0, w, h, data, 8, blocks).trailer();
     EXPECT_EQ(decode_bytes(b.bytes, w, h), px) << blocks.size() << " " << blocks[0];
   }
-}
-
-TEST_F(GifLzw, DataStartingWithoutClearCode) {
-  EXPECT_EQ(decode_codes(2, {3, 2, 6, 5}, 4, 1), (std::vector<uint8_t>{3, 2, 3, 2}));
-  // The first code cannot be a table code.
-  int error = 0;
-  decode_codes(2, {6, 5}, 4, 1, {}, &error);
-  EXPECT_EQ(error, ERR_INVALID_FILE);
-}
-
-TEST_F(GifLzw, ClearCodeRestartsTableAndWidth) {
-  // Two clears in a row write nothing; after a clear a table code is refused.
-  EXPECT_EQ(decode_codes(2, {4, 1, 2, 4, 4, 3, 0, 6, 5}, 6, 1),
-            (std::vector<uint8_t>{1, 2, 3, 0, 3, 0}));
-  int error = 0;
-  decode_codes(2, {4, 1, 2, 6, 4, 6, 5}, 8, 1, {}, &error);
-  EXPECT_EQ(error, ERR_INVALID_FILE);
 }
 
 TEST_F(GifLzw, DataEndingInsideACodeStops) {
@@ -209,19 +203,6 @@ TEST_F(GifLzw, OutputBeyondTheFrameIsDropped) {
   decode_bytes(bad.bytes, w, h, &error);
   EXPECT_EQ(error, ERR_INVALID_FILE);
 }
-
-TEST_F(GifLzw, MinimumCodeSizeAbove11IsRefused) {
-  int error = 0;
-  decode_codes(12, {4096, 1, 4097}, 2, 1, {}, &error);
-  EXPECT_EQ(error, ERR_INVALID_FILE);
-  // 11 is the largest usable size: literals above 255 keep their low byte.
-  EXPECT_EQ(decode_codes(11, {2048, 0x105, 7, 2050, 2049}, 4, 1, {}, &error),
-            (std::vector<uint8_t>{5, 7, 5, 7}));
-}
-
-}  // namespace
-
-namespace {
 
 TEST_F(GifLzw, ImageDataCutByTheEndOfTheFile) {
   std::vector<uint8_t> codes = pack_codes(2, {4, 1, 1, 1, 1, 1, 1, 1, 1});  // 4 bytes

@@ -181,6 +181,14 @@ std::vector<uint8_t> test_palette(int count) {
 
 namespace {
 
+void copy_palette(const ColorMapObject* map, uint8_t* palette) {
+  for (int i = 0; i < map->ColorCount && i < 256; ++i) {
+    palette[3 * i] = map->Colors[i].Red;
+    palette[3 * i + 1] = map->Colors[i].Green;
+    palette[3 * i + 2] = map->Colors[i].Blue;
+  }
+}
+
 uint32_t rgb_of(const uint8_t* palette, int index) {
   return uint32_t(palette[3 * index]) << 16 | uint32_t(palette[3 * index + 1]) << 8 |
          palette[3 * index + 2];
@@ -202,12 +210,7 @@ bool giflib_reference(const std::string& path, std::vector<ReferenceFrame>* fram
   const int bits = (file[10] & 7) + 1;
   int count = 1 << bits;
   uint8_t global[3 * 256] = {};
-  if (gif->SColorMap != nullptr)
-    for (int i = 0; i < gif->SColorMap->ColorCount && i < 256; ++i) {
-      global[3 * i] = gif->SColorMap->Colors[i].Red;
-      global[3 * i + 1] = gif->SColorMap->Colors[i].Green;
-      global[3 * i + 2] = gif->SColorMap->Colors[i].Blue;
-    }
+  if (gif->SColorMap != nullptr) copy_palette(gif->SColorMap, global);
   int background = -1, nearest = 0, best = 1 << 20;
   for (int i = 0; i < count && background < 0; ++i) {
     int dr = 255 - global[3 * i], dg = 255 - global[3 * i + 1], db = 255 - global[3 * i + 2];
@@ -249,15 +252,10 @@ bool giflib_reference(const std::string& path, std::vector<ReferenceFrame>* fram
       frame.user_input = gcb.UserInputFlag;
     }
     uint8_t palette[3 * 256] = {};
-    if (d.ColorMap != nullptr) {
-      for (int i = 0; i < d.ColorMap->ColorCount && i < 256; ++i) {
-        palette[3 * i] = d.ColorMap->Colors[i].Red;
-        palette[3 * i + 1] = d.ColorMap->Colors[i].Green;
-        palette[3 * i + 2] = d.ColorMap->Colors[i].Blue;
-      }
-    } else {
+    if (d.ColorMap != nullptr)
+      copy_palette(d.ColorMap, palette);
+    else
       std::memcpy(palette, global, sizeof palette);
-    }
     int new_width = std::max(width, d.Width), new_height = std::max(height, d.Height);
     bool enlarged = new_width != width || new_height != height;
     width = new_width;
@@ -282,23 +280,20 @@ bool giflib_reference(const std::string& path, std::vector<ReferenceFrame>* fram
   return true;
 }
 
-std::vector<uint32_t> frame_rgb(const ImageRecord* image) { return image_rgb(image); }
+std::vector<FrameControl*> frame_controls(Handle group) {
+  std::vector<FrameControl*> list;
+  Handle h = 0;
+  FrameControl* control = nullptr;
+  for (group_find_next(group, TYPE_FRAME_CONTROL, &h, &control); h != 0;
+       group_find_next(group, TYPE_FRAME_CONTROL, &h, &control))
+    list.push_back(control);
+  return list;
+}
 
 void release(const LoadResult& loaded) {
   if (loaded.group == 0) return;
   group_destroy_members(loaded.group);
   group_destroy(loaded.group);
-}
-
-namespace {
-std::string compare_loaded(const std::string& path, const LoadResult& loaded);
-}  // namespace
-
-std::string compare_with_giflib(const std::string& path) {
-  LoadResult loaded = load_file(path);
-  std::string result = compare_loaded(path, loaded);
-  release(loaded);
-  return result;
 }
 
 namespace {
@@ -316,7 +311,7 @@ std::string compare_loaded(const std::string& path, const LoadResult& loaded) {
     std::string at = "frame " + std::to_string(n) + ": ";
     if (image->width != want.width || image->height != want.height)
       return at + "size " + std::to_string(image->width) + "x" + std::to_string(image->height);
-    std::vector<uint32_t> got = frame_rgb(image);
+    std::vector<uint32_t> got = image_rgb(image);
     for (size_t i = 0; i < got.size(); ++i)
       if (got[i] != want.rgb[i]) {
         char text[160];
@@ -327,12 +322,7 @@ std::string compare_loaded(const std::string& path, const LoadResult& loaded) {
   }
   // One control per frame that has an extension, in file order, with that extension's
   // fields; it names the last image before the next extension.
-  std::vector<FrameControl*> controls;
-  Handle h = 0;
-  FrameControl* control = nullptr;
-  for (group_find_next(loaded.group, TYPE_FRAME_CONTROL, &h, &control); h != 0;
-       group_find_next(loaded.group, TYPE_FRAME_CONTROL, &h, &control))
-    controls.push_back(control);
+  const std::vector<FrameControl*> controls = frame_controls(loaded.group);
   size_t next_control = 0;
   for (size_t n = 0; n < reference.size(); ++n) {
     const ReferenceFrame& want = reference[n];
@@ -351,4 +341,12 @@ std::string compare_loaded(const std::string& path, const LoadResult& loaded) {
 }
 
 }  // namespace
+
+std::string compare_with_giflib(const std::string& path) {
+  LoadResult loaded = load_file(path);
+  std::string result = compare_loaded(path, loaded);
+  release(loaded);
+  return result;
+}
+
 }  // namespace gif_test

@@ -66,7 +66,7 @@ std::string compare_with_giflib(const std::string& path);
 // Destroys what a load left in its group, and the group.
 void release(const LoadResult& loaded);
 
-// Pixels of an image record as 0x00RRGGBB.
-std::vector<uint32_t> frame_rgb(const ImageRecord* image);
+// The frame controls of a group, in group order.
+std::vector<FrameControl*> frame_controls(Handle group);
 
 }  // namespace gif_test

@@ -19,11 +19,6 @@ Bytes header(uint32_t width, uint32_t height, uint32_t depth, uint32_t length, u
   return b;
 }
 
-std::vector<uint8_t> row(const ImageRecord* image, int y, int n) {
-  const uint8_t* p = image->pixels + int64_t{y} * image->row_bytes;
-  return std::vector<uint8_t>(p, p + n);
-}
-
 }  // namespace
 
 TEST_F(Sun, GeneratedPicturesMatchTheirReferences) { EXPECT_GE(check_generated_cases("sun_"), 14); }
@@ -35,62 +30,47 @@ TEST_F(Sun, OneBitRowsArePaddedToTwoBytes) {
   const ImageRecord* image = r.images[0];
   EXPECT_EQ(image->description, DESC_SUN);
   EXPECT_EQ(image->row_bytes, 12);
-  EXPECT_EQ(row(image, 0, 12), (std::vector<uint8_t>{1, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0}));
-  EXPECT_EQ(row(image, 1, 10), std::vector<uint8_t>(10, 1));
+  EXPECT_EQ(stored_row(image, 0, 12), (std::vector<uint8_t>{1, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0}));
+  EXPECT_EQ(stored_row(image, 1, 10), std::vector<uint8_t>(10, 1));
   EXPECT_EQ(image_rgb(image)[1], 0xFFFFFFu);
   EXPECT_EQ(image_rgb(image)[0], 0u);
 }
 
-TEST_F(Sun, TrueColourOrders) {
-  // Width 5, 24 bits: L = 16, 15 bytes of pixels and a pad byte; type 1 holds B, G, R.
-  Bytes b = header(5, 2, 24, 32, 1);
+TEST_F(Sun, PixelLayoutsMapsAndRuns) {
+  Bytes bgr = header(5, 2, 24, 32, 1);  // L = 16: 15 bytes of pixels and a pad byte
   for (int y = 0; y < 2; ++y) {
-    for (int x = 0; x < 5; ++x) b.u8(x).u8(y).u8(100 + x);
-    b.u8(0xEE);
+    for (int x = 0; x < 5; ++x) bgr.u8(x).u8(y).u8(100 + x);
+    bgr.u8(0xEE);
   }
-  LoadResult r = load_bytes("bgr.ras", b.data);
-  ASSERT_EQ(r.error, 0);
-  std::vector<uint32_t> rgb = image_rgb(r.images[0]);
-  EXPECT_EQ(rgb[4], 0x680004u);
-  EXPECT_EQ(rgb[5], 0x640100u);
-  EXPECT_EQ(image_title(r.images[0], 1, 1), r.images[0]->name + std::string(" - 5 x 2 pixels - 1 x 24 bits - Sun Rasterfile"));
-  // 32 bits, type 3: an unused byte, then R, G, B.
-  test_reset();
-  r = load_bytes("xrgb.ras", header(1, 1, 32, 4, 3).raw({0x55, 1, 2, 3}).data);
-  ASSERT_EQ(r.error, 0);
-  EXPECT_EQ(image_rgb(r.images[0])[0], 0x010203u);
-  EXPECT_EQ(r.images[0]->pixel_bytes, 4);
-}
-
-TEST_F(Sun, ColourMaps) {
-  // A map of 768 bytes: 256 reds, then greens, then blues.
-  Bytes b = header(2, 1, 8, 2, 1, 1, 768);
-  for (int i = 0; i < 256; ++i) b.u8(i);
-  for (int i = 0; i < 256; ++i) b.u8(255 - i);
-  b.fill(256, 9).raw({0, 255});
-  LoadResult r = load_bytes("map.ras", b.data);
-  ASSERT_EQ(r.error, 0);
-  EXPECT_EQ(image_rgb(r.images[0]), (std::vector<uint32_t>{0x00FF09, 0xFF0009}));
-  // A map of length 0: the identity grey palette.
-  test_reset();
-  r = load_bytes("nomap.ras", header(2, 1, 8, 2, 1, 1, 0).raw({0, 200}).data);
-  ASSERT_EQ(r.error, 0);
-  EXPECT_EQ(image_rgb(r.images[0]), (std::vector<uint32_t>{0, 0xC8C8C8}));
-}
-
-TEST_F(Sun, ByteEncodedRuns) {
-  // 0x80 0x04 0x07 is five 7s; 0x80 0x00 one 0x80. Width 4 (L = 4): the run of five
-  // carries one byte into the second row.
-  Bytes b = header(4, 2, 8, 7, 2).raw({0x80, 0x04, 0x07, 0x80, 0x00, 1, 2});
-  LoadResult r = load_bytes("rle.ras", b.data);
-  ASSERT_EQ(r.error, 0);
-  EXPECT_EQ(row(r.images[0], 0, 4), (std::vector<uint8_t>{7, 7, 7, 7}));
-  EXPECT_EQ(row(r.images[0], 1, 4), (std::vector<uint8_t>{7, 0x80, 1, 2}));
-  // Data that ends early leaves the rest 0.
-  test_reset();
-  r = load_bytes("rle_cut.ras", header(4, 2, 8, 0, 2).raw({5, 0x80}).data);
-  ASSERT_EQ(r.error, 0);
-  EXPECT_EQ(row(r.images[0], 0, 4), (std::vector<uint8_t>{5, 0, 0, 0}));
+  Bytes map = header(2, 1, 8, 2, 1, 1, 768);  // 256 reds, then greens, then blues
+  for (int i = 0; i < 256; ++i) map.u8(i);
+  for (int i = 0; i < 256; ++i) map.u8(255 - i);
+  map.fill(256, 9).raw({0, 255});
+  struct Case {
+    const char* name;
+    Bytes bytes;
+    std::vector<uint32_t> rgb;
+  };
+  const Case cases[] = {
+      {"bgr.ras", bgr, {0x640000, 0x650001, 0x660002, 0x670003, 0x680004,
+                        0x640100, 0x650101, 0x660102, 0x670103, 0x680104}},
+      {"xrgb.ras", header(1, 1, 32, 4, 3).raw({0x55, 1, 2, 3}), {0x010203}},  // unused byte, R, G, B
+      {"map.ras", map, {0x00FF09, 0xFF0009}},
+      {"map_length_0_is_grey.ras", header(2, 1, 8, 2, 1, 1, 0).raw({0, 200}), {0, 0xC8C8C8}},
+      // 0x80 0x04 0x07 is five 7s, carried into the second row; 0x80 0x00 one 0x80.
+      {"rle.ras", header(4, 2, 8, 7, 2).raw({0x80, 0x04, 0x07, 0x80, 0x00, 1, 2}),
+       {0x070707, 0x070707, 0x070707, 0x070707, 0x070707, 0x808080, 0x010101, 0x020202}},
+      {"rle_cut_leaves_0.ras", header(4, 1, 8, 0, 2).raw({5, 0x80}), {0x050505, 0, 0, 0}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    test_reset();
+    LoadResult r = load_bytes(c.name, c.bytes.data);
+    ASSERT_EQ(r.error, 0);
+    EXPECT_EQ(image_rgb(r.images[0]), c.rgb);
+  }
+  EXPECT_EQ(image_title(load_bytes("bgr.ras", bgr.data).images.at(0), 1, 1),
+            test_temp_dir() + "/bgr.ras - 5 x 2 pixels - 1 x 24 bits - Sun Rasterfile");
 }
 
 TEST_F(Sun, Refusals) {
@@ -108,17 +88,13 @@ TEST_F(Sun, Refusals) {
       {"short_map.ras", header(1, 1, 8, 2, 1, 1, 300).raw({0, 0}), 14},
       {"zero_height.ras", header(1, 0, 8, 0, 1), 14},
       {"tiny.ras", Bytes().u32be(0x59A66A95).u32be(1), 14},
+      {"huge.ras", header(0xFFFFFFF, 0xFFFFFFF, 32, 0, 1).raw({0}), 14},
+      {"huge_rle.ras", header(30000, 30000, 8, 3, 2).raw({0x80, 0xFF, 1}), 14},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     test_reset();
+    mem_set_limit(size_t{64} << 20);
     EXPECT_EQ(load_bytes_as(c.name, c.bytes.data, FORMAT_SUN).error, c.code);
   }
-}
-
-TEST_F(Sun, HugeClaimsAreRefused) {
-  mem_set_limit(size_t{64} << 20);
-  EXPECT_EQ(load_bytes("huge.ras", header(0xFFFFFFF, 0xFFFFFFF, 32, 0, 1).raw({0}).data).error, 14);
-  test_reset();
-  EXPECT_EQ(load_bytes("huge_rle.ras", header(30000, 30000, 8, 3, 2).raw({0x80, 0xFF, 1}).data).error, 14);
 }

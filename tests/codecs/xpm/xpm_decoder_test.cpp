@@ -15,10 +15,6 @@ LoadResult load_xpm(const std::string& name, const std::string& body) {
   return load_bytes(name, std::vector<uint8_t>(text.begin(), text.end()));
 }
 
-uint32_t entry(const ImageRecord* image, int i) {
-  return uint32_t{image->palette_red[i]} << 16 | image->palette_green[i] << 8 | image->palette_blue[i];
-}
-
 }  // namespace
 
 TEST_F(Xpm, GeneratedPicturesMatchTheirReferences) { EXPECT_GE(check_generated_cases("xpm_"), 5); }
@@ -32,10 +28,10 @@ TEST_F(Xpm, NoneIsTransparentWhiteAndHexColoursFillThePalette) {
   EXPECT_EQ(image->description, DESC_XPM);
   EXPECT_EQ(image->bits, 8);
   EXPECT_EQ(image->row_bytes, 16);
-  EXPECT_EQ(entry(image, 0), 0xFFFFFFu);
+  EXPECT_EQ(palette_rgb(image, 0), 0xFFFFFFu);
   EXPECT_EQ(image->has_transparent, 1);
   EXPECT_EQ(image->transparent[0], 0);
-  EXPECT_EQ(entry(image, 1), 0xFF0000u);
+  EXPECT_EQ(palette_rgb(image, 1), 0xFF0000u);
   EXPECT_EQ(pixel_at(image, 15, 7), 0);
   EXPECT_EQ(pixel_at(image, 15, 8), 1);
   EXPECT_EQ(image_title(image, 1, 1), image->name + std::string(" - 16 x 16 pixels - 1 x 8 bits - XPixmap"));
@@ -54,11 +50,11 @@ TEST_F(Xpm, ColourKeysAndValues) {
                           "\"a b  xddzz\"\n};");
   ASSERT_EQ(r.error, 0);
   const ImageRecord* image = r.images[0];
-  EXPECT_EQ(entry(image, 0), 0x00FF00u);
-  EXPECT_EQ(entry(image, 1), 0u);
-  EXPECT_EQ(entry(image, 2), 0xFF8000u);
-  EXPECT_EQ(entry(image, 3), 0xAABBCCu);
-  EXPECT_EQ(entry(image, 4), 0x010203u);
+  EXPECT_EQ(palette_rgb(image, 0), 0x00FF00u);
+  EXPECT_EQ(palette_rgb(image, 1), 0u);
+  EXPECT_EQ(palette_rgb(image, 2), 0xFF8000u);
+  EXPECT_EQ(palette_rgb(image, 3), 0xAABBCCu);
+  EXPECT_EQ(palette_rgb(image, 4), 0x010203u);
   EXPECT_EQ(std::vector<uint8_t>(image->pixels, image->pixels + 5), (std::vector<uint8_t>{0, 1, 2, 3, 0}));
 }
 
@@ -74,15 +70,6 @@ TEST_F(Xpm, LongKeysCommentsAndExtraRows) {
   EXPECT_EQ(image->height, 2);
   EXPECT_EQ(std::vector<uint8_t>(image->pixels, image->pixels + 3), (std::vector<uint8_t>{1, 0, 1}));
   EXPECT_EQ(std::vector<uint8_t>(image->pixels + 4, image->pixels + 7), (std::vector<uint8_t>{0, 1, 0}));
-}
-
-TEST_F(Xpm, Declarations) {
-  // White space before the opening brace parses; a brace right after "=" does not.
-  std::string ok = "/* XPM */ static char *x[] = {\n\"1 1 1 1\", \"a c #010101\", \"a\"};";
-  EXPECT_EQ(load_bytes("space.xpm", std::vector<uint8_t>(ok.begin(), ok.end())).error, 0);
-  test_reset();
-  std::string bad = "/* XPM */ static char *x[] ={\n\"1 1 1 1\", \"a c #010101\", \"a\"};";
-  EXPECT_EQ(load_bytes("glued.xpm", std::vector<uint8_t>(bad.begin(), bad.end())).error, 14);
 }
 
 TEST_F(Xpm, Refusals) {
@@ -101,22 +88,25 @@ TEST_F(Xpm, Refusals) {
       {"zero_chars.xpm", "\"1 1 1 0\",\n\"a c #000000\"\n};", 14},
       {"zero_width.xpm", "\"0 1 1 1\"\n};", 14},
       {"two_pictures.xpm", "\"1 1 1 1\",\n\"a c #000000\",\n\"a\",\n{\"1 1 1 1\"};", 14},
+      {"huge.xpm", "\"60000 60000 1 1\",\n\"a c #000000\"\n};", 14},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     test_reset();
+    mem_set_limit(size_t{64} << 20);
     EXPECT_EQ(load_xpm(c.name, c.body).error, c.code);
   }
-  // A string before any values string; a file that closes without any picture.
-  test_reset();
-  std::string early = "/* XPM */ \"a c #000000\", static char *x[] = {\"1 1 1 1\"};";
-  EXPECT_EQ(load_bytes("string_first.xpm", std::vector<uint8_t>(early.begin(), early.end())).error, 7);
-  test_reset();
-  std::string nothing = "/* XPM */ };";
-  EXPECT_EQ(load_bytes("no_picture.xpm", std::vector<uint8_t>(nothing.begin(), nothing.end())).error, 14);
 }
 
-TEST_F(Xpm, HugeClaimIsRefused) {
-  mem_set_limit(size_t{64} << 20);
-  EXPECT_EQ(load_xpm("huge.xpm", "\"60000 60000 1 1\",\n\"a c #000000\"\n};").error, 14);
+TEST_F(Xpm, Declarations) {
+  const std::pair<std::string, int> files[] = {
+      {"/* XPM */ static char *x[] = {\n\"1 1 1 1\", \"a c #010101\", \"a\"};", 0},
+      {"/* XPM */ static char *x[] ={\n\"1 1 1 1\", \"a c #010101\", \"a\"};", 14},  // brace glued to "="
+      {"/* XPM */ \"a c #000000\", static char *x[] = {\"1 1 1 1\"};", 7},  // a string before the values
+      {"/* XPM */ };", 14},  // closes without any picture
+  };
+  for (const auto& [text, code] : files) {
+    test_reset();
+    EXPECT_EQ(load_bytes("declaration.xpm", std::vector<uint8_t>(text.begin(), text.end())).error, code) << text;
+  }
 }

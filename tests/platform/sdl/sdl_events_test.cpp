@@ -2,10 +2,9 @@
 #include <gtest/gtest.h>
 
 #include "platform/sdl/sdl_events.h"
+#include "platform/sdl/sdl_test_events.h"
 
 namespace {
-
-constexpr uint32_t kWindowId = 7;
 
 SdlTarget target() {
   SdlTarget t;
@@ -17,54 +16,6 @@ SdlTarget target() {
   return t;
 }
 
-SDL_Event key_down(SDL_Keycode key, uint32_t window = kWindowId) {
-  SDL_Event e{};
-  e.type = SDL_KEYDOWN;
-  e.key.windowID = window;
-  e.key.state = SDL_PRESSED;
-  e.key.keysym.sym = key;
-  return e;
-}
-
-SDL_Event button(uint32_t type, uint8_t which, uint8_t clicks, int32_t x, int32_t y) {
-  SDL_Event e{};
-  e.type = type;
-  e.button.windowID = kWindowId;
-  e.button.button = which;
-  e.button.clicks = clicks;
-  e.button.x = x;
-  e.button.y = y;
-  return e;
-}
-
-SDL_Event motion(int32_t x, int32_t y, uint32_t state) {
-  SDL_Event e{};
-  e.type = SDL_MOUSEMOTION;
-  e.motion.windowID = kWindowId;
-  e.motion.x = x;
-  e.motion.y = y;
-  e.motion.state = state;
-  return e;
-}
-
-SDL_Event window_event(uint8_t event, int32_t data1 = 0, int32_t data2 = 0) {
-  SDL_Event e{};
-  e.type = SDL_WINDOWEVENT;
-  e.window.windowID = kWindowId;
-  e.window.event = event;
-  e.window.data1 = data1;
-  e.window.data2 = data2;
-  return e;
-}
-
-SDL_Event drop(uint32_t type, char* file = nullptr) {
-  SDL_Event e{};
-  e.type = type;
-  e.drop.windowID = kWindowId;
-  e.drop.file = file;
-  return e;
-}
-
 std::vector<Message> run(SdlEventTranslator& translator, std::initializer_list<SDL_Event> events,
                          const SdlTarget& t = target()) {
   std::vector<Message> out;
@@ -74,33 +25,20 @@ std::vector<Message> run(SdlEventTranslator& translator, std::initializer_list<S
 
 }  // namespace
 
-TEST(SdlKeys, EveryKeyOfTheViewerTableHasItsVirtualKeyCode) {
+TEST(SdlKeys, KeysTakeTheirWin32VirtualKeyCodes) {
   const std::pair<SDL_Keycode, int32_t> table[] = {
-      {SDLK_ESCAPE, 27},  {SDLK_SPACE, 32},  {SDLK_PAGEUP, 33},   {SDLK_PAGEDOWN, 34},
-      {SDLK_END, 35},     {SDLK_HOME, 36},   {SDLK_LEFT, 37},     {SDLK_UP, 38},
-      {SDLK_RIGHT, 39},   {SDLK_DOWN, 40},   {SDLK_DELETE, 46},   {SDLK_KP_PLUS, 107},
-      {SDLK_KP_MINUS, 109}, {SDLK_F1, 112},  {SDLK_F2, 113},      {SDLK_F3, 114},
-      {SDLK_F4, 115},     {SDLK_F7, 118},    {SDLK_F8, 119},      {SDLK_F12, 123},
+      // The keys the viewer acts on.
+      {SDLK_ESCAPE, 27}, {SDLK_SPACE, 32}, {SDLK_PAGEUP, 33}, {SDLK_PAGEDOWN, 34}, {SDLK_END, 35},
+      {SDLK_HOME, 36}, {SDLK_LEFT, 37}, {SDLK_UP, 38}, {SDLK_RIGHT, 39}, {SDLK_DOWN, 40},
+      {SDLK_DELETE, 46}, {SDLK_KP_PLUS, 107}, {SDLK_KP_MINUS, 109}, {SDLK_F1, 112}, {SDLK_F2, 113},
+      {SDLK_F3, 114}, {SDLK_F4, 115}, {SDLK_F7, 118}, {SDLK_F8, 119}, {SDLK_F12, 123},
+      // Others in the same numbering.
+      {SDLK_a, 'A'}, {SDLK_z, 'Z'}, {SDLK_0, '0'}, {SDLK_9, '9'}, {SDLK_KP_0, 96}, {SDLK_KP_9, 105},
+      {SDLK_F5, 116}, {SDLK_F11, 122}, {SDLK_RETURN, 13}, {SDLK_INSERT, 45},
+      // The main keyboard's plus and minus are OEM keys on Win32, which the viewer ignores.
+      {SDLK_PLUS, 0}, {SDLK_MINUS, 0}, {SDLK_UNKNOWN, 0},
   };
   for (const auto& [key, code] : table) EXPECT_EQ(sdl_virtual_key(key), code) << SDL_GetKeyName(key);
-}
-
-TEST(SdlKeys, OtherKeysFollowTheWin32Numbering) {
-  EXPECT_EQ(sdl_virtual_key(SDLK_a), 'A');
-  EXPECT_EQ(sdl_virtual_key(SDLK_z), 'Z');
-  EXPECT_EQ(sdl_virtual_key(SDLK_0), '0');
-  EXPECT_EQ(sdl_virtual_key(SDLK_9), '9');
-  EXPECT_EQ(sdl_virtual_key(SDLK_KP_0), 96);
-  EXPECT_EQ(sdl_virtual_key(SDLK_KP_9), 105);
-  EXPECT_EQ(sdl_virtual_key(SDLK_F5), 116);
-  EXPECT_EQ(sdl_virtual_key(SDLK_F11), 122);
-  EXPECT_EQ(sdl_virtual_key(SDLK_RETURN), 13);
-  EXPECT_EQ(sdl_virtual_key(SDLK_INSERT), 45);
-  // The main keyboard's plus and minus are not the keypad's: Win32 gives them other codes
-  // (OEM keys), which the viewer ignores; they map to nothing here.
-  EXPECT_EQ(sdl_virtual_key(SDLK_PLUS), 0);
-  EXPECT_EQ(sdl_virtual_key(SDLK_MINUS), 0);
-  EXPECT_EQ(sdl_virtual_key(SDLK_UNKNOWN), 0);
 }
 
 TEST(SdlEvents, KeyDownsReachTheMainWindowAndOtherKeyEventsDoNot) {
@@ -123,14 +61,9 @@ TEST(SdlEvents, MouseMovesCarryTheLeftButtonState) {
   std::vector<Message> out = run(t, {motion(10, 20, 0), motion(30, 40, SDL_BUTTON_LMASK),
                                      motion(50, 60, SDL_BUTTON_RMASK)});
   ASSERT_EQ(out.size(), 3u);
-  EXPECT_EQ(out[0].kind, MSG_MOUSE_MOVE);
-  EXPECT_EQ(out[0].window, 2u);
-  EXPECT_EQ(out[0].x, 10);
-  EXPECT_EQ(out[0].y, 20);
-  EXPECT_FALSE(out[0].left_button);
-  EXPECT_TRUE(out[1].left_button);
-  EXPECT_EQ(out[1].x, 30);
-  EXPECT_FALSE(out[2].left_button);
+  for (size_t i = 0; i < 3; ++i)
+    EXPECT_EQ((std::vector<int64_t>{out[i].kind, int64_t(out[i].window), out[i].x, out[i].y, out[i].left_button}),
+              (std::vector<int64_t>{MSG_MOUSE_MOVE, 2, 10 + 20 * int64_t(i), 20 + 20 * int64_t(i), i == 1}));
 }
 
 TEST(SdlEvents, ClickCountsBecomeDownsAndDoubleClicksAsWin32SendsThem) {
@@ -142,12 +75,9 @@ TEST(SdlEvents, ClickCountsBecomeDownsAndDoubleClicksAsWin32SendsThem) {
           button(SDL_MOUSEBUTTONDOWN, SDL_BUTTON_LEFT, 3, 5, 6), button(SDL_MOUSEBUTTONUP, SDL_BUTTON_LEFT, 3, 5, 6)});
   const MessageKind expected[] = {MSG_LEFT_DOWN, MSG_LEFT_UP, MSG_LEFT_DOUBLE, MSG_LEFT_UP, MSG_LEFT_DOWN, MSG_LEFT_UP};
   ASSERT_EQ(out.size(), std::size(expected));
-  for (size_t i = 0; i < out.size(); ++i) {
-    EXPECT_EQ(out[i].kind, expected[i]) << i;
-    EXPECT_EQ(out[i].window, 2u);
-    EXPECT_EQ(out[i].x, 5);
-    EXPECT_EQ(out[i].y, 6);
-  }
+  for (size_t i = 0; i < out.size(); ++i)
+    EXPECT_EQ((std::vector<int64_t>{out[i].kind, int64_t(out[i].window), out[i].x, out[i].y}),
+              (std::vector<int64_t>{expected[i], 2, 5, 6})) << i;
   EXPECT_TRUE(out[0].left_button);
   EXPECT_FALSE(out[1].left_button);
 
@@ -156,8 +86,7 @@ TEST(SdlEvents, ClickCountsBecomeDownsAndDoubleClicksAsWin32SendsThem) {
                 button(SDL_MOUSEBUTTONDOWN, SDL_BUTTON_RIGHT, 2, 1, 2), button(SDL_MOUSEBUTTONDOWN, SDL_BUTTON_MIDDLE, 1, 1, 2),
                 button(SDL_MOUSEBUTTONUP, SDL_BUTTON_MIDDLE, 1, 1, 2)});
   ASSERT_EQ(out.size(), 2u);
-  EXPECT_EQ(out[0].kind, MSG_RIGHT_DOWN);
-  EXPECT_EQ(out[1].kind, MSG_RIGHT_DOUBLE);
+  EXPECT_EQ(std::make_pair(out[0].kind, out[1].kind), std::make_pair(MSG_RIGHT_DOWN, MSG_RIGHT_DOUBLE));
   EXPECT_FALSE(out[1].left_button);
 }
 
@@ -178,8 +107,7 @@ TEST(SdlEvents, FilesBetweenDropBeginAndCompleteAreOneDropInSdlOrder) {
   EXPECT_TRUE(t.dropping());
   out = run(t, {drop(SDL_DROPFILE, c), drop(SDL_DROPCOMPLETE)});
   ASSERT_EQ(out.size(), 1u);
-  EXPECT_EQ(out[0].kind, MSG_DROP_FILES);
-  EXPECT_EQ(out[0].window, 2u);
+  EXPECT_EQ(std::make_pair(out[0].kind, out[0].window), std::make_pair(MSG_DROP_FILES, PlatformWindow{2}));
   EXPECT_EQ(out[0].paths, (std::vector<std::string>{a, b, c}));
   EXPECT_FALSE(t.dropping());
 
@@ -207,33 +135,34 @@ TEST(SdlEvents, WindowEventsBecomeSizePaintFocusAndCloseMessages) {
                  window_event(SDL_WINDOWEVENT_FOCUS_LOST), window_event(SDL_WINDOWEVENT_CLOSE),
                  window_event(SDL_WINDOWEVENT_MOVED, 5, 5)});
   out.insert(out.end(), more.begin(), more.end());
-  ASSERT_EQ(out.size(), 8u);
-  EXPECT_EQ(out[0].kind, MSG_SIZE);
-  EXPECT_EQ(out[0].window, 1u);
-  EXPECT_EQ(out[0].code, SIZE_RESTORED);
+  struct Expected {
+    MessageKind kind;
+    PlatformWindow window;
+    int32_t code;
+  };
+  const Expected expected[] = {{MSG_SIZE, 1, SIZE_RESTORED}, {MSG_SIZE, 1, SIZE_MAXIMISED},
+                               {MSG_SIZE, 1, SIZE_MINIMISED}, {MSG_SIZE, 1, SIZE_RESTORED},
+                               {MSG_PAINT, 2, 0}, {MSG_SET_FOCUS, 1, 0},
+                               {MSG_KILL_FOCUS, 1, 0}, {MSG_CLOSE, 1, 0}};
+  ASSERT_EQ(out.size(), std::size(expected));
+  for (size_t i = 0; i < out.size(); ++i) {
+    EXPECT_EQ(out[i].kind, expected[i].kind) << i;
+    if (expected[i].kind == MSG_SIZE || expected[i].kind == MSG_PAINT || expected[i].kind == MSG_CLOSE) {
+      EXPECT_EQ(out[i].window, expected[i].window) << i;
+      EXPECT_EQ(out[i].code, expected[i].code) << i;
+    }
+  }
   EXPECT_EQ(out[0].x, 300);
   EXPECT_EQ(out[0].y, 200);
-  EXPECT_EQ(out[1].code, SIZE_MAXIMISED);
-  EXPECT_EQ(out[2].kind, MSG_SIZE);
-  EXPECT_EQ(out[2].code, SIZE_MINIMISED);
-  EXPECT_EQ(out[3].kind, MSG_SIZE);
-  EXPECT_EQ(out[3].code, SIZE_RESTORED);
-  EXPECT_EQ(out[4].kind, MSG_PAINT);
-  EXPECT_EQ(out[4].window, 2u);
   ASSERT_EQ(out[4].rects.size(), 1u);
   EXPECT_EQ(out[4].rects[0].right, 640);
   EXPECT_EQ(out[4].rects[0].bottom, 480);
-  EXPECT_EQ(out[5].kind, MSG_SET_FOCUS);
-  EXPECT_EQ(out[6].kind, MSG_KILL_FOCUS);
-  EXPECT_EQ(out[7].kind, MSG_CLOSE);
-  EXPECT_EQ(out[7].window, 1u);
 
   SDL_Event quit{};
   quit.type = SDL_QUIT;
   out = run(t, {quit});  // the desktop session ending, or Ctrl+C in the terminal
   ASSERT_EQ(out.size(), 1u);
-  EXPECT_EQ(out[0].kind, MSG_CLOSE);
-  EXPECT_EQ(out[0].window, 1u);
+  EXPECT_EQ(std::make_pair(out[0].kind, out[0].window), std::make_pair(MSG_CLOSE, PlatformWindow{1}));
   SDL_Event other = window_event(SDL_WINDOWEVENT_CLOSE);
   other.window.windowID = 99;  // a message box's window, say
   EXPECT_TRUE(run(t, {other}).empty());

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/sdl/sdl_frame.h"
+#include "support/test_support.h"
 
 namespace {
 
@@ -20,10 +21,6 @@ SdlFrame numbered(int32_t width, int32_t height) {
 
 uint32_t at(const SdlFrame& f, int32_t x, int32_t y) { return f.pixels()[static_cast<size_t>(y) * f.width() + x]; }
 
-bool same(const PlatformRect& a, const PlatformRect& b) {
-  return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom;
-}
-
 }  // namespace
 
 TEST(SdlFrame, FillsAndBlitsStayInsideTheClipAndTheWindow) {
@@ -36,8 +33,7 @@ TEST(SdlFrame, FillsAndBlitsStayInsideTheClipAndTheWindow) {
   EXPECT_EQ(at(f, 19, 7), 0xABCDEFu);
   EXPECT_EQ(at(f, 19, 8), 0u);
   std::vector<PlatformRect> dirty = f.take_dirty();
-  ASSERT_EQ(dirty.size(), 1u);
-  EXPECT_TRUE(same(dirty[0], PlatformRect{5, 2, 20, 8}));
+  EXPECT_EQ(dirty, (PlatformRects{{5, 2, 20, 8}}));
 
   // A blit partly off the left and top edges, rows 8 pixels apart in the source.
   f.reset_clip();
@@ -48,8 +44,7 @@ TEST(SdlFrame, FillsAndBlitsStayInsideTheClipAndTheWindow) {
   EXPECT_EQ(at(f, 2, 2), 100u + 24 + 4);
   EXPECT_EQ(at(f, 3, 0), 0u);  // past the source width
   dirty = f.take_dirty();
-  ASSERT_EQ(dirty.size(), 1u);
-  EXPECT_TRUE(same(dirty[0], PlatformRect{0, 0, 3, 3}));
+  EXPECT_EQ(dirty, (PlatformRects{{0, 0, 3, 3}}));
   f.blit(0, 0, 5, 4, 8, nullptr);  // nothing to copy: nothing happens
   EXPECT_FALSE(f.has_dirty());
 }
@@ -60,9 +55,7 @@ TEST(SdlFrame, ScrollMovesPixelsAndReportsTheUncoveredStrips) {
   f.scroll(3, 2, &uncovered);  // right and down
   EXPECT_EQ(at(f, 3, 2), 1u);
   EXPECT_EQ(at(f, 9, 7), 5 * 1000 + 6 + 1u);
-  ASSERT_EQ(uncovered.size(), 2u);
-  EXPECT_TRUE(same(uncovered[0], PlatformRect{0, 0, 10, 2}));
-  EXPECT_TRUE(same(uncovered[1], PlatformRect{0, 2, 3, 8}));
+  EXPECT_EQ(uncovered, (PlatformRects{{0, 0, 10, 2}, {0, 2, 3, 8}}));
   EXPECT_EQ(at(f, 2, 5), 0u);
   EXPECT_EQ(at(f, 9, 1), 0u);
   EXPECT_TRUE(f.has_dirty());
@@ -71,21 +64,17 @@ TEST(SdlFrame, ScrollMovesPixelsAndReportsTheUncoveredStrips) {
   f.scroll(-4, -3, &uncovered);  // left and up
   EXPECT_EQ(at(f, 0, 0), 3 * 1000 + 4 + 1u);
   EXPECT_EQ(at(f, 5, 4), 7 * 1000 + 9 + 1u);
-  ASSERT_EQ(uncovered.size(), 2u);
-  EXPECT_TRUE(same(uncovered[0], PlatformRect{0, 5, 10, 8}));
-  EXPECT_TRUE(same(uncovered[1], PlatformRect{6, 0, 10, 5}));
+  EXPECT_EQ(uncovered, (PlatformRects{{0, 5, 10, 8}, {6, 0, 10, 5}}));
   EXPECT_EQ(at(f, 6, 0), 0u);
 
   f = numbered(10, 8);
   f.scroll(0, -1, &uncovered);  // one row up: every column moves
   for (int32_t x = 0; x < 10; ++x) EXPECT_EQ(at(f, x, 6), 7 * 1000 + x + 1u);
-  ASSERT_EQ(uncovered.size(), 1u);
-  EXPECT_TRUE(same(uncovered[0], PlatformRect{0, 7, 10, 8}));
+  EXPECT_EQ(uncovered, (PlatformRects{{0, 7, 10, 8}}));
 
   f = numbered(10, 8);
   f.scroll(0, 8, &uncovered);  // as far as the height: all is uncovered
-  ASSERT_EQ(uncovered.size(), 1u);
-  EXPECT_TRUE(same(uncovered[0], PlatformRect{0, 0, 10, 8}));
+  EXPECT_EQ(uncovered, (PlatformRects{{0, 0, 10, 8}}));
   EXPECT_EQ(at(f, 5, 5), 0u);
 
   f.scroll(0, 0, &uncovered);
@@ -99,17 +88,14 @@ TEST(SdlFrame, TheUpdateAreaMergesAndMovesWithScrolledPixels) {
   f.invalidate(PlatformRect{-5, 95, 5, 120});  // clipped to the window
   f.invalidate(PlatformRect{50, 50, 50, 60});  // empty
   std::vector<PlatformRect> update = f.take_update();
-  ASSERT_EQ(update.size(), 2u);
-  EXPECT_TRUE(same(update[0], PlatformRect{10, 10, 20, 20}));
-  EXPECT_TRUE(same(update[1], PlatformRect{0, 95, 5, 100}));
+  EXPECT_EQ(update, (PlatformRects{{10, 10, 20, 20}, {0, 95, 5, 100}}));
   EXPECT_FALSE(f.has_update());
 
   f.invalidate(PlatformRect{10, 10, 20, 20});
   std::vector<PlatformRect> uncovered;
   f.scroll(-5, 0, &uncovered);
   update = f.take_update();
-  ASSERT_EQ(update.size(), 1u);
-  EXPECT_TRUE(same(update[0], PlatformRect{5, 10, 15, 20}));
+  EXPECT_EQ(update, (PlatformRects{{5, 10, 15, 20}}));
 
   // Many pieces are gathered into fewer, larger rectangles; none is lost.
   for (int32_t i = 0; i < 40; ++i) f.invalidate(PlatformRect{i * 2, i, i * 2 + 1, i + 1});
@@ -132,8 +118,7 @@ TEST(SdlFrame, ResizingKeepsWhatStillFits) {
   EXPECT_EQ(at(f, 5, 7), 7 * 1000 + 5 + 1u);
   EXPECT_EQ(at(f, 0, 8), 0u);
   std::vector<PlatformRect> update = f.take_update();
-  ASSERT_EQ(update.size(), 1u);
-  EXPECT_TRUE(same(update[0], PlatformRect{0, 0, 6, 8}));
+  EXPECT_EQ(update, (PlatformRects{{0, 0, 6, 8}}));
   f.resize(-3, 4);
   EXPECT_EQ(f.width(), 0);
   EXPECT_TRUE(f.pixels().empty());

@@ -26,3 +26,9 @@ target_compile_definitions(korvela_tests PRIVATE
   KORVELA_CORPUS_DIR="${KORVELA_CORPUS_DIR}"
   KORVELA_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
 target_link_libraries(korvela_tests PRIVATE korvela_lib gtest gtest_main)
+
+# The ECW stand-in as the vendor's NCSEcw.dll, exporting its five calls by ordinal only; the
+# program finds it on the PATH (tools/wine_test.sh).
+add_library(ncs_ecw_standin SHARED codecs/ecw/ncs_ecw_standin.c codecs/ecw/ncs_ecw_standin.def)
+set_target_properties(ncs_ecw_standin PROPERTIES OUTPUT_NAME NCSEcw PREFIX "")
+add_dependencies(korvela_tests ncs_ecw_standin)

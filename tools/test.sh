@@ -18,6 +18,7 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
 echo "== Windows build, under Wine"
 tools/build_windows.sh build-win >/dev/null
 tools/wine_test.sh build-win build
+tools/wine_window_test.sh build-win build
 
 echo "== size"
 python3 tools/count_lines.py

@@ -22,9 +22,15 @@ echo "== --info: Windows against Linux"
 samples=()
 for f in samples/*; do [ "${f##*.}" = md ] || samples+=("$PWD/$f"); done
 samples+=("$PWD/samples/missing.png")
+# A picture served by the ECW stand-in library: loaded by name on Linux, as NCSEcw.dll by
+# ordinal on Windows (40 x 30, 3 bands; the layout is in tests/codecs/ecw/ncs_ecw_standin.h).
+printf '\x65\x02\x01\x00\x28\0\0\0\x1e\0\0\0\x03\0\0\0\0\0\x07\0' >"$work/standin.ecw"
+samples+=("$work/standin.ecw")
+export LD_LIBRARY_PATH=$linux/tests WINEPATH=$win/tests
 "$linux/korvela" --info "${samples[@]}" | lines >"$work/linux.txt" || true
 wine "$win/korvela.exe" --info "${samples[@]}" | lines >"$work/windows.txt" || true
 diff -u "$work/linux.txt" "$work/windows.txt"
+grep -q "standin.ecw - 40 x 30 pixels - 3 x 8 bits - ecw" "$work/windows.txt" || { echo "NCSEcw.dll not used"; exit 1; }
 echo "$(wc -l <"$work/windows.txt") lines equal"
 
 echo "== --export: Windows against Linux"

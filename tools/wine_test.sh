@@ -43,3 +43,9 @@ for f in "${samples[@]}"; do
 done
 diff -r "$work/linux" "$work/windows"
 echo "$(ls "$work/windows" | wc -l) pictures equal"
+
+echo "== --screenshot: Windows against Linux"
+"$linux/korvela" --screenshot "$work/linux.png" --size 320x200 "$PWD/samples/rose.png"
+wine "$win/korvela.exe" --screenshot "$work/windows.png" --size 320x200 "$PWD/samples/rose.png"
+[ "$(compare -metric AE "$work/linux.png" "$work/windows.png" null: 2>&1)" = 0 ]
+echo "equal"

@@ -166,7 +166,6 @@ PlatformWindow Win32Platform::create_main_window(const char* title, WindowProc p
 PlatformWindow Win32Platform::create_document_window(PlatformWindow parent, WindowProc proc) {
   WNDCLASSA wc{};
   if (!GetClassInfoA(nullptr, "EDIT", &wc)) return 0;
-  edit_proc_ = wc.lpfnWndProc;
   wc.style = CS_DBLCLKS;
   wc.hInstance = instance_;
   wc.hIcon = nullptr;
@@ -182,7 +181,9 @@ PlatformWindow Win32Platform::create_document_window(PlatformWindow parent, Wind
   if (window == nullptr) return 0;
   document_proc_ = proc;
   SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-  SetWindowLongA(window, GWL_WNDPROC, reinterpret_cast<LONG>(document_window_message));
+  // The window's own procedure (the edit control's) is kept and called before ours.
+  edit_proc_ = reinterpret_cast<WNDPROC>(
+      SetWindowLongA(window, GWL_WNDPROC, reinterpret_cast<LONG>(document_window_message)));
   return id_of(window);
 }
 

@@ -50,7 +50,7 @@ class Win32Platform : public PlatformBackend {
   HINSTANCE instance_;
   WindowProc main_proc_ = nullptr;
   WindowProc document_proc_ = nullptr;
-  WNDPROC edit_proc_ = nullptr;  // the EDIT class's own procedure, called first
+  WNDPROC edit_proc_ = nullptr;  // the edit control's own procedure, called first
   HWND painted_ = nullptr;       // the window of the paint pass
   HDC dc_ = nullptr;
   int paint_depth_ = 0;

@@ -18,9 +18,10 @@ for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
 export DISPLAY=:$(cat "$work/display")
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
-# The window whose title matches the pattern (30 s at most).
+# The window whose title matches the pattern (2 minutes at most: the first window of a new
+# Wine prefix waits for its font cache).
 window_titled() {
-  for _ in $(seq 300); do
+  for _ in $(seq 1200); do
     id=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n 1 || true)
     [ -n "$id" ] && { echo "$id"; return 0; }
     sleep 0.1

@@ -1,6 +1,6 @@
 // Korvela: argument handling and the choice of mode.
+#include <cctype>
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -14,8 +14,13 @@
 #ifdef KORVELA_HAS_SDL
 #include "platform/sdl/sdl_platform.h"
 #endif
+#ifdef _WIN32
+#include "platform/win32/win32_platform.h"
+#endif
 
 namespace {
+
+using Arguments = std::vector<std::string>;  // without the program's name
 
 void print_usage(FILE* out) {
   std::fprintf(out,
@@ -28,11 +33,21 @@ void print_usage(FILE* out) {
                "  korvela --help | --version\n");
 }
 
-// Names are resolved against the directory the program was started from, then the program's
-// own directory becomes the working directory (its log lives there).
-std::vector<std::string> absolute_names(int argc, char** argv, int first, const std::string& start) {
+bool is_option(const Arguments& args) { return !args.empty() && args[0].rfind("--", 0) == 0; }
+
+// A name of the command line as the program uses it: made absolute against the directory the
+// program was started from (the program's own directory becomes the working directory). Where
+// the file system ignores case (Windows), backslashes become slashes and the name is
+// lower-cased first, as the viewer does.
+std::string command_name(const std::string& start, std::string name) {
+  if (fs_names_fold_case())
+    for (char& c : name) c = c == '\\' ? '/' : static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return path_make_absolute(start, name);
+}
+
+std::vector<std::string> command_names(const Arguments& args, size_t first, const std::string& start) {
   std::vector<std::string> names;
-  for (int i = first; i < argc; ++i) names.push_back(path_make_absolute(start, argv[i]));
+  for (size_t i = first; i < args.size(); ++i) names.push_back(command_name(start, args[i]));
   return names;
 }
 
@@ -40,6 +55,102 @@ void enter_program_dir() {
   fs_chdir(fs_program_dir().c_str());
   log_set_path("KRVL");
 }
+
+ViewerOptions viewer_options(const Arguments& args, size_t first, const std::string& start) {
+  ViewerOptions options;
+  options.names.assign(args.begin() + static_cast<std::ptrdiff_t>(first), args.end());
+  options.start_dir = start;
+  options.program_dir = fs_program_dir();
+  return options;
+}
+
+// The no-window modes and the fallback of the viewer mode; -1 when the viewer should run.
+int run_without_window(const Arguments& args, const std::string& start, bool have_window) {
+  const std::string mode = args.empty() ? std::string() : args[0];
+  if (mode == "--help") {
+    print_usage(stdout);
+    return 0;
+  }
+  if (mode == "--version") {
+    std::printf("korvela %s\n", KORVELA_VERSION);
+    return 0;
+  }
+  if (mode == "--export") {
+    if (args.size() != 3) {
+      print_usage(stderr);
+      return 2;
+    }
+    const std::string out = command_name(start, args[1]);
+    const std::string file = command_name(start, args[2]);
+    enter_program_dir();
+    batch_types_init();
+    return run_export(out, file, stdout);
+  }
+  if (mode == "--screenshot") {
+    if (args.size() < 2) {
+      print_usage(stderr);
+      return 2;
+    }
+    int32_t width = 800, height = 600;
+    size_t first = 2;
+    if (args.size() >= 4 && args[2] == "--size") {
+      if (!parse_size(args[3].c_str(), &width, &height)) {
+        print_usage(stderr);
+        return 2;
+      }
+      first = 4;
+    }
+    return run_screenshot(command_name(start, args[1]), width, height, viewer_options(args, first, start),
+                          stderr);
+  }
+  const size_t first = mode == "--info" ? 1 : 0;
+  if (first == 0 && is_option(args)) {
+    print_usage(stderr);
+    return 2;
+  }
+  if (first == 0 && have_window) return -1;
+  std::vector<std::string> names = command_names(args, first, start);
+  enter_program_dir();
+  batch_types_init();
+  return run_info(names, stdout);
+}
+
+}  // namespace
+
+#ifdef _WIN32
+
+namespace {
+
+// A program of the windows subsystem has no console of its own: the no-window modes write to
+// the console of the command prompt that started them, unless their output is redirected.
+void attach_parent_console() {
+  const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+  if (out != nullptr && out != INVALID_HANDLE_VALUE && GetFileType(out) != FILE_TYPE_UNKNOWN) return;
+  if (!AttachConsole(ATTACH_PARENT_PROCESS)) return;
+  std::freopen("CONOUT$", "w", stdout);
+  std::freopen("CONOUT$", "w", stderr);
+}
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR command_line, int) {
+  const std::string start = fs_getcwd();
+  const Arguments args = command_line_names(command_line);
+  if (is_option(args)) {
+    attach_parent_console();
+    const int code = run_without_window(args, start, false);
+    std::fflush(nullptr);
+    return code;
+  }
+  static Win32Platform win32(instance);
+  platform_set_backend(&win32);
+  viewer_start(viewer_options(args, 0, start));
+  return win32.run_message_loop();
+}
+
+#else
+
+namespace {
 
 // The windowing backend of this build, or none: the viewer mode then prints what --info
 // prints. SDL2 needs a display (DISPLAY or WAYLAND_DISPLAY) that its video starts on.
@@ -58,72 +169,17 @@ PlatformBackend* window_backend() {
   return nullptr;
 }
 
-ViewerOptions viewer_options(int argc, char** argv, int first, const std::string& start) {
-  ViewerOptions options;
-  for (int i = first; i < argc; ++i) options.names.push_back(argv[i]);
-  options.start_dir = start;
-  options.program_dir = fs_program_dir();
-  return options;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
   const std::string start = fs_getcwd();
-  if (argc >= 2 && std::strcmp(argv[1], "--help") == 0) {
-    print_usage(stdout);
-    return 0;
-  }
-  if (argc >= 2 && std::strcmp(argv[1], "--version") == 0) {
-    std::printf("korvela %s\n", KORVELA_VERSION);
-    return 0;
-  }
-  if (argc >= 2 && std::strcmp(argv[1], "--export") == 0) {
-    if (argc != 4) {
-      print_usage(stderr);
-      return 2;
-    }
-    std::string out = path_make_absolute(start, argv[2]);
-    std::string file = path_make_absolute(start, argv[3]);
-    enter_program_dir();
-    batch_types_init();
-    return run_export(out, file, stdout);
-  }
-  if (argc >= 2 && std::strcmp(argv[1], "--screenshot") == 0) {
-    if (argc < 3) {
-      print_usage(stderr);
-      return 2;
-    }
-    int32_t width = 800, height = 600;
-    int first = 3;
-    if (argc >= 5 && std::strcmp(argv[3], "--size") == 0) {
-      if (!parse_size(argv[4], &width, &height)) {
-        print_usage(stderr);
-        return 2;
-      }
-      first = 5;
-    }
-    std::string out = path_make_absolute(start, argv[2]);
-    return run_screenshot(out, width, height, viewer_options(argc, argv, first, start), stderr);
-  }
-  if (argc < 2 || std::strcmp(argv[1], "--info") != 0) {
-    if (PlatformBackend* backend = window_backend()) {
-      if (argc >= 2 && argv[1][0] == '-' && argv[1][1] == '-') {
-        print_usage(stderr);
-        return 2;
-      }
-      platform_set_backend(backend);
-      viewer_start(viewer_options(argc, argv, 1, start));
-      return backend->run_message_loop();
-    }
-  }
-  int first = (argc >= 2 && std::strcmp(argv[1], "--info") == 0) ? 2 : 1;
-  if (first == 1 && argc >= 2 && argv[1][0] == '-' && argv[1][1] == '-') {
-    print_usage(stderr);
-    return 2;
-  }
-  std::vector<std::string> names = absolute_names(argc, argv, first, start);
-  enter_program_dir();
-  batch_types_init();
-  return run_info(names, stdout);
+  const Arguments args(argv + 1, argv + argc);
+  PlatformBackend* backend = is_option(args) ? nullptr : window_backend();
+  const int code = run_without_window(args, start, backend != nullptr);
+  if (code >= 0) return code;
+  platform_set_backend(backend);
+  viewer_start(viewer_options(args, 0, start));
+  return backend->run_message_loop();
 }
+
+#endif

@@ -79,7 +79,11 @@ void log_write(const char* text) {
   if (fp == nullptr) return;
   std::time_t now = std::time(nullptr);
   std::tm local{};
+#ifdef _WIN32
+  localtime_s(&local, &now);
+#else
   localtime_r(&now, &local);
+#endif
   std::fprintf(fp, "%02d/%02d:%02d-------------------------\n", local.tm_mday, local.tm_mon + 1,
                local.tm_hour);
   std::fprintf(fp, "%s\n", text);

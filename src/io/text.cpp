@@ -84,7 +84,7 @@ int32_t text_read_digit(uint32_t* budget) {
   return 0;
 }
 
-long text_read_number(uint32_t* budget) {
+int64_t text_read_number(uint32_t* budget) {
   uint8_t byte = 0;
   bool found = false;
   while (*budget > 0) {
@@ -104,7 +104,7 @@ long text_read_number(uint32_t* budget) {
     if (char_class(byte) != CHAR_DIGIT) break;  // the byte that ends the digits is consumed
   }
   digits[kept] = '\0';
-  return std::atol(digits);
+  return std::atoll(digits);
 }
 
 void str_read_word(int max, const char** cursor, char* out) {
@@ -122,7 +122,7 @@ void str_read_word(int max, const char** cursor, char* out) {
   *cursor = p + length;
 }
 
-long str_read_int(const char** cursor) {
+int64_t str_read_int(const char** cursor) {
   const char* p = *cursor;
   while (*p != '\0' && char_class(static_cast<uint8_t>(*p)) != CHAR_DIGIT) ++p;
   *cursor = p;
@@ -133,7 +133,7 @@ long str_read_int(const char** cursor) {
   std::memcpy(digits, p, length);
   digits[length] = '\0';
   *cursor = p + length;
-  return std::atol(digits);
+  return std::atoll(digits);
 }
 
 void str_read_quoted(int max, const char** cursor, char* out) {

@@ -21,8 +21,9 @@ inline int32_t char_class(uint8_t byte) { return g_char_class[byte]; }
 void text_read_token(int max, uint32_t* budget, char* buffer, uint8_t* after);
 void text_skip_line(uint32_t* budget);
 int32_t text_read_digit(uint32_t* budget);
-long text_read_number(uint32_t* budget);
+// Numbers of up to 12 digits: 64-bit results whatever the size of long (32 bits on Windows).
+int64_t text_read_number(uint32_t* budget);
 
 void str_read_word(int max, const char** cursor, char* out);
-long str_read_int(const char** cursor);
+int64_t str_read_int(const char** cursor);
 void str_read_quoted(int max, const char** cursor, char* out);

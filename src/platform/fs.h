@@ -18,6 +18,8 @@ int fs_chdir(const char* path);  // 0 on success
 std::string fs_getcwd();
 // Names are lower-cased only where the file system ignores case.
 bool fs_names_fold_case();
+// Whether a name needs no base directory ("/x" everywhere; "c:/x" and "\\x" on Windows too).
+bool fs_path_is_absolute(const std::string& path);
 std::string fs_program_dir();
 // Physical memory available plus swap, in bytes.
 uint64_t fs_available_memory();

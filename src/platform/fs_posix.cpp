@@ -64,6 +64,8 @@ std::string fs_getcwd() {
 
 bool fs_names_fold_case() { return false; }
 
+bool fs_path_is_absolute(const std::string& path) { return !path.empty() && path[0] == '/'; }
+
 std::string fs_program_dir() {
   char buffer[PATH_MAX];
   ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);

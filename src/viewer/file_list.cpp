@@ -176,7 +176,7 @@ void act_close_dir() {
 }  // namespace
 
 std::string path_make_absolute(const std::string& base, const std::string& name) {
-  if (name.empty() || name[0] == '/') return name;
+  if (name.empty() || fs_path_is_absolute(name)) return name;
   if (base.empty()) return name;
   return base.back() == '/' ? base + name : base + "/" + name;
 }

@@ -1,8 +1,15 @@
 #include "support/test_support.h"
 
 #include <sys/stat.h>
+#ifdef _WIN32
+#include <process.h>
+
+#include <cctype>
+#include <filesystem>
+#else
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <png.h>
 
@@ -31,9 +38,19 @@ void test_reset() {
 
 const std::string& test_temp_dir() {
   static std::string dir = [] {
+#ifdef _WIN32
+    // Written as the Windows program writes names (slashes, lower case), so that paths the
+    // viewer shows compare equal to the ones the tests build.
+    std::string made = std::filesystem::temp_directory_path().string();
+    made += "/korvela-test-" + std::to_string(_getpid());
+    for (char& c : made) c = c == '\\' ? '/' : static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    std::filesystem::create_directories(made);
+    return made;
+#else
     char pattern[] = "/tmp/korvela-test-XXXXXX";
     const char* made = mkdtemp(pattern);
     return std::string(made != nullptr ? made : "/tmp");
+#endif
   }();
   return dir;
 }
@@ -86,6 +103,14 @@ LoadResult load_file(const std::string& path, int32_t forced_format) {
   }
   return result;
 }
+
+#ifdef _WIN32
+// Windows gives the exit code itself.
+#define WIFEXITED(status) ((status) != -1)
+#define WEXITSTATUS(status) (status)
+#define popen _popen
+#define pclose _pclose
+#endif
 
 int run_command(const std::string& command) {
   int status = std::system(command.c_str());

@@ -18,13 +18,13 @@ constexpr int kTokenMax = 31;
 struct PnmState {
   ImageRecord* image;
   uint32_t budget;  // bytes the text readers may still consume
-  long maximum;
+  int64_t maximum;
   uint8_t scale[256];  // sample -> 0..255 for pixmaps; sample -> at most the maximum for grey maps
 };
 PnmState g_pnm;
 
 // One header number; comments (tokens that begin with "#") run to the end of their line.
-long read_header_number() {
+int64_t read_header_number() {
   char token[kTokenMax + 1];
   uint8_t after = 0;
   text_read_token(kTokenMax, &g_pnm.budget, token, &after);
@@ -32,7 +32,7 @@ long read_header_number() {
     if (after != '\n' && after != '\r') text_skip_line(&g_pnm.budget);
     text_read_token(kTokenMax, &g_pnm.budget, token, &after);
   }
-  return std::atol(token);
+  return std::atoll(token);
 }
 
 uint8_t* row_start(int32_t row) { return g_pnm.image->pixels + int64_t{row} * g_pnm.image->row_bytes; }
@@ -40,18 +40,18 @@ uint8_t* row_start(int32_t row) { return g_pnm.image->pixels + int64_t{row} * g_
 // The ASCII rasters. A file that ends early leaves the rest of the picture at 0.
 void read_ascii(int32_t variant) {
   ImageRecord* image = g_pnm.image;
-  const long maximum = g_pnm.maximum;
+  const int64_t maximum = g_pnm.maximum;
   for (int32_t y = 0; y < image->height && g_pnm.budget > 0 && g_error == 0; ++y) {
     uint8_t* out = row_start(y);
     for (int32_t x = 0; x < image->width && g_pnm.budget > 0; ++x) {
       if (variant == DESC_PBM_ASCII) {
         out[x] = static_cast<uint8_t>(text_read_digit(&g_pnm.budget));
       } else if (variant == DESC_PGM_ASCII) {
-        long v = text_read_number(&g_pnm.budget);
+        int64_t v = text_read_number(&g_pnm.budget);
         out[x] = static_cast<uint8_t>(v < maximum ? v : maximum);
       } else {
         for (int c = 0; c < 3; ++c) {
-          long v = text_read_number(&g_pnm.budget);
+          int64_t v = text_read_number(&g_pnm.budget);
           if (v > maximum) v = maximum;
           out[4 * x + c] = static_cast<uint8_t>(v * 255 / maximum);
         }
@@ -104,8 +104,8 @@ void decode(ImageRecord* image, int32_t variant, Handle group) {
   const bool bitmap = variant == DESC_PBM_ASCII || variant == DESC_PBM_RAW;
   const bool pixmap = variant == DESC_PPM_ASCII || variant == DESC_PPM_RAW;
   const bool ascii = variant <= DESC_PPM_ASCII;
-  const long width = read_header_number();
-  const long height = read_header_number();
+  const int64_t width = read_header_number();
+  const int64_t height = read_header_number();
   g_pnm.maximum = bitmap ? 1 : read_header_number();
   if (g_error != 0) return;
   if (width <= 0 || height <= 0 || width > INT32_MAX || height > INT32_MAX) {

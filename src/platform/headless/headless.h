@@ -3,12 +3,14 @@
 // viewer runs on it unchanged; tests and --screenshot drive it and read back the result.
 #pragma once
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "platform/frame.h"
+#include "platform/message_queue.h"
 #include "platform/platform.h"
+#include "platform/timer_queue.h"
 
 // Thrown by exit_process so that the process "ends" without ending the caller.
 struct HeadlessExit {
@@ -93,31 +95,19 @@ class HeadlessPlatform : public PlatformBackend {
     PlatformWindow parent = 0;
     WindowProc proc = nullptr;
     std::string title;
-    int32_t width = 0;
-    int32_t height = 0;
-    std::vector<uint32_t> pixels;
-    PlatformRect clip{};
-    std::vector<PlatformRect> update;  // pending paint area
+    Frame frame;
     bool alive = true;
-  };
-  struct Timer {
-    PlatformWindow window;
-    int32_t id;
-    uint64_t due;
-    uint64_t order;
   };
 
   Window* find(PlatformWindow window);
   const Window* find(PlatformWindow window) const;
-  void add_update(Window* w, PlatformRect rect);
-  void resize_buffer(Window* w, int32_t width, int32_t height);
+  PlatformWindow add_window(Window w);
   void deliver(const Message& message);
   bool step();  // one message, paint or due timer; false when idle
-  int next_due_timer() const;
 
   std::vector<Window> windows_;
-  std::deque<Message> queue_;
-  std::vector<Timer> timers_;
+  MessageQueue queue_;
+  TimerQueue timers_;
   std::vector<uint32_t> palette_;
   std::vector<std::string> boxes_;
   PlatformWindow main_ = 0;
@@ -127,7 +117,6 @@ class HeadlessPlatform : public PlatformBackend {
   int32_t work_height_;
   uint64_t now_ = 0;
   uint64_t clock_step_ = 0;
-  uint64_t timer_order_ = 0;
   int64_t painted_ = 0;
   bool input_flag_ = false;
   bool creation_fails_ = false;

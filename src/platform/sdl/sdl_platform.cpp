@@ -30,16 +30,6 @@ bool sdl_queue_holds(Wanted wanted) {
   return false;
 }
 
-bool is_input(MessageKind kind) {
-  switch (kind) {
-    case MSG_CLOSE: case MSG_KEY_DOWN: case MSG_MOUSE_MOVE: case MSG_LEFT_DOWN: case MSG_LEFT_UP:
-    case MSG_LEFT_DOUBLE: case MSG_RIGHT_DOWN: case MSG_RIGHT_DOUBLE: case MSG_DROP_FILES:
-      return true;
-    default:
-      return false;
-  }
-}
-
 }  // namespace
 
 bool sdl_video_start() {
@@ -256,7 +246,7 @@ void SdlPlatform::translate(const SDL_Event& event) {
       sync_size();
       if (document_alive_) frame_.invalidate(PlatformRect{0, 0, frame_.width(), frame_.height()});
     }
-    queue_.push_back(std::move(m));
+    queue_.post(std::move(m));
   }
 }
 
@@ -265,10 +255,9 @@ void SdlPlatform::deliver(const Message& message) {
 }
 
 bool SdlPlatform::dispatch_one() {
-  if (!queue_.empty()) {
-    Message m = std::move(queue_.front());
-    queue_.pop_front();
-    deliver(m);
+  Message queued;
+  if (queue_.take(&queued)) {
+    deliver(queued);
     return true;
   }
   SDL_Event event;
@@ -308,15 +297,12 @@ int SdlPlatform::run_message_loop() {
 }
 
 bool SdlPlatform::input_waiting() {
-  for (const Message& m : queue_)
-    if (is_input(m.kind)) return true;
-  return sdl_queue_holds(sdl_is_input_event);
+  return queue_.holds_input() || sdl_queue_holds(sdl_is_input_event);
 }
 
 bool SdlPlatform::mouse_move_waiting(PlatformWindow window) {
   if (window != kDocument) return false;
-  for (const Message& m : queue_)
-    if (m.kind == MSG_MOUSE_MOVE) return true;
+  if (queue_.holds_mouse_move(window)) return true;
   SDL_PumpEvents();
   return SDL_PeepEvents(nullptr, 0, SDL_PEEKEVENT, SDL_MOUSEMOTION, SDL_MOUSEMOTION) > 0;
 }

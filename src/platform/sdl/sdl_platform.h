@@ -6,14 +6,15 @@
 #pragma once
 #include <SDL.h>
 
-#include <deque>
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "platform/frame.h"
+#include "platform/message_queue.h"
 #include "platform/platform.h"
 #include "platform/sdl/sdl_events.h"
-#include "platform/sdl/sdl_frame.h"
+#include "platform/timer_queue.h"
 
 // True when a display is named (DISPLAY or WAYLAND_DISPLAY; any SDL_VIDEODRIVER counts too)
 // and SDL's video starts on it. Safe to call more than once.
@@ -58,7 +59,7 @@ class SdlPlatform : public PlatformBackend {
   // nothing was left to do. Tests drive the platform with it.
   bool dispatch_one();
   SDL_Window* sdl_window() const { return window_; }
-  const SdlFrame& frame() const { return frame_; }
+  const Frame& frame() const { return frame_; }
   const std::string& title() const { return title_; }
   bool icon_set() const { return icon_set_; }
 
@@ -81,9 +82,9 @@ class SdlPlatform : public PlatformBackend {
   std::string title_;
   std::string icon_path_;
   bool icon_set_ = false;
-  SdlFrame frame_;
-  SdlTimers timers_;
+  Frame frame_;
+  TimerQueue timers_;
   SdlEventTranslator translator_;
-  std::deque<Message> queue_;  // translated messages not yet delivered
+  MessageQueue queue_;  // translated messages not yet delivered
   std::function<void(int)> exit_handler_;
 };

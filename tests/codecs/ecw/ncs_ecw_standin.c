@@ -9,7 +9,11 @@
 
 #include "ncs_ecw_standin.h"
 
+#ifdef _WIN32
+#define EXPORT /* the DLL exports what ncs_ecw_standin.def lists, by ordinal */
+#else
 #define EXPORT __attribute__((visibility("default")))
+#endif
 
 struct FileInfo {
   uint32_t width;

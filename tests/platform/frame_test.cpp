@@ -1,15 +1,16 @@
-// The SDL backend's own copy of the window pixels (clip, fill, blit, scroll, update area) and
-// the timers its loop keeps.
+// The shared copy of a window's pixels (clip, fill, blit, scroll, update area) and the timers
+// kept by loops without system timers.
 #include <gtest/gtest.h>
 
-#include "platform/sdl/sdl_frame.h"
+#include "platform/frame.h"
+#include "platform/timer_queue.h"
 #include "support/test_support.h"
 
 namespace {
 
 // A frame whose pixel at (x, y) holds y * 1000 + x + 1 (never 0, which uncovered strips get).
-SdlFrame numbered(int32_t width, int32_t height) {
-  SdlFrame f;
+Frame numbered(int32_t width, int32_t height) {
+  Frame f;
   f.resize(width, height);
   std::vector<uint32_t> src(static_cast<size_t>(width) * height);
   for (int32_t y = 0; y < height; ++y)
@@ -19,12 +20,12 @@ SdlFrame numbered(int32_t width, int32_t height) {
   return f;
 }
 
-uint32_t at(const SdlFrame& f, int32_t x, int32_t y) { return f.pixels()[static_cast<size_t>(y) * f.width() + x]; }
+uint32_t at(const Frame& f, int32_t x, int32_t y) { return f.pixels()[static_cast<size_t>(y) * f.width() + x]; }
 
 }  // namespace
 
-TEST(SdlFrame, FillsAndBlitsStayInsideTheClipAndTheWindow) {
-  SdlFrame f;
+TEST(Frame, FillsAndBlitsStayInsideTheClipAndTheWindow) {
+  Frame f;
   f.resize(20, 10);
   f.set_clip(PlatformRect{5, 2, 30, 8});
   f.fill(PlatformRect{0, 0, 20, 10}, 0xABCDEF);
@@ -49,8 +50,8 @@ TEST(SdlFrame, FillsAndBlitsStayInsideTheClipAndTheWindow) {
   EXPECT_FALSE(f.has_dirty());
 }
 
-TEST(SdlFrame, ScrollMovesPixelsAndReportsTheUncoveredStrips) {
-  SdlFrame f = numbered(10, 8);
+TEST(Frame, ScrollMovesPixelsAndReportsTheUncoveredStrips) {
+  Frame f = numbered(10, 8);
   std::vector<PlatformRect> uncovered;
   f.scroll(3, 2, &uncovered);  // right and down
   EXPECT_EQ(at(f, 3, 2), 1u);
@@ -81,8 +82,8 @@ TEST(SdlFrame, ScrollMovesPixelsAndReportsTheUncoveredStrips) {
   EXPECT_TRUE(uncovered.empty());
 }
 
-TEST(SdlFrame, TheUpdateAreaMergesAndMovesWithScrolledPixels) {
-  SdlFrame f = numbered(100, 100);
+TEST(Frame, TheUpdateAreaMergesAndMovesWithScrolledPixels) {
+  Frame f = numbered(100, 100);
   f.invalidate(PlatformRect{10, 10, 20, 20});
   f.invalidate(PlatformRect{12, 12, 18, 18});  // inside: nothing new
   f.invalidate(PlatformRect{-5, 95, 5, 120});  // clipped to the window
@@ -109,8 +110,8 @@ TEST(SdlFrame, TheUpdateAreaMergesAndMovesWithScrolledPixels) {
   }
 }
 
-TEST(SdlFrame, ResizingKeepsWhatStillFits) {
-  SdlFrame f = numbered(10, 8);
+TEST(Frame, ResizingKeepsWhatStillFits) {
+  Frame f = numbered(10, 8);
   f.invalidate(PlatformRect{0, 0, 10, 8});
   f.resize(6, 12);
   EXPECT_EQ(f.width(), 6);
@@ -124,8 +125,8 @@ TEST(SdlFrame, ResizingKeepsWhatStillFits) {
   EXPECT_TRUE(f.pixels().empty());
 }
 
-TEST(SdlTimers, OneShotTimersByWindowAndId) {
-  SdlTimers timers;
+TEST(TimerQueue, OneShotTimersByWindowAndId) {
+  TimerQueue timers;
   PlatformWindow window = 0;
   int32_t id = 0;
   EXPECT_EQ(timers.wait_time(0), -1);

@@ -1,4 +1,4 @@
-#include "platform/sdl/sdl_frame.h"
+#include "platform/frame.h"
 
 #include <algorithm>
 #include <cstring>
@@ -10,13 +10,15 @@ PlatformRect bounds(const PlatformRect& a, const PlatformRect& b) {
                       std::max(a.bottom, b.bottom)};
 }
 
+int64_t area(const PlatformRect& r) { return int64_t{r.right - r.left} * (r.bottom - r.top); }
+
 // A list longer than this becomes its bounding rectangle: painting a little more beats
 // tracking many pieces.
 constexpr size_t kMaxRects = 32;
 
 }  // namespace
 
-void SdlFrame::resize(int32_t width, int32_t height) {
+void Frame::resize(int32_t width, int32_t height) {
   width = std::max(width, 0);
   height = std::max(height, 0);
   if (width == width_ && height == height_) return;
@@ -36,33 +38,37 @@ void SdlFrame::resize(int32_t width, int32_t height) {
   }
 }
 
-void SdlFrame::set_clip(const PlatformRect& rect) {
+void Frame::set_clip(const PlatformRect& rect) {
   clip_ = platform_rect_intersect(rect, PlatformRect{0, 0, width_, height_});
 }
 
-void SdlFrame::reset_clip() { clip_ = PlatformRect{0, 0, width_, height_}; }
+void Frame::reset_clip() { clip_ = PlatformRect{0, 0, width_, height_}; }
 
-void SdlFrame::fill(const PlatformRect& rect, uint32_t colour) {
+void Frame::clear(uint32_t colour) { std::fill(pixels_.begin(), pixels_.end(), colour); }
+
+int64_t Frame::fill(const PlatformRect& rect, uint32_t colour) {
   const PlatformRect r = platform_rect_intersect(rect, clip_);
-  if (platform_rect_empty(r)) return;
+  if (platform_rect_empty(r)) return 0;
   for (int32_t y = r.top; y < r.bottom; ++y)
     std::fill_n(&pixels_[static_cast<size_t>(y) * width_ + r.left], r.right - r.left, colour);
   mark_dirty(r);
+  return area(r);
 }
 
-void SdlFrame::blit(int32_t x, int32_t y, int32_t width, int32_t height, int32_t stride,
+int64_t Frame::blit(int32_t x, int32_t y, int32_t width, int32_t height, int32_t stride,
                     const uint32_t* pixels) {
-  if (pixels == nullptr || width <= 0 || height <= 0) return;
+  if (pixels == nullptr || width <= 0 || height <= 0) return 0;
   const PlatformRect r = platform_rect_intersect(PlatformRect{x, y, x + width, y + height}, clip_);
-  if (platform_rect_empty(r)) return;
+  if (platform_rect_empty(r)) return 0;
   for (int32_t row = r.top; row < r.bottom; ++row)
     std::memcpy(&pixels_[static_cast<size_t>(row) * width_ + r.left],
                 pixels + static_cast<size_t>(row - y) * stride + (r.left - x),
                 sizeof(uint32_t) * (r.right - r.left));
   mark_dirty(r);
+  return area(r);
 }
 
-void SdlFrame::scroll(int32_t dx, int32_t dy, std::vector<PlatformRect>* uncovered) {
+void Frame::scroll(int32_t dx, int32_t dy, std::vector<PlatformRect>* uncovered) {
   uncovered->clear();
   const int32_t W = width_, H = height_;
   if (W == 0 || H == 0 || (dx == 0 && dy == 0)) return;
@@ -101,7 +107,7 @@ void SdlFrame::scroll(int32_t dx, int32_t dy, std::vector<PlatformRect>* uncover
   mark_dirty(all);
 }
 
-void SdlFrame::add_rect(std::vector<PlatformRect>* list, PlatformRect rect, int32_t width,
+void Frame::add_rect(std::vector<PlatformRect>* list, PlatformRect rect, int32_t width,
                         int32_t height) {
   rect = platform_rect_intersect(rect, PlatformRect{0, 0, width, height});
   if (platform_rect_empty(rect)) return;
@@ -116,56 +122,18 @@ void SdlFrame::add_rect(std::vector<PlatformRect>* list, PlatformRect rect, int3
   }
 }
 
-void SdlFrame::mark_dirty(const PlatformRect& rect) { add_rect(&dirty_, rect, width_, height_); }
+void Frame::mark_dirty(const PlatformRect& rect) { add_rect(&dirty_, rect, width_, height_); }
 
-std::vector<PlatformRect> SdlFrame::take_dirty() {
+std::vector<PlatformRect> Frame::take_dirty() {
   std::vector<PlatformRect> out;
   out.swap(dirty_);
   return out;
 }
 
-void SdlFrame::invalidate(const PlatformRect& rect) { add_rect(&update_, rect, width_, height_); }
+void Frame::invalidate(const PlatformRect& rect) { add_rect(&update_, rect, width_, height_); }
 
-std::vector<PlatformRect> SdlFrame::take_update() {
+std::vector<PlatformRect> Frame::take_update() {
   std::vector<PlatformRect> out;
   out.swap(update_);
   return out;
-}
-
-void SdlTimers::set(PlatformWindow window, int32_t id, uint64_t due) {
-  kill(window, id);
-  timers_.push_back(Timer{window, id, due, order_++});
-}
-
-void SdlTimers::kill(PlatformWindow window, int32_t id) {
-  std::erase_if(timers_, [&](const Timer& t) { return t.window == window && t.id == id; });
-}
-
-bool SdlTimers::take_due(uint64_t now, PlatformWindow* window, int32_t* id) {
-  auto best = timers_.end();
-  for (auto it = timers_.begin(); it != timers_.end(); ++it) {
-    if (it->due > now) continue;
-    if (best == timers_.end() || it->due < best->due || (it->due == best->due && it->order < best->order))
-      best = it;
-  }
-  if (best == timers_.end()) return false;
-  *window = best->window;
-  *id = best->id;
-  timers_.erase(best);
-  return true;
-}
-
-int64_t SdlTimers::wait_time(uint64_t now) const {
-  int64_t wait = -1;
-  for (const Timer& t : timers_) {
-    const int64_t left = t.due > now ? static_cast<int64_t>(t.due - now) : 0;
-    if (wait < 0 || left < wait) wait = left;
-  }
-  return wait;
-}
-
-bool SdlTimers::pending(PlatformWindow window, int32_t id) const {
-  for (const Timer& t : timers_)
-    if (t.window == window && t.id == id) return true;
-  return false;
 }

@@ -407,6 +407,38 @@ TEST_F(Jpeg, SpiffKeepsThreeUnconvertedPlanes) {
   }
 }
 
+TEST_F(Jpeg, AdobeColourTransformsBecomeRgb) {
+  const std::string cmyk = libjpeg_cmyk("cmyk", 45, 29, false);
+  JpegParts parts = split(read_file(cmyk));
+  std::erase_if(parts.segments, [](const Segment& s) { return s.marker == 0xEE; });
+  struct Case {
+    std::string path;
+    int planes;
+    int transform;  // of the Adobe header, -1 without one
+  };
+  const std::vector<Case> cases = {
+      {cmyk, 4, 0},
+      {libjpeg_cmyk("ycck", 45, 29, true), 4, 2},
+      {pillow_cmyk("pillow_cmyk", 45, 29), 4, 0},  // inks stored inverted, as Adobe's programs do
+      {write_temp_file("cmyk_without_adobe.jpg", join(parts)), 4, -1},
+      {cjpeg("adobe_rgb", 45, 29, "-rgb"), 3, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    test_reset();
+    JpegParts file = split(read_file(c.path));
+    const Segment* adobe = find_segment(file, 0xEE);
+    ASSERT_EQ(adobe == nullptr ? -1 : adobe->payload.at(11), c.transform);
+    const ImageRecord* image = load_ok(c.path);
+    ASSERT_NE(image, nullptr);
+    EXPECT_EQ(image->planes, c.planes);  // the title tells what the file holds
+    const Difference d = against_libjpeg(image, c.path);
+    ASSERT_TRUE(d.same_size);
+    EXPECT_LE(d.max, 2);
+    EXPECT_GT(d.within_one, 0.95);
+  }
+}
+
 TEST_F(Jpeg, TablesInSharedSegmentsAndWideQuantisers) {
   std::string base = cjpeg("tables", 64, 40, "-quality 60");
   const ImageRecord* reference = load_ok(base);

@@ -22,8 +22,17 @@ struct Difference {
   double within_one = 0.0;  // share of samples that differ by at most 1
   bool same_size = false;
 };
+// Four-component files of the plasma picture (cyan, magenta, yellow = 255 - red, green, blue,
+// black a ramp across), written by libjpeg as CMYK or YCCK with its Adobe header.
+std::string libjpeg_cmyk(const std::string& name, int width, int height, bool ycck);
+// The same picture saved as CMYK by Pillow, as photo-editing programs write it.
+std::string pillow_cmyk(const std::string& name, int width, int height);
 // Our decoding of `path` (already loaded as `image`) against `djpeg -dct float -nosmooth`.
 Difference against_djpeg(const ImageRecord* image, const std::string& path);
+// The same against libjpeg's float decoding without smoothing, made RGB: four components as CMYK,
+// each channel white less its ink and the black (floored at 0), the inks inverted when the file
+// has an Adobe header.
+Difference against_libjpeg(const ImageRecord* image, const std::string& path);
 // Pixel values of two decoded images, channel by channel.
 Difference between(const ImageRecord* a, const ImageRecord* b);
 

@@ -28,6 +28,6 @@ inline uint8_t ink_to_rgb(int ink, int black) {
   return static_cast<uint8_t>(v < 0 ? 0 : v);
 }
 // The same over `count` pixels of four planes, in place: c, m, y become red, green, blue and k
-// stays. `inverted` samples hold 255 - ink, as Adobe's programs store CMYK in JPEG files.
+// stays. `inverted` samples hold 255 - ink, as CMYK is stored in JPEG files.
 void cmyk_planes_to_rgb(uint8_t* c, uint8_t* m, uint8_t* y, const uint8_t* k, int64_t count,
                         bool inverted);

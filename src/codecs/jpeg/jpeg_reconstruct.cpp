@@ -306,8 +306,9 @@ void write_mcus(const int16_t* row_coefs, int64_t mcu_row, int first, int last) 
       if (ycck)
         for (int c = 0; c < 3; ++c)
           for (int64_t x = 0; x < n; ++x) planes[c][x] = static_cast<uint8_t>(255 - planes[c][x]);
-      // Adobe's programs store the inks inverted, and say so with their header.
-      cmyk_planes_to_rgb(planes[0], planes[1], planes[2], planes[3], n, d.adobe);
+      // The inks are stored inverted, as Adobe's programs write them; the common decoders read
+      // every four-component file so, with or without the Adobe header.
+      cmyk_planes_to_rgb(planes[0], planes[1], planes[2], planes[3], n, true);
     }
   }
 }

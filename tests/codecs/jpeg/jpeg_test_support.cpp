@@ -41,8 +41,9 @@ std::string jpegtran(const std::string& name, const std::string& input, const st
 
 std::string cmyk_jpeg(const std::string& name, int width, int height, bool pillow) {
   const std::string source = source_picture(width, height), path = test_temp_dir() + "/" + name + ".jpg";
-  run_command(pillow ? "/usr/bin/python3 -c \"from PIL import Image; Image.open('" + source +
-                           "').convert('CMYK').save('" + path + "', quality=90)\""
+  run_command(pillow ? "/usr/bin/python3 -c \"from PIL import Image; b = Image.open('" + source +
+                           "').convert('CMYK').split(); k = Image.linear_gradient('L').resize(b[0].size); "
+                           "Image.merge('CMYK', b[:3] + (k,)).save('" + path + "', quality=90)\""
                      : "convert " + source + " -colorspace CMYK -quality 90 " + path);
   return path;
 }

@@ -22,8 +22,8 @@ struct Difference {
   double mean = 256.0;
   double within_one = 0.0;  // share of samples that differ by at most 1
 };
-// The plasma picture saved with an Adobe header and inverted inks by Pillow (as CMYK) or by
-// ImageMagick (as YCCK).
+// The plasma picture saved with an Adobe header and inverted inks by Pillow (as CMYK, black a
+// ramp from top to bottom) or by ImageMagick (as YCCK).
 std::string cmyk_jpeg(const std::string& name, int width, int height, bool pillow);
 
 // Our decoding of `path` (already loaded as `image`) against `djpeg -dct float -nosmooth`.

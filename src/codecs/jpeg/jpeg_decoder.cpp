@@ -8,6 +8,7 @@
 
 #include "codecs/decoders.h"
 #include "codecs/jpeg/jpeg_internal.h"
+#include "codecs/raster_common.h"
 #include "core/errors.h"
 #include "core/memory.h"
 #include "image/image.h"
@@ -206,8 +207,8 @@ struct Metadata {
 Metadata read_metadata() {
   const uint32_t length = stream_get_u16be();
   if (g_error != 0) return {nullptr, 0};
-  const uint8_t* data;
-  int64_t size;
+  const uint8_t* data = nullptr;
+  int64_t size = 0;
   stream_whole_file(&data, &size);
   const int64_t start = stream_tell();
   const int64_t body = length >= 2 ? length - 2 : 0;
@@ -215,17 +216,14 @@ Metadata read_metadata() {
   return {data + std::min(start, size), std::clamp<int64_t>(size - start, 0, body)};
 }
 
-inline uint32_t u16_at(const uint8_t* p) { return uint32_t{p[0]} << 8 | p[1]; }
-inline uint32_t u32_at(const uint8_t* p) { return u16_at(p) << 16 | u16_at(p + 2); }
-
 void read_jfif(const Metadata& m) {
   ImageRecord* image = g_jpeg.image;
   g_jpeg.jfif = true;
   image->description = DESC_JPEG_JFIF;
   const uint8_t* p = m.bytes + 5;  // after "JFIF" and its zero: version, units, densities
   const uint32_t units = p[2];
-  int32_t x = static_cast<int16_t>(u16_at(p + 3));
-  int32_t y = static_cast<int16_t>(u16_at(p + 5));
+  int32_t x = static_cast<int16_t>(load_u16be(p + 3));
+  int32_t y = static_cast<int16_t>(load_u16be(p + 5));
   if (units == 2) {
     x = static_cast<int32_t>(x * 2.54);
     y = static_cast<int32_t>(y * 2.54);
@@ -245,8 +243,8 @@ void read_spiff(const Metadata& m) {
   if (units == 0) log_write("la resolution est en rapport de pixels");
   else if (units == 1) log_write("la resolution est en points par pouce");
   else if (units == 2) log_write("la resolution est en points par cm");
-  image->y_resolution = static_cast<int32_t>(u32_at(p + 1));
-  image->x_resolution = static_cast<int32_t>(u32_at(p + 5));
+  image->y_resolution = static_cast<int32_t>(load_u32be(p + 1));
+  image->x_resolution = static_cast<int32_t>(load_u32be(p + 5));
 }
 
 // Metadata segments: JFIF (APP0), Exif (APP1), SPIFF (APP8) and Adobe (APP14) headers are

@@ -157,8 +157,8 @@ void decode(ImageRecord* image, Handle group, const uint8_t* data, int64_t size)
   // A 15 or 16-bit pixel holds three 5-bit channels and at most one attribute bit, and a
   // 24-bit pixel none, whatever the descriptor claims (8 is a common claim for 16 bits).
   int attribute_bits = descriptor & 15;
-  if (true_colour && (depth == 15 || depth == 16 || depth == 24))
-    attribute_bits = std::min(attribute_bits, depth - (depth == 24 ? 24 : 15));
+  if (true_colour && (depth == 15 || depth == 16)) attribute_bits = std::min(attribute_bits, depth - 15);
+  if (true_colour && depth == 24) attribute_bits = 0;
   const int bits = depth - attribute_bits;
   if (!true_colour && bits > 8) {
     g_error = ERR_UNKNOWN_FORMAT;

@@ -234,8 +234,8 @@ def make_tga():
         load_with_tool(name, 'tgatoppm {f}', 1)
 
 
-    def tga_file(image_type, depth, descriptor, pixels, cmap=b'', cmap_length=0, cmap_depth=0):
-        header = struct.pack('<BBBHHBHHHHBB', 0, 1 if cmap else 0, image_type, 0, cmap_length,
+    def tga_file(image_type, depth, descriptor, pixels, cmap=b'', cmap_length=0, cmap_depth=0, first=0):
+        header = struct.pack('<BBBHHBHHHHBB', 0, 1 if cmap else 0, image_type, first, cmap_length,
                              cmap_depth, 0, 0, W, H, depth, descriptor)
         return header + cmap + pixels
 
@@ -283,6 +283,27 @@ def make_tga():
     load('tga_15.tga', src5)
     write('tga_16_rle.tga', tga_file(10, 16, 1, tga_rle(tga_rows(five, 0), 2)))
     load('tga_16_rle.tga', src5)
+    # Descriptors that claim more attribute bits than the pixel holds: 8 on 16 bits (the top
+    # bit set, as an attribute), 8 on 24 bits.
+    five_a = lambda p: struct.pack('<H', 0x8000 | struct.unpack('<H', five(p))[0])
+    write('tga_16_attr8.tga', tga_file(2, 16, 8 | 2 << 4, b''.join(tga_rows(five_a, 2))))
+    load('tga_16_attr8.tga', src5)
+    write('tga_16_attr8_rle.tga', tga_file(10, 16, 8, tga_rle(tga_rows(five_a, 0), 2)))
+    load('tga_16_attr8_rle.tga', src5)
+    write('tga_24_attr8.tga', tga_file(2, 24, 8 | 2 << 4, b''.join(tga_rows(bgr, 2))))
+    load('tga_24_attr8.tga', src)
+    # A colour map whose first entry stands for pixel value 39; the first column holds a value
+    # below the map and the second one above it, both black.
+    first, palette = 39, pal200.getpalette()[:600]
+    cmap = b''.join(bytes(palette[i:i + 3][::-1]) for i in range(0, 600, 3))
+    values = [v + first for v in pal200.getdata()]
+    mapped = pal200.convert('RGB')
+    for y in range(H):
+        values[y * W], values[y * W + 1] = first - 1, first + 200
+        mapped.putpixel((0, y), (0, 0, 0))
+        mapped.putpixel((1, y), (0, 0, 0))
+    write('tga_map_first39.tga', tga_file(1, 8, 2 << 4, bytes(values), cmap, 200, 24, first))
+    load('tga_map_first39.tga', mapped)
 
 
 # ---------------------------------------------------------------- PCX

@@ -16,6 +16,7 @@ inline uint32_t load_u16le(const uint8_t* p) { return p[0] | (uint32_t{p[1]} << 
 inline uint32_t load_u32le(const uint8_t* p) {
   return p[0] | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
 }
+inline uint32_t load_u16be(const uint8_t* p) { return (uint32_t{p[0]} << 8) | p[1]; }
 inline uint32_t load_u32be(const uint8_t* p) {
   return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
 }

@@ -63,3 +63,14 @@ bool image_row_rgb(const ImageRecord* image, int32_t row, uint32_t* out) {
   }
   return true;
 }
+
+void cmyk_planes_to_rgb(uint8_t* c, uint8_t* m, uint8_t* y, const uint8_t* k, int64_t count,
+                        bool inverted) {
+  const int flip = inverted ? 255 : 0;  // ink = sample, or 255 - sample
+  for (int64_t i = 0; i < count; ++i) {
+    const int black = flip ^ k[i];
+    c[i] = ink_to_rgb(flip ^ c[i], black);
+    m[i] = ink_to_rgb(flip ^ m[i], black);
+    y[i] = ink_to_rgb(flip ^ y[i], black);
+  }
+}

@@ -8,6 +8,7 @@
 
 #include "codecs/decoders.h"
 #include "codecs/jpeg/jpeg_internal.h"
+#include "codecs/raster_common.h"
 #include "core/errors.h"
 #include "core/memory.h"
 #include "image/image.h"
@@ -42,10 +43,9 @@ enum Action : uint8_t {
   A_END_OF_IMAGE,
   A_BAD_BYTE,
   A_SKIP,
-  A_SKIP2,
-  A_APP0,
-  A_APP1,
-  A_APP8,
+  A_METADATA,
+  A_JUNK,
+  A_JUNK_AFTER_FF,
   A_DQT,
   A_SOF_REFUSED,
   A_SOF_SEQUENTIAL,
@@ -103,12 +103,12 @@ Tables make_tables() {
     }
     t.byte_class[b] = static_cast<uint8_t>(c);
   }
-  // Prefix states: 0 before any frame, 2..14 inside a frame of each type.
-  for (int c = 0; c < 34; ++c) t.transition[0][c] = {A_BAD_BYTE, 0};
+  // Prefix states: 0 before any frame, 2..14 inside a frame of each type. A byte other than
+  // the prefix starts no marker: it is passed over (and counted) up to the next prefix.
+  for (int c = 0; c < 34; ++c) t.transition[0][c] = {A_JUNK, 0};
   t.transition[0][0] = {A_NOTHING, 1};
   for (int s = 2; s <= 14; ++s) {
-    for (int c = 0; c < 34; ++c)
-      t.transition[s][c] = s == 4 ? Transition{A_NOTHING, 4} : Transition{A_BAD_BYTE, 0};
+    for (int c = 0; c < 34; ++c) t.transition[s][c] = {A_JUNK, static_cast<uint8_t>(s)};
     t.transition[s][0] = {A_NOTHING, static_cast<uint8_t>(s + 13)};
   }
   // Marker code states: 1 before any frame (home 0), 15..27 inside a frame (home 2..14).
@@ -119,13 +119,14 @@ Tables make_tables() {
     const int type = in_frame ? kFrameTypes[s - 15] : -1;
     Transition* row = t.transition[s];
     for (int c = 0; c < 34; ++c) row[c] = {A_BAD_BYTE, 0};
+    // Further prefixes are fill bytes; a prefix followed by 00 or by a byte that is no marker
+    // code is passed over like any other stray byte.
+    row[0] = {A_NOTHING, static_cast<uint8_t>(s)};
+    row[32] = row[33] = {A_JUNK_AFTER_FF, home};
     row[1] = {A_SOI, 0};
     row[2] = {A_END_OF_IMAGE, 0};
-    for (int c : {3, 7, 10, 12, 13, 28, 30, 31}) row[c] = {A_SKIP, home};
-    row[13] = {A_SKIP2, home};
-    row[4] = {A_APP0, home};
-    row[5] = {A_APP1, home};
-    row[6] = {A_APP8, home};
+    for (int c : {10, 12, 13, 28, 30, 31}) row[c] = {A_SKIP, home};
+    for (int c : {3, 4, 5, 6, 7}) row[c] = {A_METADATA, home};
     row[8] = {A_SOS, home};
     row[9] = {A_DQT, home};
     row[11] = {A_DRI, home};
@@ -135,7 +136,6 @@ Tables make_tables() {
     row[16] = {A_SOF_PROGRESSIVE, 4};
     for (int c = 17; c <= 26; ++c) row[c] = {A_SOF_REFUSED, static_cast<uint8_t>(c - 12)};
     if (in_frame) row[29] = {A_RESTART, home};
-    if (s == 17) row[32] = {A_NOTHING, 4};
   }
   return t;
 }
@@ -154,11 +154,6 @@ void check_length(uint32_t length, uint32_t used) {
   } else if (length > used) {
     stream_seek(static_cast<int64_t>(length - used), 1);
   }
-}
-
-void read_identifier(const char* format, char* out) {
-  std::memset(out, 0, 16);
-  stream_scan(format, out);
 }
 
 void act_nothing(int) {}
@@ -195,74 +190,78 @@ void act_dri(int) {
   check_length(length, 4);
 }
 
-void act_app0(int) {
-  ImageRecord* image = g_jpeg.image;
-  uint32_t length = stream_get_u16be();
-  char id[16];
-  read_identifier("%5s", id);
-  if (g_error != 0) return;
-  if (std::strncmp(id, "JFXX", 4) == 0) {
-    check_length(length, 7);
-  } else if (std::strncmp(id, "JFIF", 4) == 0) {
-    image->description = DESC_JPEG_JFIF;
-    stream_get_u16be();  // version
-    uint32_t units = stream_get_u8();
-    int32_t x = static_cast<int16_t>(stream_get_u16be());
-    int32_t y = static_cast<int16_t>(stream_get_u16be());
-    if (units == 2) {
-      x = static_cast<int32_t>(x * 2.54);
-      y = static_cast<int32_t>(y * 2.54);
-    }
-    image->x_resolution = x;
-    image->y_resolution = y;
-    stream_get_u8();  // thumbnail width
-    stream_get_u8();  // thumbnail height
-    check_length(length, 16);
-  } else {
-    g_error = ERR_INVALID_FILE;
+// Bytes passed over outside any segment; reported once per file.
+void act_junk(int) { ++g_jpeg.skipped; }
+void act_junk_after_ff(int) { g_jpeg.skipped += 2; }
+
+// The body of a metadata segment (APPn, COM), as far as the file holds it; the parser goes on
+// after the segment whatever its contents say. A length below 2 covers no bytes.
+struct Metadata {
+  const uint8_t* bytes;
+  int64_t size;
+  bool starts_with(const char* id, int64_t needed) const {
+    return size >= needed && std::memcmp(bytes, id, std::strlen(id)) == 0;
   }
+};
+
+Metadata read_metadata() {
+  const uint32_t length = stream_get_u16be();
+  if (g_error != 0) return {nullptr, 0};
+  const uint8_t* data = nullptr;
+  int64_t size = 0;
+  stream_whole_file(&data, &size);
+  const int64_t start = stream_tell();
+  const int64_t body = length >= 2 ? length - 2 : 0;
+  stream_set_position(start + body);
+  return {data + std::min(start, size), std::clamp<int64_t>(size - start, 0, body)};
 }
 
-void act_app1(int) {
-  uint32_t length = stream_get_u16be();
-  char id[16];
-  read_identifier("%5s", id);
-  if (g_error != 0) return;
-  if (std::strncmp(id, "Exif", 4) == 0) g_jpeg.image->description = DESC_JPEG_EXIF;
-  check_length(length, 7);
+void read_jfif(const Metadata& m) {
+  ImageRecord* image = g_jpeg.image;
+  g_jpeg.jfif = true;
+  image->description = DESC_JPEG_JFIF;
+  const uint8_t* p = m.bytes + 5;  // after "JFIF" and its zero: version, units, densities
+  const uint32_t units = p[2];
+  int32_t x = static_cast<int16_t>(load_u16be(p + 3));
+  int32_t y = static_cast<int16_t>(load_u16be(p + 5));
+  if (units == 2) {
+    x = static_cast<int32_t>(x * 2.54);
+    y = static_cast<int32_t>(y * 2.54);
+  }
+  image->x_resolution = x;
+  image->y_resolution = y;
 }
 
-void act_app8(int) {
+void read_spiff(const Metadata& m) {
   ImageRecord* image = g_jpeg.image;
-  uint32_t length = stream_get_u16be();
-  char id[16];
-  read_identifier("%6s", id);
-  if (g_error != 0) return;
-  if (std::strncmp(id, "SPIFF", 5) != 0) {
-    g_error = ERR_UNKNOWN_FORMAT;
-    return;
-  }
   g_jpeg.ycbcr_convert = false;
-  // Version, profile, component count, height, width, colour space, bits per sample and
-  // compression: the frame header says the same, these are not kept.
-  stream_get_u16be();
-  stream_get_u8();
-  stream_get_u8();
-  stream_get_u32be();
-  stream_get_u32be();
-  stream_get_u8();
-  stream_get_u8();
-  stream_get_u8();
-  if (g_error != 0) return;
   image->description = DESC_JPEG_SPIFF;
-  uint32_t units = stream_get_u8();
-  if (g_error != 0) return;
+  // After the identifier: version, profile, component count, height, width, colour space, bits
+  // per sample and compression, which the frame header says again; then the resolution.
+  const uint8_t* p = m.bytes + 6 + 15;
+  const uint32_t units = p[0];
   if (units == 0) log_write("la resolution est en rapport de pixels");
   else if (units == 1) log_write("la resolution est en points par pouce");
   else if (units == 2) log_write("la resolution est en points par cm");
-  image->y_resolution = static_cast<int32_t>(stream_get_u32be());
-  image->x_resolution = static_cast<int32_t>(stream_get_u32be());
-  check_length(length, 32);
+  image->y_resolution = static_cast<int32_t>(load_u32be(p + 1));
+  image->x_resolution = static_cast<int32_t>(load_u32be(p + 5));
+}
+
+// Metadata segments: JFIF (APP0), Exif (APP1), SPIFF (APP8) and Adobe (APP14) headers are
+// read when whole; anything else, a comment included, is passed over.
+void act_metadata(int marker) {
+  const Metadata m = read_metadata();
+  if (g_error != 0) return;
+  if (marker == 0xE0 && m.starts_with("JFIF", 14)) {
+    read_jfif(m);
+  } else if (marker == 0xE1 && m.starts_with("Exif", 5)) {
+    g_jpeg.image->description = DESC_JPEG_EXIF;
+  } else if (marker == 0xE8 && m.starts_with("SPIFF", 30)) {
+    read_spiff(m);
+  } else if (marker == 0xEE && m.starts_with("Adobe", 12)) {
+    g_jpeg.adobe = true;
+    g_jpeg.adobe_transform = m.bytes[11];
+  }
 }
 
 void act_dqt(int) {
@@ -507,9 +506,10 @@ void act_restart(int) {
 
 using ActionFn = void (*)(int);
 const ActionFn kActions[A_COUNT] = {
-    act_nothing, act_end_of_image, act_bad_byte, act_skip,      act_skip,           act_app0,
-    act_app1,    act_app8,         act_dqt,      act_sof_refused, act_sof_sequential,
-    act_sof_progressive, act_dht,  act_sos,      act_soi,       act_dri,            act_restart};
+    act_nothing,        act_end_of_image,   act_bad_byte,        act_skip,
+    act_metadata,       act_junk,           act_junk_after_ff,   act_dqt,
+    act_sof_refused,    act_sof_sequential, act_sof_progressive, act_dht,
+    act_sos,            act_soi,            act_dri,             act_restart};
 
 void reset_context(ImageRecord* image, Handle group) {
   JpegDecoder& d = g_jpeg;
@@ -531,6 +531,10 @@ void reset_context(ImageRecord* image, Handle group) {
   d.restart_interval = 0;
   d.restart_count = 0;
   d.ycbcr_convert = true;
+  d.jfif = false;
+  d.adobe = false;
+  d.adobe_transform = 0;
+  d.skipped = 0;
   d.done = 0;
   d.marker_met = false;
   d.plane_size = 0;
@@ -578,12 +582,24 @@ void decode_jpeg(ImageRecord* image, Handle group) {
   int state = 0;
   while (g_jpeg.done == 0) {
     const uint32_t byte = stream_get_u8();
+    if (g_error != 0) {
+      // The file ends before its end-of-image marker: inside the scans of a progressive frame
+      // the read error stands, elsewhere the structure is broken.
+      if (state != 4 && state != 17) act_bad_byte(0);
+      break;
+    }
     const Transition t = kTables.transition[state][kTables.byte_class[byte]];
     kActions[t.action](static_cast<int>(byte));
     if (g_error != 0) break;
     state = t.next;
   }
   if (g_error == 0) clear_unwritten_cells(image);
+  if (g_jpeg.skipped != 0) {
+    char text[kImageNameSize + 64];
+    std::snprintf(text, sizeof text, "image %s : %lld octets ignores entre les segments", image->name,
+                  static_cast<long long>(g_jpeg.skipped));
+    log_write(text);
+  }
   reset_context(nullptr, 0);
   stream_close();
 }

@@ -100,7 +100,11 @@ struct JpegDecoder {
   JpegHuffman* huff[8];
   uint16_t restart_interval;
   uint16_t restart_count;
-  bool ycbcr_convert;
+  bool ycbcr_convert;    // cleared by a SPIFF header
+  bool jfif;             // a JFIF header was read
+  bool adobe;            // an Adobe header was read, with its colour transform:
+  uint8_t adobe_transform;  // 0 none (RGB, CMYK), 1 YCbCr, 2 YCCK
+  int64_t skipped;       // bytes passed over between segments
   int done;
   bool marker_met;
   int64_t plane_size;

@@ -1,5 +1,6 @@
 // Reconstruction: dequantisation, the single-precision inverse DCT with its even/odd split,
-// the level shift, replication upsampling, the YCbCr conversion and the copy into the image.
+// the level shift, replication upsampling, the YCbCr, YCCK and CMYK conversions and the copy
+// into the image.
 //
 // Every sample goes through the same sequence of float operations, here for one block and in
 // jpeg_simd.cpp for eight blocks side by side (one block per lane): the lanes never mix, so
@@ -11,6 +12,7 @@
 #include "codecs/jpeg/jpeg_internal.h"
 #include "codecs/jpeg/jpeg_simd.h"
 #include "image/image.h"
+#include "image/pixels.h"
 
 namespace {
 
@@ -193,7 +195,13 @@ void write_mcus(const int16_t* row_coefs, int64_t mcu_row, int first, int last) 
     for (int64_t cy = y0 / 8; cy <= last_cell_row; ++cy)
       std::memset(d.cells + cy * d.cells_per_row + x_begin / 8, 1, size_t(last_cell - x_begin / 8 + 1));
   }
-  const bool colour = d.ycbcr_convert && nc == 3 && out_planes == 3;
+  // Three components are YCbCr unless a SPIFF header, or an Adobe header without a JFIF one,
+  // says they are stored as they are (RGB). Four are CMYK, or YCCK when the Adobe header says
+  // so: Y, Cb, Cr then convert like YCbCr, to 255 less the stored cyan, magenta and yellow.
+  const bool cmyk = nc == 4 && out_planes == 4;
+  const bool ycck = cmyk && d.adobe && d.adobe_transform != 0;
+  const bool stored_rgb = !d.ycbcr_convert || (d.adobe && d.adobe_transform == 0 && !d.jfif);
+  const bool colour = (nc == 3 && out_planes == 3 && !stored_rgb) || ycck;
   const bool twelve = L.precision > 8;
   const double top = twelve ? 4095.0 : 255.0;
   const int shift = twelve ? 4 : 0;
@@ -205,7 +213,7 @@ void write_mcus(const int16_t* row_coefs, int64_t mcu_row, int first, int last) 
   const JpegColourConstants colour_k = {kr, kg, kb, top, shift};
   // 4:2:0 and 4:2:2: the chroma products are made once per chroma row and shared by the
   // pixels (and rows) that the chroma sample covers.
-  const bool half_chroma = colour && avx2 && L.hf[0] == 1 && L.vf[0] == 1 && L.hf[1] == 2 &&
+  const bool half_chroma = colour && nc == 3 && avx2 && L.hf[0] == 1 && L.vf[0] == 1 && L.hf[1] == 2 &&
                            L.hf[2] == 2 && L.vf[1] == L.vf[2];
   const size_t product_stride = size_t(L.mcus_per_row) * L.mcu_width / 2 + 8;
   const JpegChromaProducts products = {L.products, L.products + product_stride,
@@ -283,14 +291,24 @@ void write_mcus(const int16_t* row_coefs, int64_t mcu_row, int first, int last) 
         gp[x] = static_cast<uint8_t>(clamp_trunc(y - 0.34414 * u - 0.71414 * v + kg, top) >> shift);
         bp[x] = static_cast<uint8_t>(clamp_trunc(y + 1.772 * u - kb, top) >> shift);
       }
-    } else {
-      for (int c = 0; c < out_planes; ++c) {
-        uint8_t* p = dest + c * d.plane_size;
-        const float* s = src[c];
-        int64_t x = x_begin;
-        if (avx2) x += jpeg_plain_row_avx2(s + x, p + x, static_cast<int>(x_end - x), top, shift);
-        for (; x < x_end; ++x) p[x] = plain_byte(s[x], top, shift);
-      }
+    }
+    for (int c = colour ? 3 : 0; c < out_planes; ++c) {
+      uint8_t* p = dest + c * d.plane_size;
+      const float* s = src[c];
+      int64_t x = x_begin;
+      if (avx2) x += jpeg_plain_row_avx2(s + x, p + x, static_cast<int>(x_end - x), top, shift);
+      for (; x < x_end; ++x) p[x] = plain_byte(s[x], top, shift);
+    }
+    if (cmyk) {
+      uint8_t* planes[4];
+      for (int c = 0; c < 4; ++c) planes[c] = dest + c * d.plane_size + x_begin;
+      const int64_t n = x_end - x_begin;
+      if (ycck)
+        for (int c = 0; c < 3; ++c)
+          for (int64_t x = 0; x < n; ++x) planes[c][x] = static_cast<uint8_t>(255 - planes[c][x]);
+      // The inks are stored inverted, as Adobe's programs write them; the common decoders read
+      // every four-component file so, with or without the Adobe header.
+      cmyk_planes_to_rgb(planes[0], planes[1], planes[2], planes[3], n, true);
     }
   }
 }

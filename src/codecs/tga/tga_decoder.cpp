@@ -1,6 +1,7 @@
 // Truevision Targa decoder: colour-mapped, true-colour and grey images, stored (types 1, 2,
 // 3) or run-length encoded (types 9, 10, 11), from any of the four origin corners. The
 // footer's extension area gives the key colour and the gamma.
+#include <algorithm>
 #include <cstring>
 
 #include "codecs/decoders.h"
@@ -131,6 +132,7 @@ void decode(ImageRecord* image, Handle group, const uint8_t* data, int64_t size)
   }
   const int id_length = data[0];
   const int type = data[2];
+  const int64_t map_first = load_u16le(data + 3);
   const int64_t map_length = load_u16le(data + 5);
   const int entry_size = data[7];
   const int64_t width = load_u16le(data + 12);
@@ -152,7 +154,12 @@ void decode(ImageRecord* image, Handle group, const uint8_t* data, int64_t size)
     return;
   }
   const bool true_colour = type == 2 || type == 10;
-  const int bits = depth - (descriptor & 15);
+  // A 15 or 16-bit pixel holds three 5-bit channels and at most one attribute bit, and a
+  // 24-bit pixel none, whatever the descriptor claims (8 is a common claim for 16 bits).
+  int attribute_bits = descriptor & 15;
+  if (true_colour && (depth == 15 || depth == 16)) attribute_bits = std::min(attribute_bits, depth - 15);
+  if (true_colour && depth == 24) attribute_bits = 0;
+  const int bits = depth - attribute_bits;
   if (!true_colour && bits > 8) {
     g_error = ERR_UNKNOWN_FORMAT;
     return;
@@ -167,12 +174,16 @@ void decode(ImageRecord* image, Handle group, const uint8_t* data, int64_t size)
   image->bits = bits;
   image->pixel_bytes = true_colour ? 4 : 1;
 
-  // Colour map, each entry as three channels of at most 8 bits, blue in the lowest bits.
+  // Colour map, each entry as three channels of at most 8 bits, blue in the lowest bits. The
+  // map's first entry stands for pixel value `map_first`; values outside the map are black.
   if (map_length > 0) {
     const int k = entry_size / 3 < 8 ? entry_size / 3 : 8;
     const uint32_t m = (1u << k) - 1;
     const uint8_t* entry = data + kHeader + id_length;
-    for (int64_t i = 0; i < map_length; ++i, entry += entry_bytes) {
+    std::memset(image->palette_red, 0, sizeof image->palette_red);
+    std::memset(image->palette_green, 0, sizeof image->palette_green);
+    std::memset(image->palette_blue, 0, sizeof image->palette_blue);
+    for (int64_t i = map_first; i < map_first + map_length && i < 256; ++i, entry += entry_bytes) {
       const uint32_t v = load_pixel(entry, entry_bytes);
       image->palette_blue[i] = k > 0 ? scale_channel(v & m, k) : 0;
       image->palette_green[i] = k > 0 ? scale_channel((v >> k) & m, k) : 0;

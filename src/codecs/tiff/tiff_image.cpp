@@ -8,6 +8,7 @@
 #include "core/errors.h"
 #include "core/memory.h"
 #include "image/image.h"
+#include "image/pixels.h"
 #include "io/stream.h"
 
 namespace {
@@ -56,8 +57,6 @@ struct BitTables {
   }
 };
 const BitTables kBits;
-
-inline uint8_t clamp_sub(int v) { return static_cast<uint8_t>(v < 0 ? 0 : v); }
 
 // Converts `n` pixels of a coded row to the stored format at `out` (contiguous).
 void convert_row(const uint8_t* src, uint8_t* out, int32_t n) {
@@ -115,9 +114,9 @@ void convert_row(const uint8_t* src, uint8_t* out, int32_t n) {
       } else {
         for (int32_t i = 0; i < n; ++i, src += 4, out += 4) {
           const int k = src[3];
-          out[0] = clamp_sub(255 - src[0] - k);
-          out[1] = clamp_sub(255 - src[1] - k);
-          out[2] = clamp_sub(255 - src[2] - k);
+          out[0] = ink_to_rgb(src[0], k);
+          out[1] = ink_to_rgb(src[1], k);
+          out[2] = ink_to_rgb(src[2], k);
           out[3] = static_cast<uint8_t>(k);
         }
       }
@@ -486,14 +485,7 @@ void tiff_decode_image() {
   // so that the planes show as colours; the fourth keeps K.
   if (g_error == 0 && planar && planes == 4 && bits == 8 && g_tiff.colour_model == 3) {
     uint8_t* c = image->pixels;
-    uint8_t* m = c + plane_bytes;
-    uint8_t* y = m + plane_bytes;
-    const uint8_t* k = y + plane_bytes;
-    for (int64_t i = 0; i < plane_bytes; ++i) {
-      c[i] = clamp_sub(255 - c[i] - k[i]);
-      m[i] = clamp_sub(255 - m[i] - k[i]);
-      y[i] = clamp_sub(255 - y[i] - k[i]);
-    }
+    cmyk_planes_to_rgb(c, c + plane_bytes, c + 2 * plane_bytes, c + 3 * plane_bytes, plane_bytes, false);
   }
 }
 

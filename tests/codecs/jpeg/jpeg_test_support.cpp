@@ -39,12 +39,21 @@ std::string jpegtran(const std::string& name, const std::string& input, const st
   return path;
 }
 
+std::string cmyk_jpeg(const std::string& name, int width, int height, bool pillow) {
+  const std::string source = source_picture(width, height), path = test_temp_dir() + "/" + name + ".jpg";
+  run_command(pillow ? "/usr/bin/python3 -c \"from PIL import Image; b = Image.open('" + source +
+                           "').convert('CMYK').split(); k = Image.linear_gradient('L').resize(b[0].size); "
+                           "Image.merge('CMYK', b[:3] + (k,)).save('" + path + "', quality=90)\""
+                     : "convert " + source + " -colorspace CMYK -quality 90 " + path);
+  return path;
+}
+
 namespace {
 
 Difference compare(const std::vector<uint32_t>& a, const std::vector<uint32_t>& b) {
   Difference d;
-  d.same_size = a.size() == b.size() && !a.empty();
-  if (!d.same_size) return d;
+  if (a.size() != b.size() || a.empty()) return d;
+  d.max = 0;
   double total = 0;
   size_t close = 0;
   for (size_t i = 0; i < a.size(); ++i) {
@@ -63,15 +72,30 @@ Difference compare(const std::vector<uint32_t>& a, const std::vector<uint32_t>& 
 
 }  // namespace
 
+Difference against_reference(const ImageRecord* image, const std::string& ppm) {
+  int w = 0, h = 0;
+  std::vector<uint32_t> expected;
+  if (!read_pnm_rgb(ppm, &w, &h, &expected) || w != image->width || h != image->height) return Difference{};
+  return compare(image_rgb(image), expected);
+}
+
+Difference against_pillow(const ImageRecord* image, const std::string& path, bool ycbcr) {
+  static int counter = 0;
+  std::string ref = test_temp_dir() + "/pillow_" + std::to_string(++counter) + ".ppm";
+  run_command("/usr/bin/python3 -c \"from PIL import Image, ImageChops as C\n"
+              "im = Image.open('" + path + "')\n" +
+              (ycbcr ? "im.draft('YCbCr', im.size); im = Image.frombytes('RGB', im.size, im.tobytes())\n" : "") +
+              "if im.mode == 'CMYK':\n"
+              "  b = im.split(); im = Image.merge('RGB', [C.subtract(C.invert(v), b[3]) for v in b[:3]])\n"
+              "im.convert('RGB').save('" + ref + "')\"");
+  return against_reference(image, ref);
+}
+
 Difference against_djpeg(const ImageRecord* image, const std::string& path) {
   static int counter = 0;
   std::string ref = test_temp_dir() + "/djpeg_" + std::to_string(++counter) + ".pnm";
   run_command("djpeg -dct float -nosmooth " + path + " > " + ref + " 2>/dev/null");
-  int w = 0, h = 0;
-  std::vector<uint32_t> expected;
-  if (!read_pnm_rgb(ref, &w, &h, &expected) || w != image->width || h != image->height)
-    return Difference{};
-  return compare(image_rgb(image), expected);
+  return against_reference(image, ref);
 }
 
 Difference between(const ImageRecord* a, const ImageRecord* b) {

@@ -16,14 +16,23 @@ std::string cjpeg(const std::string& name, int width, int height, const std::str
 // jpegtran of a JPEG file with the given options.
 std::string jpegtran(const std::string& name, const std::string& input, const std::string& options);
 
+// Pictures that cannot be compared (sizes differ, no reference) differ more than any two that can.
 struct Difference {
-  int max = 0;
-  double mean = 0.0;
+  int max = 256;
+  double mean = 256.0;
   double within_one = 0.0;  // share of samples that differ by at most 1
-  bool same_size = false;
 };
+// The plasma picture saved with an Adobe header and inverted inks by Pillow (as CMYK, black a
+// ramp from top to bottom) or by ImageMagick (as YCCK).
+std::string cmyk_jpeg(const std::string& name, int width, int height, bool pillow);
+
 // Our decoding of `path` (already loaded as `image`) against `djpeg -dct float -nosmooth`.
 Difference against_djpeg(const ImageRecord* image, const std::string& path);
+// Our decoding against a binary PNM file.
+Difference against_reference(const ImageRecord* image, const std::string& ppm);
+// Against Pillow's reading of `path`; four components (CMYK to Pillow) become white less each
+// ink and the black, floored at 0. With `ycbcr`, Y, Cb, Cr as decoded stand for R, G, B.
+Difference against_pillow(const ImageRecord* image, const std::string& path, bool ycbcr = false);
 // Pixel values of two decoded images, channel by channel.
 Difference between(const ImageRecord* a, const ImageRecord* b);
 

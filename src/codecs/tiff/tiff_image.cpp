@@ -530,10 +530,10 @@ void tiff_decode_image() {
     g_error = ERR_UNKNOWN_FORMAT;
     return;
   }
-  // CCITT codes pixels of one bit and nothing else.
+  // CCITT codes pixels of one bit and nothing else; Predictor 0 does not exist.
   const bool ccitt = description == DESC_TIFF_CCITT1D || description == DESC_TIFF_G3 || description == DESC_TIFF_G4;
   if ((sub_h != 1 && sub_h != 2 && sub_h != 4) || (sub_v != 1 && sub_v != 2 && sub_v != 4) ||
-      (model == 2 && g_tiff.luma[1] <= 0) || (ccitt && bits != 1)) {
+      (model == 2 && g_tiff.luma[1] <= 0) || (ccitt && bits != 1) || g_tiff.predictor < 0) {
     g_error = ERR_INVALID_FILE;
     return;
   }

@@ -212,6 +212,21 @@ TEST_F(TiffConformance, GeneratedVariantsMatchLibtiff) {
   }
 }
 
+// The title names the compression; BigTIFF and 16-bit samples read like the others.
+TEST_F(TiffConformance, NewlyReadVariantsNameTheirCompression) {
+  const std::map<std::string, std::string> expected = {
+      {"ok-rgb16-be-zip_2-one.tif", "1 x 24 bits - TIFF compression Deflate"},
+      {"ok-bw-mh.tif", "1 x 1 bits - TIFF CCITT-1D"},
+      {"ok-bww-g3_2d-one.tif", "1 x 1 bits - TIFF T4 (Group 3 Fax)"},
+      {"ok-big-rgb-lzw.tif", "1 x 24 bits - TIFF compression LZW"}};
+  for (const auto& [name, title] : expected) {
+    test_reset();
+    LoadResult result = load_file(cases_dir() + "/" + name);
+    ASSERT_EQ(result.error, 0) << name;
+    EXPECT_NE(image_title(result.images[0], 1, 1).find(title), std::string::npos) << name;
+  }
+}
+
 TEST_F(TiffConformance, MultiPageFilesGiveOnePagePerDirectoryWithTitles) {
   LoadResult result = load_file(cases_dir() + "/ok-multipage.tif");
   ASSERT_EQ(result.error, 0);

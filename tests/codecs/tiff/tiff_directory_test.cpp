@@ -254,6 +254,15 @@ TEST_F(TiffDirectory, UnsupportedSamplesAndCompressionsAreRefused) {
     set_tag(&p, tag);
     EXPECT_EQ(load_pages({p}).error, ERR_UNKNOWN_FORMAT) << tag.tag;
   }
+  // CCITT codes only 1-bit pixels (wider ones were landed from a line of bytes); Predictor 0
+  // does not exist.
+  for (uint32_t compression : {2u, 3u, 4u}) {
+    test_reset();
+    EXPECT_EQ(load_pages({page(8, 1, 8, 3, 2, {{0x80, 0x80, 0x80}}, compression)}).error, ERR_INVALID_FILE);
+  }
+  test_reset();
+  set_tag(&lzw, {317, SHORT, {0}});
+  EXPECT_EQ(load_pages({lzw}).error, ERR_INVALID_FILE);
 
   test_reset();
   const std::string log = test_temp_dir() + "/zz_TIFF.log";

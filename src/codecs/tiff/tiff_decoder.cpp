@@ -163,6 +163,7 @@ void tag_compression(int) {
       fail(ERR_UNKNOWN_FORMAT);
       return;
   }
+  g_tiff.old_jpeg = value == 6;
   if (value == 3 || value == 4) {
     image->palette_red[0] = image->palette_green[0] = image->palette_blue[0] = 255;
     image->palette_red[1] = image->palette_green[1] = image->palette_blue[1] = 0;
@@ -372,6 +373,16 @@ void read_rationals(float* out, uint32_t n) {
   }
 }
 
+// Where the JPEG tables stand; they are read with each strip or tile.
+void tag_jpeg_tables(int) {
+  uint32_t type, count;
+  if (!read_header(&type, &count, 0, 0)) return;
+  const int64_t inline_at = stream_tell();
+  if (!seek_values(count)) return;
+  g_tiff.jpeg_tables_offset = count <= (g_tiff.big ? 8u : 4u) ? static_cast<uint64_t>(inline_at) : stream_tell();
+  g_tiff.jpeg_tables_size = count;
+}
+
 void tag_ycbcr_coefficients(int) { read_rationals(g_tiff.luma, 3); }
 void tag_reference_black_white(int) { read_rationals(g_tiff.reference, 6); }
 
@@ -435,6 +446,7 @@ const std::array<TagHandler, kTagCount> kTagHandlers = [] {
   table[324] = tag_table;
   table[325] = tag_table;
   table[339] = tag_sample_format;
+  table[347] = tag_jpeg_tables;
   table[529] = tag_ycbcr_coefficients;
   table[530] = tag_ycbcr_subsampling;
   table[532] = tag_reference_black_white;
@@ -520,6 +532,7 @@ void tiff_read_directory(uint64_t offset) {
     g_tiff.predictor = 0;
     g_tiff.signed_or_float = 0;
     g_tiff.t4_options = 0;
+    g_tiff.jpeg_tables_size = 0;
     g_tiff.subsample_h = g_tiff.subsample_v = 2;
     const float luma[3] = {0.299f, 0.587f, 0.114f};
     const float reference[6] = {0, 255, 128, 255, 128, 255};

@@ -318,6 +318,13 @@ bool read_chunk(uint32_t index, TiffChunk* chunk) {
     // Without byte counts the data runs to the end of the file.
     count = offset <= file_size ? file_size - offset : 0;
   }
+  return tiff_read_block(offset, count, kChunkBuffer, chunk);
+}
+
+}  // namespace
+
+bool tiff_read_block(uint64_t offset, uint64_t count, int slot, TiffChunk* chunk) {
+  const uint64_t file_size = static_cast<uint64_t>(g_tiff.file_size);
   if (offset > file_size || count > file_size - offset) {
     g_error = ERR_INVALID_FILE;
     return false;
@@ -330,7 +337,7 @@ bool read_chunk(uint32_t index, TiffChunk* chunk) {
     return true;
   }
   // Through the small window: the block is read straight from the file.
-  uint8_t* copy = tiff_buffer(kChunkBuffer, chunk->size + 8);
+  uint8_t* copy = tiff_buffer(slot, chunk->size + 8);
   if (copy == nullptr) return false;
   std::memset(copy + chunk->size, 0, 8);
   if (count > 1) stream_read_at(copy, static_cast<int64_t>(offset), chunk->size - 1);
@@ -342,6 +349,8 @@ bool read_chunk(uint32_t index, TiffChunk* chunk) {
   chunk->data = copy;
   return g_error == 0;
 }
+
+namespace {
 
 // Reads the strip or tile at `offset`; false with code 14 when it lies past the end. With
 // FillOrder 2 the bits of every byte are reversed, so that every decoder reads FillOrder 1.
@@ -365,6 +374,7 @@ Handler handler_for(int32_t description) {
     case DESC_TIFF_DEFLATE: return tiff_strip_deflate;
     case DESC_TIFF_CCITT1D: return tiff_strip_mh;
     case DESC_TIFF_G3: return tiff_strip_g3;
+    case DESC_TIFF_JPEG: return g_tiff.old_jpeg ? nullptr : tiff_strip_jpeg;
     case DESC_TIFF_PACKBITS: return tiff_strip_packbits;
     default: return nullptr;
   }
@@ -518,14 +528,16 @@ void tiff_decode_image() {
   // Not shown: two samples a pixel (grey and alpha), single samples of 24 or 32 bits,
   // signed and floating-point samples, colour maps of 16-bit indexes, and colour spaces
   // other than RGB and CMYK except 8-bit CIELab and YCbCr.
+  // JPEG data carry their own colour conversion and subsampling.
   const int model = g_tiff.colour_model;
-  const bool converted = model == 2 || model == 4;
-  const int sub_h = model == 2 ? g_tiff.subsample_h : 1;
-  const int sub_v = model == 2 ? g_tiff.subsample_v : 1;
+  const bool jpeg = description == DESC_TIFF_JPEG;
+  const bool converted = model == 4 || (model == 2 && !jpeg);
+  const int sub_h = converted && model == 2 ? g_tiff.subsample_h : 1;
+  const int sub_v = converted && model == 2 ? g_tiff.subsample_v : 1;
   const bool subsampled = sub_h * sub_v > 1;
   if (pixel_bytes == 2 || (pixel_bytes == 4 && sample_bits != 8) || g_tiff.signed_or_float != 0 ||
       g_tiff.predictor > 1 || (wide && g_tiff.photometric == 3) ||
-      (converted && (g_tiff.sample_bits != 8 || g_tiff.samples != 3)) ||
+      (converted && (g_tiff.sample_bits != 8 || g_tiff.samples != 3)) || (jpeg && g_tiff.sample_bits != 8) ||
       (subsampled && (planar || g_tiff.predictor != 0))) {
     g_error = ERR_UNKNOWN_FORMAT;
     return;
@@ -533,7 +545,7 @@ void tiff_decode_image() {
   // CCITT codes pixels of one bit and nothing else; Predictor 0 does not exist.
   const bool ccitt = description == DESC_TIFF_CCITT1D || description == DESC_TIFF_G3 || description == DESC_TIFF_G4;
   if ((sub_h != 1 && sub_h != 2 && sub_h != 4) || (sub_v != 1 && sub_v != 2 && sub_v != 4) ||
-      (model == 2 && g_tiff.luma[1] <= 0) || (ccitt && bits != 1) || g_tiff.predictor < 0) {
+      (converted && model == 2 && g_tiff.luma[1] <= 0) || (ccitt && bits != 1) || g_tiff.predictor < 0) {
     g_error = ERR_INVALID_FILE;
     return;
   }

@@ -28,6 +28,9 @@ struct TiffState {
   int colour_model;        // 0 palette or grey, 1 RGB, 2 YCbCr, 3 CMYK, 4 CIELab
   int photometric;         // PhotometricInterpretation as the file gives it
   int predictor;           // 0 none, 1 horizontal differencing, 2 floating point
+  bool old_jpeg;           // Compression 6, the JPEG of the first TIFF revisions
+  uint64_t jpeg_tables_offset;  // JPEGTables: quantisation and Huffman tables shared by
+  uint32_t jpeg_tables_size;    // every strip or tile (0: none)
   int signed_or_float;     // SampleFormat other than unsigned integer
   uint32_t t4_options;     // Group 3: bit 0 two-dimensional coding, bit 1 uncompressed mode
   int subsample_h;         // YCbCr chroma subsampling, 1, 2 or 4 each way
@@ -60,6 +63,9 @@ struct TiffChunk {
   const uint8_t* data;
   int64_t size;
 };
+// Reads `count` bytes at `offset` (through buffer `slot` when the file is not held whole);
+// false with code 14 when they lie past the end of the file.
+bool tiff_read_block(uint64_t offset, uint64_t count, int slot, TiffChunk* block);
 
 // Row landing for the current strip or tile. A handler produces rows in the file's format
 // (or, for Group 4, one byte per pixel) and hands them over one by one.
@@ -97,6 +103,7 @@ void tiff_strip_raw(const TiffChunk& chunk, const TiffRows& rows);
 void tiff_strip_packbits(const TiffChunk& chunk, const TiffRows& rows);
 void tiff_strip_lzw(const TiffChunk& chunk, const TiffRows& rows);
 void tiff_strip_deflate(const TiffChunk& chunk, const TiffRows& rows);
+void tiff_strip_jpeg(const TiffChunk& chunk, const TiffRows& rows);
 // CCITT: modified Huffman (one-dimensional, rows byte-aligned), Group 3 (rows after an
 // end-of-line code, one- or two-dimensional by T4Options) and Group 4.
 void tiff_strip_mh(const TiffChunk& chunk, const TiffRows& rows);
@@ -118,6 +125,7 @@ enum TiffBufferSlot {
   kOutputBuffer,   // the decoded strip or tile (LZW, Deflate)
   kNarrowBuffer,   // a row of 16-bit samples reduced to 8 bits
   kExpandBuffer,   // subsampled YCbCr spread to one sample triple per pixel
+  kTablesBuffer,   // JPEG tables read through the window
   kBufferSlots
 };
 uint8_t* tiff_buffer(int slot, int64_t size);

@@ -134,6 +134,13 @@ for o in 1 2 3 4 5 6 7 8; do
   tiffcp -c g4 -r 9 src/wide_bw.tif orient-$o-bw-g4.tif
   tiffset -s 274 $o orient-$o-bw-g4.tif
 done
+# JPEG: YCbCr (as tiffcp writes colour by default), RGB, grey and CMYK, strips and tiles.
+tiffcp -c jpeg -r 48 src/rgb.tif jpeg-ycbcr-one.tif
+tiffcp -c jpeg -r 16 src/rgb.tif jpeg-ycbcr-strips.tif
+tiffcp -c jpeg -t -w 32 -l 16 src/rgb.tif jpeg-ycbcr-tiles.tif
+tiffcp -c jpeg:r -r 16 src/rgb.tif jpeg-rgb-strips.tif
+tiffcp -c jpeg -r 16 src/grey8.tif jpeg-grey-strips.tif
+tiffcp -c jpeg -r 16 src/cmyk.tif jpeg-cmyk-strips.tif
 # Refused variants.
 tiffcp -c lzma src/grey8.tif bad3-lzma.tif
 /usr/bin/python3 -c "from PIL import Image; Image.open('src/grey8.tif').convert('F').save('bad3-float.tif')"

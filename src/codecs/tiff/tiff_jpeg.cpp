@@ -33,13 +33,34 @@ const uint8_t* joined_stream(const TiffChunk& chunk, int64_t* size) {
   return out;
 }
 
+// True when the frame header, found by walking the marker segments, describes a picture no
+// larger than the strip or tile: a larger one would only cost memory and time.
+bool frame_fits(const uint8_t* data, int64_t size, int64_t width, int64_t height) {
+  int64_t at = 2;
+  while (at + 4 <= size && data[at] == 0xFF) {
+    const uint8_t marker = data[at + 1];
+    if (marker == 0xFF) {  // fill byte
+      ++at;
+      continue;
+    }
+    const int64_t length = data[at + 2] << 8 | data[at + 3];
+    const bool frame = marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
+    if (frame) {
+      if (at + 9 > size) return false;
+      return (data[at + 5] << 8 | data[at + 6]) <= height && (data[at + 7] << 8 | data[at + 8]) <= width;
+    }
+    at += 2 + length;
+  }
+  return true;  // no frame header: the decoder says what is wrong
+}
+
 }  // namespace
 
 void tiff_strip_jpeg(const TiffChunk& chunk, const TiffRows& rows) {
   int64_t size;
   const uint8_t* stream = joined_stream(chunk, &size);
   if (stream == nullptr) return;
-  if (!starts_with_marker(stream, size, 0xD8)) {
+  if (!starts_with_marker(stream, size, 0xD8) || !frame_fits(stream, size, rows.row_pixels, g_tiff.rows_per_strip)) {
     g_error = ERR_INVALID_FILE;
     return;
   }

@@ -284,6 +284,15 @@ TEST_F(TiffDirectory, UnsupportedSamplesAndCompressionsAreRefused) {
   }
 }
 
+// A JPEG strip must start as JPEG and describe no more than its strip (here 1000 x 1000).
+TEST_F(TiffDirectory, JpegStripsThatCannotStandThereAreInvalid) {
+  const std::vector<uint8_t> frame = {0xFF, 0xD8, 0xFF, 0xC0, 0, 11, 8, 0x03, 0xE8, 0x03, 0xE8, 1, 1, 0x11, 0};
+  for (const std::vector<uint8_t>& strip : {frame, std::vector<uint8_t>{1, 2, 3}}) {
+    test_reset();
+    EXPECT_EQ(load_pages({page(8, 8, 8, 1, 1, {strip}, 7)}).error, ERR_INVALID_FILE);
+  }
+}
+
 TEST_F(TiffDirectory, ResolutionsAreIntegerQuotientsInTheFileUnit) {
   Page p = page(1, 1, 8, 1, 1, {{1}});
   p.tags.push_back({282, RATIONAL, {118, 1}});

@@ -353,10 +353,11 @@ bool tiff_read_block(uint64_t offset, uint64_t count, int slot, TiffChunk* chunk
 namespace {
 
 // Reads the strip or tile at `offset`; false with code 14 when it lies past the end. With
-// FillOrder 2 the bits of every byte are reversed, so that every decoder reads FillOrder 1.
+// FillOrder 2 the bits of every byte are reversed, so that every decoder reads FillOrder 1;
+// JPEG data are bytes, not bit strings, and stay as they are.
 bool get_chunk(uint32_t index, TiffChunk* chunk) {
   if (!read_chunk(index, chunk)) return false;
-  if (g_tiff.fill_order == 1) return true;
+  if (g_tiff.fill_order == 1 || g_tiff.image->description == DESC_TIFF_JPEG) return true;
   uint8_t* reversed = tiff_buffer(kChunkBuffer, chunk->size + 8);
   if (reversed == nullptr) return false;
   for (int64_t i = 0; i < chunk->size; ++i) reversed[i] = kReversed.value[chunk->data[i]];

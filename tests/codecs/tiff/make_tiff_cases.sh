@@ -138,6 +138,7 @@ done
 tiffcp -c jpeg -r 48 src/rgb.tif jpeg-ycbcr-one.tif
 tiffcp -c jpeg -r 16 src/rgb.tif jpeg-ycbcr-strips.tif
 tiffcp -c jpeg -t -w 32 -l 16 src/rgb.tif jpeg-ycbcr-tiles.tif
+tiffcp -c jpeg -r 16 -f lsb2msb src/rgb.tif jpeg-ycbcr-lsb.tif
 tiffcp -c jpeg:r -r 16 src/rgb.tif jpeg-rgb-strips.tif
 tiffcp -c jpeg -r 16 src/grey8.tif jpeg-grey-strips.tif
 tiffcp -c jpeg -r 16 src/cmyk.tif jpeg-cmyk-strips.tif

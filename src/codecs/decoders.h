@@ -10,6 +10,9 @@ struct ImageRecord;
 
 void decode_bmp(ImageRecord* image, Handle group);
 void decode_jpeg(ImageRecord* image, Handle group);
+// A JPEG stream held in memory (TIFF strips and tiles) into `image`, which belongs to no
+// group; with `ycbcr` false three components are taken as R, G, B as they stand.
+void decode_jpeg_memory(ImageRecord* image, const uint8_t* data, int64_t size, bool ycbcr);
 void decode_gif(ImageRecord** image, Handle group);  // may leave *image null
 void decode_tiff(ImageRecord* image, Handle group);
 void decode_png(ImageRecord* image, Handle group);

@@ -18,11 +18,13 @@ struct Magic {
   int32_t format;
 };
 
-const Magic kSupported[16] = {
+const Magic kSupported[18] = {
     {{0x42, 0x4D, 0, 0, 0}, {1, 1, 0, 0, 0}, FORMAT_BMP},
     {{0xFF, 0xD8, 0xFF, 0, 0}, {1, 1, 1, 0, 0}, FORMAT_JPEG},
     {{0x49, 0x49, 0x2A, 0, 0}, {1, 1, 1, 0, 0}, FORMAT_TIFF},
     {{0x4D, 0x4D, 0, 0x2A, 0}, {1, 1, 0, 1, 0}, FORMAT_TIFF},
+    {{0x49, 0x49, 0x2B, 0, 0}, {1, 1, 1, 0, 0}, FORMAT_TIFF},  // BigTIFF
+    {{0x4D, 0x4D, 0, 0x2B, 0}, {1, 1, 0, 1, 0}, FORMAT_TIFF},
     {{0x47, 0x49, 0x46, 0, 0}, {1, 1, 1, 0, 0}, FORMAT_GIF},
     {{0x89, 0x50, 0x4E, 0x47, 0}, {1, 1, 1, 1, 0}, FORMAT_PNG},
     {{0x59, 0xA6, 0x6A, 0x95, 0}, {1, 1, 1, 1, 0}, FORMAT_SUN},

@@ -44,6 +44,7 @@ const char* const kDescriptions[DESC_COUNT] = {
     " ",
     "Fuji S5000 CCD-RAW",
     "",
+    "TIFF compression Deflate",
 };
 
 }  // namespace

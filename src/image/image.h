@@ -78,7 +78,8 @@ enum Description : int32_t {
   DESC_JPEG_EXIF = 27,
   DESC_SUN = 28,
   DESC_TARGA = 29,
-  DESC_COUNT = 34,
+  DESC_TIFF_DEFLATE = 34,
+  DESC_COUNT = 35,
 };
 const char* description_text(int32_t description);  // "" outside the table
 

@@ -11,6 +11,7 @@ namespace {
 
 struct Stream {
   FILE* fp = nullptr;
+  bool memory = false;       // the buffer holds all the bytes; there is no file
   int64_t size = 0;
   int64_t window = 0;        // bytes the window holds
   uint8_t* buffer = nullptr;  // window + 2 bytes
@@ -22,6 +23,7 @@ struct Stream {
 };
 
 Stream g_stream;
+Stream g_suspended;  // the file stream while a memory stream is read
 
 void reset_masks() {
   g_stream.msb_mask = 128;
@@ -30,7 +32,7 @@ void reset_masks() {
 
 void load_window() {
   Stream& s = g_stream;
-  if (s.base < 0 || s.base > s.size || s.base == s.loaded) return;
+  if (s.base < 0 || s.base > s.size || s.base == s.loaded || s.memory) return;
   size_t got = 0;
   if (std::fseek(s.fp, static_cast<long>(s.base), SEEK_SET) == 0)
     got = std::fread(s.buffer, 1, static_cast<size_t>(s.window), s.fp);
@@ -111,6 +113,28 @@ void stream_close() {
   g_stream = Stream{};
 }
 
+void stream_begin_memory(const uint8_t* data, int64_t size) {
+  g_suspended = g_stream;
+  g_stream = Stream{};
+  Stream& s = g_stream;
+  s.memory = true;
+  s.size = size < 0 ? 0 : size;
+  s.window = s.size;
+  if (mem_alloc(&s.buffer, static_cast<size_t>(s.size) + 2) == nullptr) {
+    s.size = s.window = 0;
+    return;
+  }
+  std::memcpy(s.buffer, data, static_cast<size_t>(s.size));
+  s.buffer[s.size] = s.buffer[s.size + 1] = 0;
+  s.loaded = 0;
+}
+
+void stream_end_memory() {
+  mem_free(&g_stream.buffer);
+  g_stream = g_suspended;
+  g_suspended = Stream{};
+}
+
 bool stream_is_open() { return g_stream.fp != nullptr; }
 
 void stream_seek(int64_t offset, int whence) {
@@ -129,7 +153,7 @@ int64_t stream_tell() { return g_stream.base + g_stream.position; }
 int64_t stream_size() { return g_stream.size; }
 
 bool stream_whole_file(const uint8_t** data, int64_t* size) {
-  if (g_stream.fp == nullptr || g_stream.window != g_stream.size) return false;
+  if ((g_stream.fp == nullptr && !g_stream.memory) || g_stream.window != g_stream.size) return false;
   g_stream.base = 0;
   load_window();
   *data = g_stream.buffer;

@@ -14,6 +14,10 @@ constexpr int64_t kStreamWholeFileBelow = 10485760;
 
 int stream_open(const char* path, int32_t window_limit);  // 0 ok, 1 cannot open
 void stream_close();
+// Reads `size` bytes held in memory (a copy is taken) as if they were a whole file, until
+// stream_end_memory() returns to the file that was open before. Not nested.
+void stream_begin_memory(const uint8_t* data, int64_t size);
+void stream_end_memory();
 bool stream_is_open();
 void stream_seek(int64_t offset, int whence);  // 0 absolute, 1 relative, 2 back from the end
 int64_t stream_tell();

@@ -568,16 +568,12 @@ void clear_unwritten_cells(ImageRecord* image) {
   }
 }
 
-}  // namespace
-
-void decode_jpeg(ImageRecord* image, Handle group) {
-  if (stream_open(image->name, 0) != 0) {
-    g_error = ERR_FILE_ACCESS;
-    return;
-  }
+// Decodes the stream that is open, from the byte after its start-of-image marker.
+void decode_open_stream(ImageRecord* image, Handle group, bool ycbcr) {
   stream_seek(2, 0);
   jpeg_init_idct();
   reset_context(image, group);
+  g_jpeg.ycbcr_convert = ycbcr;
   image->bits = 0;
   int state = 0;
   while (g_jpeg.done == 0) {
@@ -601,5 +597,21 @@ void decode_jpeg(ImageRecord* image, Handle group) {
     log_write(text);
   }
   reset_context(nullptr, 0);
+}
+
+}  // namespace
+
+void decode_jpeg(ImageRecord* image, Handle group) {
+  if (stream_open(image->name, 0) != 0) {
+    g_error = ERR_FILE_ACCESS;
+    return;
+  }
+  decode_open_stream(image, group, true);
   stream_close();
+}
+
+void decode_jpeg_memory(ImageRecord* image, const uint8_t* data, int64_t size, bool ycbcr) {
+  stream_begin_memory(data, size);
+  if (g_error == 0) decode_open_stream(image, 0, ycbcr);
+  stream_end_memory();
 }

@@ -22,9 +22,20 @@ constexpr uint32_t kShort = 3;
 constexpr uint32_t kLong = 4;
 constexpr uint32_t kAscii = 2;
 constexpr uint32_t kRational = 5;
+constexpr uint32_t kLong8 = 16;
 
 uint32_t get16() { return stream_get_u16[g_tiff.byte_order](); }
 uint32_t get32() { return stream_get_u32[g_tiff.byte_order](); }
+uint64_t get64() {
+  const uint64_t first = get32();
+  const uint64_t second = get32();
+  return g_tiff.byte_order == 0 ? first | second << 32 : first << 32 | second;
+}
+// A count or an offset: 64 bits in BigTIFF, 32 otherwise.
+uint64_t get_offset() { return g_tiff.big ? get64() : get32(); }
+// One value of an integer type: SHORT, LONG8, or LONG for any other type.
+uint64_t get_value(uint32_t type) { return type == kShort ? get16() : type == kLong8 ? get64() : get32(); }
+uint32_t value_size(uint32_t type) { return type == kShort ? 2 : type == kLong8 ? 8 : 4; }
 
 void fail(int32_t code) {
   if (g_error == 0) g_error = code;
@@ -49,11 +60,14 @@ bool spend(uint64_t units) {
   return true;
 }
 
-// Reads the field type and count; with `type`/`count` non-zero they must match.
+// Reads the field type and count; with `type`/`count` non-zero they must match. Counts that
+// do not fit 32 bits are more than any file holds.
 bool read_header(uint32_t* type, uint32_t* count, uint32_t want_type, uint32_t want_count) {
   *type = get16();
-  *count = get32();
-  if ((want_type != 0 && *type != want_type) || (want_count != 0 && *count != want_count)) {
+  const uint64_t wide_count = get_offset();
+  *count = static_cast<uint32_t>(wide_count);
+  if ((want_type != 0 && *type != want_type) || (want_count != 0 && *count != want_count) ||
+      wide_count > UINT32_MAX) {
     fail(ERR_INVALID_FILE);
     return false;
   }
@@ -75,23 +89,24 @@ bool read_long1(uint32_t* value) {
   return true;
 }
 
-// Count 1, 16 bits for SHORT and 32 bits for any other type.
+// Count 1, 16 bits for SHORT and 32 bits for any other type (64 for LONG8).
 bool read_size1(uint32_t* value) {
   uint32_t type, count;
   if (!read_header(&type, &count, 0, 1)) return false;
-  *value = type == kShort ? get16() : get32();
+  const uint64_t wide = get_value(type);
+  *value = wide > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(wide);
   return true;
 }
 
 // Moves to the value block of `bytes` bytes when it does not fit in the entry itself.
 bool seek_values(uint64_t bytes) {
-  if (bytes <= 4) return true;
-  uint32_t offset = get32();
+  if (bytes <= (g_tiff.big ? 8u : 4u)) return true;
+  const uint64_t offset = get_offset();
   if (!in_file(offset, bytes)) {
     fail(ERR_INVALID_FILE);
     return false;
   }
-  stream_seek(offset, 0);
+  stream_seek(static_cast<int64_t>(offset), 0);
   return true;
 }
 
@@ -106,12 +121,13 @@ void tag_new_subfile(int) {
 void tag_dimension(int tag) {
   uint32_t type, count;
   if (!read_header(&type, &count, 0, 1)) return;
-  if (type != kShort && type != kLong) {
+  if (type != kShort && type != kLong && type != kLong8) {
     fail(ERR_INVALID_FILE);
     return;
   }
-  uint32_t value = type == kShort ? get16() : get32();
-  (tag == 256 ? g_tiff.file_width : g_tiff.file_height) = value;
+  const uint64_t value = get_value(type);
+  (tag == 256 ? g_tiff.file_width : g_tiff.file_height) =
+      value > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(value);
 }
 
 void tag_bits(int) {
@@ -141,11 +157,13 @@ void tag_compression(int) {
     case 5: image->description = DESC_TIFF_LZW; break;
     case 6: case 7: image->description = DESC_TIFF_JPEG; break;
     case 32773: image->description = DESC_TIFF_PACKBITS; break;
+    case 8: case 32946: image->description = DESC_TIFF_DEFLATE; break;
     default:
       log_write("Sortie 3 : compression");
       fail(ERR_UNKNOWN_FORMAT);
       return;
   }
+  g_tiff.old_jpeg = value == 6;
   if (value == 3 || value == 4) {
     image->palette_red[0] = image->palette_green[0] = image->palette_blue[0] = 255;
     image->palette_red[1] = image->palette_green[1] = image->palette_blue[1] = 0;
@@ -155,7 +173,8 @@ void tag_compression(int) {
 // Grey ramp of 2^bits entries, rising or (white is zero) falling; only the 256 entries the
 // palette holds are written.
 void grey_ramp(bool white_is_zero) {
-  int32_t bits = g_tiff.sample_bits;
+  // 16-bit samples are shown reduced to 8 bits.
+  int32_t bits = g_tiff.sample_bits == 16 ? 8 : g_tiff.sample_bits;
   if (bits <= 0) return;
   uint64_t top = bits >= 63 ? UINT64_MAX : (uint64_t{1} << bits) - 1;
   uint64_t step = 255 / top;
@@ -170,6 +189,7 @@ void grey_ramp(bool white_is_zero) {
 void tag_photometric(int) {
   uint32_t value;
   if (!read_short1(&value)) return;
+  g_tiff.photometric = static_cast<int>(value);
   switch (value) {
     case 0: grey_ramp(true); g_tiff.samples = 1; break;
     case 1: grey_ramp(false); g_tiff.samples = 1; break;
@@ -216,14 +236,16 @@ void tag_table(int tag) {
   }
   const uint32_t entries = offsets ? count : g_tiff.offset_count;
   if (!spend(entries)) return;
-  const uint64_t value_bytes = type == kShort ? 2 : 4;
   // The values must be in the file before a table is sized for them.
-  const bool inline_values = count == 1 || (type == kShort && count == 2);
-  if (!inline_values && !seek_values(uint64_t{count} * value_bytes)) return;
+  if (!seek_values(uint64_t{count} * value_size(type))) return;
   uint32_t** slot = offsets ? &g_tiff.offsets : &g_tiff.byte_counts;
   uint32_t* table = mem_alloc(slot, size_t{entries} * 4 + 4);
   if (table == nullptr) return;
-  for (uint32_t i = 0; i < entries; ++i) table[i] = type == kShort ? get16() : get32();
+  // A 64-bit value beyond 32 bits lies past the end of any file read.
+  for (uint32_t i = 0; i < entries; ++i) {
+    const uint64_t value = get_value(type);
+    table[i] = value > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(value);
+  }
   if (offsets) {
     g_tiff.offset_count = count;
     if (tag == 273) {
@@ -270,6 +292,13 @@ void tag_planar(int) {
   if (read_short1(&value)) g_tiff.planar_config = static_cast<int>(value);
 }
 
+void tag_t4_options(int) {
+  uint32_t value;
+  if (!read_size1(&value)) return;
+  if ((value & 2) != 0) fail(ERR_INVALID_FILE);  // uncompressed mode is not read
+  g_tiff.t4_options = value;
+}
+
 void tag_t6_options(int) {
   uint32_t value;
   if (read_long1(&value) && (value & 1) != 0) fail(ERR_INVALID_FILE);
@@ -294,7 +323,8 @@ void tag_resolution_unit(int) {
 }
 
 void tag_predictor(int) {
-  if (g_tiff.image->description != DESC_TIFF_LZW) return;
+  const int32_t compression = g_tiff.image->description;
+  if (compression != DESC_TIFF_LZW && compression != DESC_TIFF_DEFLATE) return;
   uint32_t value;
   if (read_short1(&value)) g_tiff.predictor = static_cast<int>(value) - 1;
 }
@@ -320,6 +350,49 @@ void tag_colour_map(int) {
     for (uint32_t i = 0; i < n; ++i) array[i] = colour_byte(get16());
 }
 
+// Any sample that is not an unsigned integer keeps the page from being shown.
+void tag_sample_format(int) {
+  uint32_t type, count;
+  if (!read_header(&type, &count, 0, 0) || type != kShort) return;
+  if (!spend(count) || !seek_values(uint64_t{count} * 2)) return;
+  for (uint32_t i = 0; i < count; ++i) {
+    const uint32_t format = get16();
+    if (format != 1 && format != 4) g_tiff.signed_or_float = 1;  // 4: unspecified
+  }
+}
+
+// RATIONAL values into `out`; a tag of another shape leaves the defaults.
+void read_rationals(float* out, uint32_t n) {
+  uint32_t type, count;
+  if (!read_header(&type, &count, 0, 0) || type != kRational || count != n) return;
+  if (!seek_values(uint64_t{n} * 8)) return;
+  for (uint32_t i = 0; i < n; ++i) {
+    const uint32_t numerator = get32();
+    const uint32_t denominator = get32();
+    out[i] = denominator == 0 ? 0.0f : static_cast<float>(static_cast<double>(numerator) / denominator);
+  }
+}
+
+// Where the JPEG tables stand; they are read with each strip or tile.
+void tag_jpeg_tables(int) {
+  uint32_t type, count;
+  if (!read_header(&type, &count, 0, 0)) return;
+  const int64_t inline_at = stream_tell();
+  if (!seek_values(count)) return;
+  g_tiff.jpeg_tables_offset = count <= (g_tiff.big ? 8u : 4u) ? static_cast<uint64_t>(inline_at) : stream_tell();
+  g_tiff.jpeg_tables_size = count;
+}
+
+void tag_ycbcr_coefficients(int) { read_rationals(g_tiff.luma, 3); }
+void tag_reference_black_white(int) { read_rationals(g_tiff.reference, 6); }
+
+void tag_ycbcr_subsampling(int) {
+  uint32_t type, count;
+  if (!read_header(&type, &count, kShort, 2)) return;
+  g_tiff.subsample_h = static_cast<int>(get16());
+  g_tiff.subsample_v = static_cast<int>(get16());
+}
+
 void tag_tile_size(int tag) {
   uint32_t value;
   if (!read_size1(&value)) return;
@@ -339,9 +412,9 @@ void tag_tile_size(int tag) {
 using TagHandler = void (*)(int);
 
 constexpr int kIgnoredTags[] = {255, 263, 264, 265, 269, 270, 271, 280, 281, 285, 286, 287, 288,
-                                289, 290, 291, 292, 297, 301, 305, 306, 315, 316, 318, 319, 321,
-                                330, 332, 333, 334, 336, 337, 338, 339, 340, 341, 342, 512, 513,
-                                514, 515, 517, 518, 519, 520, 521, 529, 530, 531, 532};
+                                289, 290, 291, 297, 301, 305, 306, 315, 316, 318, 319, 321, 330,
+                                332, 333, 334, 336, 337, 338, 340, 341, 342, 512, 513, 514, 515,
+                                517, 518, 519, 520, 521, 531};
 
 const std::array<TagHandler, kTagCount> kTagHandlers = [] {
   std::array<TagHandler, kTagCount> table{};
@@ -363,6 +436,7 @@ const std::array<TagHandler, kTagCount> kTagHandlers = [] {
   table[282] = tag_resolution;
   table[283] = tag_resolution;
   table[284] = tag_planar;
+  table[292] = tag_t4_options;
   table[293] = tag_t6_options;
   table[296] = tag_resolution_unit;
   table[317] = tag_predictor;
@@ -371,6 +445,11 @@ const std::array<TagHandler, kTagCount> kTagHandlers = [] {
   table[323] = tag_tile_size;
   table[324] = tag_table;
   table[325] = tag_table;
+  table[339] = tag_sample_format;
+  table[347] = tag_jpeg_tables;
+  table[529] = tag_ycbcr_coefficients;
+  table[530] = tag_ycbcr_subsampling;
+  table[532] = tag_reference_black_white;
   return table;
 }();
 
@@ -381,30 +460,35 @@ void free_tables() {
 }
 
 // Reads the entries of the directory at `offset`; returns the next directory's offset.
-uint32_t read_entries(uint32_t offset) {
-  if (!in_file(offset, 2)) {
+uint64_t read_entries(uint64_t offset) {
+  const uint64_t count_size = g_tiff.big ? 8 : 2;
+  const uint64_t entry_size = g_tiff.big ? 20 : 12;
+  if (!in_file(offset, count_size)) {
     fail(ERR_INVALID_FILE);
     return 0;
   }
-  stream_seek(offset, 0);
-  const uint32_t n = get16();
-  if (!spend(n + 1)) return 0;
-  if (!in_file(uint64_t{offset} + 2, uint64_t{n} * 12)) {
+  stream_seek(static_cast<int64_t>(offset), 0);
+  const uint64_t n = g_tiff.big ? get64() : get16();
+  if (n > static_cast<uint64_t>(g_tiff.file_size) || !spend(n + 1)) {
     fail(ERR_INVALID_FILE);
     return 0;
   }
-  for (uint32_t i = 0; i < n; ++i) {
-    const int64_t entry = int64_t{offset} + 2 + int64_t{i} * 12;
+  if (!in_file(offset + count_size, n * entry_size)) {
+    fail(ERR_INVALID_FILE);
+    return 0;
+  }
+  for (uint64_t i = 0; i < n; ++i) {
+    const int64_t entry = static_cast<int64_t>(offset + count_size + i * entry_size);
     stream_seek(entry, 0);
     const uint32_t tag = get16();
     if (tag < kTagCount) kTagHandlers[tag](static_cast<int>(tag));
     if (g_error != 0) return 0;
   }
   // A directory that ends the file without a next offset ends the chain.
-  const uint64_t next_at = uint64_t{offset} + 2 + uint64_t{n} * 12;
-  if (!in_file(next_at, 4)) return 0;
+  const uint64_t next_at = offset + count_size + n * entry_size;
+  if (!in_file(next_at, g_tiff.big ? 8 : 4)) return 0;
   stream_seek(static_cast<int64_t>(next_at), 0);
-  return get32();
+  return get_offset();
 }
 
 // Gives a record that follows a dropped directory the state it starts from: the last
@@ -431,10 +515,10 @@ void restart_record(ImageRecord* record, const ImageRecord* from) {
 
 // Walks the directory chain from `offset`. A chain that comes back to a directory already
 // read is refused rather than followed for ever.
-void tiff_read_directory(uint32_t offset) {
+void tiff_read_directory(uint64_t offset) {
   ImageRecord* const first = g_tiff.image;
   ImageRecord* last_decoded = nullptr;
-  std::set<uint32_t> visited;
+  std::set<uint64_t> visited;
   for (;;) {
     if (!visited.insert(offset).second) {
       fail(ERR_INVALID_FILE);
@@ -446,7 +530,15 @@ void tiff_read_directory(uint32_t offset) {
     g_tiff.orientation = 1;
     g_tiff.planar_config = 1;
     g_tiff.predictor = 0;
-    const uint32_t next = read_entries(offset);
+    g_tiff.signed_or_float = 0;
+    g_tiff.t4_options = 0;
+    g_tiff.jpeg_tables_size = 0;
+    g_tiff.subsample_h = g_tiff.subsample_v = 2;
+    const float luma[3] = {0.299f, 0.587f, 0.114f};
+    const float reference[6] = {0, 255, 128, 255, 128, 255};
+    std::memcpy(g_tiff.luma, luma, sizeof luma);
+    std::memcpy(g_tiff.reference, reference, sizeof reference);
+    const uint64_t next = read_entries(offset);
     if (g_error != 0) {
       free_tables();
       return;
@@ -517,12 +609,15 @@ void decode_tiff(ImageRecord* image, Handle group) {
   g_error = 0;  // a mark that is not text still selects big-endian order
   g_tiff.byte_order = (mark[0] == 'I' && mark[1] == 'I' && mark[2] == '\0') ? 0 : 1;
   stream_seek(2, 0);
-  if (get16() != 42 || g_error != 0) {
+  // 42 for TIFF; 43 for BigTIFF, followed by the offset size 8 and a zero.
+  const uint32_t version = get16();
+  g_tiff.big = version == 43;
+  if ((version != 42 && (!g_tiff.big || get16() != 8 || get16() != 0)) || g_error != 0) {
     stream_close();
     g_error = ERR_INVALID_FILE;
     return;
   }
-  const uint32_t first = get32();
+  const uint64_t first = get_offset();
   if (g_error == 0) tiff_read_directory(first);
   free_tables();
   tiff_free_buffers();

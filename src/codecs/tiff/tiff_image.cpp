@@ -2,6 +2,7 @@
 // to its decompressor and lands the decoded rows, converting the pixel format and applying
 // the orientation on the way.
 #include <bit>
+#include <cmath>
 #include <cstring>
 
 #include "codecs/tiff/tiff_internal.h"
@@ -24,11 +25,14 @@ struct Geometry {
 struct Landing {
   uint8_t* pixels;       // start of the pixel block
   Geometry plane;        // geometry of the current plane
-  int32_t bits;          // stored bits per pixel: 1, 4, 8, 24 or 32
+  int32_t bits;          // stored bits per pixel: 1, 2, 4, 8, 24 or 32
   int32_t pixel_bytes;
   bool rgba;             // 32-bit pixels are RGB plus an extra sample, not CMYK
-  bool lsb_first;        // FillOrder 2
   bool predictor;
+  bool wide;             // coded samples are 16 bits, reduced to 8 before landing
+  bool big_endian;       // byte order of 16-bit samples
+  int32_t samples;       // samples of one coded pixel (1 for a plane)
+  int32_t sub_h, sub_v;  // YCbCr subsampling: one coded row holds sub_v image rows
   // The current strip or tile.
   int32_t x0, y0;        // its first pixel in file coordinates
   int32_t pixels_shown;  // pixels of each row that fall inside the image
@@ -40,29 +44,37 @@ struct Landing {
 
 Landing g_land;
 
-// Bits of one byte spread to eight bytes of 0 or 1, in either bit order.
-struct BitTables {
-  uint64_t msb[256];
-  uint64_t lsb[256];
-  BitTables() {
+// Bits of one byte spread to eight bytes of 0 or 1, most significant first.
+struct BitTable {
+  uint64_t spread[256];
+  BitTable() {
     for (int v = 0; v < 256; ++v) {
-      uint8_t m[8], l[8];
-      for (int i = 0; i < 8; ++i) {
-        m[i] = static_cast<uint8_t>((v >> (7 - i)) & 1);
-        l[i] = static_cast<uint8_t>((v >> i) & 1);
-      }
-      std::memcpy(&msb[v], m, 8);
-      std::memcpy(&lsb[v], l, 8);
+      uint8_t m[8];
+      for (int i = 0; i < 8; ++i) m[i] = static_cast<uint8_t>((v >> (7 - i)) & 1);
+      std::memcpy(&spread[v], m, 8);
     }
   }
 };
-const BitTables kBits;
+const BitTable kBits;
+
+// Each byte with its bits in reverse order (FillOrder 2).
+struct ReversedBytes {
+  uint8_t value[256];
+  ReversedBytes() {
+    for (int v = 0; v < 256; ++v) {
+      int r = 0;
+      for (int i = 0; i < 8; ++i) r |= ((v >> i) & 1) << (7 - i);
+      value[v] = static_cast<uint8_t>(r);
+    }
+  }
+};
+const ReversedBytes kReversed;
 
 // Converts `n` pixels of a coded row to the stored format at `out` (contiguous).
 void convert_row(const uint8_t* src, uint8_t* out, int32_t n) {
   switch (g_land.bits) {
     case 1: {
-      const uint64_t* table = g_land.lsb_first ? kBits.lsb : kBits.msb;
+      const uint64_t* table = kBits.spread;
       int32_t whole = n / 8;
       for (int32_t i = 0; i < whole; ++i) std::memcpy(out + i * 8, &table[src[i]], 8);
       if (n % 8 != 0) {
@@ -72,17 +84,17 @@ void convert_row(const uint8_t* src, uint8_t* out, int32_t n) {
       }
       break;
     }
-    case 4: {
-      const int first_shift = g_land.lsb_first ? 0 : 4;
-      const int second_shift = 4 - first_shift;
+    case 2:
+      for (int32_t i = 0; i < n; ++i) out[i] = (src[i / 4] >> (6 - 2 * (i % 4))) & 3;
+      break;
+    case 4:
       for (int32_t i = 0; i + 1 < n; i += 2) {
         uint8_t v = src[i / 2];
-        out[i] = (v >> first_shift) & 15;
-        out[i + 1] = (v >> second_shift) & 15;
+        out[i] = v >> 4;
+        out[i + 1] = v & 15;
       }
-      if (n % 2 != 0) out[n - 1] = (src[n / 2] >> first_shift) & 15;
+      if (n % 2 != 0) out[n - 1] = src[n / 2] >> 4;
       break;
-    }
     case 8:
       std::memcpy(out, src, static_cast<size_t>(n));
       break;
@@ -144,7 +156,7 @@ void place(const uint8_t* row, int32_t y, int32_t n) {
   }
 }
 
-uint8_t* row_scratch(int64_t bytes) { return tiff_buffer(0, bytes); }
+uint8_t* row_scratch(int64_t bytes) { return tiff_buffer(kRowBuffer, bytes); }
 
 // Rows of the current strip or tile that no data reached are cleared to 0.
 void clear_unlanded_rows() {
@@ -169,13 +181,23 @@ void clear_unlanded_rows() {
   g_land.landed = g_land.rows;
 }
 
-}  // namespace
+// 16-bit samples to 8 bits, rounded to the nearest: v x 255 / 65535 = v / 257.
+const uint8_t* narrow_row(const uint8_t* src, int64_t count) {
+  uint8_t* out = tiff_buffer(kNarrowBuffer, count + 8);
+  if (out == nullptr) return nullptr;
+  const int high = g_land.big_endian ? 0 : 1;
+  for (int64_t i = 0; i < count; ++i, src += 2)
+    out[i] = static_cast<uint8_t>(((uint32_t{src[high]} << 8 | src[1 - high]) + 128) / 257);
+  return out;
+}
 
-void tiff_land_row(const uint8_t* src, int32_t row, bool predicted) {
+// Lands one image row of the strip or tile from a coded row of one pixel per coded pixel.
+void land_row(const uint8_t* src, int32_t row, bool predicted) {
   if (row < 0 || row >= g_land.rows) return;
   if (row >= g_land.landed) g_land.landed = row + 1;
   const int32_t y = g_land.y0 + row;
   const int32_t n = g_land.pixels_shown;
+  if (g_land.wide && (src = narrow_row(src, int64_t{n} * g_land.samples)) == nullptr) return;
   const Geometry& g = g_land.plane;
   const bool small_predicted = predicted && g_land.bits < 8;
   if (g.pixel_step == g_land.pixel_bytes && !small_predicted) {
@@ -190,6 +212,36 @@ void tiff_land_row(const uint8_t* src, int32_t row, bool predicted) {
   place(out, y, n);
 }
 
+// A coded row of subsampled YCbCr holds sub_v image rows as units of sub_h x sub_v luma
+// samples followed by one Cb and one Cr; each pixel gets its unit's chroma.
+void land_subsampled(const uint8_t* src, int32_t coded_row) {
+  const int32_t h = g_land.sub_h, v = g_land.sub_v;
+  const int64_t n = g_land.row_pixels;
+  uint8_t* rows = tiff_buffer(kExpandBuffer, v * n * 3 + 8);
+  if (rows == nullptr) return;
+  for (int64_t x0 = 0; x0 < n; x0 += h, src += h * v + 2) {
+    const int64_t across = n - x0 < h ? n - x0 : h;
+    for (int32_t j = 0; j < v; ++j)
+      for (int64_t i = 0; i < across; ++i) {
+        uint8_t* p = rows + (j * n + x0 + i) * 3;
+        p[0] = src[j * h + i];
+        p[1] = src[h * v];
+        p[2] = src[h * v + 1];
+      }
+  }
+  for (int32_t j = 0; j < v; ++j) land_row(rows + j * n * 3, coded_row * v + j, false);
+}
+
+}  // namespace
+
+void tiff_land_row(const uint8_t* src, int32_t row, bool predicted) {
+  if (g_land.sub_h * g_land.sub_v > 1) {
+    land_subsampled(src, row);
+  } else {
+    land_row(src, row, predicted);
+  }
+}
+
 uint8_t* tiff_row_target(int32_t row) {
   if (row < 0 || row >= g_land.rows || g_land.plane.pixel_step != 1) return nullptr;
   if (row >= g_land.landed) g_land.landed = row + 1;
@@ -197,7 +249,7 @@ uint8_t* tiff_row_target(int32_t row) {
 }
 
 uint8_t* tiff_direct_row(int32_t row, int64_t bytes) {
-  if (g_land.bits != 8 || g_land.pixels_shown < bytes) return nullptr;
+  if (g_land.bits != 8 || g_land.wide || g_land.pixels_shown < bytes) return nullptr;
   return tiff_row_target(row);
 }
 
@@ -215,6 +267,20 @@ void tiff_land_bytes(const uint8_t* src, int32_t row) {
 
 void tiff_undo_predictor(uint8_t* row, int32_t pixels) {
   if (g_land.bits < 8) return;  // undone after unpacking, in tiff_land_row
+  if (g_land.wide) {
+    // Differences of 16-bit samples in the file's byte order.
+    const int high = g_land.big_endian ? 0 : 1;
+    const int64_t step = int64_t{g_land.samples} * 2;
+    const int64_t end = int64_t{pixels} * step;
+    for (int64_t i = step; i < end; i += 2) {
+      uint8_t* p = row + i;
+      const uint8_t* q = p - step;
+      const uint32_t sum = (uint32_t{p[high]} << 8 | p[1 - high]) + (uint32_t{q[high]} << 8 | q[1 - high]);
+      p[high] = static_cast<uint8_t>(sum >> 8);
+      p[1 - high] = static_cast<uint8_t>(sum);
+    }
+    return;
+  }
   const int32_t stride = g_land.bits / 8;
   if (stride == 3) {
     // Running sums kept in registers, one per sample.
@@ -239,10 +305,9 @@ struct Buffer {
   uint8_t* data = nullptr;
   int64_t size = 0;
 };
-Buffer g_buffers[4];
+Buffer g_buffers[kBufferSlots];
 
-// Reads the strip or tile at `offset`; false with code 14 when it lies past the end.
-bool get_chunk(uint32_t index, TiffChunk* chunk) {
+bool read_chunk(uint32_t index, TiffChunk* chunk) {
   const uint64_t offset = g_tiff.offsets[index];
   const uint64_t file_size = static_cast<uint64_t>(g_tiff.file_size);
   uint64_t count;
@@ -252,6 +317,13 @@ bool get_chunk(uint32_t index, TiffChunk* chunk) {
     // Without byte counts the data runs to the end of the file.
     count = offset <= file_size ? file_size - offset : 0;
   }
+  return tiff_read_block(offset, count, kChunkBuffer, chunk);
+}
+
+}  // namespace
+
+bool tiff_read_block(uint64_t offset, uint64_t count, int slot, TiffChunk* chunk) {
+  const uint64_t file_size = static_cast<uint64_t>(g_tiff.file_size);
   if (offset > file_size || count > file_size - offset) {
     g_error = ERR_INVALID_FILE;
     return false;
@@ -264,7 +336,7 @@ bool get_chunk(uint32_t index, TiffChunk* chunk) {
     return true;
   }
   // Through the small window: the block is read straight from the file.
-  uint8_t* copy = tiff_buffer(1, chunk->size + 8);
+  uint8_t* copy = tiff_buffer(slot, chunk->size + 8);
   if (copy == nullptr) return false;
   std::memset(copy + chunk->size, 0, 8);
   if (count > 1) stream_read_at(copy, static_cast<int64_t>(offset), chunk->size - 1);
@@ -277,6 +349,21 @@ bool get_chunk(uint32_t index, TiffChunk* chunk) {
   return g_error == 0;
 }
 
+namespace {
+
+// Reads the strip or tile at `offset`; false with code 14 when it lies past the end. With
+// FillOrder 2 the bits of every byte are reversed, so that every decoder reads FillOrder 1;
+// JPEG data are bytes, not bit strings, and stay as they are.
+bool get_chunk(uint32_t index, TiffChunk* chunk) {
+  if (!read_chunk(index, chunk)) return false;
+  if (g_tiff.fill_order == 1 || g_tiff.image->description == DESC_TIFF_JPEG) return true;
+  uint8_t* reversed = tiff_buffer(kChunkBuffer, chunk->size + 8);
+  if (reversed == nullptr) return false;
+  for (int64_t i = 0; i < chunk->size; ++i) reversed[i] = kReversed.value[chunk->data[i]];
+  chunk->data = reversed;
+  return true;
+}
+
 using Handler = void (*)(const TiffChunk&, const TiffRows&);
 
 Handler handler_for(int32_t description) {
@@ -284,6 +371,10 @@ Handler handler_for(int32_t description) {
     case DESC_TIFF_NONE: return tiff_strip_raw;
     case DESC_TIFF_G4: return tiff_strip_g4;
     case DESC_TIFF_LZW: return tiff_strip_lzw;
+    case DESC_TIFF_DEFLATE: return tiff_strip_deflate;
+    case DESC_TIFF_CCITT1D: return tiff_strip_mh;
+    case DESC_TIFF_G3: return tiff_strip_g3;
+    case DESC_TIFF_JPEG: return g_tiff.old_jpeg ? nullptr : tiff_strip_jpeg;
     case DESC_TIFF_PACKBITS: return tiff_strip_packbits;
     default: return nullptr;
   }
@@ -306,8 +397,73 @@ Geometry plane_geometry(int orientation, int64_t base, int64_t W, int64_t H, int
   }
 }
 
-// Bytes of a coded row of `pixels` pixels at `bits` bits per pixel.
-int64_t coded_row_bytes(int64_t pixels, int32_t bits) { return (pixels * bits + 7) / 8; }
+// Bytes of a coded row of `samples` samples of `bits` bits.
+int64_t coded_row_bytes(int64_t samples, int32_t bits) { return (samples * bits + 7) / 8; }
+
+// sRGB encoding of a linear intensity, by 1/65535 steps.
+struct SrgbTable {
+  uint8_t value[65536];
+  SrgbTable() {
+    for (int i = 0; i < 65536; ++i) {
+      const double v = i / 65535.0;
+      const double s = v <= 0.0031308 ? 12.92 * v : 1.055 * std::pow(v, 1 / 2.4) - 0.055;
+      value[i] = static_cast<uint8_t>(std::lround(s * 255));
+    }
+  }
+};
+
+uint8_t srgb_byte(double linear) {
+  static const SrgbTable table;
+  const double i = linear * 65535 + 0.5;
+  return table.value[i <= 0 ? 0 : i >= 65535 ? 65535 : static_cast<int>(i)];
+}
+
+// CIELab against the D50 white: L in 0..255 for 0..100, a and b signed bytes.
+double lab_inverse(double t) { return t > 6.0 / 29 ? t * t * t : 3 * (6.0 / 29) * (6.0 / 29) * (t - 4.0 / 29); }
+
+void lab_to_rgb(uint8_t* p0, uint8_t* p1, uint8_t* p2) {
+  const double fy = (*p0 * (100.0 / 255) + 16) / 116;
+  const double x = 0.9642 * lab_inverse(fy + static_cast<int8_t>(*p1) / 500.0);
+  const double y = lab_inverse(fy);
+  const double z = 0.8249 * lab_inverse(fy - static_cast<int8_t>(*p2) / 200.0);
+  // XYZ (D50) to linear sRGB, with the white adapted to D65.
+  *p0 = srgb_byte(3.1338561 * x - 1.6168667 * y - 0.4906146 * z);
+  *p1 = srgb_byte(-0.9787684 * x + 1.9161415 * y + 0.0334540 * z);
+  *p2 = srgb_byte(0.0719453 * x - 0.2289914 * y + 1.4052427 * z);
+}
+
+uint8_t clamp_round(float v) { return static_cast<uint8_t>(v <= 0 ? 0 : v >= 255 ? 255 : static_cast<int>(v + 0.5f)); }
+
+// Y, Cb and Cr codes scaled by ReferenceBlackWhite: Y to 0..255, chroma to -127..127 around 0.
+struct YcbcrScale {
+  float y[256], cb[256], cr[256];
+  YcbcrScale() {
+    const float* ref = g_tiff.reference;
+    float* out[3] = {y, cb, cr};
+    for (int c = 0; c < 3; ++c) {
+      const float range = ref[2 * c + 1] - ref[2 * c] != 0 ? ref[2 * c + 1] - ref[2 * c] : 1;
+      for (int v = 0; v < 256; ++v) out[c][v] = (v - ref[2 * c]) * (c == 0 ? 255 : 127) / range;
+    }
+  }
+};
+
+// YCbCr or CIELab samples at p0, p1, p2 (`count` pixels, `step` bytes apart) to R, G, B.
+void convert_to_rgb(uint8_t* p0, uint8_t* p1, uint8_t* p2, int64_t count, int64_t step) {
+  if (g_tiff.colour_model == 4) {
+    for (int64_t i = 0; i < count; ++i, p0 += step, p1 += step, p2 += step) lab_to_rgb(p0, p1, p2);
+    return;
+  }
+  const YcbcrScale scale;
+  const float red = g_tiff.luma[0], green = g_tiff.luma[1], blue = g_tiff.luma[2];
+  for (int64_t i = 0; i < count; ++i, p0 += step, p1 += step, p2 += step) {
+    const float y = scale.y[*p0];
+    const float r = y + (2 - 2 * red) * scale.cr[*p2];
+    const float b = y + (2 - 2 * blue) * scale.cb[*p1];
+    *p0 = clamp_round(r);
+    *p1 = clamp_round((y - red * r - blue * b) / green);
+    *p2 = clamp_round(b);
+  }
+}
 
 }  // namespace
 
@@ -337,11 +493,6 @@ void tiff_free_buffers() {
 void tiff_decode_image() {
   ImageRecord* image = g_tiff.image;
   const int32_t description = image->description;
-  if (description == DESC_TIFF_CCITT1D || description == DESC_TIFF_G3 ||
-      description == DESC_TIFF_JPEG) {
-    g_error = ERR_UNKNOWN_FORMAT;
-    return;
-  }
   const Handler handler = handler_for(description);
   if (handler == nullptr) {
     g_error = ERR_UNKNOWN_FORMAT;
@@ -356,8 +507,12 @@ void tiff_decode_image() {
   }
   const bool planar = g_tiff.planar_config == 2 && g_tiff.samples > 1;
 
-  // Stored layout: chunky samples make one plane of wider pixels.
-  int64_t bits = g_tiff.sample_bits;
+  // Stored layout: 16-bit samples are kept as 8; chunky samples make one plane of wider
+  // pixels.
+  const bool wide = g_tiff.sample_bits == 16;
+  const int32_t sample_bits = wide ? 8 : g_tiff.sample_bits;
+  const int32_t coded_samples = planar ? 1 : g_tiff.samples;
+  int64_t bits = sample_bits;
   int32_t planes = g_tiff.samples;
   if (!planar) {
     bits *= planes;
@@ -365,15 +520,33 @@ void tiff_decode_image() {
   }
   int32_t pixel_bytes;
   switch (bits) {
-    case 1: case 4: case 8: pixel_bytes = 1; break;
+    case 1: case 2: case 4: case 8: pixel_bytes = 1; break;
     case 16: pixel_bytes = 2; break;
     case 24: case 32: pixel_bytes = 4; break;
     default: g_error = ERR_INVALID_FILE; return;
   }
-  // Samples wider than a byte are not shown: 16 bits (grey, or grey with alpha) and single
-  // samples of 24 or 32 bits (integers or floating point) alike.
-  if (pixel_bytes == 2 || (pixel_bytes == 4 && g_tiff.sample_bits != 8)) {
+  // Not shown: two samples a pixel (grey and alpha), single samples of 24 or 32 bits,
+  // signed and floating-point samples, colour maps of 16-bit indexes, and colour spaces
+  // other than RGB and CMYK except 8-bit CIELab and YCbCr.
+  // JPEG data carry their own colour conversion and subsampling.
+  const int model = g_tiff.colour_model;
+  const bool jpeg = description == DESC_TIFF_JPEG;
+  const bool converted = model == 4 || (model == 2 && !jpeg);
+  const int sub_h = converted && model == 2 ? g_tiff.subsample_h : 1;
+  const int sub_v = converted && model == 2 ? g_tiff.subsample_v : 1;
+  const bool subsampled = sub_h * sub_v > 1;
+  if (pixel_bytes == 2 || (pixel_bytes == 4 && sample_bits != 8) || g_tiff.signed_or_float != 0 ||
+      g_tiff.predictor > 1 || (wide && g_tiff.photometric == 3) ||
+      (converted && (g_tiff.sample_bits != 8 || g_tiff.samples != 3)) || (jpeg && g_tiff.sample_bits != 8) ||
+      (subsampled && (planar || g_tiff.predictor != 0))) {
     g_error = ERR_UNKNOWN_FORMAT;
+    return;
+  }
+  // CCITT codes pixels of one bit and nothing else; Predictor 0 does not exist.
+  const bool ccitt = description == DESC_TIFF_CCITT1D || description == DESC_TIFF_G3 || description == DESC_TIFF_G4;
+  if ((sub_h != 1 && sub_h != 2 && sub_h != 4) || (sub_v != 1 && sub_v != 2 && sub_v != 4) ||
+      (converted && model == 2 && g_tiff.luma[1] <= 0) || (ccitt && bits != 1) || g_tiff.predictor < 0) {
+    g_error = ERR_INVALID_FILE;
     return;
   }
   const int64_t W = g_tiff.file_width;
@@ -414,7 +587,10 @@ void tiff_decode_image() {
     across = 1;
     down = (H + chunk_length - 1) / chunk_length;
   }
-  const int64_t bytes_per_row = coded_row_bytes(chunk_width, static_cast<int32_t>(bits));
+  // A coded row of subsampled YCbCr is a row of units covering sub_v image rows.
+  const int64_t bytes_per_row =
+      subsampled ? (chunk_width + sub_h - 1) / sub_h * (sub_h * sub_v + 2)
+                 : coded_row_bytes(chunk_width * coded_samples, g_tiff.sample_bits);
   if (bytes_per_row * chunk_length > int64_t{INT32_MAX}) {
     g_error = ERR_MEMORY;
     return;
@@ -450,8 +626,12 @@ void tiff_decode_image() {
   g_land.bits = static_cast<int32_t>(bits);
   g_land.pixel_bytes = pixel_bytes;
   g_land.rgba = g_tiff.colour_model == 1;
-  g_land.lsb_first = g_tiff.fill_order != 1;
   g_land.predictor = g_tiff.predictor != 0;
+  g_land.wide = wide;
+  g_land.big_endian = g_tiff.byte_order != 0;
+  g_land.samples = coded_samples;
+  g_land.sub_h = sub_h;
+  g_land.sub_v = sub_v;
   g_land.row_pixels = static_cast<int32_t>(chunk_width);
 
   const int64_t per_plane = across * down;
@@ -470,9 +650,9 @@ void tiff_decode_image() {
     TiffRows rows;
     rows.row_pixels = static_cast<int32_t>(chunk_width);
     rows.bytes_per_row = bytes_per_row;
-    rows.rows = g_land.rows;
+    rows.rows = (g_land.rows + sub_v - 1) / sub_v;
     rows.shown_pixels = g_land.pixels_shown;
-    rows.coded_rows = tiled ? static_cast<int32_t>(chunk_length) : g_land.rows;
+    rows.coded_rows = tiled ? static_cast<int32_t>((chunk_length + sub_v - 1) / sub_v) : rows.rows;
     g_land.landed = 0;
     TiffChunk chunk;
     if (index < g_tiff.offset_count) {
@@ -480,6 +660,13 @@ void tiff_decode_image() {
       handler(chunk, rows);
     }
     clear_unlanded_rows();
+  }
+  if (g_error == 0 && converted) {
+    if (planar) {
+      convert_to_rgb(image->pixels, image->pixels + plane_bytes, image->pixels + 2 * plane_bytes, plane_bytes, 1);
+    } else {
+      convert_to_rgb(image->pixels, image->pixels + 1, image->pixels + 2, plane_bytes / 4, 4);
+    }
   }
   // Planar CMYK: the first three planes become red, green and blue as chunky CMYK does,
   // so that the planes show as colours; the fourth keeps K.
@@ -498,7 +685,7 @@ void tiff_strip_raw(const TiffChunk& chunk, const TiffRows& rows) {
       tiff_land_row(p, r, false);
     } else {
       // The strip ends inside this row: the rest of the row reads as 0.
-      uint8_t* row = tiff_buffer(2, bpr + 8);
+      uint8_t* row = tiff_buffer(kCodedRowBuffer, bpr + 8);
       if (row == nullptr) return;
       std::memcpy(row, p, static_cast<size_t>(left));
       std::memset(row + left, 0, static_cast<size_t>(bpr - left));

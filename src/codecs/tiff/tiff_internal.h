@@ -12,6 +12,7 @@ struct TiffState {
   ImageRecord* image;      // record being filled
   Handle group;            // the caller's group
   int byte_order;          // 0 "II" little-endian, 1 big-endian
+  bool big;                // BigTIFF: 64-bit counts and offsets, 20-byte entries
   int64_t file_size;
 
   int reduced_resolution;  // NewSubfileType bit 0: the directory is a thumbnail
@@ -25,7 +26,17 @@ struct TiffState {
   uint32_t* offsets;
   uint32_t* byte_counts;
   int colour_model;        // 0 palette or grey, 1 RGB, 2 YCbCr, 3 CMYK, 4 CIELab
-  int predictor;           // 0 none, 1 horizontal differencing
+  int photometric;         // PhotometricInterpretation as the file gives it
+  int predictor;           // 0 none, 1 horizontal differencing, 2 floating point
+  bool old_jpeg;           // Compression 6, the JPEG of the first TIFF revisions
+  uint64_t jpeg_tables_offset;  // JPEGTables: quantisation and Huffman tables shared by
+  uint32_t jpeg_tables_size;    // every strip or tile (0: none)
+  int signed_or_float;     // SampleFormat other than unsigned integer
+  uint32_t t4_options;     // Group 3: bit 0 two-dimensional coding, bit 1 uncompressed mode
+  int subsample_h;         // YCbCr chroma subsampling, 1, 2 or 4 each way
+  int subsample_v;
+  float luma[3];           // YCbCr coefficients of red, green and blue
+  float reference[6];      // ReferenceBlackWhite: black and white codes of Y, Cb, Cr
   uint32_t tile_width;
   uint32_t tiles_across;
   uint32_t tiles_down;
@@ -42,7 +53,7 @@ struct TiffState {
 extern TiffState g_tiff;
 
 // Walks the directory chain from the directory at `offset`, one page per full image.
-void tiff_read_directory(uint32_t offset);
+void tiff_read_directory(uint64_t offset);
 
 // Decodes the directory just read into the current record's pixels.
 void tiff_decode_image();
@@ -52,6 +63,9 @@ struct TiffChunk {
   const uint8_t* data;
   int64_t size;
 };
+// Reads `count` bytes at `offset` (through buffer `slot` when the file is not held whole);
+// false with code 14 when they lie past the end of the file.
+bool tiff_read_block(uint64_t offset, uint64_t count, int slot, TiffChunk* block);
 
 // Row landing for the current strip or tile. A handler produces rows in the file's format
 // (or, for Group 4, one byte per pixel) and hands them over one by one.
@@ -80,10 +94,20 @@ uint8_t* tiff_row_target(int32_t row);
 void tiff_undo_predictor(uint8_t* row, int32_t pixels);
 bool tiff_predictor_active();
 
+// Lands the rows that `produced` bytes of decoded output at `out` reach (LZW, Deflate),
+// undoing the predictor first; a row cut short reads as 0 after the cut.
+void tiff_land_output(uint8_t* out, int64_t produced, const TiffRows& rows);
+
 // Compression handlers: decode `chunk` into the rows described by `rows`.
 void tiff_strip_raw(const TiffChunk& chunk, const TiffRows& rows);
 void tiff_strip_packbits(const TiffChunk& chunk, const TiffRows& rows);
 void tiff_strip_lzw(const TiffChunk& chunk, const TiffRows& rows);
+void tiff_strip_deflate(const TiffChunk& chunk, const TiffRows& rows);
+void tiff_strip_jpeg(const TiffChunk& chunk, const TiffRows& rows);
+// CCITT: modified Huffman (one-dimensional, rows byte-aligned), Group 3 (rows after an
+// end-of-line code, one- or two-dimensional by T4Options) and Group 4.
+void tiff_strip_mh(const TiffChunk& chunk, const TiffRows& rows);
+void tiff_strip_g3(const TiffChunk& chunk, const TiffRows& rows);
 void tiff_strip_g4(const TiffChunk& chunk, const TiffRows& rows);
 
 // Group 4: on a reference line given as its changing positions (even entries start black,
@@ -93,6 +117,16 @@ void tiff_strip_g4(const TiffChunk& chunk, const TiffRows& rows);
 void g4_find_b1_b2(const int32_t* reference, size_t count, int colour, int32_t a0, int32_t L,
                    size_t* cursor, int32_t* b1, int32_t* b2);
 
-// Scratch buffers of the decoder, released at the end of each file.
+// Scratch buffers of the decoder, one per use, released at the end of each file.
+enum TiffBufferSlot {
+  kRowBuffer,      // one converted row on its way to the image
+  kChunkBuffer,    // a strip or tile read through the window, or bit-reversed
+  kCodedRowBuffer, // one coded row (PackBits, the end of a short raw strip)
+  kOutputBuffer,   // the decoded strip or tile (LZW, Deflate)
+  kNarrowBuffer,   // a row of 16-bit samples reduced to 8 bits
+  kExpandBuffer,   // subsampled YCbCr spread to one sample triple per pixel
+  kTablesBuffer,   // JPEG tables read through the window
+  kBufferSlots
+};
 uint8_t* tiff_buffer(int slot, int64_t size);
 void tiff_free_buffers();

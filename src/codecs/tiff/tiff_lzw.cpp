@@ -60,8 +60,9 @@ struct LzwEntry {
 };
 LzwEntry g_table[kTableSize];
 
-// Lands the rows that the output reaches; a row cut short reads as 0 after the cut.
-void land_output(uint8_t* out, int64_t produced, const TiffRows& rows) {
+}  // namespace
+
+void tiff_land_output(uint8_t* out, int64_t produced, const TiffRows& rows) {
   const int64_t bpr = rows.bytes_per_row;
   const bool predicted = tiff_predictor_active();
   for (int32_t r = 0; r < rows.coded_rows; ++r) {
@@ -75,13 +76,7 @@ void land_output(uint8_t* out, int64_t produced, const TiffRows& rows) {
   }
 }
 
-}  // namespace
-
 void tiff_strip_lzw(const TiffChunk& chunk, const TiffRows& rows) {
-  if (g_tiff.fill_order != 1) {
-    g_error = ERR_INVALID_FILE;
-    return;
-  }
   // The LZW of early TIFF writers (codes least significant bit first) starts with a zero
   // byte where a Clear code stands in the current form; it is not read.
   if (chunk.size >= 2 && chunk.data[0] == 0 && (chunk.data[1] & 1) != 0) {
@@ -90,7 +85,7 @@ void tiff_strip_lzw(const TiffChunk& chunk, const TiffRows& rows) {
   }
   const int64_t capacity = rows.bytes_per_row * rows.coded_rows;
   // Slack after the output lets strings be copied eight bytes at a time.
-  uint8_t* out = tiff_buffer(3, capacity + 16);
+  uint8_t* out = tiff_buffer(kOutputBuffer, capacity + 16);
   if (out == nullptr) return;
 
   MsbBits bits(chunk.data, chunk.size);
@@ -166,12 +161,12 @@ void tiff_strip_lzw(const TiffChunk& chunk, const TiffRows& rows) {
     have_previous = true;
     if (width < 12 && last >= (1u << width) - 2) ++width;
   }
-  land_output(out, produced, rows);
+  tiff_land_output(out, produced, rows);
 }
 
 void tiff_strip_packbits(const TiffChunk& chunk, const TiffRows& rows) {
   const int64_t bpr = rows.bytes_per_row;
-  uint8_t* scratch = tiff_buffer(2, bpr + 8);
+  uint8_t* scratch = tiff_buffer(kCodedRowBuffer, bpr + 8);
   if (scratch == nullptr) return;
   const uint8_t* p = chunk.data;
   const uint8_t* end = chunk.data + chunk.size;

@@ -236,10 +236,33 @@ TEST_F(TiffDirectory, WrongTypesAndCountsAreInvalid) {
   }
 }
 
-TEST_F(TiffDirectory, DifferingBitsPerSampleAndUnknownCompressionAreUnsupported) {
-  Page p = page(1, 1, 8, 3, 2, {{1, 2, 3}});
-  set_tag(&p, {258, SHORT, {8, 8, 4}});
-  EXPECT_EQ(load_pages({p}).error, ERR_UNKNOWN_FORMAT);
+TEST_F(TiffDirectory, UnsupportedSamplesAndCompressionsAreRefused) {
+  // Differing sizes, signed and floating-point samples, floating-point prediction, colour
+  // maps of 16-bit indexes, YCbCr of 16 bits.
+  Page lzw = page(1, 1, 8, 1, 1, {{0}}, 5);
+  lzw.tags.push_back({317, SHORT, {3}});
+  const std::vector<std::pair<Page, Tag>> refused = {
+      {page(1, 1, 8, 3, 2, {{1, 2, 3}}), {258, SHORT, {8, 8, 4}}},
+      {page(1, 1, 8, 1, 1, {{1}}), {339, SHORT, {2}}},
+      {page(1, 1, 16, 3, 2, {{1, 2, 3, 4, 5, 6}}), {339, SHORT, {1, 3, 1}}},
+      {lzw, {317, SHORT, {3}}},
+      {page(1, 1, 16, 1, 3, {{1, 2}}), {320, SHORT, std::vector<uint32_t>(3, 0)}},
+      {page(1, 1, 16, 3, 6, {{1, 2, 3, 4, 5, 6}}), {530, SHORT, {1, 1}}}};
+  for (const auto& [base, tag] : refused) {
+    test_reset();
+    Page p = base;
+    set_tag(&p, tag);
+    EXPECT_EQ(load_pages({p}).error, ERR_UNKNOWN_FORMAT) << tag.tag;
+  }
+  // CCITT codes only 1-bit pixels (wider ones were landed from a line of bytes); Predictor 0
+  // does not exist.
+  for (uint32_t compression : {2u, 3u, 4u}) {
+    test_reset();
+    EXPECT_EQ(load_pages({page(8, 1, 8, 3, 2, {{0x80, 0x80, 0x80}}, compression)}).error, ERR_INVALID_FILE);
+  }
+  test_reset();
+  set_tag(&lzw, {317, SHORT, {0}});
+  EXPECT_EQ(load_pages({lzw}).error, ERR_INVALID_FILE);
 
   test_reset();
   const std::string log = test_temp_dir() + "/zz_TIFF.log";
@@ -254,10 +277,19 @@ TEST_F(TiffDirectory, DifferingBitsPerSampleAndUnknownCompressionAreUnsupported)
   std::vector<uint8_t> text = read_file(log);
   EXPECT_NE(std::string(text.begin(), text.end()).find("Sortie 3 : compression\n"), std::string::npos);
 
-  for (uint32_t compression : {2u, 3u, 6u, 7u}) {
+  for (uint32_t compression : {6u, 7u}) {
     test_reset();
     EXPECT_EQ(load_pages({page(8, 1, 1, 1, 0, {{0xFF}}, compression)}).error, ERR_UNKNOWN_FORMAT)
         << compression;
+  }
+}
+
+// A JPEG strip must start as JPEG and describe no more than its strip (here 1000 x 1000).
+TEST_F(TiffDirectory, JpegStripsThatCannotStandThereAreInvalid) {
+  const std::vector<uint8_t> frame = {0xFF, 0xD8, 0xFF, 0xC0, 0, 11, 8, 0x03, 0xE8, 0x03, 0xE8, 1, 1, 0x11, 0};
+  for (const std::vector<uint8_t>& strip : {frame, std::vector<uint8_t>{1, 2, 3}}) {
+    test_reset();
+    EXPECT_EQ(load_pages({page(8, 8, 8, 1, 1, {strip}, 7)}).error, ERR_INVALID_FILE);
   }
 }
 
@@ -307,11 +339,22 @@ TEST_F(TiffDirectory, GreyRampsFollowThePhotometric) {
   EXPECT_EQ(r.images[0]->palette_red[1], 238);
   EXPECT_EQ(r.images[0]->palette_red[15], 0);
   EXPECT_EQ(pixel(r.images[0], 1, 0), 15);
-  // Wider samples are refused, and the ramp stops at the palette's 256 entries.
+  // 16-bit samples are rounded to 8 bits (128 / 257 is just below one half) on an 8-bit ramp.
   test_reset();
-  EXPECT_EQ(load_pages({page(2, 1, 16, 1, 1, {{0, 0, 0, 0}})}).error, ERR_UNKNOWN_FORMAT);
+  r = load_pages({page(4, 1, 16, 1, 1, {{128, 0, 129, 0, 0x80, 0x7F, 0xFF, 0xFF}})});
+  ASSERT_EQ(r.error, 0);
+  const uint8_t narrowed[4] = {0, 1, 127, 255};
+  for (int x = 0; x < 4; ++x) EXPECT_EQ(pixel(r.images[0], x, 0), narrowed[x]) << x;
+  EXPECT_EQ(r.images[0]->palette_red[200], 200);
+  // Four 2-bit samples a byte on a ramp of four greys.
   test_reset();
-  EXPECT_EQ(load_pages({page(4, 1, 2, 1, 1, {{0x1B}})}).error, ERR_INVALID_FILE);
+  r = load_pages({page(5, 1, 2, 1, 1, {{0x1B, 0x40}})});
+  ASSERT_EQ(r.error, 0);
+  const uint8_t two_bits[5] = {0, 1, 2, 3, 1};
+  for (int x = 0; x < 5; ++x) EXPECT_EQ(pixel(r.images[0], x, 0), two_bits[x]) << x;
+  EXPECT_EQ(r.images[0]->palette_red[2], 170);
+  test_reset();
+  EXPECT_EQ(load_pages({page(4, 1, 3, 1, 1, {{0x1B, 0}})}).error, ERR_INVALID_FILE);
 }
 
 TEST_F(TiffDirectory, ChunkyColourLandsAsFourBytePixels) {
@@ -340,21 +383,25 @@ TEST_F(TiffDirectory, ChunkyColourLandsAsFourBytePixels) {
   EXPECT_EQ(0, std::memcmp(pixel4(r.images[0], 0, 0), "\x0a\x14\x1e\xff", 4));
 }
 
-TEST_F(TiffDirectory, FillOrderTwoTakesTheLowBitsFirst) {
-  Page p = page(10, 1, 1, 1, 1, {{0x01, 0x02}});
-  p.tags.push_back({266, SHORT, {2}});
-  LoadResult r = load_pages({p});
-  ASSERT_EQ(r.error, 0);
-  const uint8_t expected1[10] = {1, 0, 0, 0, 0, 0, 0, 0, 0, 1};
-  for (int x = 0; x < 10; ++x) EXPECT_EQ(pixel(r.images[0], x, 0), expected1[x]) << x;
-  test_reset();
-  Page q = page(3, 1, 4, 1, 1, {{0x21, 0x43}});
-  q.tags.push_back({266, SHORT, {2}});
-  r = load_pages({q});
-  ASSERT_EQ(r.error, 0);
-  EXPECT_EQ(pixel(r.images[0], 0, 0), 1);
-  EXPECT_EQ(pixel(r.images[0], 1, 0), 2);
-  EXPECT_EQ(pixel(r.images[0], 2, 0), 3);
+// FillOrder 2 reverses the bits of every byte, whatever the depth or compression.
+TEST_F(TiffDirectory, FillOrderTwoReversesEveryByte) {
+  struct Case {
+    Page page;
+    std::vector<uint8_t> expected;
+  };
+  const std::vector<Case> cases = {
+      {page(10, 1, 1, 1, 1, {{0x01, 0x02}}), {1, 0, 0, 0, 0, 0, 0, 0, 0, 1}},
+      {page(3, 1, 4, 1, 1, {{0x21, 0x43}}), {8, 4, 12}},
+      {page(2, 1, 8, 1, 1, {{0x01, 0x06}}), {0x80, 0x60}},
+      {page(2, 1, 8, 1, 1, {{0x01, 0x08, 0x12, 0x02}}, 5), {'A', 'B'}}};  // LZW Clear, 65, 66
+  for (const Case& c : cases) {
+    test_reset();
+    Page p = c.page;
+    p.tags.push_back({266, SHORT, {2}});
+    LoadResult r = load_pages({p});
+    ASSERT_EQ(r.error, 0);
+    for (size_t x = 0; x < c.expected.size(); ++x) EXPECT_EQ(pixel(r.images[0], int(x), 0), c.expected[x]) << x;
+  }
 }
 
 TEST_F(TiffDirectory, StripTablesAndRowsPerStrip) {
@@ -434,13 +481,9 @@ TEST_F(TiffDirectory, LzwStringsAndTheirLimits) {
   for (int x = 0; x < 7; ++x) EXPECT_EQ(pixel(r.images[0], x, 0), expected[x]) << x;
   EXPECT_EQ(pixel(r.images[0], 7, 0), 0);  // never reached
 
-  // A code beyond the next one to be defined is invalid; so is FillOrder 2.
+  // A code beyond the next one to be defined is invalid.
   test_reset();
   EXPECT_EQ(load_pages({page(8, 1, 8, 1, 1, {lzw_bits({256, 65, 300, 257})}, 5)}).error, ERR_INVALID_FILE);
-  test_reset();
-  Page lsb = page(8, 1, 8, 1, 1, {data}, 5);
-  lsb.tags.push_back({266, SHORT, {2}});
-  EXPECT_EQ(load_pages({lsb}).error, ERR_INVALID_FILE);
 
   // More output than the strip holds stops at the strip's end.
   test_reset();

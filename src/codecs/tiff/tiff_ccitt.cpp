@@ -1,8 +1,11 @@
-// CCITT Group 4 (T.6) decoding: two-dimensional coding of each line against the line above,
-// with the run-length codes of T.4 for horizontal mode. Lines are kept as lists of changing
-// positions, so the reference search never scans pixels; codes are found through look-up
-// tables instead of a bit-by-bit search.
+// CCITT decoding: Group 4 (T.6) codes each line against the line above, with the run-length
+// codes of T.4 for horizontal mode; Group 3 (T.4) codes lines after end-of-line codes, each
+// one-dimensionally (runs only) or, when the options allow, like Group 4; modified Huffman
+// codes every line with runs only, starting on a byte boundary. Lines are kept as lists of
+// changing positions, so the reference search never scans pixels; codes are found through
+// look-up tables instead of a bit-by-bit search.
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <vector>
 
@@ -129,6 +132,14 @@ class Bits {
   // Bits consumed so far.
   int64_t consumed() const { return next_ * 8 - count_; }
   bool exhausted() const { return consumed() >= size_ * 8; }
+  // Moves to the start of the next byte.
+  void align() {
+    const int rest = static_cast<int>(consumed() % 8);
+    if (rest != 0) {
+      peek(8);
+      skip(8 - rest);
+    }
+  }
 
  private:
   void refill() {
@@ -145,12 +156,6 @@ class Bits {
   uint64_t buffer_ = 0;
   int count_ = 0;
 };
-
-uint8_t reverse_bits(uint8_t v) {
-  v = static_cast<uint8_t>((v & 0xF0) >> 4 | (v & 0x0F) << 4);
-  v = static_cast<uint8_t>((v & 0xCC) >> 2 | (v & 0x33) << 2);
-  return static_cast<uint8_t>((v & 0xAA) >> 1 | (v & 0x55) << 1);
-}
 
 // Changing positions of a line: even entries are where black starts, odd where white starts.
 std::vector<int32_t> g_reference;
@@ -190,73 +195,113 @@ void g4_find_b1_b2(const int32_t* reference, size_t count, int colour, int32_t a
   *b2 = i + 1 < count ? reference[i + 1] : L;
 }
 
-void tiff_strip_g4(const TiffChunk& chunk, const TiffRows& rows) {
-  const int32_t L = rows.row_pixels;
-  const uint8_t* data = chunk.data;
-  if (g_tiff.fill_order != 1 && chunk.size > 0) {
-    // FillOrder 2 stores each byte's bits in reverse.
-    uint8_t* copy = tiff_buffer(2, chunk.size);
-    if (copy == nullptr) return;
-    for (int64_t i = 0; i < chunk.size; ++i) copy[i] = reverse_bits(data[i]);
-    data = copy;
+namespace {
+
+// Decodes one line coded against the line above (g_reference) into g_coding. False when the
+// data ends inside the line, or with g_error set for a code that cannot stand there.
+bool decode_2d_line(Bits& bits, int32_t L) {
+  int colour = 0;
+  int32_t a0 = -1;
+  size_t cursor = 0;
+  while (a0 < L) {
+    if (bits.exhausted()) return false;
+    const ModeCode mode = kModes.entries[bits.peek(7)];
+    if (mode.mode == kBad) {
+      g_error = ERR_INVALID_FILE;
+      return false;
+    }
+    bits.skip(mode.length);
+    int32_t b1, b2;
+    g4_find_b1_b2(g_reference.data(), g_reference.size(), colour, a0, L, &cursor, &b1, &b2);
+    const int32_t start = a0 < 0 ? 0 : a0;
+    if (mode.mode == kPass) {
+      a0 = b2;
+      continue;
+    }
+    if (mode.mode == kHorizontal) {
+      const RunTable& first = colour == 0 ? kWhite : kBlack;
+      const RunTable& second = colour == 0 ? kBlack : kWhite;
+      const int32_t run1 = read_run(bits, first);
+      const int32_t run2 = run1 < 0 ? -1 : read_run(bits, second);
+      if (run2 < 0 || int64_t{start} + run1 + run2 > L) {
+        g_error = ERR_INVALID_FILE;
+        return false;
+      }
+      add_change(start + run1);
+      add_change(start + run1 + run2);
+      a0 = start + run1 + run2;
+      continue;
+    }
+    int32_t offset = 0;
+    switch (mode.mode) {
+      case kVR1: offset = 1; break;
+      case kVL1: offset = -1; break;
+      case kVR2: offset = 2; break;
+      case kVL2: offset = -2; break;
+      case kVR3: offset = 3; break;
+      case kVL3: offset = -3; break;
+      default: break;
+    }
+    const int32_t a1 = b1 + offset;
+    if (a1 < start || a1 > L) {
+      g_error = ERR_INVALID_FILE;
+      return false;
+    }
+    add_change(a1);
+    colour ^= 1;
+    a0 = a1;
   }
-  Bits bits(data, chunk.size);
+  return true;
+}
+
+// Decodes one line of alternating white and black runs, white first, into g_coding.
+bool decode_1d_line(Bits& bits, int32_t L) {
+  int colour = 0;
+  int32_t a0 = 0;
+  while (a0 < L) {
+    if (bits.exhausted()) return false;
+    const int32_t run = read_run(bits, colour == 0 ? kWhite : kBlack);
+    if (run < 0 || int64_t{a0} + run > L) {
+      g_error = ERR_INVALID_FILE;
+      return false;
+    }
+    a0 += run;
+    add_change(a0);
+    colour ^= 1;
+  }
+  return true;
+}
+
+// Passes over fill bits and end-of-line codes (eleven zeros or more, then a one).
+void skip_end_of_line(Bits& bits) {
+  while (!bits.exhausted() && bits.peek(11) == 0) {
+    const uint32_t next = bits.peek(32);
+    bits.skip(next == 0 ? 32 : std::countl_zero(next) + 1);
+  }
+}
+
+enum class Coding { kModifiedHuffman, kGroup3, kGroup4 };
+
+void decode_ccitt(const TiffChunk& chunk, const TiffRows& rows, Coding coding) {
+  const int32_t L = rows.row_pixels;
+  const bool mixed = coding == Coding::kGroup3 && (g_tiff.t4_options & 1) != 0;
+  Bits bits(chunk.data, chunk.size);
   g_reference.clear();
   g_row.assign(static_cast<size_t>(L), 0);
 
   for (int32_t r = 0; r < rows.coded_rows && !bits.exhausted(); ++r) {
     g_coding.clear();
-    int colour = 0;
-    int32_t a0 = -1;
-    size_t cursor = 0;
-    while (a0 < L) {
-      if (bits.exhausted()) return;  // the data ends inside this line
-      const ModeCode mode = kModes.entries[bits.peek(7)];
-      if (mode.mode == kBad) {
-        g_error = ERR_INVALID_FILE;
-        return;
+    bool two_dimensional = coding == Coding::kGroup4;
+    if (coding == Coding::kGroup3) {
+      skip_end_of_line(bits);
+      if (mixed) {
+        // A tag bit after the end of line: 1 for a one-dimensional line, 0 for two.
+        two_dimensional = bits.peek(1) == 0;
+        bits.skip(1);
       }
-      bits.skip(mode.length);
-      int32_t b1, b2;
-      g4_find_b1_b2(g_reference.data(), g_reference.size(), colour, a0, L, &cursor, &b1, &b2);
-      const int32_t start = a0 < 0 ? 0 : a0;
-      if (mode.mode == kPass) {
-        a0 = b2;
-        continue;
-      }
-      if (mode.mode == kHorizontal) {
-        const RunTable& first = colour == 0 ? kWhite : kBlack;
-        const RunTable& second = colour == 0 ? kBlack : kWhite;
-        const int32_t run1 = read_run(bits, first);
-        const int32_t run2 = run1 < 0 ? -1 : read_run(bits, second);
-        if (run2 < 0 || int64_t{start} + run1 + run2 > L) {
-          g_error = ERR_INVALID_FILE;
-          return;
-        }
-        add_change(start + run1);
-        add_change(start + run1 + run2);
-        a0 = start + run1 + run2;
-        continue;
-      }
-      int32_t offset = 0;
-      switch (mode.mode) {
-        case kVR1: offset = 1; break;
-        case kVL1: offset = -1; break;
-        case kVR2: offset = 2; break;
-        case kVL2: offset = -2; break;
-        case kVR3: offset = 3; break;
-        case kVL3: offset = -3; break;
-        default: break;
-      }
-      const int32_t a1 = b1 + offset;
-      if (a1 < start || a1 > L) {
-        g_error = ERR_INVALID_FILE;
-        return;
-      }
-      add_change(a1);
-      colour ^= 1;
-      a0 = a1;
     }
+    if (!(two_dimensional ? decode_2d_line(bits, L) : decode_1d_line(bits, L))) return;
+    if (coding == Coding::kModifiedHuffman) bits.align();
     // A change at the line's end changes no pixel.
     while (!g_coding.empty() && g_coding.back() >= L) g_coding.pop_back();
 
@@ -280,3 +325,9 @@ void tiff_strip_g4(const TiffChunk& chunk, const TiffRows& rows) {
     g_reference.swap(g_coding);
   }
 }
+
+}  // namespace
+
+void tiff_strip_mh(const TiffChunk& chunk, const TiffRows& rows) { decode_ccitt(chunk, rows, Coding::kModifiedHuffman); }
+void tiff_strip_g3(const TiffChunk& chunk, const TiffRows& rows) { decode_ccitt(chunk, rows, Coding::kGroup3); }
+void tiff_strip_g4(const TiffChunk& chunk, const TiffRows& rows) { decode_ccitt(chunk, rows, Coding::kGroup4); }

@@ -78,7 +78,15 @@ enum Description : int32_t {
   DESC_JPEG_EXIF = 27,
   DESC_SUN = 28,
   DESC_TARGA = 29,
-  DESC_COUNT = 34,
+  DESC_BMP_OS2 = 34,
+  DESC_PNG_INTERLACED = 35,
+  DESC_PNG_16 = 36,
+  DESC_PNG_INTERLACED_16 = 37,
+  DESC_PGM_ASCII_16 = 38,
+  DESC_PPM_ASCII_16 = 39,
+  DESC_PGM_RAW_16 = 40,
+  DESC_PPM_RAW_16 = 41,
+  DESC_COUNT = 42,
 };
 const char* description_text(int32_t description);  // "" outside the table
 

@@ -16,8 +16,10 @@ std::string raster_cases_dir(const std::string& prefix);
 // reference (or its refusal code). Returns the number of cases checked.
 int check_generated_cases(const std::string& prefix);
 
-// Decodes a PNG with libpng into 0x00RRGGBB.
-bool read_png_rgb(const std::string& path, int* width, int* height, std::vector<uint32_t>* rgb);
+// Decodes a PNG with libpng into 0x00RRGGBB, 16-bit samples rounded to 8 bits; `clear`, when
+// given, marks the fully transparent pixels.
+bool read_png_rgb(const std::string& path, int* width, int* height, std::vector<uint32_t>* rgb,
+                  std::vector<bool>* clear = nullptr);
 
 // Largest per-channel difference between two pictures of the same size; -1 when the sizes
 // differ. Pixels where `skip` is true are not compared.

@@ -90,6 +90,7 @@ bool read_png_rgb(const std::string& path, int* width, int* height, std::vector<
   bool ok = false;
   if (setjmp(png_jmpbuf(png)) == 0) {
     png_init_io(png, fp);
+    png_set_crc_action(png, PNG_CRC_QUIET_USE, PNG_CRC_QUIET_USE);
     png_read_info(png, info);
     // The stored samples, reduced to 8 bits by rounding, without any gamma or background
     // handling; four channels, the alpha made opaque where the file has none.
@@ -98,6 +99,7 @@ bool read_png_rgb(const std::string& path, int* width, int* height, std::vector<
     png_set_expand_gray_1_2_4_to_8(png);
     png_set_gray_to_rgb(png);
     png_set_add_alpha(png, 0xFF, PNG_FILLER_AFTER);
+    png_set_interlace_handling(png);
     png_read_update_info(png, info);
     *width = static_cast<int>(png_get_image_width(png, info));
     *height = static_cast<int>(png_get_image_height(png, info));

@@ -226,10 +226,15 @@ def make_pnm():
                           ('pnm_max200.pgm', 'pamdepth 200 pnm_p5.pgm | pnmtoplainpnm')]:
         run(command, name)
         load_with_tool(name, 'pamdepth 255 {f} | ppmtoppm', 1)
-    run('pamdepth 1000 pnm_p6.ppm', 'pnm_max1000.ppm')
-    refuse('pnm_max1000.ppm', 14)
-    run('pamdepth 65535 pnm_p5.pgm', 'pnm_max65535.pgm')
-    refuse('pnm_max65535.pgm', 14)
+    # Maxima above 255: two bytes a raw sample, scaled to 8 bits with rounding as pamdepth does.
+    for name, command in [('pnm_max1000.ppm', 'pamdepth 1000 pnm_p6.ppm'),
+                          ('pnm_max65535.pgm', 'pamdepth 65535 pnm_p5.pgm'),
+                          ('pnm_max65535.ppm', 'pamdepth 65535 pnm_p6.ppm'),
+                          ('pnm_max4095.pgm', 'pamdepth 4095 pnm_p5.pgm'),
+                          ('pnm_max65535_ascii.ppm', 'pamdepth 65535 pnm_p6.ppm | pnmtoplainpnm'),
+                          ('pnm_max300_ascii.pgm', 'pamdepth 300 pnm_p5.pgm | pnmtoplainpnm')]:
+        run(command, name)
+        load_with_tool(name, 'pamdepth 255 {f} | ppmtoppm')
 
 
 # ---------------------------------------------------------------- Targa

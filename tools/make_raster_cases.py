@@ -111,12 +111,14 @@ def make_bmp():
     load_with_pillow('bmp_32.bmp')
 
 
-    def bmp_file(width, height, bits, compression, pixels, palette=b'', masks=b''):
-        offset = 54 + len(masks) + len(palette)
+    def bmp_file(width, height, bits, compression, pixels, palette=b'', masks=b'', info_size=40):
+        """A 40-byte header, or a longer one whose bytes past 40 start with the masks."""
+        info = struct.pack('<IiiHHIIiiII', info_size, width, height, 1, bits, compression, len(pixels),
+                           2835, 2835, 0, 0) + masks
+        info += b'\0' * (info_size - len(info))
+        offset = 14 + len(info) + len(palette)
         header = struct.pack('<2sIHHI', b'BM', offset + len(pixels), 0, 0, offset)
-        info = struct.pack('<IiiHHIIiiII', 40, width, height, 1, bits, compression, len(pixels),
-                           2835, 2835, 0, 0)
-        return header + info + masks + palette + pixels
+        return header + info + palette + pixels
 
 
     def bmp_rows(image, pack, bottom_up=True):
@@ -146,6 +148,24 @@ def make_bmp():
     write('bmp_32_bitfields.bmp', bmp_file(
         W, H, 32, 3, bmp_rows(src, lambda px: b''.join(bytes((b, g, r, 0)) for r, g, b in px)), masks=masks888))
     load('bmp_32_bitfields.bmp', src)
+    # Version 4 header: masks with alpha, colour space fields left zero.
+    masks8888 = masks888 + struct.pack('<I', 0xFF000000)
+    write('bmp_v4_32_alpha.bmp', bmp_file(
+        W, H, 32, 3, bmp_rows(src, lambda px: b''.join(bytes((b, g, r, (r + b) // 2)) for r, g, b in px)),
+        masks=masks8888, info_size=108))
+    load('bmp_v4_32_alpha.bmp', src)
+
+    # OS/2 1.x headers and version 5 headers as ImageMagick writes them.
+    for name, command in [('bmp_os2_1.bmp', 'convert mono.pbm -type bilevel BMP2:bmp_os2_1.bmp'),
+                          ('bmp_os2_4.bmp', 'convert pal16.ppm -colors 16 BMP2:bmp_os2_4.bmp'),
+                          ('bmp_os2_8.bmp', 'convert pal200.ppm -colors 200 BMP2:bmp_os2_8.bmp'),
+                          ('bmp_os2_24.bmp', 'convert src.ppm BMP2:bmp_os2_24.bmp'),
+                          ('bmp_v5_24.bmp', 'convert src.ppm BMP:bmp_v5_24.bmp'),
+                          ('bmp_v5_rle8.bmp', 'convert pal200.ppm -colors 200 BMP:bmp_v5_rle8.bmp'),
+                          ('bmp_v5_32_alpha.bmp',
+                           'convert src.ppm -alpha set -channel A -fx "u.r" BMP:bmp_v5_32_alpha.bmp')]:
+        run(command)
+        load_with_pillow(name)
 
 
     def bmp_palette(image):
@@ -206,10 +226,15 @@ def make_pnm():
                           ('pnm_max200.pgm', 'pamdepth 200 pnm_p5.pgm | pnmtoplainpnm')]:
         run(command, name)
         load_with_tool(name, 'pamdepth 255 {f} | ppmtoppm', 1)
-    run('pamdepth 1000 pnm_p6.ppm', 'pnm_max1000.ppm')
-    refuse('pnm_max1000.ppm', 14)
-    run('pamdepth 65535 pnm_p5.pgm', 'pnm_max65535.pgm')
-    refuse('pnm_max65535.pgm', 14)
+    # Maxima above 255: two bytes a raw sample, scaled to 8 bits with rounding as pamdepth does.
+    for name, command in [('pnm_max1000.ppm', 'pamdepth 1000 pnm_p6.ppm'),
+                          ('pnm_max65535.pgm', 'pamdepth 65535 pnm_p5.pgm'),
+                          ('pnm_max65535.ppm', 'pamdepth 65535 pnm_p6.ppm'),
+                          ('pnm_max4095.pgm', 'pamdepth 4095 pnm_p5.pgm'),
+                          ('pnm_max65535_ascii.ppm', 'pamdepth 65535 pnm_p6.ppm | pnmtoplainpnm'),
+                          ('pnm_max300_ascii.pgm', 'pamdepth 300 pnm_p5.pgm | pnmtoplainpnm')]:
+        run(command, name)
+        load_with_tool(name, 'pamdepth 255 {f} | ppmtoppm')
 
 
 # ---------------------------------------------------------------- Targa

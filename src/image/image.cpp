@@ -45,6 +45,14 @@ const char* const kDescriptions[DESC_COUNT] = {
     "Fuji S5000 CCD-RAW",
     "",
     "TIFF compression Deflate",
+    "BMP OS/2",
+    "PNG entrelace",
+    "PNG 16 bits",
+    "PNG entrelace 16 bits",
+    "PGM (ascii) 16 bits",
+    "PPM (ascii) 16 bits",
+    "PGM (rawbits) 16 bits",
+    "PPM (rawbits) 16 bits",
 };
 
 }  // namespace

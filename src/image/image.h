@@ -79,7 +79,15 @@ enum Description : int32_t {
   DESC_SUN = 28,
   DESC_TARGA = 29,
   DESC_TIFF_DEFLATE = 34,
-  DESC_COUNT = 35,
+  DESC_BMP_OS2 = 35,
+  DESC_PNG_INTERLACED = 36,
+  DESC_PNG_16 = 37,
+  DESC_PNG_INTERLACED_16 = 38,
+  DESC_PGM_ASCII_16 = 39,
+  DESC_PPM_ASCII_16 = 40,
+  DESC_PGM_RAW_16 = 41,
+  DESC_PPM_RAW_16 = 42,
+  DESC_COUNT = 43,
 };
 const char* description_text(int32_t description);  // "" outside the table
 

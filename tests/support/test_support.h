@@ -73,9 +73,10 @@ int live_images();
 
 // Reference readers. A binary PPM (P6, maxval 255) or PGM (P5) as 0x00RRGGBB.
 bool read_pnm_rgb(const std::string& path, int* width, int* height, std::vector<uint32_t>* rgb);
-// A PNG decoded by libpng as 0x00RRGGBB: the stored samples cut to 8 bits, alpha dropped,
-// without gamma or background handling.
-bool read_png_rgb(const std::string& path, int* width, int* height, std::vector<uint32_t>* rgb);
+// A PNG decoded by libpng as 0x00RRGGBB: the stored samples rounded to 8 bits, without gamma
+// or background handling; `clear`, when given, marks the fully transparent pixels.
+bool read_png_rgb(const std::string& path, int* width, int* height, std::vector<uint32_t>* rgb,
+                  std::vector<bool>* clear = nullptr);
 
 // Sends the program's log to a file of the temporary directory named after `tag`, empties it,
 // and returns its path.

@@ -1,6 +1,8 @@
-// Windows bitmap decoder: the 40-byte information header, uncompressed 1, 4, 8, 16, 24 and
-// 32-bit pixels, RLE8, RLE4 and 16/32-bit bit fields. Indexed pictures keep one byte per
-// pixel with the colour table as palette; deeper ones become red, green, blue, x pixels.
+// Windows bitmap decoder: the Windows information headers of 40, 52, 56, 108 and 124 bytes
+// and the OS/2 1.x and 2.x ones; uncompressed 1, 4, 8, 16, 24 and 32-bit pixels, RLE8, RLE4
+// and 16/32-bit bit fields. Indexed pictures keep one byte per pixel with the colour table as
+// palette; deeper ones become red, green, blue, x pixels, x being the alpha of the bit fields
+// when they have one.
 #include <cmath>
 #include <cstring>
 
@@ -13,6 +15,7 @@
 
 namespace {
 
+constexpr int64_t kFileHeader = 14;
 constexpr int64_t kMinimumFile = 54;
 constexpr int64_t kMasksEnd = 66;
 
@@ -58,23 +61,31 @@ inline uint8_t channel_value(const Channel& c, uint32_t value) {
 }
 
 struct BmpState {
-  Channel red, green, blue;
+  Channel red, green, blue, alpha;
 };
 BmpState g_bmp;
 
-// Converts `width` pixels held as little-endian words `step` bytes apart (2 or 4) into
-// red, green, blue pixels at `out`; the fourth byte is kept from the file when `step` is 4.
-void convert_masked(const uint8_t* src, int step, int32_t width, uint8_t* out) {
+// Converts `width` pixels held as little-endian words `Step` bytes apart (2 or 4) into
+// red, green, blue pixels at `out`. The fourth byte is the alpha channel when there is one,
+// else the file's fourth byte at 32 bits and 0 at 16.
+template <int Step, bool Alpha>
+void convert_masked(const uint8_t* src, int32_t width, uint8_t* out) {
   const Channel& r = g_bmp.red;
   const Channel& g = g_bmp.green;
   const Channel& b = g_bmp.blue;
-  for (int32_t x = 0; x < width; ++x, src += step, out += 4) {
+  for (int32_t x = 0; x < width; ++x, src += Step, out += 4) {
     uint32_t v = load_u32le(src);
     out[0] = channel_value(r, v);
     out[1] = channel_value(g, v);
     out[2] = channel_value(b, v);
-    if (step == 4) out[3] = src[3];
+    out[3] = Alpha ? channel_value(g_bmp.alpha, v) : Step == 4 ? src[3] : 0;
   }
+}
+
+template <int Step>
+void convert_masked(const uint8_t* src, int32_t width, uint8_t* out) {
+  if (g_bmp.alpha.mask != 0) convert_masked<Step, true>(src, width, out);
+  else convert_masked<Step, false>(src, width, out);
 }
 
 // Uncompressed rows, in file order; a bottom-up file fills the stored rows from the last.
@@ -108,7 +119,7 @@ void decode_rows(ImageRecord* image, const uint8_t* data, int64_t size, int64_t 
       case 16:
         std::memcpy(scratch, src, static_cast<size_t>(used));
         std::memset(scratch + used, 0, 4);
-        convert_masked(scratch, 2, width, row);
+        convert_masked<2>(scratch, width, row);
         break;
       case 24:
         for (int32_t x = 0; x < width; ++x, src += 3, row += 4) {
@@ -119,7 +130,7 @@ void decode_rows(ImageRecord* image, const uint8_t* data, int64_t size, int64_t 
         }
         break;
       case 32:
-        convert_masked(src, 4, width, row);
+        convert_masked<4>(src, width, row);
         break;
     }
   }
@@ -179,23 +190,75 @@ void decode_rle(ImageRecord* image, const uint8_t* p, int64_t budget) {
   }
 }
 
+// What the information header says, whichever of its versions the file uses.
+struct BmpHeader {
+  uint32_t size;      // bytes of the information header
+  bool os2;           // OS/2 1.x (12 bytes) or 2.x (16 to 64 bytes)
+  int32_t width;
+  int32_t height;     // negative for top-down rows
+  int16_t bits;
+  uint32_t compression;
+  int32_t x_resolution, y_resolution;
+  int64_t table_start;  // first colour table entry
+  int64_t entry_bytes;  // 3 in OS/2 1.x files, 4 otherwise
+};
+
+// A 32-bit field of the information header; fields past the end of a short header read as 0.
+uint32_t header_u32(const uint8_t* data, const BmpHeader& h, int64_t at) {
+  return at + 4 <= kFileHeader + h.size ? load_u32le(data + at) : 0;
+}
+
+// Reads the information header of any known version. Unknown versions and compressions
+// only OS/2 knows (Huffman, RLE24) are unknown formats (error 3); a header the file does
+// not hold is invalid (error 14).
+bool read_header(const uint8_t* data, int64_t size, BmpHeader* h) {
+  h->size = load_u32le(data + 14);
+  const bool windows = h->size == 40 || h->size == 52 || h->size == 56 || h->size == 108 || h->size == 124;
+  h->os2 = !windows && (h->size == 12 || (h->size >= 16 && h->size <= 64));
+  if (!windows && !h->os2) {
+    g_error = ERR_UNKNOWN_FORMAT;
+    return false;
+  }
+  if (size < kFileHeader + h->size) {
+    g_error = ERR_INVALID_FILE;
+    return false;
+  }
+  h->table_start = kFileHeader + h->size;
+  h->entry_bytes = 4;
+  if (h->size == 12) {
+    // OS/2 1.x: unsigned 16-bit dimensions, always bottom-up, no compression.
+    h->width = static_cast<int32_t>(load_u16le(data + 18));
+    h->height = static_cast<int32_t>(load_u16le(data + 20));
+    h->bits = static_cast<int16_t>(load_u16le(data + 24));
+    h->compression = 0;
+    h->x_resolution = h->y_resolution = 0;
+    h->entry_bytes = 3;
+    return true;
+  }
+  h->width = static_cast<int32_t>(header_u32(data, *h, 18));
+  h->height = static_cast<int32_t>(header_u32(data, *h, 22));
+  h->bits = static_cast<int16_t>(header_u32(data, *h, 26) >> 16);
+  h->compression = header_u32(data, *h, 30);
+  h->x_resolution = static_cast<int32_t>(header_u32(data, *h, 38));
+  h->y_resolution = static_cast<int32_t>(header_u32(data, *h, 42));
+  if (h->compression > 3 || (h->os2 && h->compression == 3)) {
+    g_error = ERR_UNKNOWN_FORMAT;
+    return false;
+  }
+  return true;
+}
+
 void decode(ImageRecord* image, Handle group, const uint8_t* data, int64_t size) {
   int64_t required = load_u32le(data + 2);
   if (required < kMinimumFile) required = kMinimumFile;
   const int64_t offset = load_u32le(data + 10);
-  if (load_u32le(data + 14) != 40) {
-    g_error = ERR_UNKNOWN_FORMAT;
-    return;
-  }
-  const int32_t width = static_cast<int32_t>(load_u32le(data + 18));
-  const int32_t height_field = static_cast<int32_t>(load_u32le(data + 22));
-  const int16_t bits = static_cast<int16_t>(load_u16le(data + 28));
-  const uint32_t compression = load_u32le(data + 30);
+  BmpHeader header;
+  if (!read_header(data, size, &header)) return;
+  const int32_t width = header.width;
+  const int32_t height_field = header.height;
+  const int16_t bits = header.bits;
+  const uint32_t compression = header.compression;
   const bool bottom_up = height_field >= 0;
-  if (compression > 3) {
-    g_error = ERR_UNKNOWN_FORMAT;
-    return;
-  }
   if ((compression == 1 && (!bottom_up || bits != 8)) ||
       (compression == 2 && (!bottom_up || bits != 4)) ||
       (compression == 3 && bits != 16 && bits != 32)) {
@@ -206,14 +269,19 @@ void decode(ImageRecord* image, Handle group, const uint8_t* data, int64_t size)
     g_error = ERR_INVALID_FILE;
     return;
   }
-  image->description = compression == 0 ? DESC_BMP : compression == 3 ? DESC_BMP_BITFIELDS : DESC_BMP_RLE;
+  image->description = header.os2 ? DESC_BMP_OS2
+                       : compression == 0 ? DESC_BMP
+                       : compression == 3 ? DESC_BMP_BITFIELDS
+                                          : DESC_BMP_RLE;
   // The pixel data of a bitmap is always one plane, whatever the planes field says.
   image->planes = 1;
   image->bits = bits;
-  image->x_resolution = static_cast<int32_t>(load_u32le(data + 38));
-  image->y_resolution = static_cast<int32_t>(load_u32le(data + 42));
+  image->x_resolution = header.x_resolution;
+  image->y_resolution = header.y_resolution;
 
-  uint32_t masks[3] = {0, 0, 0};
+  // Red, green, blue and alpha masks. The 40-byte header is followed by three masks; the
+  // longer ones hold them (and from 56 bytes on, alpha) at the same place.
+  uint32_t masks[4] = {0, 0, 0, 0};
   if (compression == 3) {
     if (required < kMasksEnd) required = kMasksEnd;
     if (size < kMasksEnd) {
@@ -221,15 +289,17 @@ void decode(ImageRecord* image, Handle group, const uint8_t* data, int64_t size)
       return;
     }
     for (int i = 0; i < 3; ++i) masks[i] = load_u32le(data + 54 + 4 * i);
+    masks[3] = header.size >= 56 ? load_u32le(data + 66) : 0;
   } else {
     if (bits == 16) {
       masks[0] = 0x7C00, masks[1] = 0x03E0, masks[2] = 0x001F;
     } else if (bits == 32) {
       masks[0] = 0x00FF0000, masks[1] = 0x0000FF00, masks[2] = 0x000000FF;
     }
-    if (offset > kMinimumFile) {
+    const int64_t table = header.table_start;
+    if (offset > table) {
       int64_t count = bits <= 8 ? int64_t{1} << bits : 256;
-      if ((offset - kMinimumFile) / 4 < count) count = (offset - kMinimumFile) / 4;
+      if ((offset - table) / header.entry_bytes < count) count = (offset - table) / header.entry_bytes;
       if (count > 256) count = 256;
       if (required < offset) required = offset;
       if (size < offset) {
@@ -237,7 +307,7 @@ void decode(ImageRecord* image, Handle group, const uint8_t* data, int64_t size)
         return;
       }
       for (int64_t i = 0; i < count; ++i) {
-        const uint8_t* entry = data + kMinimumFile + 4 * i;
+        const uint8_t* entry = data + table + header.entry_bytes * i;
         image->palette_blue[i] = entry[0];
         image->palette_green[i] = entry[1];
         image->palette_red[i] = entry[2];
@@ -248,6 +318,7 @@ void decode(ImageRecord* image, Handle group, const uint8_t* data, int64_t size)
     channel_setup(&g_bmp.red, masks[0]);
     channel_setup(&g_bmp.green, masks[1]);
     channel_setup(&g_bmp.blue, masks[2]);
+    channel_setup(&g_bmp.alpha, masks[3]);
   }
 
   image->pixel_bytes = bits <= 8 ? 1 : 4;
@@ -289,7 +360,8 @@ void decode_bmp(ImageRecord* image, Handle group) {
   const uint8_t* data;
   int64_t size;
   if (!raster_open_whole(image, &data, &size)) return;
-  if (size < kMinimumFile) {
+  // The smallest header, OS/2's, ends at byte 26.
+  if (size < kFileHeader + 12) {
     g_error = ERR_INVALID_FILE;
   } else {
     decode(image, group, data, size);

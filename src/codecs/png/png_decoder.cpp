@@ -1,7 +1,6 @@
 // PNG decoder: reads the chunks, gathers the IDAT data, inflates it in one go, undoes the
-// row filters and lands the rows in the image record. Non-interlaced images of up to 8 bits
-// per sample are read, and RGB / RGBA at 16 bits (landed from the high byte of each sample);
-// interlaced and 16-bit grey images are refused as unsupported (code 3).
+// row filters and lands the rows in the image record, pass by pass for Adam7 interlacing.
+// Every colour type and depth is read; 16-bit samples are rounded to 8 bits.
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -33,6 +32,8 @@ struct PngState {
   bool has_alpha;
   int32_t interlace;
   bool background_filled;  // bKGD painted the pixel block
+  bool key_16;             // a tRNS key of a 16-bit image, compared on its full samples
+  uint32_t key[3];
   uint8_t* compressed;
   size_t compressed_used;
   size_t compressed_capacity;
@@ -63,10 +64,16 @@ uint32_t read_u32be() {
   return (hi << 16) | read_u16be();
 }
 
-// A 16-bit sample of tRNS or bKGD, taken as signed and clamped to 0..255.
-uint8_t read_clamped_sample() {
-  const int32_t v = static_cast<int16_t>(read_u16be());
-  return static_cast<uint8_t>(std::clamp(v, 0, 255));
+// A 16-bit sample rounded to 8 bits: round(v x 255 / 65535), exact for every v.
+inline uint8_t reduce_16(uint32_t v) { return static_cast<uint8_t>((v * 255 + 32895) >> 16); }
+
+// A sample of tRNS or bKGD: rounded to 8 bits in a 16-bit image, otherwise taken as signed
+// and clamped to 0..255.
+uint8_t read_chunk_sample(uint32_t* full = nullptr) {
+  const uint32_t v = read_u16be();
+  if (full != nullptr) *full = v;
+  if (g.sample_bits == 16) return reduce_16(v);
+  return static_cast<uint8_t>(std::clamp<int32_t>(static_cast<int16_t>(v), 0, 255));
 }
 
 // --- Chunk handlers: entered at the chunk data; the loop moves on to the CRC afterwards ---
@@ -102,6 +109,10 @@ void png_chunk_ihdr(const uint8_t*, uint32_t length) {
     return;
   }
   g.interlace = static_cast<int32_t>(read_u8());
+  if (g.interlace > 1) {  // 0 none, 1 Adam7: no other method exists
+    g_error = ERR_INVALID_FILE;
+    return;
+  }
   g.grey_alpha = g.colour_type == 4;
   g.rgb_alpha = g.colour_type == 6;
   g.has_alpha = g.grey_alpha || g.rgb_alpha;
@@ -111,17 +122,14 @@ void png_chunk_ihdr(const uint8_t*, uint32_t length) {
   switch (g.colour_type) {
     case 0:
     case 4:
-      // Grey with alpha exists only at 8 and 16 bits.
-      if (depth == 16) {
-        image->pixel_bytes = 2;
-        return;  // refused once the data is known to be there
-      }
-      if (!low_depth || (g.colour_type == 4 && depth != 8)) {
+      // Grey with alpha exists only at 8 and 16 bits; 16-bit grey lands as 8-bit grey.
+      if ((!low_depth && depth != 16) || (g.colour_type == 4 && depth < 8)) {
         g_error = ERR_INVALID_FILE;
         return;
       }
+      if (depth == 16) image->bits = 8;
       image->pixel_bytes = 1;
-      palette_set_grey(image, depth);
+      palette_set_grey(image, image->bits);
       break;
     case 2:
     case 6:
@@ -129,7 +137,6 @@ void png_chunk_ihdr(const uint8_t*, uint32_t length) {
         g_error = ERR_INVALID_FILE;
         return;
       }
-      // 16-bit samples land as their high byte, like 8-bit RGB.
       image->pixel_bytes = 4;
       image->bits = 24;
       break;
@@ -148,6 +155,8 @@ void png_chunk_ihdr(const uint8_t*, uint32_t length) {
     g_error = ERR_INVALID_FILE;
     return;
   }
+  static const int32_t kDescriptions[2][2] = {{DESC_PNG, DESC_PNG_16}, {DESC_PNG_INTERLACED, DESC_PNG_INTERLACED_16}};
+  image->description = kDescriptions[g.interlace != 0][depth == 16];
   int64_t row_bytes = int64_t{image->pixel_bytes} * width;
   if (image->bits <= 8) row_bytes = (row_bytes + 3) & ~int64_t{3};
   if (row_bytes > INT32_MAX) {
@@ -210,12 +219,10 @@ void png_chunk_trns(const uint8_t*, uint32_t length) {
   uint32_t consumed = 0;
   switch (g.colour_type) {
     case 0:
-      image->transparent[0] = read_clamped_sample();
-      consumed = 2;
-      break;
     case 2:
-      for (int i = 0; i < 3; ++i) image->transparent[i] = read_clamped_sample();
-      consumed = 6;
+      consumed = g.colour_type == 0 ? 2 : 6;
+      for (uint32_t i = 0; i < consumed / 2; ++i) image->transparent[i] = read_chunk_sample(&g.key[i]);
+      g.key_16 = g.sample_bits == 16 && length >= consumed;
       break;
     case 3: {
       // The first fully transparent entry, else the first of the most transparent ones.
@@ -251,7 +258,7 @@ void png_chunk_gama(const uint8_t*, uint32_t length) {
 void png_chunk_bkgd(const uint8_t*, uint32_t length) {
   if (!g.header_seen) return;
   ImageRecord* image = g.image;
-  uint8_t* pixels = image->pixels;  // absent for 16-bit grey, which is refused later
+  uint8_t* pixels = image->pixels;
   const size_t block = size_t(image->row_bytes) * size_t(image->height);
   uint32_t consumed = 0;
   switch (g.colour_type) {
@@ -263,7 +270,7 @@ void png_chunk_bkgd(const uint8_t*, uint32_t length) {
         value = static_cast<uint8_t>(read_u8());
         consumed = 1;
       } else {
-        value = read_clamped_sample();
+        value = read_chunk_sample();
         consumed = 2;
       }
       if (pixels != nullptr) std::memset(pixels, value, block);
@@ -271,9 +278,9 @@ void png_chunk_bkgd(const uint8_t*, uint32_t length) {
     }
     case 2:
     case 6: {
-      const uint8_t r = read_clamped_sample();
-      const uint8_t gr = read_clamped_sample();
-      const uint8_t b = read_clamped_sample();
+      const uint8_t r = read_chunk_sample();
+      const uint8_t gr = read_chunk_sample();
+      const uint8_t b = read_chunk_sample();
       consumed = 6;
       if (pixels == nullptr) break;
       const uint32_t slots = static_cast<uint32_t>(image->row_bytes / image->pixel_bytes);
@@ -334,14 +341,47 @@ const ChunkEntry kChunkTable[18] = {
 
 // --- Inflating --------------------------------------------------------------------------
 
-void png_row_geometry() {
-  const ImageRecord* image = g.image;
+// The seven passes of Adam7: first column and row, column and row steps.
+struct Pass {
+  uint32_t x0, y0, dx, dy;
+};
+constexpr Pass kAdam7[7] = {{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4},
+                            {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}};
+// A non-interlaced image is one pass over every pixel.
+constexpr Pass kWhole = {0, 0, 1, 1};
+
+// Columns or rows of a pass along a side of `size` pixels.
+uint32_t pass_extent(uint32_t size, uint32_t first, uint32_t step) {
+  return size > first ? (size - first + step - 1) / step : 0;
+}
+
+// Sets the raw row geometry for rows of `width` pixels.
+void png_row_geometry(uint32_t width) {
   const int32_t bits = g.sample_bits;
   const int32_t channels = g.colour_type == 2 ? 3 : g.colour_type == 6 ? 4 : g.colour_type == 4 ? 2 : 1;
-  const uint64_t bits_per_row = uint64_t(image->width) * uint64_t(bits) * uint64_t(channels);
+  const uint64_t bits_per_row = uint64_t(width) * uint64_t(bits) * uint64_t(channels);
   g.row_data_bytes = static_cast<size_t>((bits_per_row + 7) / 8);
   g.raw_stride = g.row_data_bytes + 1;
   g.filter_bpp = std::max(1, bits * channels / 8);
+}
+
+// Bytes of inflated data the image needs: a filter byte and the data of each row of each
+// pass that has pixels.
+uint64_t png_raw_size() {
+  const uint32_t width = static_cast<uint32_t>(g.image->width);
+  const uint32_t height = static_cast<uint32_t>(g.image->height);
+  if (g.interlace == 0) {
+    png_row_geometry(width);
+    return uint64_t(g.raw_stride) * height;
+  }
+  uint64_t total = 0;
+  for (const Pass& p : kAdam7) {
+    const uint32_t columns = pass_extent(width, p.x0, p.dx);
+    if (columns == 0) continue;
+    png_row_geometry(columns);
+    total += uint64_t(g.raw_stride) * pass_extent(height, p.y0, p.dy);
+  }
+  return total;
 }
 
 void png_inflate() {
@@ -350,15 +390,10 @@ void png_inflate() {
     g_error = ERR_INVALID_FILE;
     return;
   }
-  if (g.image->bits == 16) {
-    g_error = ERR_UNKNOWN_FORMAT;
-    return;
-  }
   int32_t window_size = 0;
   zlib_check_header(g.compressed, g.compressed_used, &window_size);
   if (g_error != 0) return;
-  png_row_geometry();
-  const uint64_t raw_size = uint64_t(g.raw_stride) * uint64_t(g.image->height);
+  const uint64_t raw_size = png_raw_size();
   if (raw_size > mem_limit()) {
     g_error = ERR_MEMORY;
     return;
@@ -552,19 +587,49 @@ struct Expansion {
 };
 const Expansion kExpansion;
 
-// Lands one unfiltered row; returns the number of bytes written.
-size_t land_row(const uint8_t* src, uint8_t* dst) {
-  const ImageRecord* image = g.image;
-  const size_t width = size_t(image->width);
-  switch (image->bits) {
+inline uint32_t load_u16be(const uint8_t* p) { return (uint32_t{p[0]} << 8) | p[1]; }
+
+// A pixel whose full samples differ from the tRNS key must not land as the key's rounded
+// value: the first channel that differs moves one step further from it.
+void keep_off_key(const uint8_t* src, uint8_t* dst, size_t channels) {
+  const uint8_t* key = g.image->transparent;
+  for (size_t c = 0; c < channels; ++c)
+    if (dst[c] != key[c]) return;
+  for (size_t c = 0; c < channels; ++c) {
+    const uint32_t v = load_u16be(src + 2 * c);
+    if (v == g.key[c]) continue;
+    const bool up = v > g.key[c] ? dst[c] < 255 : dst[c] == 0;
+    dst[c] = static_cast<uint8_t>(up ? dst[c] + 1 : dst[c] - 1);
+    return;
+  }
+}
+
+// Lands a row of 16-bit samples, each rounded to 8 bits; returns the bytes written.
+size_t land_row_16(const uint8_t* src, uint8_t* dst, size_t width) {
+  const bool grey = g.colour_type == 0 || g.colour_type == 4;
+  const size_t channels = grey ? 1 : 3;
+  const size_t step = 2 * (channels + (g.has_alpha ? 1 : 0));
+  const size_t out = grey ? 1 : 4;
+  for (size_t x = 0; x < width; ++x, src += step, dst += out) {
+    for (size_t c = 0; c < channels; ++c) dst[c] = reduce_16(load_u16be(src + 2 * c));
+    if (!grey) dst[3] = g.rgb_alpha ? reduce_16(load_u16be(src + 6)) : 0;
+    if (g.key_16) keep_off_key(src, dst, channels);
+  }
+  return out * width;
+}
+
+// Lands one unfiltered row of `width` pixels; returns the number of bytes written. 1-bit rows
+// write `fill` bytes, pixels past the width coming from the padding bits.
+size_t land_row(const uint8_t* src, uint8_t* dst, size_t width, size_t fill) {
+  if (g.sample_bits == 16) return land_row_16(src, dst, width);
+  switch (g.image->bits) {
     case 1: {
-      // The row fills exactly row_bytes: the last source byte gives only four pixels when
-      // the padded row is not a whole number of bytes' worth.
-      const size_t row_bytes = size_t(image->row_bytes);
-      const size_t whole = row_bytes / 8;
+      // The last source byte gives only four pixels when `fill` is not a whole number of
+      // bytes' worth.
+      const size_t whole = fill / 8;
       for (size_t i = 0; i < whole; ++i) std::memcpy(dst + 8 * i, kExpansion.one[src[i]], 8);
-      if (row_bytes % 8 != 0) std::memcpy(dst + 8 * whole, kExpansion.one[src[whole]], 4);
-      return row_bytes;
+      if (fill % 8 != 0) std::memcpy(dst + 8 * whole, kExpansion.one[src[whole]], 4);
+      return fill;
     }
     case 2: {
       const size_t sources = (width + 3) / 4;
@@ -584,15 +649,7 @@ size_t land_row(const uint8_t* src, uint8_t* dst) {
       }
       return width;
     case 24:
-      if (g.sample_bits == 16) {
-        const size_t step = g.rgb_alpha ? 8 : 6;
-        for (size_t x = 0; x < width; ++x, src += step, dst += 4) {
-          dst[0] = src[0];
-          dst[1] = src[2];
-          dst[2] = src[4];
-          dst[3] = g.rgb_alpha ? src[6] : 0;
-        }
-      } else if (g.rgb_alpha) {
+      if (g.rgb_alpha) {
         std::memcpy(dst, src, 4 * width);
       } else {
         for (size_t x = 0; x < width; ++x, src += 3, dst += 4) {
@@ -608,17 +665,19 @@ size_t land_row(const uint8_t* src, uint8_t* dst) {
   }
 }
 
-void png_land_rows() {
-  if (g_error != 0) return;
+// Unfilters and lands the rows of one pass, starting at `*raw`, which moves past them. The
+// whole image lands straight into its rows; a pass of Adam7 lands each row into `scratch`
+// first and spreads its pixels. Rows the inflated data does not reach are left alone.
+void png_land_pass(const Pass& pass, uint8_t** raw, const uint8_t* raw_end, uint8_t* scratch) {
   ImageRecord* image = g.image;
-  if (g.raw == nullptr || !g.iend_seen) {
-    g_error = ERR_INVALID_FILE;
-    return;
-  }
+  const uint32_t columns = pass_extent(static_cast<uint32_t>(image->width), pass.x0, pass.dx);
+  const uint32_t rows = pass_extent(static_cast<uint32_t>(image->height), pass.y0, pass.dy);
+  if (columns == 0 || rows == 0) return;
+  png_row_geometry(columns);
   const size_t row_bytes = size_t(image->row_bytes);
-  // A stream that ended early leaves the rows it did not reach as they were.
-  const size_t complete = std::min<size_t>(g.raw_produced / g.raw_stride, size_t(image->height));
-  uint8_t* row = g.raw;
+  const size_t pixel = size_t(image->pixel_bytes);
+  const size_t complete = std::min<size_t>(size_t(raw_end - *raw) / g.raw_stride, rows);
+  uint8_t* row = *raw;
   for (size_t r = 0; r < complete; ++r, row += g.raw_stride) {
     const uint8_t filter = row[0];
     if (filter >= 5) {
@@ -626,12 +685,53 @@ void png_land_rows() {
       return;
     }
     if (filter != 0) png_filters[filter](row + 1, static_cast<int32_t>(r));
-    uint8_t* dst = image->pixels + r * row_bytes;
-    const size_t landed = land_row(row + 1, dst);
-    if (!g.background_filled && landed < row_bytes) std::memset(dst + landed, 0, row_bytes - landed);
+    uint8_t* dst = image->pixels + (pass.y0 + r * pass.dy) * row_bytes;
+    if (scratch == nullptr) {
+      const size_t landed = land_row(row + 1, dst, columns, row_bytes);
+      if (!g.background_filled && landed < row_bytes) std::memset(dst + landed, 0, row_bytes - landed);
+      continue;
+    }
+    land_row(row + 1, scratch, columns, (size_t(columns) + 7) & ~size_t{7});
+    dst += pass.x0 * pixel;
+    if (pixel == 1) {
+      for (size_t i = 0; i < columns; ++i) dst[i * pass.dx] = scratch[i];
+    } else {
+      for (size_t i = 0; i < columns; ++i) std::memcpy(dst + i * pass.dx * pixel, scratch + i * pixel, pixel);
+    }
   }
-  if (!g.background_filled && complete < size_t(image->height))
-    std::memset(image->pixels + complete * row_bytes, 0, (size_t(image->height) - complete) * row_bytes);
+  if (complete < rows) {
+    // The data ran out inside this pass: later passes get nothing.
+    if (scratch == nullptr && !g.background_filled)
+      std::memset(image->pixels + complete * row_bytes, 0, (rows - complete) * row_bytes);
+    *raw = const_cast<uint8_t*>(raw_end);
+  } else {
+    *raw = row;
+  }
+}
+
+void png_land_rows() {
+  if (g_error != 0) return;
+  ImageRecord* image = g.image;
+  if (g.raw == nullptr || !g.iend_seen) {
+    g_error = ERR_INVALID_FILE;
+    return;
+  }
+  uint8_t* raw = g.raw;
+  const uint8_t* raw_end = g.raw + g.raw_produced;
+  if (g.interlace == 0) {
+    png_land_pass(kWhole, &raw, raw_end, nullptr);
+    return;
+  }
+  // Passes land pixel by pixel: what no pass reaches keeps the background, or zero.
+  if (!g.background_filled) std::memset(image->pixels, 0, image->pixel_size);
+  uint8_t* scratch = nullptr;
+  // Room for a whole row of pixels, 1-bit rows landing up to 7 padding pixels more.
+  if (mem_alloc(&scratch, size_t(image->pixel_bytes) * (size_t(image->width) + 8)) == nullptr) return;
+  for (const Pass& pass : kAdam7) {
+    png_land_pass(pass, &raw, raw_end, scratch);
+    if (g_error != 0) break;
+  }
+  mem_free(&scratch);
 }
 
 void png_release() {
@@ -688,14 +788,8 @@ void decode_png(ImageRecord* image, Handle group) {
     png_release();
     return;
   }
-  if (g.interlace != 0) {
-    // Interlaced data is never decoded: the file is refused whatever it holds.
-    log_write("interlac");
-    g_error = ERR_UNKNOWN_FORMAT;
-  } else {
-    png_inflate();
-    if (g.compressed != nullptr) mem_free(&g.compressed);
-    png_land_rows();
-  }
+  png_inflate();
+  if (g.compressed != nullptr) mem_free(&g.compressed);
+  png_land_rows();
   png_release();
 }

@@ -1,6 +1,8 @@
 // Portable anymap decoder: PBM, PGM and PPM in their ASCII (P1, P2, P3) and raw (P4, P5, P6)
 // forms. Bitmaps and grey maps keep one byte per pixel with a palette; pixmaps become
-// red, green, blue, 0 pixels scaled from the file's maximum to 0..255.
+// red, green, blue, 0 pixels scaled from the file's maximum to 0..255. A maximum above 255
+// (two bytes a raw sample, most significant first) is scaled to 8 bits with rounding, grey
+// maps then going through a plain grey ramp.
 #include <cstdlib>
 #include <cstring>
 
@@ -14,12 +16,16 @@
 namespace {
 
 constexpr int kTokenMax = 31;
+constexpr int64_t kWideMaximum = 65535;
 
 struct PnmState {
   ImageRecord* image;
   uint32_t budget;  // bytes the text readers may still consume
   int64_t maximum;
-  uint8_t scale[256];  // sample -> 0..255 for pixmaps; sample -> at most the maximum for grey maps
+  bool wide;  // maximum above 255
+  // Sample -> stored byte: scaled to 0..255 for pixmaps and wide grey maps, else kept as an
+  // index into the grey palette; samples above the maximum count as the maximum.
+  uint8_t scale[kWideMaximum + 1];
 };
 PnmState g_pnm;
 
@@ -48,17 +54,18 @@ void read_ascii(int32_t variant) {
         out[x] = static_cast<uint8_t>(text_read_digit(&g_pnm.budget));
       } else if (variant == DESC_PGM_ASCII) {
         int64_t v = text_read_number(&g_pnm.budget);
-        out[x] = static_cast<uint8_t>(v < maximum ? v : maximum);
+        out[x] = g_pnm.scale[v < maximum ? v : maximum];
       } else {
         for (int c = 0; c < 3; ++c) {
           int64_t v = text_read_number(&g_pnm.budget);
-          if (v > maximum) v = maximum;
-          out[4 * x + c] = static_cast<uint8_t>(v * 255 / maximum);
+          out[4 * x + c] = g_pnm.scale[v < maximum ? v : maximum];
         }
       }
     }
   }
 }
+
+inline uint8_t wide_sample(const uint8_t* p) { return g_pnm.scale[(uint32_t{p[0]} << 8) | p[1]]; }
 
 void read_raw(int32_t variant, const uint8_t* p) {
   ImageRecord* image = g_pnm.image;
@@ -69,6 +76,18 @@ void read_raw(int32_t variant, const uint8_t* p) {
       const int64_t bytes = (width + 7) / 8;
       unpack_msb(p, bytes, 1, out, image->row_bytes);
       p += bytes;
+    } else if (g_pnm.wide) {
+      const int channels = variant == DESC_PGM_RAW ? 1 : 3;
+      for (int64_t x = 0; x < width; ++x, p += 2 * channels) {
+        if (channels == 1) {
+          out[x] = wide_sample(p);
+          continue;
+        }
+        out[4 * x] = wide_sample(p);
+        out[4 * x + 1] = wide_sample(p + 2);
+        out[4 * x + 2] = wide_sample(p + 4);
+        out[4 * x + 3] = 0;
+      }
     } else if (variant == DESC_PGM_RAW) {
       if (g_pnm.maximum == 255) {
         std::memcpy(out, p, static_cast<size_t>(width));
@@ -112,10 +131,14 @@ void decode(ImageRecord* image, int32_t variant, Handle group) {
     g_error = ERR_INVALID_FILE;
     return;
   }
-  // Samples are single bytes and the palette has 256 entries.
-  if (g_pnm.maximum <= 0 || g_pnm.maximum > 255) {
+  if (g_pnm.maximum <= 0 || g_pnm.maximum > kWideMaximum) {
     g_error = ERR_INVALID_FILE;
     return;
+  }
+  g_pnm.wide = g_pnm.maximum > 255;
+  if (g_pnm.wide) {
+    static const int32_t kWideDescriptions[] = {DESC_PGM_ASCII_16, DESC_PPM_ASCII_16, 0, DESC_PGM_RAW_16, DESC_PPM_RAW_16};
+    image->description = kWideDescriptions[variant - DESC_PGM_ASCII];
   }
   image->planes = 1;
   image->bits = pixmap ? 24 : bitmap ? 1 : 8;
@@ -130,7 +153,7 @@ void decode(ImageRecord* image, int32_t variant, Handle group) {
     // Every sample of a text raster takes at least one byte of the file.
     if (!raster_plausible(row_bytes * height, size - start, 16)) return;
   } else {
-    const int64_t row_in = variant == DESC_PBM_RAW ? (width + 7) / 8 : pixmap ? 3 * width : width;
+    const int64_t row_in = variant == DESC_PBM_RAW ? (width + 7) / 8 : (pixmap ? 3 * width : width) * (g_pnm.wide ? 2 : 1);
     if (start > size || (size - start) / row_in < height) {
       g_error = ERR_FILE_ACCESS;  // the raster is shorter than the header promises
       return;
@@ -140,8 +163,13 @@ void decode(ImageRecord* image, int32_t variant, Handle group) {
   if (bitmap) {
     image->palette_red[0] = image->palette_green[0] = image->palette_blue[0] = 255;
     image->palette_red[1] = image->palette_green[1] = image->palette_blue[1] = 0;
+  } else if (g_pnm.wide) {
+    if (!pixmap) palette_set_grey(image, 8);
+    const int64_t top = g_pnm.maximum;
+    for (int64_t v = 0; v <= kWideMaximum; ++v)
+      g_pnm.scale[v] = static_cast<uint8_t>(((v < top ? v : top) * 255 + top / 2) / top);
   } else if (!pixmap) {
-    for (long i = 0; i <= g_pnm.maximum; ++i)
+    for (int64_t i = 0; i <= g_pnm.maximum; ++i)
       image->palette_red[i] = image->palette_green[i] = image->palette_blue[i] =
           static_cast<uint8_t>(i * 255 / g_pnm.maximum);
     // Samples above the maximum are taken as the maximum, as in the ASCII form.

@@ -27,18 +27,15 @@ std::vector<std::string> list_dir(const std::string& dir) {
   return names;
 }
 
-uint32_t header_size(const std::string& path) {
-  std::vector<uint8_t> bytes = read_file(path);
-  return bytes.size() < 18 ? 0 : bytes[14] | bytes[15] << 8 | bytes[16] << 16 | uint32_t{bytes[17]} << 24;
-}
-
-// A bitmap with a 40-byte header; `pixels` follow the colour table.
+// A bitmap with a header of 40 bytes, or `header` bytes whose part past 40 is `table`'s
+// start (masks from byte 54 on in every version); `pixels` follow the colour table.
 Bytes bmp(int32_t width, int32_t height, int bits, uint32_t compression, const std::vector<uint8_t>& table,
-          const std::vector<uint8_t>& pixels, uint32_t declared_size = 0, int16_t planes = 1) {
+          const std::vector<uint8_t>& pixels, uint32_t declared_size = 0, int16_t planes = 1,
+          uint32_t header = 40) {
   const uint32_t offset = 54 + static_cast<uint32_t>(table.size());
   Bytes b;
   b.text("BM").u32le(declared_size ? declared_size : offset + static_cast<uint32_t>(pixels.size()));
-  b.u32le(0).u32le(offset).u32le(40).u32le(width).u32le(static_cast<uint32_t>(height));
+  b.u32le(0).u32le(offset).u32le(header).u32le(width).u32le(static_cast<uint32_t>(height));
   b.u16le(static_cast<uint16_t>(planes)).u16le(bits).u32le(compression).u32le(0);
   b.u32le(2835).u32le(3780).u32le(0).u32le(0);
   b.data.insert(b.data.end(), table.begin(), table.end());
@@ -54,78 +51,60 @@ std::vector<uint8_t> grey_table(int n) {
 
 }  // namespace
 
-// Every picture of the suite's g/ folder with the 40-byte header equals its rendering; the
-// others (OS/2 and version 4 and 5 headers) are refused as unknown formats. 16-bit files
-// differ by at most 1: their channels are truncated (value x 255 / mask), the renderings
-// replicate the top bits.
-TEST_F(Bmp, SuiteGoodFilesMatchTheirRenderings) {
-  const std::string dir = corpus_path("bmpsuite/g/");
+// Every picture of the suite's g/ and q/ folders, whatever its header version, loads and
+// equals its rendering (its own or the one named here; "" for none: the colours of
+// rgb24prof2 come from its profile, which is not applied), or is refused with the code given.
+// Pixels the rendering shows fully transparent are not compared: alpha is kept, not drawn.
+// Channels of bit fields may differ by 1: ours are truncated (value x 255 / mask), the
+// renderings replicate the top bits.
+TEST_F(Bmp, SuiteFilesMatchTheirRenderings) {
   const std::map<std::string, std::string> same_picture = {
-      {"pal1wb", "pal1"},     {"pal4rle", "pal4"},          {"pal8-0", "pal8"},     {"pal8rle", "pal8"},
-      {"pal8topdown", "pal8"}, {"pal8nonsquare", "pal8nonsquare-e"}, {"rgb16-565pal", "rgb16-565"},
-      {"rgb16bfdef", "rgb16"}, {"rgb24pal", "rgb24"},         {"rgb32", "rgb24"},      {"rgb32bf", "rgb24"},
-      {"rgb32bfdef", "rgb24"}};
-  std::vector<std::string> names = list_dir(dir);
-  ASSERT_GE(names.size(), 20u);
+      {"pal1wb", "pal1"},       {"pal4rle", "pal4"},          {"pal8-0", "pal8"},
+      {"pal8rle", "pal8"},      {"pal8topdown", "pal8"},      {"pal8nonsquare", "pal8nonsquare-e"},
+      {"pal8os2", "pal8"},      {"pal8v4", "pal8"},           {"pal8v5", "pal8"},
+      {"rgb16-565pal", "rgb16-565"}, {"rgb16bfdef", "rgb16"}, {"rgb24pal", "rgb24"},
+      {"rgb32", "rgb24"},       {"rgb32bf", "rgb24"},         {"rgb32bfdef", "rgb24"},
+      {"pal4rlecut", "pal4rlecut-0"}, {"pal4rletrns", "pal4rletrns-0"}, {"pal8rlecut", "pal8rlecut-0"},
+      {"pal8rletrns", "pal8rletrns-0"}, {"pal8os2-hs", "pal8"}, {"pal8os2-sz", "pal8"},
+      {"pal8os2sp", "pal8"},    {"pal8os2v2", "pal8"},        {"pal8os2v2-16", "pal8"},
+      {"pal8os2v2-sz", "pal8"}, {"pal8os2v2-40sz", "pal8"},   {"pal8offs", "pal8"},
+      {"pal8oversizepal", "pal8"}, {"rgb24largepal", "rgb24"}, {"rgb24lprof", "rgb24"},
+      {"rgb24prof", "rgb24"},   {"rgb24prof2", ""},      {"rgb32-xbgr", "rgb24"},
+      {"rgb32h52", "rgb24"},    {"rgb32-111110", "rgb24"},    {"rgb32fakealpha", "rgb24"},
+      {"rgba32-1", "rgba32"},   {"rgba32-2", "rgba32"},       {"rgba32h56", "rgba32"}};
+  const std::map<std::string, int> refused = {
+      {"pal2", 14}, {"pal2color", 14}, {"rgba64", 14},  // 2 and 64 bits a pixel
+      {"rgba32abf", 3}, {"rgb24jpeg", 3}, {"rgb24png", 3},  // compressions 6, 4, 5
+      {"rgb24rle24", 3}, {"pal1huffmsb", 3}};              // OS/2 RLE24 and Huffman
   int compared = 0;
-  for (const std::string& file : names) {
-    SCOPED_TRACE(file);
-    test_reset();
-    LoadResult r = load_file(dir + file);
-    if (header_size(dir + file) != 40) {
-      EXPECT_EQ(r.error, 3);
-      continue;
+  for (const char* sub : {"g/", "q/"}) {
+    const std::string dir = corpus_path(std::string("bmpsuite/") + sub);
+    for (const std::string& file : list_dir(dir)) {
+      SCOPED_TRACE(file);
+      test_reset();
+      LoadResult r = load_file(dir + file);
+      const std::string stem = file.substr(0, file.size() - 4);
+      if (refused.count(stem) != 0) {
+        EXPECT_EQ(r.error, refused.at(stem));
+        continue;
+      }
+      ASSERT_EQ(r.error, 0);
+      EXPECT_EQ(r.images[0]->description == DESC_BMP_OS2, stem.starts_with("pal8os2") && stem != "pal8os2v2-40sz");
+      auto alias = same_picture.find(stem);
+      if (alias != same_picture.end() && alias->second.empty()) continue;
+      const std::string png = corpus_path("bmpsuite/expected/" + (alias != same_picture.end() ? alias->second : stem) + ".png");
+      int w, h;
+      std::vector<uint32_t> expected;
+      std::vector<bool> clear;
+      ASSERT_TRUE(read_png_rgb(png, &w, &h, &expected, &clear)) << png;
+      ASSERT_EQ(r.images[0]->width, w);
+      ASSERT_EQ(r.images[0]->height, h);
+      const bool masked = r.images[0]->bits == 16 || r.images[0]->description == DESC_BMP_BITFIELDS;
+      EXPECT_LE(max_channel_difference(image_rgb(r.images[0]), expected, clear), masked ? 1 : 0);
+      ++compared;
     }
-    ASSERT_EQ(r.error, 0);
-    std::string stem = file.substr(0, file.size() - 4);
-    auto alias = same_picture.find(stem);
-    std::string png = corpus_path("bmpsuite/expected/" + (alias != same_picture.end() ? alias->second : stem) + ".png");
-    int w, h;
-    std::vector<uint32_t> expected;
-    ASSERT_TRUE(read_png_rgb(png, &w, &h, &expected));
-    ASSERT_EQ(r.images[0]->width, w);
-    ASSERT_EQ(r.images[0]->height, h);
-    EXPECT_LE(max_channel_difference(image_rgb(r.images[0]), expected), r.images[0]->bits == 16 ? 1 : 0);
-    ++compared;
   }
-  EXPECT_EQ(compared, 24);
-}
-
-// q/: other headers are unknown formats; the 40-byte ones either match their rendering
-// (run-length files cut short or with deltas leave index 0) or are refused as invalid.
-TEST_F(Bmp, SuiteQuestionableFiles) {
-  const std::string dir = corpus_path("bmpsuite/q/");
-  const std::map<std::string, std::string> renderings = {
-      {"pal1p1", "pal1p1"},           {"pal4rlecut", "pal4rlecut-0"}, {"pal4rletrns", "pal4rletrns-0"},
-      {"pal8rlecut", "pal8rlecut-0"}, {"pal8rletrns", "pal8rletrns-0"}, {"rgb16-231", "rgb16-231"},
-      {"rgb16-3103", "rgb16-3103"},   {"rgb32-7187", "rgb32-7187"}};
-  int compared = 0;
-  for (const std::string& file : list_dir(dir)) {
-    SCOPED_TRACE(file);
-    test_reset();
-    LoadResult r = load_file(dir + file);
-    if (header_size(dir + file) != 40) {
-      EXPECT_EQ(r.error, 3);
-      continue;
-    }
-    if (file == "pal2.bmp" || file == "pal2color.bmp" || file == "rgba64.bmp") {
-      EXPECT_EQ(r.error, 14);  // 2 and 64 bits a pixel are not bitmap depths this reader knows
-      continue;
-    }
-    if (file == "rgba32abf.bmp") {
-      EXPECT_EQ(r.error, 3);  // alpha bit fields: compression 6
-      continue;
-    }
-    ASSERT_EQ(r.error, 0);
-    auto it = renderings.find(file.substr(0, file.size() - 4));
-    if (it == renderings.end()) continue;
-    int w, h;
-    std::vector<uint32_t> expected;
-    ASSERT_TRUE(read_png_rgb(corpus_path("bmpsuite/expected/" + it->second + ".png"), &w, &h, &expected));
-    EXPECT_LE(max_channel_difference(image_rgb(r.images[0]), expected), 1);
-    ++compared;
-  }
-  EXPECT_EQ(compared, 8);
+  EXPECT_EQ(compared, 61);
 }
 
 // b/ and x/: nothing crashes; what the rules refuse gets its code, the rest loads into a
@@ -184,6 +163,14 @@ TEST_F(Bmp, ColourTableRules) {
   ASSERT_EQ(r.error, 0);
   EXPECT_EQ(pixel_at(r.images[0], 0, 0), 200);
   EXPECT_EQ(r.images[0]->palette_red[255], 255);
+  // OS/2 1.x: 3-byte entries; its 36-byte file is shorter than any Windows header needs.
+  test_reset();
+  Bytes os2;
+  os2.text("BM").u32le(36).u32le(0).u32le(32).u32le(12).u16le(1).u16le(1).u16le(1).u16le(8);
+  os2.raw({1, 2, 3, 4, 5, 6}).raw({1, 0, 0, 0});
+  r = load_bytes("os2.bmp", os2.data);
+  ASSERT_EQ(r.error, 0);
+  EXPECT_EQ(image_rgb(r.images[0])[0], 0x060504u);
   // A table that the file does not hold.
   test_reset();
   Bytes cut = bmp(1, 1, 8, 0, grey_table(256), {1, 0, 0, 0});
@@ -214,12 +201,19 @@ TEST_F(Bmp, BitFieldsAndDefaultMasks) {
   r = load_bytes("rgb555.bmp", bmp(2, 1, 16, 0, {}, {0x00, 0x7C, 0x10, 0x00, 0, 0, 0, 0}).data);
   ASSERT_EQ(r.error, 0);
   EXPECT_EQ(image_rgb(r.images[0]), (std::vector<uint32_t>{0xFF0000, 131}));
+  EXPECT_EQ(r.images[0]->pixels[3], 0);
   // 32 bits keep the file's fourth byte.
   test_reset();
   r = load_bytes("rgb32.bmp", bmp(1, 1, 32, 0, {}, {0x10, 0x20, 0x30, 0x40}).data);
   ASSERT_EQ(r.error, 0);
   EXPECT_EQ(image_rgb(r.images[0])[0], 0x302010u);
   EXPECT_EQ(r.images[0]->pixels[3], 0x40);
+  // 56 bytes and more: the alpha mask fills the fourth byte; 16 bits without one leave 0.
+  test_reset();
+  r = load_bytes("alpha4444.bmp", bmp(1, 1, 16, 3, {0, 0x0F, 0, 0, 0xF0, 0, 0, 0, 0x0F, 0, 0, 0, 0, 0xF0, 0, 0},
+                                      {0x5A, 0x3F, 0, 0}, 0, 1, 56).data);
+  ASSERT_EQ(r.error, 0);
+  EXPECT_EQ(std::vector<uint8_t>(r.images[0]->pixels, r.images[0]->pixels + 4), (std::vector<uint8_t>{255, 0x55, 0xAA, 0x33}));
   // Bit fields in a file too short for the masks.
   test_reset();
   Bytes shortfile = bmp(1, 1, 16, 3, {}, {});
@@ -277,12 +271,14 @@ TEST_F(Bmp, RefusalsAndTheirCodes) {
     Bytes bytes;
     int code;
   };
-  Bytes os2;
-  os2.text("BM").u32le(26 + 6).u32le(0).u32le(26).u32le(12).u16le(1).u16le(1).u16le(1).u16le(24).fill(40, 0);
   Bytes tiny;
-  tiny.text("BM").fill(40, 0);
+  tiny.text("BM").fill(12, 0).u32le(40).fill(20, 0);
+  Bytes v5_cut = bmp(1, 1, 24, 0, {}, {});
+  v5_cut.data[14] = 124;
   std::vector<Case> cases = {
-      {"os2.bmp", os2, 3},
+      {"header_size_0.bmp", bmp(1, 1, 24, 0, {}, {0, 0, 0, 0}, 0, 1, 0), 3},
+      {"header_size_108.bmp", bmp(1, 1, 24, 0, {}, {0, 0, 0, 0}, 0, 1, 100), 3},
+      {"v5_header_cut.bmp", v5_cut, 14},
       {"compression4.bmp", bmp(1, 1, 24, 4, {}, {0, 0, 0, 0}), 3},
       {"rle8_at_4_bits.bmp", bmp(2, 1, 4, 1, grey_table(16), {0, 1}), 14},
       {"rle4_at_8_bits.bmp", bmp(2, 1, 8, 2, grey_table(16), {0, 1}), 14},

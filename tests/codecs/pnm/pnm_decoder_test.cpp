@@ -78,6 +78,21 @@ TEST_F(Pnm, PixmapSamplesAreScaledToTheMaximum) {
   r = load_text("max100.ppm", "P3 2 1 100 50 100 0 #c\n 1 2 3\n");
   ASSERT_EQ(r.error, 0);
   EXPECT_EQ(image_rgb(r.images[0]), (std::vector<uint32_t>{0x7FFF00, 0x020507}));
+
+  // Above 255, samples round: with 65535, 0x80 is 0.498 and 0x81 0.502; with 1000, 998 is
+  // 254.49 and the 1200 above the maximum counts as 1000.
+  test_reset();
+  r = load_bytes("max65535.ppm", Bytes().text("P6 1 1 65535\n").raw({0, 0x80, 0, 0x81, 0xFF, 0xFF}).data);
+  ASSERT_EQ(r.error, 0);
+  EXPECT_EQ(image_rgb(r.images[0])[0], 0x0001FFu);
+  EXPECT_EQ(r.images[0]->pixels[3], 0);
+  EXPECT_EQ(image_title(r.images[0], 1, 1), r.images[0]->name + std::string(" - 1 x 1 pixels - 1 x 24 bits - PPM (rawbits) 16 bits"));
+  test_reset();
+  r = load_text("max1000.pgm", "P2 3 1 1000 2 998 1200");
+  ASSERT_EQ(r.error, 0);
+  EXPECT_EQ(row(r.images[0], 0, 3), (std::vector<uint8_t>{1, 254, 255}));
+  EXPECT_EQ(r.images[0]->palette_red[254], 254);
+  EXPECT_EQ(r.images[0]->description, DESC_PGM_ASCII_16);
 }
 
 TEST_F(Pnm, CommentsInTheHeader) {
@@ -105,8 +120,8 @@ TEST_F(Pnm, Refusals) {
   };
   const std::vector<Case> cases = {
       {"max0.pgm", "P5 1 1 0\n\x01", 14},
-      {"max256.pgm", "P5 1 1 256\n\x01\x01", 14},
-      {"max1000.ppm", "P3 1 1 1000 1 2 3", 14},
+      {"max65536.pgm", "P5 1 1 65536\n\x01\x01", 14},
+      {"short_raw16.pgm", "P5 2 1 1000\n\x01\x02\x03", 2},
       {"zero_width.ppm", "P6 0 1 255\n", 14},
       {"short_raw.ppm", "P6 2 2 255\n\x01\x02\x03", 2},
       {"short_header.pgm", "P5 1", 14},

@@ -11,7 +11,7 @@ struct ImageRecord;
 void decode_bmp(ImageRecord* image, Handle group);
 void decode_jpeg(ImageRecord* image, Handle group);
 // A JPEG stream held in memory (TIFF strips and tiles) into `image`, which belongs to no
-// group; with `ycbcr` false three components are taken as R, G, B as they stand.
+// group; with `ycbcr` false the components are kept as they stand (R, G, B or C, M, Y, K).
 void decode_jpeg_memory(ImageRecord* image, const uint8_t* data, int64_t size, bool ycbcr);
 void decode_gif(ImageRecord** image, Handle group);  // may leave *image null
 void decode_tiff(ImageRecord* image, Handle group);

@@ -531,6 +531,7 @@ void reset_context(ImageRecord* image, Handle group) {
   d.restart_interval = 0;
   d.restart_count = 0;
   d.ycbcr_convert = true;
+  d.as_stored = false;
   d.jfif = false;
   d.adobe = false;
   d.adobe_transform = 0;
@@ -574,6 +575,7 @@ void decode_open_stream(ImageRecord* image, Handle group, bool ycbcr) {
   jpeg_init_idct();
   reset_context(image, group);
   g_jpeg.ycbcr_convert = ycbcr;
+  g_jpeg.as_stored = !ycbcr;
   image->bits = 0;
   int state = 0;
   while (g_jpeg.done == 0) {

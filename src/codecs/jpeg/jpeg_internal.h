@@ -101,6 +101,7 @@ struct JpegDecoder {
   uint16_t restart_interval;
   uint16_t restart_count;
   bool ycbcr_convert;    // cleared by a SPIFF header
+  bool as_stored;        // components kept as stored (TIFF strips say what they hold)
   bool jfif;             // a JFIF header was read
   bool adobe;            // an Adobe header was read, with its colour transform:
   uint8_t adobe_transform;  // 0 none (RGB, CMYK), 1 YCbCr, 2 YCCK

@@ -198,7 +198,7 @@ void write_mcus(const int16_t* row_coefs, int64_t mcu_row, int first, int last) 
   // Three components are YCbCr unless a SPIFF header, or an Adobe header without a JFIF one,
   // says they are stored as they are (RGB). Four are CMYK, or YCCK when the Adobe header says
   // so: Y, Cb, Cr then convert like YCbCr, to 255 less the stored cyan, magenta and yellow.
-  const bool cmyk = nc == 4 && out_planes == 4;
+  const bool cmyk = nc == 4 && out_planes == 4 && !d.as_stored;
   const bool ycck = cmyk && d.adobe && d.adobe_transform != 0;
   const bool stored_rgb = !d.ycbcr_convert || (d.adobe && d.adobe_transform == 0 && !d.jfif);
   const bool colour = (nc == 3 && out_planes == 3 && !stored_rgb) || ycck;

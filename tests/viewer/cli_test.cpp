@@ -90,3 +90,13 @@ TEST(CommandLine, ExportNumbersPagesAndLeavesNothingHalfWritten) {
   }
   EXPECT_EQ(command_output("ls " + dir + " | grep -c -e full -e theirs"), "0\n");
 }
+
+TEST(CommandLine, WithoutADisplayTheViewerSaysSoAndListsWhatInfoLists) {
+  const std::string names = " " + sample("rose.bmp") + " " + test_temp_dir() + "/cli-gone.png";
+  int status = 0;
+  const std::string info = korvela("--info" + names, &status);
+  const std::string viewer = command_output("env -u DISPLAY -u WAYLAND_DISPLAY " + std::string(KORVELA_BINARY) + names + " 2>&1", &status);
+  EXPECT_EQ(viewer.substr(viewer.find('\n') + 1), info);
+  EXPECT_EQ(viewer.rfind("korvela: no display", 0), 0u) << viewer;
+  EXPECT_EQ(status, 1);
+}

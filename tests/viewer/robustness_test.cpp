@@ -1,7 +1,6 @@
 // What real folders, files and keys do to the viewer: bad entries, unreadable names, the shared
-// placeholder, quarter turns of every layout, rereads, and where the log goes.
+// placeholder, quarter turns of every layout, and where the log goes.
 #include <gtest/gtest.h>
-#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -113,30 +112,13 @@ TEST_F(Robustness, QuarterTurnsOfEveryLayout) {
     key(119);  // F8: clockwise
     image = obj_get<ImageRecord>(TYPE_IMAGE, h);
     ASSERT_EQ(std::make_pair(image->width, image->height), std::make_pair(3, 5));
+    EXPECT_NE(title().find(" - 3 x 5 pixels - "), std::string::npos) << title();
     const std::vector<uint32_t> turned = image_rgb(image);
     for (int32_t y = 0; y < 5; ++y)
       for (int32_t x = 0; x < 3; ++x) EXPECT_EQ(turned[y * 3 + x], before[(2 - x) * 5 + y]) << layout.planes;
     for (int32_t k : {119, 119, 119, 118, 119}) key(k);
     EXPECT_EQ(image_rgb(obj_get<ImageRecord>(TYPE_IMAGE, h)), before) << layout.planes;
   }
-}
-
-// Going round the pages of the only file listed never reads it again.
-TEST_F(Robustness, WrappingThePagesOfOneFileDoesNotRereadIt) {
-  write("pages.tif", read_file(sample("tiff-pages.tif")));
-  const int watch = inotify_init1(IN_NONBLOCK);
-  inotify_add_watch(watch, path("pages.tif").c_str(), IN_OPEN);
-  ASSERT_TRUE(start({"pages.tif"}));
-  char events[4096];
-  while (read(watch, events, sizeof events) > 0) {
-  }
-  const std::string first = title();
-  const int pages = std::atoi(first.substr(first.rfind('/') + 1).c_str());
-  ASSERT_GT(pages, 1) << first;
-  for (int i = 0; i < 2 * pages; ++i) key(32);
-  EXPECT_EQ(title(), first);
-  EXPECT_LT(read(watch, events, sizeof events), 0) << "the file was opened again";
-  close(watch);
 }
 
 // Where the working folder cannot be written, the log goes to the state folder, made when

@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
+#include <string>
 
 #include "io/stream.h"
 
@@ -65,10 +67,27 @@ const char* error_category_message() {
   return code_in_range(g_error) ? kCategories[kCategoryOfCode[g_error]] : "";
 }
 
+namespace {
+
+// Where programs keep their logs when their own folder is not theirs to write (an installed
+// program): $XDG_STATE_HOME/korvela, by default ~/.local/state/korvela. Empty when neither
+// variable names a folder.
+std::string log_state_dir() {
+  const char* state = std::getenv("XDG_STATE_HOME");
+  if (state != nullptr && state[0] == '/') return std::string(state) + "/korvela";
+  const char* home = std::getenv("HOME");
+  if (home != nullptr && home[0] != '\0') return std::string(home) + "/.local/state/korvela";
+  return std::string();
+}
+
+}  // namespace
+
 void log_set_path(const char* tag) {
   char cwd[4096];
   if (getcwd(cwd, sizeof cwd) == nullptr) std::exit(-1);
-  std::snprintf(g_log_path, sizeof g_log_path, "%s/zz_%s.log", cwd, tag);
+  std::string dir = cwd;
+  if (access(cwd, W_OK) != 0 && !log_state_dir().empty()) dir = log_state_dir();
+  std::snprintf(g_log_path, sizeof g_log_path, "%s/zz_%s.log", dir.c_str(), tag);
 }
 
 const char* log_path() { return g_log_path; }
@@ -76,6 +95,11 @@ const char* log_path() { return g_log_path; }
 void log_write(const char* text) {
   if (g_log_path[0] == '\0') return;
   FILE* fp = file_open(g_log_path, "a");
+  if (fp == nullptr) {  // the state folder is made on the first entry that needs it
+    std::error_code ignored;
+    std::filesystem::create_directories(std::filesystem::path(g_log_path).parent_path(), ignored);
+    fp = file_open(g_log_path, "a");
+  }
   if (fp == nullptr) return;
   std::time_t now = std::time(nullptr);
   std::tm local{};

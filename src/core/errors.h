@@ -29,7 +29,9 @@ const char* error_message();           // message text of the current g_error
 const char* error_category_message();  // category text of the current g_error
 const char* error_message_for(int32_t code);  // same, for any code (out of range: empty)
 
-void log_set_path(const char* tag);    // "<cwd>/zz_<tag>.log"
+// "<cwd>/zz_<tag>.log"; where the working directory cannot be written, the same name in
+// $XDG_STATE_HOME/korvela (by default ~/.local/state/korvela), made on the first entry.
+void log_set_path(const char* tag);
 void log_write(const char* text);      // appends a two-line entry; failures drop the entry
 void log_printf(const char* format, ...) __attribute__((format(printf, 1, 2)));
 const char* log_path();

@@ -6,6 +6,7 @@
 
 #include "core/errors.h"
 #include "core/memory.h"
+#include "image/pixels.h"
 
 namespace {
 
@@ -146,25 +147,34 @@ const char* image_description(Handle handle) {
   return description_text(image->description);
 }
 
+void image_own_pixels(Handle handle, Handle group) {
+  ImageRecord* image = obj_get<ImageRecord>(TYPE_IMAGE, handle);
+  if (image == nullptr || image->pixels == nullptr) return;
+  const uint8_t* shared = image->pixels;
+  image->pixels = nullptr;  // never left pointing at the original, even when the copy fails
+  image_alloc_pixels(image, group);
+  if (image->pixels != nullptr) std::memcpy(image->pixels, shared, image->pixel_size);
+}
+
 void image_rotate(Handle handle, int direction) {
   ImageRecord* image = obj_get<ImageRecord>(TYPE_IMAGE, handle);
   if (image == nullptr) {
     g_error = ERR_OBJECT;
     return;
   }
-  const int64_t pb = image->pixel_bytes;
-  if (pb != 1 && pb != 4) {
+  // The picture is turned as the display reads it: only the layouts it knows, their rows at
+  // the display's stride (which also proves the pixel data holds every row read).
+  const PixelLayout layout = image_pixel_layout(image);
+  if (layout == LAYOUT_NONE) {
     g_error = ERR_UNHANDLED;
     return;
   }
-  const int64_t old_w = image->width, old_h = image->height, old_row = image->row_bytes;
-  // Rows of images of up to 8 bits are padded the way the display reads them: to a multiple
-  // of 4 pixels (for 1-byte pixels, a multiple of 4 bytes).
-  int64_t new_row = pb * old_h;
-  if (image->bits <= 8) new_row = pb * ((old_h + 3) & ~int64_t{3});
-  const int64_t planes = pb == 1 ? image->planes : 1;
-  const int64_t all_planes = image->planes;
-  const int64_t new_size = all_planes * old_w * new_row;
+  const int64_t pb = layout == LAYOUT_RGB4 ? 4 : 1;
+  const int64_t planes = layout == LAYOUT_PLANAR ? 3 : 1;
+  const int64_t old_w = image->width, old_h = image->height;
+  const int64_t old_row = pb * image_display_stride(image);
+  const int64_t new_row = pb * (image->bits <= 8 ? (old_h + 3) & ~int64_t{3} : old_h);
+  const int64_t new_size = planes * old_w * new_row;
   if (new_size > int64_t{UINT32_MAX}) {
     g_error = ERR_MEMORY;
     return;

@@ -105,6 +105,11 @@ void image_alloc_pixels(ImageRecord* image, Handle group);
 void image_pixel_block(const ImageRecord* image, GroupRecord** block, Handle* handle = nullptr);
 void image_destroy(Handle handle);
 const char* image_description(Handle handle);
+// Gives a copy that shares another record's pixels a block of its own, made a member of
+// `group` (no pixels and error 1 when memory runs out): changing it leaves the original alone.
+void image_own_pixels(Handle handle, Handle group);
+// A quarter turn, counter-clockwise for direction 1, clockwise otherwise; error 16 for a
+// pixel layout the display cannot show.
 void image_rotate(Handle handle, int direction);
 void image_fill_transparent(const ImageRecord* previous, const ImageRecord* frame,
                             ImageRecord* target);

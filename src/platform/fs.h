@@ -23,3 +23,6 @@ bool fs_path_is_absolute(const std::string& path);
 std::string fs_program_dir();
 // Physical memory available plus swap, in bytes.
 uint64_t fs_available_memory();
+// Linux: the kernel's estimate of the memory usable without swapping (MemAvailable) plus free
+// swap, from the text of /proc/meminfo; `fallback` when MemAvailable is missing.
+uint64_t fs_memory_from_meminfo(const std::string& meminfo, uint64_t fallback);

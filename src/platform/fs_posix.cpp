@@ -7,6 +7,10 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
 #include <vector>
 
 namespace {
@@ -75,8 +79,31 @@ std::string fs_program_dir() {
   return slash == std::string::npos || slash == 0 ? std::string("/") : path.substr(0, slash);
 }
 
+uint64_t fs_memory_from_meminfo(const std::string& meminfo, uint64_t fallback) {
+  uint64_t available = 0, swap = 0;
+  bool has_available = false;
+  std::istringstream lines(meminfo);
+  for (std::string line; std::getline(lines, line);) {  // "Name:   1234 kB"
+    char name[64];
+    unsigned long long kib;
+    if (std::sscanf(line.c_str(), "%63[^:]: %llu", name, &kib) != 2) continue;
+    if (std::strcmp(name, "MemAvailable") == 0) {
+      available = uint64_t{kib} * 1024;
+      has_available = true;
+    } else if (std::strcmp(name, "SwapFree") == 0) {
+      swap = uint64_t{kib} * 1024;
+    }
+  }
+  return has_available ? available + swap : fallback;
+}
+
 uint64_t fs_available_memory() {
   struct sysinfo info;
-  if (sysinfo(&info) != 0) return UINT64_MAX;
-  return (uint64_t{info.freeram} + info.bufferram + info.freeswap) * info.mem_unit;
+  const uint64_t sum = sysinfo(&info) == 0
+                           ? (uint64_t{info.freeram} + info.bufferram + info.freeswap) * info.mem_unit
+                           : UINT64_MAX;
+  std::ifstream in("/proc/meminfo");
+  std::stringstream text;
+  text << in.rdbuf();
+  return fs_memory_from_meminfo(text.str(), sum);
 }

@@ -206,7 +206,6 @@ void viewer_start(const ViewerOptions& options) {
   if (g_error != 0) fatal_init_error();
 
   for (const std::string& name : options.names) file_list_add(normalise_name(name).c_str(), &g_file_list);
-  if (g_error != 0) fatal_init_error();
   sequence_step(3);
   if (g_error != 0) {  // shown like any error of a main-window message
     int32_t code = g_error;
@@ -299,7 +298,6 @@ void window_resized() {
 void files_dropped(const std::vector<std::string>& paths) {
   file_list_prepare_drop();
   for (size_t i = paths.size(); i-- > 0;) file_list_add(normalise_name(paths[i]).c_str(), &g_file_list);
-  if (g_error != 0) fatal_init_error();
   sequence_step(1);
 }
 
@@ -325,8 +323,13 @@ void error_display(Handle placeholder, const char* text_in) {
   ImageRecord* image;
   obj_create(TYPE_IMAGE, &copy, &image);
   if (image == nullptr) return;
-  // The copy shares the placeholder's pixels; without a placeholder it is an empty image.
-  if (placeholder != 0) obj_copy(TYPE_IMAGE, placeholder, copy);
+  // The copy gets pixels of its own, so that turning it never touches the placeholder that
+  // every failure shows; without a placeholder it is an empty image.
+  if (placeholder != 0) {
+    obj_copy(TYPE_IMAGE, placeholder, copy);
+    image_own_pixels(copy, g_next_group);
+    g_error = 0;  // short of memory: the message is shown without its picture
+  }
   image = obj_get<ImageRecord>(TYPE_IMAGE, copy);
   image->gamma = placeholder != 0 ? image->gamma : -1.0;
   group_measure_one(g_next_extents, g_next_group, TYPE_IMAGE, copy, image);

@@ -1,12 +1,13 @@
 #include "viewer/batch.h"
 
+#include <filesystem>
+#include <system_error>
 #include <vector>
 
 #include "core/errors.h"
 #include "core/group.h"
 #include "image/file_descriptor.h"
 #include "image/image.h"
-#include "image/load.h"
 #include "image/pixels.h"
 #include "io/png_writer.h"
 #include "viewer/file_list.h"
@@ -20,14 +21,15 @@ void print_failure(FILE* out, const char* path, const char* text) {
 // Loads the descriptor into a fresh group; on failure prints the line the viewer's title
 // would show and returns 0.
 Handle load_or_report(Handle descriptor, FILE* out) {
+  Handle group = 0;
+  group_create(&group);
+  file_list_load(descriptor, &group);
   FileDescriptor* d = obj_get<FileDescriptor>(TYPE_FILE_DESCRIPTOR, descriptor);
   if (d->status == FILE_MISSING) {
     print_failure(out, d->path, "Fichier inconnu");
+    group_destroy(group);
     return 0;
   }
-  Handle group = 0;
-  group_create(&group);
-  image_load(descriptor, &group);
   if (g_error != 0) {
     print_failure(out, d->path, error_category_message());
     g_error = 0;
@@ -53,6 +55,19 @@ bool ends_with(const std::string& text, const std::string& end) {
   return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
 
+// Writes through a temporary name beside the target, so that a failed write (a full disk)
+// leaves nothing half-written behind, nor harms a file that had the name before.
+bool write_picture(const std::string& path, int32_t width, int32_t height, const uint32_t* rgb) {
+  const std::string partial = path + ".part";
+  bool ok = ends_with(path, ".ppm") ? write_ppm_rgb(partial, width, height, rgb)
+                                    : write_png_rgb(partial, width, height, rgb);
+  std::error_code failed;
+  if (ok) std::filesystem::rename(partial, path, failed);
+  if (ok && !failed) return true;
+  std::filesystem::remove(partial, failed);
+  return false;
+}
+
 }  // namespace
 
 void batch_types_init() {
@@ -65,20 +80,12 @@ void batch_types_init() {
 int run_info(const std::vector<std::string>& names, FILE* out) {
   g_file_list = 0;
   group_create(&g_file_list);
-  for (const std::string& name : names) {
-    file_list_add(name.c_str(), &g_file_list);
-    if (g_error != 0) {
-      print_failure(out, name.c_str(), error_category_message());
-      g_error = 0;
-      return 1;
-    }
-  }
+  for (const std::string& name : names) file_list_add(name.c_str(), &g_file_list);
   int failed = 0;
   int shown = 0;
   Handle current = 0;
   for (;;) {
     file_list_next(&current);
-    g_error = 0;  // identification errors are reported by the load that follows
     if (current == 0) break;
     ++shown;
     Handle group = load_or_report(current, out);
@@ -107,7 +114,6 @@ int run_export(const std::string& out_path, const std::string& name, FILE* out) 
   Handle list = 0;
   Handle descriptor = 0;
   file_descriptor_create(name.c_str(), &list, &descriptor);
-  if (g_error == 0) file_identify(descriptor);
   if (g_error != 0) {
     print_failure(out, name.c_str(), error_category_message());
     g_error = 0;
@@ -129,9 +135,7 @@ int run_export(const std::string& out_path, const std::string& name, FILE* out) 
     for (int32_t row = 0; row < image->height; ++row)
       image_row_rgb(image, row, rgb.data() + size_t(row) * image->width);
     std::string path = count > 1 ? numbered_path(out_path, number) : out_path;
-    bool ok = ends_with(path, ".ppm") ? write_ppm_rgb(path, image->width, image->height, rgb.data())
-                                      : write_png_rgb(path, image->width, image->height, rgb.data());
-    if (!ok) {
+    if (!write_picture(path, image->width, image->height, rgb.data())) {
       std::fprintf(out, "%s : %s\n", path.c_str(), error_message_for(ERR_FILE_ACCESS));
       status = 1;
     }

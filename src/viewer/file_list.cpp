@@ -1,12 +1,18 @@
 #include "viewer/file_list.h"
 
+#include <sys/stat.h>
+
 #include <cctype>
+#include <cerrno>
 #include <cstring>
+#include <set>
+#include <utility>
 #include <vector>
 
 #include "core/errors.h"
 #include "core/group.h"
 #include "image/file_descriptor.h"
+#include "image/load.h"
 #include "platform/fs.h"
 #include "viewer/viewer.h"
 
@@ -31,6 +37,7 @@ struct WalkState {
   std::string dir;   // always ends with "/"
   std::string file;
   std::vector<WalkLevel> open;  // one per open directory
+  std::set<std::pair<uint64_t, uint64_t>> visited;  // (device, inode) of every folder entered
   int event = EV_NONE;
   bool done = false;
 };
@@ -94,6 +101,13 @@ void add_descriptor(const std::string& path, int32_t status) {
   descriptor->status = status;
 }
 
+// One log line for an entry the list leaves out, naming it and the reason.
+void log_skipped(const std::string& path, const char* reason) {
+  log_printf("Ignore : %s (%s)", path.c_str(), reason);
+}
+
+const char* errno_reason() { return errno != 0 ? std::strerror(errno) : error_message(); }
+
 // Classifies the current entry of the innermost directory into the next event. A
 // subdirectory is entered only when the walk can hold it (depth and path length); deeper
 // trees and longer paths are skipped.
@@ -103,6 +117,7 @@ void classify_entry(const FindEntry& e) {
     return;
   }
   if (g_walk.open.size() >= kWalkMaxDepth || g_walk.dir.size() + e.name.size() + 1 >= kWalkMaxPath) {
+    log_skipped(g_walk.dir + e.name, "trop profond");
     g_walk.event = EV_FILE;  // read past it
     return;
   }
@@ -118,16 +133,33 @@ bool next_entry(WalkLevel& level) {
   return true;
 }
 
+// True the first time the walk stands in this folder. A link back up the tree leads to a folder
+// already entered; where the file system gives no inode, folders are not told apart.
+bool first_visit() {
+  struct stat info;
+  if (::stat(".", &info) != 0 || info.st_ino == 0) return true;
+  return g_walk.visited.emplace(uint64_t(info.st_dev), uint64_t(info.st_ino)).second;
+}
+
+// A folder that cannot be entered or listed, or that the walk has already been through, is
+// skipped as if it were empty, with a log line; the rest of the tree is walked.
 void act_open_dir() {
-  if (fs_chdir(g_walk.dir.c_str()) != 0) {
-    g_error = ERR_SYSTEM;
-    return;
+  const std::string dir_path = g_walk.dir;
+  WalkLevel level{-1, {}};
+  const char* skipped = nullptr;
+  errno = 0;
+  if (fs_chdir(dir_path.c_str()) != 0) {
+    skipped = errno_reason();
+  } else if (!first_visit()) {
+    skipped = "deja parcouru";
+  } else {
+    errno = 0;
+    level.handle = fs_find_first(&level.entry);
+    // A readable folder lists at least "." and "..": nothing at all means it could not be read.
+    if (level.handle == -1 && errno != 0) skipped = errno_reason();
   }
-  WalkLevel level;
-  level.handle = fs_find_first(&level.entry);
   g_walk.open.push_back(level);
   WalkLevel& top = g_walk.open.back();
-  std::string dir_path = g_walk.dir;
   if (top.handle == -1) {
     g_walk.event = EV_DIR_END;
   } else if (is_dot_dir(top.entry) && !next_entry(top)) {
@@ -135,7 +167,8 @@ void act_open_dir() {
   } else {
     classify_entry(top.entry);
   }
-  add_descriptor(dir_path, FILE_DIRECTORY);
+  if (skipped != nullptr) log_skipped(dir_path, skipped);
+  else add_descriptor(dir_path, FILE_DIRECTORY);
 }
 
 void act_build_path() {
@@ -183,11 +216,8 @@ std::string path_make_absolute(const std::string& base, const std::string& name)
 
 void dir_walk(const char* path) {
   g_walk.dir = path;
-  if (fs_chdir(path) != 0) {
-    g_error = ERR_PARAMETERS;
-    return;
-  }
   if (g_walk.dir.empty() || g_walk.dir.back() != '/') g_walk.dir += "/";
+  g_walk.visited.clear();
   int state = 0;
   g_walk.event = EV_SUBDIR;
   g_walk.done = false;
@@ -216,15 +246,42 @@ void file_list_add(const char* path, Handle* list) {
     if (*list == 0) group_create(list);
     g_walk.list = *list;
     dir_walk(path);
-    return;
-  }
-  if (g_error != 0) {
+  } else if (g_error != 0) {
     g_error = ERR_PARAMETERS;
     return;
+  } else {
+    Handle d;
+    file_descriptor_create(path, list, &d);
+    // A named file that cannot be read stays listed: its load reports why when its turn comes.
+    if (g_error == 0) {
+      file_identify(d);
+      g_error = 0;
+    }
   }
-  Handle d;
-  file_descriptor_create(path, list, &d);
-  if (g_error == 0) file_identify(d);
+  // Nothing a single name does ends the list: what it could not add is logged.
+  if (g_error != 0) {
+    log_skipped(path, error_message());
+    g_error = 0;
+  }
+}
+
+void file_list_load(Handle descriptor, Handle* group) {
+  FileDescriptor* d = obj_get<FileDescriptor>(TYPE_FILE_DESCRIPTOR, descriptor);
+  if (d == nullptr) {
+    g_error = ERR_OBJECT;
+    return;
+  }
+  // The file may have changed since it was listed: gone, replaced, or readable at last.
+  int32_t now;
+  file_stat(d->path, &now, &d->size);
+  if (now == FILE_MISSING) {
+    d->status = FILE_MISSING;
+    return;
+  }
+  if (now != FILE_UNIDENTIFIED || d->status != FILE_SUPPORTED) file_identify(descriptor);
+  if (g_error != 0) return;
+  if (d->size + kLoadMemoryMargin < g_memory_probe()) image_load(descriptor, group);
+  else g_error = ERR_MEMORY;
 }
 
 void file_list_next(Handle* handle) {
@@ -236,13 +293,20 @@ void file_list_next(Handle* handle) {
       case FILE_SUPPORTED: case FILE_UNSUPPORTED: case FILE_UNKNOWN: case FILE_MISSING:
         *handle = h;
         return;
-      case FILE_UNIDENTIFIED:
+      case FILE_UNIDENTIFIED: {
+        // A file of the walk that cannot be read is left out, and its error with it.
+        const int32_t before = g_error;
+        g_error = 0;
+        errno = 0;
         file_identify(h);
+        if (g_error != 0) log_skipped(d->path, errno_reason());
+        g_error = before;
         if (d->status == FILE_SUPPORTED) {
           *handle = h;
           return;
         }
         break;
+      }
       default:
         break;
     }

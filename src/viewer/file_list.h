@@ -14,4 +14,7 @@ std::string path_make_absolute(const std::string& base, const std::string& name)
 void file_list_add(const char* path, Handle* list);
 void dir_walk(const char* path);
 void file_list_next(Handle* handle);
+// Reads a listed file into `group`, as every mode does. A file gone since it was listed gets
+// status 256 and no error (it is "Fichier inconnu"); any other failure leaves its error code.
+void file_list_load(Handle descriptor, Handle* group);
 void file_list_prepare_drop();

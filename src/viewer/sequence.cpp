@@ -110,8 +110,8 @@ void sequence_step(int32_t mode) {
 }
 
 void advance_file() {
-  const int32_t members = count_of(g_file_list, 0);
-  if (members < 2 && count_of(g_current_group, 0) > 0) {
+  // One file in the list: its pages start over from the first without reading it again.
+  if (count_of(g_file_list, TYPE_FILE_DESCRIPTOR) < 2 && count_of(g_current_group, 0) > 0) {
     g_current_image = 0;
     g_frame_delay = 0;
     g_page = 0;
@@ -143,15 +143,12 @@ void load_next_file() {
     return;
   }
   const std::string path = d->path;
-  if (d->status == FILE_MISSING) {
+  file_list_load(g_current_file, &g_next_group);
+  d = obj_get<FileDescriptor>(TYPE_FILE_DESCRIPTOR, g_current_file);
+  if (d != nullptr && d->status == FILE_MISSING) {
     std::snprintf(g_text, sizeof g_text, "%s : %s", path.c_str(), "Fichier inconnu");
     error_display(g_error_image, g_text);
     return;
-  }
-  // An error left by identification is reported like a failed load.
-  if (g_error == 0) {
-    if (d->size + kLoadMemoryMargin < g_memory_probe()) image_load(g_current_file, &g_next_group);
-    else g_error = ERR_MEMORY;
   }
   if (g_error == 0) {
     group_measure_all(g_next_extents, g_next_group);

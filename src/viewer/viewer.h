@@ -8,7 +8,7 @@
 #include "core/registry.h"
 #include "platform/platform.h"
 
-constexpr const char* kProgramTitle = "Korvela v2.0.3";
+constexpr const char* kProgramTitle = "Korvela v" KORVELA_VERSION;
 constexpr int32_t kAnimationTimer = 3;
 constexpr uint64_t kLoadMemoryMargin = 10000000;  // bytes kept free beyond the file's size
 

@@ -1,8 +1,14 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
 
 #include "support/test_support.h"
+#include "viewer/viewer.h"
+#include "viewer/viewer_harness.h"
 
 namespace {
 
@@ -49,4 +55,48 @@ TEST(CommandLine, HelpVersionAndBadUsage) {
   EXPECT_EQ(status, 2);
   korvela("--no-such-option", &status);
   EXPECT_EQ(status, 2);
+}
+
+TEST(CommandLine, OneVersionInTheProgramItsTitleAndItsLauncher) {
+  const std::string version = std::string(kProgramTitle).substr(std::strlen("Korvela v"));
+  int status = 0;
+  EXPECT_EQ(korvela("--version", &status), "korvela " + version + "\n");
+  const std::string binary = KORVELA_BINARY;
+  const std::vector<uint8_t> launcher = read_file(binary.substr(0, binary.rfind('/')) + "/korvela.desktop");
+  EXPECT_NE(std::string(launcher.begin(), launcher.end()).find("\nX-Korvela-Version=" + version + "\n"), std::string::npos);
+}
+
+// Pages and frames are numbered; a write that fails (a full disk, a folder that is not ours)
+// is reported and leaves nothing behind.
+TEST(CommandLine, ExportNumbersPagesAndLeavesNothingHalfWritten) {
+  const std::string dir = test_temp_dir() + "/cli-export";
+  mkdir(dir.c_str(), 0755);
+  int status = 0;
+  for (const char* file : {"tiff-pages.tif", "gif_spinner.gif"}) {
+    const std::string info = korvela("--info " + sample(file), &status);
+    const long images = std::count(info.begin(), info.end(), '\n');
+    ASSERT_GT(images, 1) << info;
+    EXPECT_EQ(korvela("--export " + dir + "/" + file + ".ppm " + sample(file), &status), "");
+    EXPECT_EQ(status, 0);
+    for (long n = 1; n <= images + 1; ++n)
+      EXPECT_EQ(access((dir + "/" + file + "-" + std::to_string(n) + ".ppm").c_str(), F_OK) == 0, n <= images) << n;
+  }
+  const std::string full = "trap '' XFSZ; ulimit -f 1; exec " + std::string(KORVELA_BINARY) + " --export " + dir + "/full.png ";
+  const std::string not_ours = unprivileged_prefix() + KORVELA_BINARY + " --export " + dir + "/theirs.png ";
+  for (const std::string& command : {full, not_ours}) {
+    EXPECT_NE(command_output("(" + command + sample("rose.bmp") + ") 2>&1", &status).find(" : Impossible d'acceder au fichier"),
+              std::string::npos) << command;
+    EXPECT_EQ(status, 1);
+  }
+  EXPECT_EQ(command_output("ls " + dir + " | grep -c -e full -e theirs"), "0\n");
+}
+
+TEST(CommandLine, WithoutADisplayTheViewerSaysSoAndListsWhatInfoLists) {
+  const std::string names = " " + sample("rose.bmp") + " " + test_temp_dir() + "/cli-gone.png";
+  int status = 0;
+  const std::string info = korvela("--info" + names, &status);
+  const std::string viewer = command_output("env -u DISPLAY -u WAYLAND_DISPLAY " + std::string(KORVELA_BINARY) + names + " 2>&1", &status);
+  EXPECT_EQ(viewer.substr(viewer.find('\n') + 1), info);
+  EXPECT_EQ(viewer.rfind("korvela: no display", 0), 0u) << viewer;
+  EXPECT_EQ(status, 1);
 }

@@ -1,5 +1,6 @@
 #include "viewer/viewer_harness.h"
 
+#include <grp.h>
 #include <sys/stat.h>
 #ifndef _WIN32
 #include <sys/wait.h>
@@ -24,6 +25,15 @@ void ViewerHarness::SetUp() {
 }
 
 void ViewerHarness::TearDown() { platform_set_backend(nullptr); }
+
+void ViewerHarness::write(const std::string& name, const std::vector<uint8_t>& bytes) const {
+  write_temp_file(dir_.substr(test_temp_dir().size() + 1) + "/" + name, bytes);
+}
+
+void ViewerHarness::use_real_placeholders() {
+  error_placeholder = std::string(KORVELA_SOURCE_DIR) + "/assets/erreur.png";
+  unknown_placeholder = std::string(KORVELA_SOURCE_DIR) + "/assets/inconnu.png";
+}
 
 bool ViewerHarness::start(const std::vector<std::string>& names, int32_t width, int32_t height) {
   if (!hp) hp = std::make_unique<HeadlessPlatform>(width, height);
@@ -178,3 +188,38 @@ std::string picture_title(const std::string& path, int32_t width, int32_t height
   if (count > 1) t += " - page " + std::to_string(page) + "/" + std::to_string(count);
   return t;
 }
+
+std::string as_unprivileged(const std::function<std::string()>& body) {
+  chmod(test_temp_dir().c_str(), 0711);  // its folders keep their own modes
+  int pipe_ends[2];
+  if (pipe(pipe_ends) != 0) return "no pipe";
+  std::fflush(nullptr);
+  const pid_t child = fork();
+  if (child == 0) {
+    close(pipe_ends[0]);
+    if (geteuid() == 0 && (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0)) _exit(3);
+    const std::string said = body();
+    for (size_t done = 0; done < said.size();) {
+      ssize_t n = ::write(pipe_ends[1], said.data() + done, said.size() - done);
+      if (n <= 0) _exit(4);
+      done += size_t(n);
+    }
+    _exit(0);
+  }
+  close(pipe_ends[1]);
+  std::string said;
+  char buffer[4096];
+  for (ssize_t n; (n = read(pipe_ends[0], buffer, sizeof buffer)) > 0;) said.append(buffer, size_t(n));
+  close(pipe_ends[0]);
+  int status = 0;
+  if (child < 0 || waitpid(child, &status, 0) != child) return "no child";
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+    said += "\n(child ended with " + std::to_string(WIFSIGNALED(status) ? -WTERMSIG(status) : WEXITSTATUS(status)) + ")";
+  return said;
+}
+
+std::string unprivileged_prefix() {
+  return geteuid() == 0 ? "setpriv --reuid=65534 --regid=65534 --clear-groups " : "";
+}
+
+std::string sample(const std::string& name) { return std::string(KORVELA_SOURCE_DIR) + "/samples/" + name; }

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -27,6 +28,10 @@ class ViewerHarness : public ::testing::Test {
   std::string log_text() const;
   const std::string& dir() const { return dir_; }
   std::string path(const std::string& name) const { return dir_ + "/" + name; }
+  // Writes a file below dir().
+  void write(const std::string& name, const std::vector<uint8_t>& bytes) const;
+  // The program's pictures as placeholders (by default they are missing: none is shown).
+  void use_real_placeholders();
 
   // A hand-made image record (not decoded from a file), pixel (x, y) = colour(x, y).
   ImageRecord* make_rgb_image(int32_t width, int32_t height, uint32_t (*colour)(int32_t, int32_t), Handle group);
@@ -50,3 +55,12 @@ std::vector<uint8_t> bmp24(int32_t width, int32_t height, uint32_t (*colour)(int
 bool decodes(const std::string& path);
 // The viewer's title for a plain picture.
 std::string picture_title(const std::string& path, int32_t width, int32_t height, int page = 0, int count = 1);
+
+// Runs `body` in a child process without root rights (as nobody, 65534, when this process is
+// root) and returns what it returned, or how the child ended when it did not finish. The
+// private test folder is opened to that user first (its folders keep their own modes).
+std::string as_unprivileged(const std::function<std::string()>& body);
+// What runs a command line without root rights: setpriv when this process is root.
+std::string unprivileged_prefix();
+// The samples of the source tree, e.g. sample("rose.bmp").
+std::string sample(const std::string& name);

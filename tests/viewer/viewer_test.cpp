@@ -39,33 +39,8 @@ TEST_F(Startup, NoNamesShowsTheProgramTitleAndNothingElse) {
   EXPECT_NE(log_text().find("Impossible de charger l'image inconnu.png"), std::string::npos);
 }
 
-TEST_F(Startup, MissingAndUnknownFilesAreReportedInTheTitle) {
-  write_temp_file("viewer" + dir().substr(dir().rfind("viewer") + 6) + "/notes.txt", "just some words\n");
-  ASSERT_TRUE(start({"gone.bmp", "notes.txt"}));
-  EXPECT_EQ(title(), path("gone.bmp") + " : Fichier inconnu");
-  key(32);
-  EXPECT_EQ(title(), path("notes.txt") + " : Format inconnu");
-  key(32);  // the list is circular
-  EXPECT_EQ(title(), path("gone.bmp") + " : Fichier inconnu");
-}
-
-TEST_F(Startup, TwoFilesAlternateWithTheNextOneLoadedInAdvance) {
-  ASSERT_TRUE(start({"a.bmp", "b.bmp"}));
-  EXPECT_EQ(title(), path("a.bmp") + " : Fichier inconnu");
-  // b is already waiting in the next group.
-  int32_t waiting = 0;
-  group_count(g_next_group, TYPE_ERROR_DISPLAY, &waiting);
-  EXPECT_EQ(waiting, 1);
-  for (int i = 0; i < 3; ++i) {
-    key(32);
-    EXPECT_EQ(title(), path("b.bmp") + " : Fichier inconnu");
-    key(32);
-    EXPECT_EQ(title(), path("a.bmp") + " : Fichier inconnu");
-  }
-}
-
 TEST_F(Startup, FileTooLargeForTheMemoryIsAMemoryProblem) {
-  write_temp_file(dir().substr(test_temp_dir().size() + 1) + "/big.bmp", bmp24(4, 4, red));
+  write("big.bmp", bmp24(4, 4, red));
   uint64_t (*saved)() = g_memory_probe;
   g_memory_probe = [] { return uint64_t{10000000}; };
   bool running = start({"big.bmp"});
@@ -85,9 +60,8 @@ TEST_F(Startup, EmptyTreeHasNoImage) {
 TEST_F(Startup, UnknownFilesOfAWalkAreDroppedSilently) {
   mkdir(path("tree").c_str(), 0755);
   mkdir(path("tree/sub").c_str(), 0755);
-  std::string rel = dir().substr(test_temp_dir().size() + 1);
-  write_temp_file(rel + "/tree/a.txt", "text");
-  write_temp_file(rel + "/tree/sub/b.txt", "more text");
+  write("tree/a.txt", {'t', 'x', 't'});
+  write("tree/sub/b.txt", {'t', 'x', 't'});
   ASSERT_TRUE(start({"tree", "named.txt"}));
   // named.txt does not exist; the walked text files never reach the title.
   EXPECT_EQ(title(), path("named.txt") + " : Fichier inconnu");
@@ -110,8 +84,7 @@ TEST_F(Startup, UnknownFilesOfAWalkAreDroppedSilently) {
 TEST_F(Startup, WalkOrderIsDepthFirstInNameOrder) {
   mkdir(path("tree").c_str(), 0755);
   mkdir(path("tree/m").c_str(), 0755);
-  std::string rel = dir().substr(test_temp_dir().size() + 1);
-  for (const char* name : {"tree/b.bmp", "tree/m/c.bmp", "tree/z.bmp"}) write_temp_file(rel + "/" + name, bmp24(3, 2, red));
+  for (const char* name : {"tree/b.bmp", "tree/m/c.bmp", "tree/z.bmp"}) write(name, bmp24(3, 2, red));
   ASSERT_TRUE(start({"tree"}));
   std::vector<std::string> seen;
   for (int i = 0; i < 3; ++i) {
@@ -133,14 +106,7 @@ TEST_F(Startup, FatalErrorShowsTheBoxLogsTheCodeAndExitsOne) {
   EXPECT_NE(log_text().find("Erreur d'init : 11"), std::string::npos);
 }
 
-TEST_F(Startup, EscapeAndCloseEndTheProgram) {
-  ASSERT_TRUE(start({}));
-  key(27);
-  EXPECT_TRUE(hp->exited());
-  EXPECT_EQ(hp->exit_code(), 0);
-}
-
-TEST_F(Startup, CloseEndsTheProgramAndFocusStaysWithTheMainWindow) {
+TEST_F(Startup, CloseAndEscapeEndTheProgramAndFocusStaysWithTheMainWindow) {
   ASSERT_TRUE(start({"a.bmp"}));
   Message focus;
   focus.kind = MSG_SET_FOCUS;
@@ -153,6 +119,11 @@ TEST_F(Startup, CloseEndsTheProgramAndFocusStaysWithTheMainWindow) {
   close.window = hp->main_window();
   hp->post(close);
   EXPECT_FALSE(hp->pump());
+  EXPECT_EQ(hp->exit_code(), 0);
+  hp = nullptr;  // Escape too
+  ASSERT_TRUE(start({}));
+  key(27);
+  EXPECT_TRUE(hp->exited());
   EXPECT_EQ(hp->exit_code(), 0);
 }
 
@@ -167,32 +138,32 @@ TEST_F(Startup, CommandLineOfWindowsIsSplitIntoNames) {
 
 class Commands : public ViewerHarness {};
 
-TEST_F(Commands, DroppedFilesComeNextInReverseDropOrder) {
-  ASSERT_TRUE(start({"first.bmp"}));
-  hp->drop({path("x.bmp"), path("y.bmp"), path("z.bmp")});
-  pump();
-  EXPECT_EQ(title(), path("z.bmp") + " : Fichier inconnu");
-  key(32);
-  EXPECT_EQ(title(), path("y.bmp") + " : Fichier inconnu");
-  key(32);
-  EXPECT_EQ(title(), path("x.bmp") + " : Fichier inconnu");
-  key(32);
-  EXPECT_EQ(title(), path("first.bmp") + " : Fichier inconnu");
-}
-
-TEST_F(Commands, DeleteTakesTheShownFileOutOfTheList) {
-  ASSERT_TRUE(start({"a.bmp", "b.bmp", "c.bmp"}));
-  key(32);
-  EXPECT_EQ(title(), path("b.bmp") + " : Fichier inconnu");
-  key(46);  // b leaves the list; c is shown
-  EXPECT_EQ(title(), path("c.bmp") + " : Fichier inconnu");
-  key(32);
-  EXPECT_EQ(title(), path("a.bmp") + " : Fichier inconnu");
-  key(32);
-  EXPECT_EQ(title(), path("c.bmp") + " : Fichier inconnu");
-  int32_t files = 0;
-  group_count(g_file_list, TYPE_FILE_DESCRIPTOR, &files);
-  EXPECT_EQ(files, 2);
+// Titles along key sequences over missing and unknown files: the list is circular, the next
+// file waits in advance, drops come next in reverse order, Delete takes the shown file out,
+// F12 shows the program's title until the next image.
+TEST_F(Commands, TitlesAlongKeySequences) {
+  const struct {
+    std::vector<std::string> names;
+    std::vector<std::pair<int32_t, std::string>> steps;  // key (0: none, -1: drop x, y, z), name shown
+  } rows[] = {
+      {{"gone.bmp", "notes.txt"}, {{0, "gone.bmp"}, {32, "notes.txt"}, {32, "gone.bmp"}}},
+      {{"a.bmp", "b.bmp"}, {{0, "a.bmp"}, {32, "b.bmp"}, {32, "a.bmp"}, {32, "b.bmp"}, {123, ""}, {32, "a.bmp"}}},
+      {{"first.bmp"}, {{-1, "z.bmp"}, {32, "y.bmp"}, {32, "x.bmp"}, {32, "first.bmp"}}},
+      {{"a.bmp", "b.bmp", "c.bmp"}, {{32, "b.bmp"}, {46, "c.bmp"}, {32, "a.bmp"}, {32, "c.bmp"}}},
+      {{"a.bmp", "b.bmp"}, {{46, "b.bmp"}, {32, "b.bmp"}}},  // one file, one image: Space does nothing
+  };
+  write("notes.txt", {'w', 'o', 'r', 'd', 's'});
+  for (const auto& row : rows) {
+    hp = nullptr;
+    ASSERT_TRUE(start(row.names));
+    for (const auto& [code, name] : row.steps) {
+      if (code == -1) hp->drop({path("x.bmp"), path("y.bmp"), path("z.bmp")});
+      if (code > 0) key(code);
+      pump();
+      const std::string text = name == "notes.txt" ? " : Format inconnu" : " : Fichier inconnu";
+      EXPECT_EQ(title(), name.empty() ? std::string(kProgramTitle) : path(name) + text) << code << " " << name;
+    }
+  }
 }
 
 TEST_F(Commands, DeletingTheOnlyFileEmptiesTheDisplay) {
@@ -207,22 +178,6 @@ TEST_F(Commands, DeletingTheOnlyFileEmptiesTheDisplay) {
   EXPECT_TRUE(all_white(frame()));
   key(46);  // nothing left to delete
   EXPECT_FALSE(hp->exited());
-}
-
-TEST_F(Commands, DeleteWithTwoFilesShowsTheOther) {
-  ASSERT_TRUE(start({"a.bmp", "b.bmp"}));
-  key(46);
-  EXPECT_EQ(title(), path("b.bmp") + " : Fichier inconnu");
-  key(32);  // one file, one image: Space does nothing
-  EXPECT_EQ(title(), path("b.bmp") + " : Fichier inconnu");
-}
-
-TEST_F(Commands, F12RestoresTheProgramTitleUntilTheNextImage) {
-  ASSERT_TRUE(start({"a.bmp", "b.bmp"}));
-  key(123);
-  EXPECT_EQ(title(), "Korvela v2.0.3");
-  key(32);
-  EXPECT_EQ(title(), path("b.bmp") + " : Fichier inconnu");
 }
 
 TEST_F(Commands, KeysOutsideTheTableAndResizesAreHarmless) {

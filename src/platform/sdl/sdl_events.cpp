@@ -20,7 +20,25 @@ Message mouse_message(MessageKind kind, PlatformWindow window, int32_t x, int32_
 
 }  // namespace
 
-int32_t sdl_virtual_key(SDL_Keycode key) {
+int32_t sdl_virtual_key(SDL_Keycode key, uint16_t modifiers) {
+  // With Num Lock off the keypad is the navigation block (and its 5 is Clear), as on every
+  // desktop.
+  if ((modifiers & KMOD_NUM) == 0) {
+    switch (key) {
+      case SDLK_KP_0: return 45;  // Insert
+      case SDLK_KP_1: return 35;  // End
+      case SDLK_KP_2: return 40;  // Down
+      case SDLK_KP_3: return 34;  // Page Down
+      case SDLK_KP_4: return 37;  // Left
+      case SDLK_KP_5: return 12;  // Clear
+      case SDLK_KP_6: return 39;  // Right
+      case SDLK_KP_7: return 36;  // Home
+      case SDLK_KP_8: return 38;  // Up
+      case SDLK_KP_9: return 33;  // Page Up
+      case SDLK_KP_PERIOD: return 46;  // Delete
+      default: break;
+    }
+  }
   if (key >= SDLK_a && key <= SDLK_z) return 'A' + (key - SDLK_a);
   if (key >= SDLK_0 && key <= SDLK_9) return '0' + (key - SDLK_0);
   if (key >= SDLK_F1 && key <= SDLK_F12) return 112 + (key - SDLK_F1);
@@ -84,7 +102,7 @@ void SdlEventTranslator::translate(const SDL_Event& event, const SdlTarget& targ
       return;
     case SDL_KEYDOWN: {
       if (event.key.windowID != target.window_id) return;
-      const int32_t code = sdl_virtual_key(event.key.keysym.sym);
+      const int32_t code = sdl_virtual_key(event.key.keysym.sym, event.key.keysym.mod);
       if (code == 0) return;
       Message m = message(MSG_KEY_DOWN, target.main);
       m.code = code;

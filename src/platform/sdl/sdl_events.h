@@ -11,8 +11,9 @@
 
 #include "platform/platform.h"
 
-// Win32 virtual-key code of an SDL key, 0 for a key that has none.
-int32_t sdl_virtual_key(SDL_Keycode key);
+// Win32 virtual-key code of an SDL key, 0 for a key that has none. The keypad's digits and
+// point depend on Num Lock (KMOD_NUM in `modifiers`).
+int32_t sdl_virtual_key(SDL_Keycode key, uint16_t modifiers = KMOD_NUM);
 
 // True for events that a user makes (keys, mouse, drops, quit): what "input is waiting" means.
 bool sdl_is_input_event(uint32_t type);

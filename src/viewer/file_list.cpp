@@ -246,9 +246,6 @@ void file_list_add(const char* path, Handle* list) {
     if (*list == 0) group_create(list);
     g_walk.list = *list;
     dir_walk(path);
-  } else if (g_error != 0) {
-    g_error = ERR_PARAMETERS;
-    return;
   } else {
     Handle d;
     file_descriptor_create(path, list, &d);
@@ -278,7 +275,8 @@ void file_list_load(Handle descriptor, Handle* group) {
     d->status = FILE_MISSING;
     return;
   }
-  if (now != FILE_UNIDENTIFIED || d->status != FILE_SUPPORTED) file_identify(descriptor);
+  if (now != FILE_UNIDENTIFIED) d->status = now;  // no longer a plain file (a FIFO is never opened)
+  else if (d->status != FILE_SUPPORTED) file_identify(descriptor);
   if (g_error != 0) return;
   if (d->size + kLoadMemoryMargin < g_memory_probe()) image_load(descriptor, group);
   else g_error = ERR_MEMORY;

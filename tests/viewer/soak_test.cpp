@@ -111,8 +111,10 @@ std::string Soak::run(const std::vector<std::string>& names, int events) {
       play_hand_made(delays, static_cast<uint16_t>(pick(3)), delays.empty() ? 1 + pick(3) : 0, 1 + pick(400),
                      1 + pick(300));
     } else if (kind == 17 && pick(2) == 0) {
-      // A file that comes and goes while it is listed.
-      if (unlink(path("tree/vanishing.bmp").c_str()) != 0) write("tree/vanishing.bmp", bmp24(9, 9, checker));
+      // A file that comes and goes while it is listed, and comes back as a picture or a FIFO.
+      const std::string vanishing = path("tree/vanishing.bmp");
+      if (unlink(vanishing.c_str()) != 0 && (pick(2) == 0 || mkfifo(vanishing.c_str(), 0666) != 0))
+        write("tree/vanishing.bmp", bmp24(9, 9, checker));
     } else if (kind == 17) {
       hp->mouse(MSG_MOUSE_MOVE, x, y, false);
     } else {

@@ -106,7 +106,7 @@ TEST_F(Startup, FatalErrorShowsTheBoxLogsTheCodeAndExitsOne) {
   EXPECT_NE(log_text().find("Erreur d'init : 11"), std::string::npos);
 }
 
-TEST_F(Startup, CloseAndEscapeEndTheProgramAndFocusStaysWithTheMainWindow) {
+TEST_F(Startup, CloseEndsTheProgramAndFocusStaysWithTheMainWindow) {
   ASSERT_TRUE(start({"a.bmp"}));
   Message focus;
   focus.kind = MSG_SET_FOCUS;
@@ -120,7 +120,9 @@ TEST_F(Startup, CloseAndEscapeEndTheProgramAndFocusStaysWithTheMainWindow) {
   hp->post(close);
   EXPECT_FALSE(hp->pump());
   EXPECT_EQ(hp->exit_code(), 0);
-  hp = nullptr;  // Escape too
+}
+
+TEST_F(Startup, EscapeEndsTheProgram) {
   ASSERT_TRUE(start({}));
   key(27);
   EXPECT_TRUE(hp->exited());
@@ -141,30 +143,38 @@ class Commands : public ViewerHarness {};
 // Titles along key sequences over missing and unknown files: the list is circular, the next
 // file waits in advance, drops come next in reverse order, Delete takes the shown file out,
 // F12 shows the program's title until the next image.
-TEST_F(Commands, TitlesAlongKeySequences) {
-  const struct {
-    std::vector<std::string> names;
-    std::vector<std::pair<int32_t, std::string>> steps;  // key (0: none, -1: drop x, y, z), name shown
-  } rows[] = {
-      {{"gone.bmp", "notes.txt"}, {{0, "gone.bmp"}, {32, "notes.txt"}, {32, "gone.bmp"}}},
-      {{"a.bmp", "b.bmp"}, {{0, "a.bmp"}, {32, "b.bmp"}, {32, "a.bmp"}, {32, "b.bmp"}, {123, ""}, {32, "a.bmp"}}},
-      {{"first.bmp"}, {{-1, "z.bmp"}, {32, "y.bmp"}, {32, "x.bmp"}, {32, "first.bmp"}}},
-      {{"a.bmp", "b.bmp", "c.bmp"}, {{32, "b.bmp"}, {46, "c.bmp"}, {32, "a.bmp"}, {32, "c.bmp"}}},
-      {{"a.bmp", "b.bmp"}, {{46, "b.bmp"}, {32, "b.bmp"}}},  // one file, one image: Space does nothing
-  };
+struct KeySequence {
+  std::vector<std::string> names;
+  std::vector<std::pair<int32_t, std::string>> steps;  // key (0: none, -1: drop x, y, z), name shown
+};
+
+void PrintTo(const KeySequence& sequence, std::ostream* out) {
+  for (const std::string& name : sequence.names) *out << name << " ";
+  for (const auto& step : sequence.steps) *out << step.first << " ";
+}
+
+class Sequences : public ViewerHarness, public ::testing::WithParamInterface<KeySequence> {};
+
+TEST_P(Sequences, TitlesAlongTheKeys) {
   write("notes.txt", {'w', 'o', 'r', 'd', 's'});
-  for (const auto& row : rows) {
-    hp = nullptr;
-    ASSERT_TRUE(start(row.names));
-    for (const auto& [code, name] : row.steps) {
-      if (code == -1) hp->drop({path("x.bmp"), path("y.bmp"), path("z.bmp")});
-      if (code > 0) key(code);
-      pump();
-      const std::string text = name == "notes.txt" ? " : Format inconnu" : " : Fichier inconnu";
-      EXPECT_EQ(title(), name.empty() ? std::string(kProgramTitle) : path(name) + text) << code << " " << name;
-    }
+  ASSERT_TRUE(start(GetParam().names));
+  for (const auto& [code, name] : GetParam().steps) {
+    if (code == -1) hp->drop({path("x.bmp"), path("y.bmp"), path("z.bmp")});
+    if (code > 0) key(code);
+    pump();
+    const std::string text = name == "notes.txt" ? " : Format inconnu" : " : Fichier inconnu";
+    EXPECT_EQ(title(), name.empty() ? std::string(kProgramTitle) : path(name) + text) << code << " " << name;
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Viewer, Sequences,
+    ::testing::Values(
+        KeySequence{{"gone.bmp", "notes.txt"}, {{0, "gone.bmp"}, {32, "notes.txt"}, {32, "gone.bmp"}}},
+        KeySequence{{"a.bmp", "b.bmp"}, {{0, "a.bmp"}, {32, "b.bmp"}, {32, "a.bmp"}, {32, "b.bmp"}, {123, ""}, {32, "a.bmp"}}},
+        KeySequence{{"first.bmp"}, {{-1, "z.bmp"}, {32, "y.bmp"}, {32, "x.bmp"}, {32, "first.bmp"}}},
+        KeySequence{{"a.bmp", "b.bmp", "c.bmp"}, {{32, "b.bmp"}, {46, "c.bmp"}, {32, "a.bmp"}, {32, "c.bmp"}}},
+        KeySequence{{"a.bmp", "b.bmp"}, {{46, "b.bmp"}, {32, "b.bmp"}}}));  // one file: Space does nothing
 
 TEST_F(Commands, DeletingTheOnlyFileEmptiesTheDisplay) {
   ASSERT_TRUE(start({"only.bmp"}));

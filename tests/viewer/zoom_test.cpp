@@ -175,21 +175,30 @@ TEST_F(Zoom, DraggingMovesThePictureWithThePointer) {
 }
 
 // The fit is the exact ratio, between steps too, and follows the window's size.
-TEST_F(Zoom, FitRatioAndOutLimitFollowTheWindow) {
-  const struct {
-    int32_t window_w, window_h, image_w, image_h;
-    double fit;
-    int32_t out_steps, out_limit;
-  } rows[] = {{130, 200, 200, 100, 0.65, 1, 2}, {400, 300, 800, 100, 0.5, 2, 2}, {200, 300, 800, 100, 0.25, 4, 4}};
-  for (const auto& row : rows) {
-    hp = std::make_unique<HeadlessPlatform>(row.window_w, row.window_h);
-    ASSERT_TRUE(start({}));
-    show(row.image_w, row.image_h);
-    EXPECT_DOUBLE_EQ(g_zoom.fit_ratio, row.fit);
-    EXPECT_DOUBLE_EQ(view()->scale_x, row.fit);
-    EXPECT_EQ(std::make_pair(g_zoom.out_steps, g_zoom.out_limit), std::make_pair(row.out_steps, row.out_limit));
-  }
+struct Fit {
+  int32_t window_w, window_h, image_w, image_h;
+  double ratio;
+  int32_t out_steps, out_limit;
+};
+
+void PrintTo(const Fit& fit, std::ostream* out) {
+  *out << fit.image_w << "x" << fit.image_h << " in " << fit.window_w << "x" << fit.window_h;
 }
+
+class Fits : public Zoom, public ::testing::WithParamInterface<Fit> {};
+
+TEST_P(Fits, RatioAndOutLimitFollowTheWindow) {
+  const Fit& fit = GetParam();
+  ASSERT_TRUE(start({}, fit.window_w, fit.window_h));
+  show(fit.image_w, fit.image_h);
+  EXPECT_DOUBLE_EQ(g_zoom.fit_ratio, fit.ratio);
+  EXPECT_DOUBLE_EQ(view()->scale_x, fit.ratio);
+  EXPECT_EQ(std::make_pair(g_zoom.out_steps, g_zoom.out_limit), std::make_pair(fit.out_steps, fit.out_limit));
+}
+
+INSTANTIATE_TEST_SUITE_P(Viewer, Fits,
+                         ::testing::Values(Fit{130, 200, 200, 100, 0.65, 1, 2}, Fit{400, 300, 800, 100, 0.5, 2, 2},
+                                           Fit{200, 300, 800, 100, 0.25, 4, 4}));
 
 TEST_F(Zoom, RefusedRotationLeavesTheImageAndQueuesAnErrorDisplay) {
   ASSERT_TRUE(start({}, 100, 100));

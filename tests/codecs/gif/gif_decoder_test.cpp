@@ -115,75 +115,58 @@ TEST_F(GifDecoder, BackgroundIsThePalettesWhiteEntry) {
   }
 }
 
-TEST_F(GifDecoder, LoopCountBeforeFirstControlAppliesToAll) {
-  // Stored counts 0 (for ever), 1 and 3.
-  for (const auto& [stored, loops] : std::vector<std::pair<int, int>>{{0, 65535}, {1, 1}, {3, 3}}) {
-    SCOPED_TRACE(stored);
-    fresh();
+TEST_F(GifDecoder, ControlsLoopsAndVersions) {
+  // A loop count before the first control applies to all; stored 0 means for ever.
+  const auto looped = [](int stored) {
     Builder b;
     b.screen(4, 4, 2, test_palette(4)).loops(stored);
     for (int i = 0; i < 3; ++i)
       b.control(1, false, 0, 10 * (i + 1), i == 1).pixels(0, 0, 4, 4, std::vector<uint8_t>(16, uint8_t(i)), 2);
-    b.trailer();
-    LoadResult r = load(b.bytes);
-    ASSERT_EQ(r.error, 0);
-    ASSERT_EQ(r.images.size(), 3u);
-    EXPECT_EQ(layout(r.group), "CIPCIPCIP");
-    for (const FrameControl* control : frame_controls(r.group)) EXPECT_EQ(control->loops, loops);
-    EXPECT_EQ(compare_with_giflib(test_temp_dir() + "/built.gif"), "");
-  }
-}
-
-TEST_F(GifDecoder, ControlNamesTheLastImageThatFollowedIt) {
-  // An image without its own extension re-points the latest control; a loop count read
-  // after a control does not change it; extensions after the last image name nothing.
-  Builder b;
-  b.screen(2, 2, 2, test_palette(4))
-      .control(0, false, 0, 7)
-      .pixels(0, 0, 2, 2, {0, 0, 0, 0}, 2)
-      .loops(5)
-      .pixels(0, 0, 2, 2, {1, 1, 1, 1}, 2)
-      .control(0, false, 0, 9)
-      .trailer();
-  LoadResult r = load(b.bytes);
-  ASSERT_EQ(r.error, 0);
-  ASSERT_EQ(r.images.size(), 2u);
-  EXPECT_EQ(layout(r.group), "CIPIPC");
-  std::vector<FrameControl*> list = frame_controls(r.group);
-  ASSERT_EQ(list.size(), 2u);
-  EXPECT_EQ((std::vector<int64_t>{list[0]->image, list[0]->loops, list[1]->image, list[1]->loops}),
-            (std::vector<int64_t>{r.images[1]->handle, 1, 0, 5}));
-}
-
-TEST_F(GifDecoder, ExtensionsThatAreSkipped) {
-  // A comment, a plain text extension whose text holds 0x2C and 0x3B, an unknown
-  // application extension, and a "NETSCAPE2.0" extension whose first sub-block is a
-  // buffering sub-block before the loop sub-block.
-  Builder b;
-  b.screen(2, 1, 1, {0, 0, 0, 9, 9, 9}, "89a").comment("made ; by , hand").plain_text();
-  b.raw({0x21, 0xFF, 11, 'X', 'M', 'P', ' ', 'D', 'a', 't', 'a', 'X', 'M', 'P', 3, 1, 2, 3, 0});
-  b.raw({0x21, 0xFF, 11, 'N', 'E', 'T', 'S', 'C', 'A', 'P', 'E', '2', '.', '0',
-         5, 2, 0, 0, 1, 0, 3, 1, 7, 0, 0});
-  b.control(0, false, 0, 3).pixels(0, 0, 2, 1, {1, 0}, 2).trailer();
-  LoadResult r = load(b.bytes);
-  ASSERT_EQ(r.error, 0);
-  ASSERT_EQ(r.images.size(), 1u);
-  EXPECT_EQ(at(r.images[0], 0, 0), 1);
-  std::vector<FrameControl*> list = frame_controls(r.group);
-  ASSERT_EQ(list.size(), 1u);
-  EXPECT_EQ(std::make_pair(int(list[0]->loops), list[0]->delay), std::make_pair(7, 3));
-}
-
-TEST_F(GifDecoder, VersionsAndDescriptions) {
-  for (const auto& [version, description] : std::vector<std::pair<const char*, int>>{
-           {"87a", DESC_GIF87A}, {"89a", DESC_GIF89A}, {"90z", DESC_GIF_OTHER}}) {
+    return b.trailer().bytes;
+  };
+  // An image without its own extension re-points the latest control; a loop count read after
+  // a control does not change it; extensions after the last image name nothing.
+  const std::vector<uint8_t> renamed = Builder().screen(2, 2, 2, test_palette(4)).control(0, false, 0, 7)
+      .pixels(0, 0, 2, 2, {0, 0, 0, 0}, 2).loops(5).pixels(0, 0, 2, 2, {1, 1, 1, 1}, 2).control(0, false, 0, 9).trailer().bytes;
+  // Skipped: a comment, a plain text extension whose text holds 0x2C and 0x3B, an unknown
+  // application extension, and a buffering sub-block before the loop sub-block.
+  const std::vector<uint8_t> skipped = Builder().screen(2, 1, 1, {0, 0, 0, 9, 9, 9}).comment("made ; by , hand").plain_text()
+      .raw({0x21, 0xFF, 11, 'X', 'M', 'P', ' ', 'D', 'a', 't', 'a', 'X', 'M', 'P', 3, 1, 2, 3, 0})
+      .raw({0x21, 0xFF, 11, 'N', 'E', 'T', 'S', 'C', 'A', 'P', 'E', '2', '.', '0', 5, 2, 0, 0, 1, 0, 3, 1, 7, 0, 0})
+      .control(0, false, 0, 3).pixels(0, 0, 2, 1, {1, 0}, 2).trailer().bytes;
+  const auto still = [](const char* version) {
+    return Builder().screen(2, 1, 1, test_palette(2), version).pixels(0, 0, 2, 1, {1, 0}, 2).trailer().bytes;
+  };
+  const struct {
+    const char* what;
+    std::vector<uint8_t> file;
+    std::string layout;
+    std::vector<std::vector<int64_t>> controls;  // image index (-1: none), loops, delay
+    int32_t description;
+  } cases[] = {
+      {"for ever", looped(0), "CIPCIPCIP", {{0, 65535, 10}, {1, 65535, 20}, {2, 65535, 30}}, DESC_GIF89A},
+      {"three", looped(3), "CIPCIPCIP", {{0, 3, 10}, {1, 3, 20}, {2, 3, 30}}, DESC_GIF89A},
+      {"re-pointed", renamed, "CIPIPC", {{1, 1, 7}, {-1, 5, 9}}, DESC_GIF89A},
+      {"skipped extensions", skipped, "CIP", {{0, 7, 3}}, DESC_GIF89A},
+      {"87a", still("87a"), "IP", {}, DESC_GIF87A},
+      {"other version", still("90z"), "IP", {}, DESC_GIF_OTHER},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
     fresh();
-    Builder b;
-    b.screen(2, 1, 1, test_palette(2), version).pixels(0, 0, 2, 1, {1, 0}, 2).trailer();
-    LoadResult r = load(b.bytes);
+    LoadResult r = load(c.file);
     ASSERT_EQ(r.error, 0);
-    EXPECT_EQ(r.images[0]->description, description);
-    EXPECT_EQ(layout(r.group), "IP");
+    EXPECT_EQ(layout(r.group), c.layout);
+    EXPECT_EQ(r.images.at(0)->description, c.description);
+    std::vector<std::vector<int64_t>> controls;
+    for (const FrameControl* f : frame_controls(r.group)) {
+      int64_t index = -1;
+      for (size_t i = 0; i < r.images.size(); ++i)
+        if (r.images[i]->handle == f->image) index = int64_t(i);
+      controls.push_back({index, f->loops, f->delay});
+    }
+    EXPECT_EQ(controls, c.controls);
+    EXPECT_EQ(compare_with_giflib(test_temp_dir() + "/built.gif"), "");
   }
 }
 

@@ -130,7 +130,8 @@ TEST_F(GifDecoder, ControlsLoopsAndVersions) {
       .pixels(0, 0, 2, 2, {0, 0, 0, 0}, 2).loops(5).pixels(0, 0, 2, 2, {1, 1, 1, 1}, 2).control(0, false, 0, 9).trailer().bytes;
   // Skipped: a comment, a plain text extension whose text holds 0x2C and 0x3B, an unknown
   // application extension, and a buffering sub-block before the loop sub-block.
-  const std::vector<uint8_t> skipped = Builder().screen(2, 1, 1, {0, 0, 0, 9, 9, 9}).comment("made ; by , hand").plain_text()
+  const std::vector<uint8_t> skipped = Builder().screen(2, 1, 1, {0, 0, 0, 9, 9, 9}).comment("made ; by , hand")
+      .raw({0x21, 0x01, 12, 0, 0, 0, 0, 40, 0, 8, 0, 8, 8, 1, 0, 5, 'h', 'e', 'l', 'l', 'o', 3, 0x2C, 0x3B, 0x21, 0})
       .raw({0x21, 0xFF, 11, 'X', 'M', 'P', ' ', 'D', 'a', 't', 'a', 'X', 'M', 'P', 3, 1, 2, 3, 0})
       .raw({0x21, 0xFF, 11, 'N', 'E', 'T', 'S', 'C', 'A', 'P', 'E', '2', '.', '0', 5, 2, 0, 0, 1, 0, 3, 1, 7, 0, 0})
       .control(0, false, 0, 3).pixels(0, 0, 2, 1, {1, 0}, 2).trailer().bytes;

@@ -1,5 +1,5 @@
-// What the loaders and the display need of groups beyond plain walking (which every decoder
-// test exercises): who owns the members, refusals, extent totals and measure handlers.
+// What the loaders and the display need of groups beyond plain walking and measuring (which
+// every decoder and redraw test exercises): who owns the members, refusals, extent totals.
 #include <gtest/gtest.h>
 
 #include "core/errors.h"
@@ -33,11 +33,6 @@ class Groups : public ::testing::Test {
   Handle group = 0;
 };
 
-int g_measured = 0;
-void count_measure(void* object, int32_t, GroupRecord*, int32_t, int32_t, Handle) {
-  g_measured += static_cast<Item*>(object)->value;
-}
-
 ExtentRecord* record(uint32_t key, double x0, double y0, double x1, double y1) {
   ExtentRecord* r = nullptr;
   mem_alloc(&r, sizeof(ExtentRecord));
@@ -64,6 +59,9 @@ TEST_F(Groups, DestroyKeepsMembersAndDestroyMembersKeepsTheGroup) {
   EXPECT_EQ(g_error, 0);
   group_add(group, 50, 5, nullptr);
   EXPECT_EQ(g_error, ERR_VALUE);
+  g_error = 0;
+  group_measure_one(0, group, 50, add(50), nullptr);
+  EXPECT_EQ(g_error, ERR_OBJECT);
 }
 
 TEST_F(Groups, ExtentListsKeepTheUnionUnderTheTotalKey) {
@@ -90,15 +88,4 @@ TEST_F(Groups, ExtentListsKeepTheUnionUnderTheTotalKey) {
   extent_list_get(list, group, &total);
   EXPECT_EQ(total, nullptr);
   EXPECT_EQ(g_error, 0);
-}
-
-TEST_F(Groups, MeasureCallsTheHandlerOfEachMembersType) {
-  add(50, 1), add(51, 10);
-  Handle c = add(50, 100);
-  g_extent_handlers[50] = count_measure;
-  g_measured = 0;
-  group_measure_all(0, group);
-  EXPECT_EQ(g_measured, 101);  // type 51 has no handler
-  group_measure_one(0, group, 50, c, nullptr);
-  EXPECT_EQ(g_error, ERR_OBJECT);
 }

@@ -2,10 +2,7 @@
 // reused, new objects are zero-filled, copies keep their own handle, and the refusals.
 #include <gtest/gtest.h>
 
-#include <cstring>
-
 #include "core/errors.h"
-#include "core/memory.h"
 #include "core/registry.h"
 #include "support/test_support.h"
 
@@ -60,26 +57,4 @@ TEST(Registry, HandlesAndCopies) {
   g_error = 0;
   obj_destroy(50, 12345);  // absent: ignored
   EXPECT_EQ(g_error, 0);
-}
-
-TEST(Memory, SlotsLimitAndScratch) {
-  g_error = 0;
-  void* slot = nullptr;
-  mem_free(&slot);  // empty slot: nothing
-  EXPECT_NE(mem_realloc(&slot, 16), nullptr);  // empty slot: allocates
-  std::memset(slot, 1, 16);
-  EXPECT_NE(mem_realloc(&slot, 4096), nullptr);
-  EXPECT_EQ(static_cast<uint8_t*>(slot)[15], 1);
-  mem_free(&slot);
-  EXPECT_EQ(slot, nullptr);
-  size_t limit = mem_limit();
-  mem_set_limit(1024);
-  EXPECT_EQ(mem_alloc(&slot, 2048), nullptr);
-  EXPECT_EQ(g_error, ERR_MEMORY);
-  mem_set_limit(limit);
-  g_error = 0;
-  char* scratch = static_cast<char*>(mem_scratch(100));
-  ASSERT_NE(scratch, nullptr);
-  scratch[109] = 'x';  // size + 10 bytes
-  EXPECT_EQ(mem_scratch(50), scratch);  // never shrinks
 }

@@ -62,26 +62,6 @@ struct LengthOp {
   uint32_t extra = 0;
 };
 
-// Writes a dynamic block header: the code-length code from `cl_lengths` (by symbol), then
-// the operations that spell the literal/length and distance lengths.
-void dynamic_header(BitWriter& w, bool final, int hlit, int hdist, const std::vector<int>& cl_lengths,
-                    const std::vector<LengthOp>& ops) {
-  static const int order[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
-  w.put(final, 1);
-  w.put(2, 2);
-  w.put(hlit - 257, 5);
-  w.put(hdist - 1, 5);
-  w.put(19 - 4, 4);
-  for (int i = 0; i < 19; ++i) w.put(cl_lengths[order[i]], 3);
-  std::vector<uint32_t> codes = canonical(cl_lengths);
-  for (const LengthOp& op : ops) {
-    w.code(codes[op.symbol], cl_lengths[op.symbol]);
-    if (op.symbol == 16) w.put(op.extra, 2);
-    if (op.symbol == 17) w.put(op.extra, 3);
-    if (op.symbol == 18) w.put(op.extra, 7);
-  }
-}
-
 // A complete code-length code with a code for each of the 19 symbols.
 std::vector<int> all_cl_lengths() {
   std::vector<int> l(19, 4);
@@ -167,13 +147,25 @@ Bytes fixed_block(const std::vector<int>& symbols, const std::vector<Tail>& tail
   return zlib_wrap(w.bytes, cmf, flg);
 }
 
-// A dynamic block from code-length operations, then the codes of `symbols` for the given
-// literal/length lengths, then the tail.
+// A final dynamic block: the code-length code from `cl` (by symbol), the operations that spell
+// the literal/length and distance lengths, the codes of `symbols` for the given literal/length
+// lengths, then the tail.
 Bytes dynamic_block(int hlit, int hdist, const std::vector<int>& cl, const std::vector<LengthOp>& ops,
                     const std::vector<int>& lit_lengths, const std::vector<int>& symbols,
                     const std::vector<Tail>& tail = {}) {
+  static const int order[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
+  static const int extra_bits[19] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2, 3, 7};
   BitWriter w;
-  dynamic_header(w, true, hlit, hdist, cl, ops);
+  w.put(5, 3);  // final, dynamic codes
+  w.put(hlit - 257, 5);
+  w.put(hdist - 1, 5);
+  w.put(19 - 4, 4);
+  for (int i = 0; i < 19; ++i) w.put(cl[order[i]], 3);
+  std::vector<uint32_t> codes = canonical(cl);
+  for (const LengthOp& op : ops) {
+    w.code(codes[op.symbol], cl[op.symbol]);
+    w.put(op.extra, extra_bits[op.symbol]);
+  }
   std::vector<uint32_t> lit = canonical(lit_lengths);
   for (int s : symbols) w.code(lit[s], lit_lengths[s]);
   for (const Tail& t : tail) t.code ? w.code(t.value, t.bits) : w.put(t.value, t.bits);

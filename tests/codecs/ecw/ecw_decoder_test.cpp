@@ -33,23 +33,13 @@ struct StandinFile {
   uint8_t flags = 0;
 };
 
-void put_u32(std::vector<uint8_t>& out, size_t at, uint32_t v) {
-  for (int i = 0; i < 4; ++i) out[at + i] = static_cast<uint8_t>(v >> (8 * i));
-}
-
 std::string write_standin_file(const std::string& name, const StandinFile& f) {
-  std::vector<uint8_t> bytes(STANDIN_HEADER_SIZE + 12, 0);
-  bytes[0] = 0x65;
-  bytes[1] = 0x02;
-  bytes[2] = 0x01;
-  bytes[3] = f.fail_call;
-  put_u32(bytes, 4, f.width);
-  put_u32(bytes, 8, f.height);
-  bytes[12] = static_cast<uint8_t>(f.bands);
-  bytes[13] = static_cast<uint8_t>(f.bands >> 8);
-  put_u32(bytes, 14, f.fail_row);
-  bytes[18] = f.seed;
-  bytes[19] = f.flags;
+  std::vector<uint8_t> bytes = {0x65, 0x02, 0x01, f.fail_call};
+  const auto put = [&bytes](uint32_t v, int n) {
+    for (int i = 0; i < n; ++i) bytes.push_back(uint8_t(v >> (8 * i)));
+  };
+  put(f.width, 4), put(f.height, 4), put(f.bands, 2), put(f.fail_row, 4), put(f.seed, 1), put(f.flags, 1);
+  bytes.resize(STANDIN_HEADER_SIZE + 12);
   return write_temp_file(name, bytes);
 }
 

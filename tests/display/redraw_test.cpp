@@ -6,7 +6,6 @@
 
 #include "core/errors.h"
 #include "core/group.h"
-#include "display/canvas.h"
 #include "display/display.h"
 #include "image/image.h"
 #include "viewer/viewer.h"
@@ -32,11 +31,6 @@ class Redraw : public ViewerHarness {
       }
     return out;
   }
-  int64_t differences(const std::vector<uint32_t>& a, const std::vector<uint32_t>& b) {
-    int64_t n = 0;
-    for (size_t i = 0; i < a.size(); ++i) n += a[i] != b[i];
-    return n;
-  }
   ImageRecord* shown(int32_t w, int32_t h) {
     ImageRecord* image = make_rgb_image(w, h, pattern, g_current_group);
     show_hand_made(image);
@@ -59,49 +53,9 @@ TEST_F(Redraw, KnownImageAtKnownScalesIsNearestNeighbour) {
       SCOPED_TRACE(origin);
       hp->clear_pixels(hp->document_window(), 0x123456);
       place(origin, origin / 2, scale);
-      EXPECT_EQ(differences(frame(), expected(image, origin, origin / 2, scale)), 0);
+      EXPECT_TRUE(frame() == expected(image, origin, origin / 2, scale));
     }
   }
-  EXPECT_EQ(g_error, 0);
-}
-
-TEST_F(Redraw, IndexedAndPlanarLayoutsGoThroughTheSameSampling) {
-  ASSERT_TRUE(start({}, 64, 48));
-  Handle h;
-  ImageRecord* image;
-  obj_create(TYPE_IMAGE, &h, &image);
-  image->width = 5;  // rows padded to 8 bytes
-  image->height = 3;
-  image->bits = 8;
-  image->planes = 1;
-  image->pixel_bytes = 1;
-  image->row_bytes = 8;
-  image_set_pixel_size(image, 1);
-  image_alloc_pixels(image, g_current_group);
-  for (int i = 0; i < 256; ++i) {
-    image->palette_red[i] = uint8_t(i);
-    image->palette_green[i] = uint8_t(255 - i);
-    image->palette_blue[i] = 7;
-  }
-  for (int y = 0; y < 3; ++y)
-    for (int x = 0; x < 8; ++x) image->pixels[y * 8 + x] = uint8_t(x < 5 ? 10 * y + x : 200);
-  group_add(g_current_group, TYPE_IMAGE, h, image);
-  show_hand_made(image);
-  place(0, 0, 2.0);
-  for (int y = 0; y < 6; ++y)
-    for (int x = 0; x < 10; ++x) {
-      uint32_t index = 10 * (y / 2) + x / 2;
-      EXPECT_EQ(at(x, y), (index << 16) | ((255 - index) << 8) | 7) << x << "," << y;
-    }
-  EXPECT_EQ(at(10, 0), 0xFFFFFFu);  // the padding is never shown
-
-  // 16-bit samples in three 1-byte planes: nothing is painted, no error.
-  image = obj_get<ImageRecord>(TYPE_IMAGE, h);
-  image->bits = 16;
-  image->planes = 3;
-  hp->clear_pixels(hp->document_window(), 0x123456);
-  place(0, 0, 1.0);
-  EXPECT_EQ(at(0, 0), 0xFFFFFFu);
   EXPECT_EQ(g_error, 0);
 }
 
@@ -171,40 +125,19 @@ TEST_F(Redraw, ScrollingRepaintsOnlyTheUncoveredStrips) {
     hp->guard([&] { view_refresh(); });
     EXPECT_EQ(scrolled, frame());
   }
-  View* view = obj_get<View>(TYPE_VIEW, g_view);
-  EXPECT_DOUBLE_EQ(view->origin_x, 0 - 10 + 13 - 3);
-}
-
-TEST_F(Redraw, ScrollingAtScaleTwoMovesTheOriginByHalf) {
-  ASSERT_TRUE(start({}, 100, 100));
-  shown(300, 300);
-  place(0, 0, 2.0);
+  EXPECT_DOUBLE_EQ(obj_get<View>(TYPE_VIEW, g_view)->origin_x, 0 - 10 + 13 - 3);
+  place(0, 0, 2.0);  // at scale 2 the origin moves by half the pixels
   hp->guard([&] { window_scroll(g_document_window, g_view, 10, 0); });
   EXPECT_DOUBLE_EQ(obj_get<View>(TYPE_VIEW, g_view)->origin_x, -5);
 }
 
-TEST_F(Redraw, OutsideTheSceneOnlyTheBackgroundIsPainted) {
-  ASSERT_TRUE(start({}, 120, 80));
-  shown(10, 10);
-  place(0, 0, 1.0);
-  DisplayWindow* doc = obj_get<DisplayWindow>(TYPE_WINDOW, g_document_window);
-  // Invalidate an area far outside the scene: it lands in the background zone only.
-  hp->guard([&] { window_invalidate(g_document_window, g_view, Rect{60, 40, 80, 60}); });
-  EXPECT_EQ(zone_count(doc->main_zone), 0);
-  EXPECT_GT(zone_count(doc->background_zone), 0);
-}
-
-TEST_F(Redraw, FixedPaletteAndCanvasRowLength) {
+TEST_F(Redraw, FixedPaletteIsACubeThenGreys) {
   ASSERT_TRUE(start({}, 40, 30));
   const std::vector<uint32_t>& palette = hp->palette();
   ASSERT_EQ(palette.size(), 236u);
   // A 6 x 6 x 6 cube of steps of 48 from black to white, then greys.
   EXPECT_EQ((std::vector<uint32_t>{palette[0], palette[1 * 36 + 2 * 6 + 3], palette[215], palette[216]}),
             (std::vector<uint32_t>{0, 0x306090, 0xFFFFFF, 0x101010}));
-  View* view = obj_get<View>(TYPE_VIEW, g_view);
-  DisplayWindow* doc = obj_get<DisplayWindow>(TYPE_WINDOW, g_document_window);
-  canvas_begin(doc, view, Rect{0, 0, 5, 3});
-  EXPECT_EQ(std::make_pair(g_canvas.width, g_canvas.row_length), std::make_pair(5, 8));
 }
 
 }  // namespace

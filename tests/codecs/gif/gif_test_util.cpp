@@ -119,12 +119,6 @@ Builder& Builder::comment(const std::string& text) {
   return *this;
 }
 
-Builder& Builder::plain_text() {
-  raw({0x21, 0x01, 12, 0, 0, 0, 0, 40, 0, 8, 0, 8, 8, 1, 0});
-  raw({5, 'h', 'e', 'l', 'l', 'o', 3, 0x2C, 0x3B, 0x21, 0});
-  return *this;
-}
-
 Builder& Builder::image(int left, int top, int width, int height,
                         const std::vector<uint8_t>& data, int minimum_size,
                         const std::vector<int>& block_sizes, bool interlaced,

@@ -29,7 +29,6 @@ struct Builder {
   Builder& control(int disposal, bool transparent, int index, int delay, bool user = false);
   Builder& loops(int count);
   Builder& comment(const std::string& text);
-  Builder& plain_text();
   // Image descriptor, optional local palette, minimum code size and data cut into
   // sub-blocks of the given sizes in turn (255 when empty), then the terminator.
   Builder& image(int left, int top, int width, int height, const std::vector<uint8_t>& data,

@@ -23,39 +23,15 @@ Bytes header(uint32_t width, uint32_t height, uint32_t depth, uint32_t length, u
 
 TEST_F(Sun, GeneratedPicturesMatchTheirReferences) { EXPECT_GE(check_generated_cases("sun_"), 14); }
 
-TEST_F(Sun, OneBitRowsArePaddedToTwoBytes) {
-  // Width 10: L = 2 file bytes, rows of 12 pixel bytes; no map: 0 white, 1 black.
-  LoadResult r = load_bytes("mono.ras", header(10, 2, 1, 4, 1).raw({0x80, 0x40, 0xFF, 0xFF}).data);
-  ASSERT_EQ(r.error, 0);
-  const ImageRecord* image = r.images[0];
-  EXPECT_EQ(image->description, DESC_SUN);
-  EXPECT_EQ(image->row_bytes, 12);
-  EXPECT_EQ(stored_row(image, 0, 12), (std::vector<uint8_t>{1, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0}));
-  EXPECT_EQ(stored_row(image, 1, 10), std::vector<uint8_t>(10, 1));
-  EXPECT_EQ(image_rgb(image)[1], 0xFFFFFFu);
-  EXPECT_EQ(image_rgb(image)[0], 0u);
-}
-
-TEST_F(Sun, PixelLayoutsMapsAndRuns) {
-  Bytes bgr = header(5, 2, 24, 32, 1);  // L = 16: 15 bytes of pixels and a pad byte
-  for (int y = 0; y < 2; ++y) {
-    for (int x = 0; x < 5; ++x) bgr.u8(x).u8(y).u8(100 + x);
-    bgr.u8(0xEE);
-  }
-  Bytes map = header(2, 1, 8, 2, 1, 1, 768);  // 256 reds, then greens, then blues
-  for (int i = 0; i < 256; ++i) map.u8(i);
-  for (int i = 0; i < 256; ++i) map.u8(255 - i);
-  map.fill(256, 9).raw({0, 255});
+// What the generated files do not show: an empty map, the escape byte on its own, runs
+// carried into the next row, and run-length data that stops early.
+TEST_F(Sun, EmptyMapsAndRunEdges) {
   struct Case {
     const char* name;
     Bytes bytes;
     std::vector<uint32_t> rgb;
   };
   const Case cases[] = {
-      {"bgr.ras", bgr, {0x640000, 0x650001, 0x660002, 0x670003, 0x680004,
-                        0x640100, 0x650101, 0x660102, 0x670103, 0x680104}},
-      {"xrgb.ras", header(1, 1, 32, 4, 3).raw({0x55, 1, 2, 3}), {0x010203}},  // unused byte, R, G, B
-      {"map.ras", map, {0x00FF09, 0xFF0009}},
       {"map_length_0_is_grey.ras", header(2, 1, 8, 2, 1, 1, 0).raw({0, 200}), {0, 0xC8C8C8}},
       // 0x80 0x04 0x07 is five 7s, carried into the second row; 0x80 0x00 one 0x80.
       {"rle.ras", header(4, 2, 8, 7, 2).raw({0x80, 0x04, 0x07, 0x80, 0x00, 1, 2}),
@@ -69,8 +45,6 @@ TEST_F(Sun, PixelLayoutsMapsAndRuns) {
     ASSERT_EQ(r.error, 0);
     EXPECT_EQ(image_rgb(r.images[0]), c.rgb);
   }
-  EXPECT_EQ(image_title(load_bytes("bgr.ras", bgr.data).images.at(0), 1, 1),
-            test_temp_dir() + "/bgr.ras - 5 x 2 pixels - 1 x 24 bits - Sun Rasterfile");
 }
 
 TEST_F(Sun, Refusals) {

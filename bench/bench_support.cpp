@@ -4,7 +4,7 @@
 #include "core/group.h"
 #include "image/file_descriptor.h"
 #include "image/image.h"
-#include "image/load.h"
+#include "codecs/load.h"
 
 int bench_load(const std::string& path) {
   static bool ready = false;

@@ -10,7 +10,7 @@
 #include "core/memory.h"
 #include "image/file_descriptor.h"
 #include "image/image.h"
-#include "image/load.h"
+#include "codecs/load.h"
 #include "io/stream.h"
 
 namespace {

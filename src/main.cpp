@@ -9,6 +9,7 @@
 #include "platform/platform.h"
 #include "viewer/batch.h"
 #include "viewer/file_list.h"
+#include "viewer/icon.h"
 #include "viewer/screenshot.h"
 #include "viewer/viewer.h"
 #ifdef KORVELA_HAS_SDL
@@ -158,6 +159,10 @@ PlatformBackend* window_backend() {
 #ifdef KORVELA_HAS_SDL
   if (sdl_video_start()) {
     static SdlPlatform sdl;
+    int32_t width = 0, height = 0;
+    std::vector<uint32_t> icon;
+    if (icon_load_rgb(fs_program_dir() + "/korvela.png", &width, &height, &icon))
+      sdl.set_icon(std::move(icon), width, height);
     return &sdl;
   }
   const char* why = SDL_GetError();

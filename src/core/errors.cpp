@@ -10,8 +10,6 @@
 #include <filesystem>
 #include <string>
 
-#include "io/stream.h"
-
 int32_t g_error = 0;
 
 namespace {
@@ -94,11 +92,11 @@ const char* log_path() { return g_log_path; }
 
 void log_write(const char* text) {
   if (g_log_path[0] == '\0') return;
-  FILE* fp = file_open(g_log_path, "a");
+  FILE* fp = std::fopen(g_log_path, "a");
   if (fp == nullptr) {  // the state folder is made on the first entry that needs it
     std::error_code ignored;
     std::filesystem::create_directories(std::filesystem::path(g_log_path).parent_path(), ignored);
-    fp = file_open(g_log_path, "a");
+    fp = std::fopen(g_log_path, "a");
   }
   if (fp == nullptr) return;
   std::time_t now = std::time(nullptr);

@@ -8,7 +8,7 @@
 #include "core/memory.h"
 #include "display/canvas.h"
 #include "display/transform.h"
-#include "viewer/zone.h"
+#include "display/zone.h"
 
 int32_t g_time_slicing = 1;
 

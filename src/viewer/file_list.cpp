@@ -12,7 +12,7 @@
 #include "core/errors.h"
 #include "core/group.h"
 #include "image/file_descriptor.h"
-#include "image/load.h"
+#include "codecs/load.h"
 #include "platform/fs.h"
 #include "viewer/viewer.h"
 

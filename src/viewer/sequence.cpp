@@ -9,7 +9,7 @@
 #include "display/display.h"
 #include "image/file_descriptor.h"
 #include "image/image.h"
-#include "image/load.h"
+#include "codecs/load.h"
 #include "viewer/file_list.h"
 #include "viewer/viewer.h"
 

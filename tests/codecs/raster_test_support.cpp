@@ -5,7 +5,7 @@
 #include "core/errors.h"
 #include "core/group.h"
 #include "image/file_descriptor.h"
-#include "image/load.h"
+#include "codecs/load.h"
 
 #include <cstdlib>
 #include <fstream>

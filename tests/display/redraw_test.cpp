@@ -10,7 +10,7 @@
 #include "image/image.h"
 #include "viewer/viewer.h"
 #include "viewer/viewer_harness.h"
-#include "viewer/zone.h"
+#include "display/zone.h"
 
 namespace {
 

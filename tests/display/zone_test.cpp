@@ -4,7 +4,7 @@
 
 #include "core/errors.h"
 #include "support/test_support.h"
-#include "viewer/zone.h"
+#include "display/zone.h"
 
 TEST(Zones, SubtractionLeavesPiecesInOrderAndMissingZonesAreErrors) {
   test_reset();

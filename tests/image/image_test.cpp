@@ -8,7 +8,7 @@
 #include "core/group.h"
 #include "image/file_descriptor.h"
 #include "image/image.h"
-#include "image/load.h"
+#include "codecs/load.h"
 #include "image/pixels.h"
 #include "support/test_support.h"
 

@@ -22,7 +22,7 @@
 #include "core/group.h"
 #include "core/memory.h"
 #include "image/file_descriptor.h"
-#include "image/load.h"
+#include "codecs/load.h"
 #include "image/pixels.h"
 #include "io/stream.h"
 

@@ -7,7 +7,6 @@
 #include <cstring>
 
 #include "platform/fs.h"
-#include "platform/sdl/sdl_icon.h"
 
 namespace {
 
@@ -63,7 +62,7 @@ bool sdl_video_start() {
   return refuse();
 }
 
-SdlPlatform::SdlPlatform() : icon_path_(fs_program_dir() + "/korvela.png") {}
+SdlPlatform::SdlPlatform() = default;
 
 SdlPlatform::~SdlPlatform() {
   if (window_ != nullptr) SDL_DestroyWindow(window_);
@@ -82,11 +81,9 @@ PlatformWindow SdlPlatform::create_main_window(const char* title, WindowProc pro
   title_ = title;
   main_proc_ = proc;
   main_alive_ = true;
-  int32_t width = 0, height = 0;
-  std::vector<uint32_t> icon;
-  if (!icon_path_.empty() && icon_load_rgb(icon_path_, &width, &height, &icon)) {
+  if (!icon_.empty()) {
     SDL_Surface* surface = SDL_CreateRGBSurfaceWithFormatFrom(
-        icon.data(), width, height, 32, width * 4, SDL_PIXELFORMAT_RGB888);
+        icon_.data(), icon_width_, icon_height_, 32, icon_width_ * 4, SDL_PIXELFORMAT_RGB888);
     if (surface != nullptr) {
       SDL_SetWindowIcon(window_, surface);
       SDL_FreeSurface(surface);

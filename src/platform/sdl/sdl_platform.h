@@ -51,8 +51,12 @@ class SdlPlatform : public PlatformBackend {
   void message_box(const char* text, const char* caption) override;
   [[noreturn]] void exit_process(int code) override;
 
-  // The icon picture to give the window (a file any of our decoders reads); empty for none.
-  void set_icon_path(const std::string& path) { icon_path_ = path; }
+  // The icon to give the main window, 0x00RRGGBB pixels row by row; none by default.
+  void set_icon(std::vector<uint32_t> rgb, int32_t width, int32_t height) {
+    icon_ = std::move(rgb);
+    icon_width_ = width;
+    icon_height_ = height;
+  }
   // Tests: run `handler` instead of ending the process; it must not return (throw).
   void set_exit_handler(std::function<void(int)> handler) { exit_handler_ = std::move(handler); }
   // Handles what is waiting (SDL events, paints, due timers) without sleeping; false once
@@ -80,7 +84,9 @@ class SdlPlatform : public PlatformBackend {
   bool document_alive_ = false;
   int paint_depth_ = 0;
   std::string title_;
-  std::string icon_path_;
+  std::vector<uint32_t> icon_;
+  int32_t icon_width_ = 0;
+  int32_t icon_height_ = 0;
   bool icon_set_ = false;
   Frame frame_;
   TimerQueue timers_;

@@ -12,7 +12,7 @@
 #include "core/memory.h"
 #include "image/file_descriptor.h"
 #include "image/image.h"
-#include "image/load.h"
+#include "codecs/load.h"
 #include "support/test_support.h"
 
 namespace {

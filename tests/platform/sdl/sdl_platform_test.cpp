@@ -7,7 +7,7 @@
 #include <cstdlib>
 
 #include "core/errors.h"
-#include "platform/sdl/sdl_icon.h"
+#include "viewer/icon.h"
 #include "platform/sdl/sdl_platform.h"
 #include "platform/sdl/sdl_test_events.h"
 #include "support/test_support.h"
@@ -78,7 +78,10 @@ class SdlPlatformTest : public ::testing::Test {
     g_exit_on_timer = -1;
     sdl_ = std::make_unique<SdlPlatform>();
     g_sdl = sdl_.get();
-    sdl_->set_icon_path(std::string(KORVELA_SOURCE_DIR) + "/assets/korvela.png");
+    int32_t width = 0, height = 0;
+    std::vector<uint32_t> icon;
+    if (icon_load_rgb(std::string(KORVELA_SOURCE_DIR) + "/assets/korvela.png", &width, &height, &icon))
+      sdl_->set_icon(std::move(icon), width, height);
     sdl_->set_exit_handler([](int code) { throw ExitCalled{code}; });
     main_ = sdl_->create_main_window("Korvela v2.0.3", main_proc);
     ASSERT_NE(main_, 0u);

@@ -1,4 +1,4 @@
-#include "viewer/zone.h"
+#include "display/zone.h"
 
 #include <cmath>
 #include <cstring>

@@ -1,10 +1,10 @@
-#include "platform/sdl/sdl_icon.h"
+#include "viewer/icon.h"
 
 #include "core/errors.h"
 #include "core/group.h"
 #include "image/file_descriptor.h"
 #include "image/image.h"
-#include "image/load.h"
+#include "codecs/load.h"
 #include "image/pixels.h"
 
 bool icon_load_rgb(const std::string& path, int32_t* width, int32_t* height,

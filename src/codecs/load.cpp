@@ -1,4 +1,4 @@
-#include "image/load.h"
+#include "codecs/load.h"
 
 #include <cstring>
 

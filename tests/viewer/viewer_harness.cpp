@@ -1,8 +1,8 @@
 #include "viewer/viewer_harness.h"
 
-#include <grp.h>
 #include <sys/stat.h>
 #ifndef _WIN32
+#include <grp.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -189,6 +189,7 @@ std::string picture_title(const std::string& path, int32_t width, int32_t height
   return t;
 }
 
+#ifndef _WIN32
 std::string as_unprivileged(const std::function<std::string()>& body) {
   chmod(test_temp_dir().c_str(), 0711);  // its folders keep their own modes
   int pipe_ends[2];
@@ -221,5 +222,7 @@ std::string as_unprivileged(const std::function<std::string()>& body) {
 std::string unprivileged_prefix() {
   return geteuid() == 0 ? "setpriv --reuid=65534 --regid=65534 --clear-groups " : "";
 }
+
+#endif
 
 std::string sample(const std::string& name) { return std::string(KORVELA_SOURCE_DIR) + "/samples/" + name; }

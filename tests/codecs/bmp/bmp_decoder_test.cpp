@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <dirent.h>
-
 #include <algorithm>
 #include <map>
 
@@ -15,17 +13,6 @@ class Bmp : public ::testing::Test {
  protected:
   void SetUp() override { test_reset(); }
 };
-
-std::vector<std::string> list_dir(const std::string& dir) {
-  std::vector<std::string> names;
-  if (DIR* d = opendir(dir.c_str())) {
-    while (dirent* e = readdir(d))
-      if (std::string(e->d_name).size() > 4 && std::string(e->d_name).ends_with(".bmp")) names.push_back(e->d_name);
-    closedir(d);
-  }
-  std::sort(names.begin(), names.end());
-  return names;
-}
 
 // A bitmap with a header of 40 bytes, or `header` bytes whose part past 40 is `table`'s
 // start (masks from byte 54 on in every version); `pixels` follow the colour table.
@@ -79,7 +66,7 @@ TEST_F(Bmp, SuiteFilesMatchTheirRenderings) {
   int compared = 0;
   for (const char* sub : {"g/", "q/"}) {
     const std::string dir = corpus_path(std::string("bmpsuite/") + sub);
-    for (const std::string& file : list_dir(dir)) {
+    for (const std::string& file : files_in(dir, "", ".bmp")) {
       SCOPED_TRACE(file);
       test_reset();
       LoadResult r = load_file(dir + file);
@@ -115,8 +102,8 @@ TEST_F(Bmp, SuiteBrokenFilesFailCleanly) {
       {"rletopdown.bmp", 14},  {"shortfile.bmp", 14},     {"ba-bm.bmp", 3}};
   for (const char* sub : {"b/", "x/"}) {
     const std::string dir = corpus_path(std::string("bmpsuite/") + sub);
-    ASSERT_FALSE(list_dir(dir).empty());
-    for (const std::string& file : list_dir(dir)) {
+    ASSERT_FALSE(files_in(dir, "", ".bmp").empty());
+    for (const std::string& file : files_in(dir, "", ".bmp")) {
       SCOPED_TRACE(file);
       test_reset();
       LoadResult r = load_file(dir + file);

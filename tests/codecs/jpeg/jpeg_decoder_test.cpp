@@ -43,6 +43,14 @@ std::string corpus(const std::string& name) { return corpus_path("jpeg-testimage
 
 const uint8_t kSof0 = 0xC0;
 
+// Offset of the n-th `marker` (from 0) after the start of image, of the last one for n < 0.
+size_t marker_at(const std::vector<uint8_t>& file, uint8_t marker, int n = 0) {
+  size_t found = 0;
+  for (size_t i = 2; i + 1 < file.size(); ++i)
+    if (file[i] == 0xFF && file[i + 1] == marker && (found = i, n-- == 0)) break;
+  return found;
+}
+
 Segment* find_segment(JpegParts& parts, uint8_t marker) {
   for (Segment& s : parts.segments)
     if (s.marker == marker) return &s;
@@ -274,8 +282,7 @@ TEST_F(Jpeg, StrayBytesBetweenSegmentsArePassedOverAndLogged) {
   for (const Case& c : cases) {
     test_reset();
     std::vector<uint8_t> file = read_file(c.base);
-    size_t at = 2;
-    for (int n = c.n; at + 1 < file.size() && !(file[at] == 0xFF && file[at + 1] == c.marker && n-- == 0);) ++at;
+    const size_t at = marker_at(file, c.marker, c.n);
     file.insert(file.begin() + at, c.stray.begin(), c.stray.end());
     clear_log();
     const std::string path = write_temp_file("with_stray_bytes.jpg", file);
@@ -429,9 +436,7 @@ TEST_F(Jpeg, EndlessRestartsAndScansAreRefused) {
 
   // A progressive frame may repeat its last refinement scan, but not a thousand times.
   std::vector<uint8_t> prog = read_file(cjpeg("many_scans", 32, 16, "-progressive"));
-  size_t last = 0;
-  for (size_t i = 2; i + 1 < prog.size(); ++i)
-    if (prog[i] == 0xFF && prog[i + 1] == 0xDA) last = i;
+  const size_t last = marker_at(prog, 0xDA, -1);
   ASSERT_GT(last, 0u);
   std::vector<uint8_t> scan(prog.begin() + last, prog.end() - 2);
   auto with_repeats = [&](int n) {
@@ -466,18 +471,8 @@ TEST_F(Jpeg, UndecodableCodeInAProgressiveBandIsAnInvalidFile) {
   std::string base = cjpeg("badband", 40, 24, "-progressive");
   std::vector<uint8_t> bytes = read_file(base);
   // The second scan is the first AC band of a component.
-  size_t first = 0, second = 0;
-  for (size_t i = 2; i + 1 < bytes.size(); ++i) {
-    if (bytes[i] == 0xFF && bytes[i + 1] == 0xDA) {
-      if (first == 0) {
-        first = i;
-      } else {
-        second = i;
-        break;
-      }
-    }
-  }
-  ASSERT_GT(second, first);
+  const size_t second = marker_at(bytes, 0xDA, 1);
+  ASSERT_GT(second, marker_at(bytes, 0xDA));
   const size_t data = second + 2 + ((size_t(bytes[second + 2]) << 8) | bytes[second + 3]);
   ASSERT_EQ(bytes[second + 5 + 2 * bytes[second + 4] - 1] >> 4, 0);  // first pass (Ah = 0)
   for (size_t k = 0; k < 4; ++k) bytes[data + k] = k % 2 == 0 ? 0xFF : 0x00;
@@ -488,9 +483,7 @@ TEST_F(Jpeg, UndecodableCodeInAProgressiveBandIsAnInvalidFile) {
 
 TEST_F(Jpeg, ProgressiveFrameWithoutScansIsMidGrey) {
   std::vector<uint8_t> bytes = read_file(cjpeg("noscan", 20, 12, "-progressive"));
-  size_t sos = 0;
-  for (size_t i = 2; i + 1 < bytes.size() && sos == 0; ++i)
-    if (bytes[i] == 0xFF && bytes[i + 1] == 0xDA) sos = i;
+  const size_t sos = marker_at(bytes, 0xDA);
   ASSERT_GT(sos, 0u);
   bytes.resize(sos);
   bytes.insert(bytes.end(), {0xFF, 0xD9});

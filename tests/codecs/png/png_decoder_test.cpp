@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <dirent.h>
 #include <functional>
 #include <random>
 #include <string>
@@ -108,15 +107,8 @@ class Png : public ::testing::Test {
 // --- Conformance ---------------------------------------------------------------------------
 
 TEST_F(Png, PngSuite) {
-  std::string dir = corpus_path("pngsuite");
-  DIR* d = opendir(dir.c_str());
-  ASSERT_NE(d, nullptr);
-  std::vector<std::string> names;
-  while (dirent* e = readdir(d)) {
-    std::string n = e->d_name;
-    if (n.ends_with(".png")) names.push_back(n);
-  }
-  closedir(d);
+  const std::string dir = corpus_path("pngsuite");
+  const std::vector<std::string> names = files_in(dir, "", ".png");
   ASSERT_GT(names.size(), 150u);
   for (const std::string& name : names) {
     const std::string path = dir + "/" + name;

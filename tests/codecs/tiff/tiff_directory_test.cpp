@@ -274,15 +274,10 @@ TEST_F(TiffDirectory, ColourMapRoundsToNearestByte) {
   p.tags.push_back({320, SHORT, {65535, 32768, 0, 32767, 128, 129}});
   LoadResult r = load_pages({p});
   ASSERT_EQ(r.error, 0);
-  const ImageRecord* image = r.images[0];
-  EXPECT_EQ(image->palette_red[0], 255);
-  EXPECT_EQ(image->palette_red[1], 128);
-  EXPECT_EQ(image->palette_green[0], 0);
-  EXPECT_EQ(image->palette_green[1], 127);  // 127.498
-  EXPECT_EQ(image->palette_blue[0], 0);     // 0.498
-  EXPECT_EQ(image->palette_blue[1], 1);     // 0.502
-  EXPECT_EQ(pixel(image, 0, 0), 0);
-  EXPECT_EQ(pixel(image, 1, 0), 1);
+  // Green 32767 is 127.498, blue 128 is 0.498 and 129 0.502.
+  EXPECT_EQ((std::vector<uint32_t>{palette_rgb(r.images[0], 0), palette_rgb(r.images[0], 1)}),
+            (std::vector<uint32_t>{0xFF0000, 0x807F01}));
+  EXPECT_EQ(stored_row(r.images[0], 0, 2), (std::vector<uint8_t>{0, 1}));
 }
 
 TEST_F(TiffDirectory, StripTablesAndRowsPerStrip) {
@@ -316,10 +311,8 @@ TEST_F(TiffDirectory, PackBitsRunsAndTheNoOperationByte) {
   std::vector<uint8_t> data = {2, 1, 2, 3, 0x80, 0xFE, 9, 0xFC, 7};
   LoadResult r = load_pages({page(5, 2, 8, 1, 1, {data}, 32773)});
   ASSERT_EQ(r.error, 0);
-  const uint8_t row0[5] = {1, 2, 3, 9, 9};
-  for (int x = 0; x < 5; ++x) EXPECT_EQ(pixel(r.images[0], x, 0), row0[x]);
-  for (int x = 0; x < 5; ++x) EXPECT_EQ(pixel(r.images[0], x, 1), 7);
-  EXPECT_EQ(r.images[0]->description, DESC_TIFF_PACKBITS);
+  EXPECT_EQ(stored_row(r.images[0], 0, 5), (std::vector<uint8_t>{1, 2, 3, 9, 9}));
+  EXPECT_EQ(stored_row(r.images[0], 1, 5), std::vector<uint8_t>(5, 7));
 }
 
 // LZW codes after a first Clear, most significant bit first; the width grows from 9 to 12
@@ -345,9 +338,7 @@ TEST_F(TiffDirectory, LzwStringsAndTheirLimits) {
   std::vector<uint8_t> data = lzw_bits({256, 65, 66, 258, 260, 257});
   LoadResult r = load_pages({page(8, 1, 8, 1, 1, {data}, 5)});
   ASSERT_EQ(r.error, 0);
-  const char* expected = "ABABABA";
-  for (int x = 0; x < 7; ++x) EXPECT_EQ(pixel(r.images[0], x, 0), expected[x]) << x;
-  EXPECT_EQ(pixel(r.images[0], 7, 0), 0);  // never reached
+  EXPECT_EQ(stored_row(r.images[0], 0, 8), (std::vector<uint8_t>{'A', 'B', 'A', 'B', 'A', 'B', 'A', 0}));
 
   // A code beyond the next one to be defined is invalid.
   test_reset();

@@ -2,6 +2,8 @@
 // kept by loops without system timers.
 #include <gtest/gtest.h>
 
+#include <array>
+
 #include "platform/frame.h"
 #include "platform/timer_queue.h"
 #include "support/test_support.h"
@@ -51,35 +53,25 @@ TEST(Frame, FillsAndBlitsStayInsideTheClipAndTheWindow) {
 }
 
 TEST(Frame, ScrollMovesPixelsAndReportsTheUncoveredStrips) {
-  Frame f = numbered(10, 8);
-  std::vector<PlatformRect> uncovered;
-  f.scroll(3, 2, &uncovered);  // right and down
-  EXPECT_EQ(at(f, 3, 2), 1u);
-  EXPECT_EQ(at(f, 9, 7), 5 * 1000 + 6 + 1u);
-  EXPECT_EQ(uncovered, (PlatformRects{{0, 0, 10, 2}, {0, 2, 3, 8}}));
-  EXPECT_EQ(at(f, 2, 5), 0u);
-  EXPECT_EQ(at(f, 9, 1), 0u);
-  EXPECT_TRUE(f.has_dirty());
-
-  f = numbered(10, 8);
-  f.scroll(-4, -3, &uncovered);  // left and up
-  EXPECT_EQ(at(f, 0, 0), 3 * 1000 + 4 + 1u);
-  EXPECT_EQ(at(f, 5, 4), 7 * 1000 + 9 + 1u);
-  EXPECT_EQ(uncovered, (PlatformRects{{0, 5, 10, 8}, {6, 0, 10, 5}}));
-  EXPECT_EQ(at(f, 6, 0), 0u);
-
-  f = numbered(10, 8);
-  f.scroll(0, -1, &uncovered);  // one row up: every column moves
-  for (int32_t x = 0; x < 10; ++x) EXPECT_EQ(at(f, x, 6), 7 * 1000 + x + 1u);
-  EXPECT_EQ(uncovered, (PlatformRects{{0, 7, 10, 8}}));
-
-  f = numbered(10, 8);
-  f.scroll(0, 8, &uncovered);  // as far as the height: all is uncovered
-  EXPECT_EQ(uncovered, (PlatformRects{{0, 0, 10, 8}}));
-  EXPECT_EQ(at(f, 5, 5), 0u);
-
-  f.scroll(0, 0, &uncovered);
-  EXPECT_TRUE(uncovered.empty());
+  struct Case {
+    int32_t dx, dy;
+    PlatformRects uncovered;
+    std::vector<std::array<int32_t, 3>> probes;  // x, y, value afterwards (0: uncovered)
+  };
+  const Case cases[] = {
+      {3, 2, {{0, 0, 10, 2}, {0, 2, 3, 8}}, {{3, 2, 1}, {9, 7, 5 * 1000 + 6 + 1}, {2, 5, 0}, {9, 1, 0}}},
+      {-4, -3, {{0, 5, 10, 8}, {6, 0, 10, 5}}, {{0, 0, 3 * 1000 + 4 + 1}, {5, 4, 7 * 1000 + 9 + 1}, {6, 0, 0}}},
+      {0, -1, {{0, 7, 10, 8}}, {{0, 6, 7 * 1000 + 1}, {9, 6, 7 * 1000 + 10}}},  // every column moves
+      {0, 8, {{0, 0, 10, 8}}, {{5, 5, 0}}},  // as far as the height: all is uncovered
+      {0, 0, {}, {{5, 5, 5 * 1000 + 6}}}};
+  for (const Case& c : cases) {
+    Frame f = numbered(10, 8);
+    std::vector<PlatformRect> uncovered;
+    f.scroll(c.dx, c.dy, &uncovered);
+    EXPECT_EQ(uncovered, c.uncovered) << c.dx << ", " << c.dy;
+    for (const auto& [x, y, value] : c.probes) EXPECT_EQ(at(f, x, y), uint32_t(value)) << x << ", " << y;
+    EXPECT_EQ(f.has_dirty(), c.dx != 0 || c.dy != 0);
+  }
 }
 
 TEST(Frame, TheUpdateAreaMergesAndMovesWithScrolledPixels) {

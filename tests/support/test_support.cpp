@@ -11,6 +11,7 @@
 #include <unistd.h>
 #endif
 
+#include <filesystem>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -210,4 +211,17 @@ std::string log_to_temp(const char* tag) {
 std::string read_text(const std::string& path) {
   std::vector<uint8_t> bytes = read_file(path);
   return std::string(bytes.begin(), bytes.end());
+}
+
+std::vector<std::string> files_in(const std::string& dir, const std::string& prefix, const std::string& suffix) {
+  std::vector<std::string> names;
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(dir, error)) {
+    const std::string name = entry.path().filename().string();
+    if (name.size() <= prefix.size() + suffix.size() || !name.starts_with(prefix) || !name.ends_with(suffix)) continue;
+    auto at = names.begin();
+    while (at != names.end() && *at < name) ++at;
+    names.insert(at, name);
+  }
+  return names;
 }

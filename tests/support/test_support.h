@@ -83,3 +83,7 @@ bool read_png_rgb(const std::string& path, int* width, int* height, std::vector<
 std::string log_to_temp(const char* tag);
 // The whole content of a file as text ("" when it cannot be read).
 std::string read_text(const std::string& path);
+// Names of the files of `dir` that start with `prefix` and end with `suffix`, sorted (none for
+// a folder that cannot be read).
+std::vector<std::string> files_in(const std::string& dir, const std::string& prefix = "",
+                                  const std::string& suffix = "");

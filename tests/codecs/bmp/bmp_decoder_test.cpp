@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <dirent.h>
-
 #include <algorithm>
 #include <map>
 
@@ -15,17 +13,6 @@ class Bmp : public ::testing::Test {
  protected:
   void SetUp() override { test_reset(); }
 };
-
-std::vector<std::string> list_dir(const std::string& dir) {
-  std::vector<std::string> names;
-  if (DIR* d = opendir(dir.c_str())) {
-    while (dirent* e = readdir(d))
-      if (std::string(e->d_name).size() > 4 && std::string(e->d_name).ends_with(".bmp")) names.push_back(e->d_name);
-    closedir(d);
-  }
-  std::sort(names.begin(), names.end());
-  return names;
-}
 
 // A bitmap with a header of 40 bytes, or `header` bytes whose part past 40 is `table`'s
 // start (masks from byte 54 on in every version); `pixels` follow the colour table.
@@ -79,7 +66,7 @@ TEST_F(Bmp, SuiteFilesMatchTheirRenderings) {
   int compared = 0;
   for (const char* sub : {"g/", "q/"}) {
     const std::string dir = corpus_path(std::string("bmpsuite/") + sub);
-    for (const std::string& file : list_dir(dir)) {
+    for (const std::string& file : files_in(dir, "", ".bmp")) {
       SCOPED_TRACE(file);
       test_reset();
       LoadResult r = load_file(dir + file);
@@ -115,8 +102,8 @@ TEST_F(Bmp, SuiteBrokenFilesFailCleanly) {
       {"rletopdown.bmp", 14},  {"shortfile.bmp", 14},     {"ba-bm.bmp", 3}};
   for (const char* sub : {"b/", "x/"}) {
     const std::string dir = corpus_path(std::string("bmpsuite/") + sub);
-    ASSERT_FALSE(list_dir(dir).empty());
-    for (const std::string& file : list_dir(dir)) {
+    ASSERT_FALSE(files_in(dir, "", ".bmp").empty());
+    for (const std::string& file : files_in(dir, "", ".bmp")) {
       SCOPED_TRACE(file);
       test_reset();
       LoadResult r = load_file(dir + file);
@@ -134,35 +121,11 @@ TEST_F(Bmp, SuiteBrokenFilesFailCleanly) {
 
 TEST_F(Bmp, GeneratedPicturesMatchTheirReferences) { EXPECT_GE(check_generated_cases("bmp_"), 12); }
 
-TEST_F(Bmp, OneBitRowsKeepOnlyTheirWidth) {
-  // 4 pixels wide: the row holds 4 bytes and takes only the upper four bits of its byte.
-  std::vector<uint8_t> table = {0, 0, 0, 0, 255, 255, 255, 0};
-  LoadResult r = load_bytes("one_bit.bmp", bmp(4, 2, 1, 0, table, {0xA5, 0, 0, 0, 0x5F, 0, 0, 0}).data);
-  ASSERT_EQ(r.error, 0);
-  const ImageRecord* image = r.images[0];
-  EXPECT_EQ(image->row_bytes, 4);
-  EXPECT_EQ(image->pixel_bytes, 1);
-  EXPECT_EQ(image->x_resolution, 2835);
-  EXPECT_EQ(image->y_resolution, 3780);
-  // Bottom-up: the second file row (0x5F) is the top row.
-  EXPECT_EQ(std::vector<uint8_t>(image->pixels, image->pixels + 8), (std::vector<uint8_t>{0, 1, 0, 1, 1, 0, 1, 0}));
-  EXPECT_EQ(image_rgb(image)[0], 0u);
-  EXPECT_EQ(image_rgb(image)[1], 0xFFFFFFu);
-}
-
 TEST_F(Bmp, ColourTableRules) {
   // A data offset of 54 reads no table: the palette stays black.
   LoadResult r = load_bytes("no_table.bmp", bmp(1, 1, 8, 0, {}, {7, 0, 0, 0}).data);
   ASSERT_EQ(r.error, 0);
   EXPECT_EQ(r.images[0]->palette_red[7] | r.images[0]->palette_green[7] | r.images[0]->palette_blue[7], 0);
-  // Room for 300 entries: only 256 are read, and the pixels come from the data offset.
-  test_reset();
-  std::vector<uint8_t> table = grey_table(256);
-  for (int i = 0; i < 44; ++i) table.insert(table.end(), {9, 9, 9, 9});
-  r = load_bytes("big_table.bmp", bmp(1, 1, 8, 0, table, {200, 0, 0, 0}).data);
-  ASSERT_EQ(r.error, 0);
-  EXPECT_EQ(pixel_at(r.images[0], 0, 0), 200);
-  EXPECT_EQ(r.images[0]->palette_red[255], 255);
   // OS/2 1.x: 3-byte entries; its 36-byte file is shorter than any Windows header needs.
   test_reset();
   Bytes os2;
@@ -178,27 +141,18 @@ TEST_F(Bmp, ColourTableRules) {
   EXPECT_EQ(load_bytes("cut_table.bmp", cut.data).error, 14);
 }
 
-TEST_F(Bmp, TopDownRowsAndTheTitle) {
-  std::vector<uint8_t> px = {1, 2, 3, 4, 5, 6, 7, 8};
-  LoadResult r = load_bytes("top_down.bmp", bmp(4, -2, 8, 0, grey_table(16), px).data);
+// The suite's comparisons see neither the resolution nor the title.
+TEST_F(Bmp, ResolutionAndTitle) {
+  LoadResult r = load_bytes("top_down.bmp", bmp(4, -2, 8, 0, grey_table(16), {1, 2, 3, 4, 5, 6, 7, 8}).data);
   ASSERT_EQ(r.error, 0);
-  EXPECT_EQ(r.images[0]->height, 2);
-  EXPECT_EQ(pixel_at(r.images[0], 0, 0), 1);
-  EXPECT_EQ(pixel_at(r.images[0], 1, 3), 8);
+  EXPECT_EQ(std::make_pair(r.images[0]->x_resolution, r.images[0]->y_resolution), std::make_pair(2835, 3780));
   EXPECT_EQ(image_title(r.images[0], 1, 1), r.images[0]->name + std::string(" - 4 x 2 pixels - 1 x 8 bits - BMP non compresse"));
 }
 
 TEST_F(Bmp, BitFieldsAndDefaultMasks) {
-  // 5-6-5 masks: 0xFFFF is white, 0x0000 black, pure green 0x07E0.
-  Bytes b = bmp(3, 1, 16, 3, {0x00, 0xF8, 0, 0, 0xE0, 0x07, 0, 0, 0x1F, 0, 0, 0},
-                {0xFF, 0xFF, 0x00, 0x00, 0xE0, 0x07, 0, 0});
-  LoadResult r = load_bytes("bitfields.bmp", b.data);
-  ASSERT_EQ(r.error, 0);
-  EXPECT_EQ(r.images[0]->description, DESC_BMP_BITFIELDS);
-  EXPECT_EQ(image_rgb(r.images[0]), (std::vector<uint32_t>{0xFFFFFF, 0, 0x00FF00}));
-  // No masks at 16 bits: 5-5-5. A channel of 16 becomes trunc(16 x 255 / 31) = 131.
-  test_reset();
-  r = load_bytes("rgb555.bmp", bmp(2, 1, 16, 0, {}, {0x00, 0x7C, 0x10, 0x00, 0, 0, 0, 0}).data);
+  // No masks at 16 bits: 5-5-5. A channel of 16 becomes trunc(16 x 255 / 31) = 131 (the
+  // suite's comparison allows one step).
+  LoadResult r = load_bytes("rgb555.bmp", bmp(2, 1, 16, 0, {}, {0x00, 0x7C, 0x10, 0x00, 0, 0, 0, 0}).data);
   ASSERT_EQ(r.error, 0);
   EXPECT_EQ(image_rgb(r.images[0]), (std::vector<uint32_t>{0xFF0000, 131}));
   EXPECT_EQ(r.images[0]->pixels[3], 0);
@@ -214,6 +168,7 @@ TEST_F(Bmp, BitFieldsAndDefaultMasks) {
                                       {0x5A, 0x3F, 0, 0}, 0, 1, 56).data);
   ASSERT_EQ(r.error, 0);
   EXPECT_EQ(std::vector<uint8_t>(r.images[0]->pixels, r.images[0]->pixels + 4), (std::vector<uint8_t>{255, 0x55, 0xAA, 0x33}));
+  EXPECT_EQ(r.images[0]->description, DESC_BMP_BITFIELDS);
   // Bit fields in a file too short for the masks.
   test_reset();
   Bytes shortfile = bmp(1, 1, 16, 3, {}, {});
@@ -236,12 +191,6 @@ TEST_F(Bmp, RunLengthDecoding) {
   EXPECT_EQ(row(1), (std::vector<uint8_t>{0, 0, 0, 0, 0, 0}));
   EXPECT_EQ(row(0), (std::vector<uint8_t>{0, 7, 7, 0, 0, 0}));
   EXPECT_EQ(image_title(image, 1, 1), image->name + std::string(" - 6 x 3 pixels - 1 x 8 bits - BMP compression RLE"));
-
-  // RLE4: a run alternates the two nibbles; an absolute run of 3 reads 2 bytes, no pad.
-  test_reset();
-  r = load_bytes("rle4.bmp", bmp(6, 1, 4, 2, grey_table(16), {3, 0x12, 0, 3, 0x34, 0x50, 0, 1}).data);
-  ASSERT_EQ(r.error, 0);
-  EXPECT_EQ(std::vector<uint8_t>(r.images[0]->pixels, r.images[0]->pixels + 6), (std::vector<uint8_t>{1, 2, 1, 3, 4, 5}));
 
   // Runs past the row's end and rows above the top are dropped; no end-of-bitmap code is
   // needed.
@@ -296,14 +245,11 @@ TEST_F(Bmp, RefusalsAndTheirCodes) {
 }
 
 TEST_F(Bmp, PlanesOtherThanOneReadAsOnePlane) {
-  for (int16_t planes : {0, 3}) {
-    test_reset();
-    LoadResult r = load_bytes("planes.bmp", bmp(1, 1, 8, 0, grey_table(256), {77, 0, 0, 0}, 0, planes).data);
-    ASSERT_EQ(r.error, 0);
-    EXPECT_EQ(r.images[0]->planes, 1);
-    EXPECT_EQ(r.images[0]->pixel_size, 4u);
-    EXPECT_EQ(image_rgb(r.images[0])[0], 0x4D4D4Du);
-  }
+  LoadResult r = load_bytes("planes.bmp", bmp(1, 1, 8, 0, grey_table(256), {77, 0, 0, 0}, 0, 3).data);
+  ASSERT_EQ(r.error, 0);
+  EXPECT_EQ(r.images[0]->planes, 1);
+  EXPECT_EQ(r.images[0]->pixel_size, 4u);
+  EXPECT_EQ(image_rgb(r.images[0])[0], 0x4D4D4Du);
 }
 
 TEST_F(Bmp, HugeClaimsAreRefusedBeforeAllocating) {

@@ -3,11 +3,9 @@
 // files.
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <cstring>
-#include <random>
+#include <functional>
 
-#include "codecs/jpeg/jpeg_internal.h"
 #include "codecs/jpeg/jpeg_simd.h"
 #include "codecs/jpeg/jpeg_test_support.h"
 #include "core/errors.h"
@@ -35,11 +33,23 @@ class Jpeg : public ::testing::Test {
   int load_error(const std::vector<uint8_t>& bytes, const std::string& name = "case.jpg") {
     return load_file(write_temp_file(name, bytes)).error;
   }
+
+  void clear_log() { log_ = log_to_temp("JPEGTEST"); }
+  std::string read_log() const { return read_text(log_); }
+  std::string log_;
 };
 
 std::string corpus(const std::string& name) { return corpus_path("jpeg-testimages/" + name); }
 
 const uint8_t kSof0 = 0xC0;
+
+// Offset of the n-th `marker` (from 0) after the start of image, of the last one for n < 0.
+size_t marker_at(const std::vector<uint8_t>& file, uint8_t marker, int n = 0) {
+  size_t found = 0;
+  for (size_t i = 2; i + 1 < file.size(); ++i)
+    if (file[i] == 0xFF && file[i + 1] == marker && (found = i, n-- == 0)) break;
+  return found;
+}
 
 Segment* find_segment(JpegParts& parts, uint8_t marker) {
   for (Segment& s : parts.segments)
@@ -79,24 +89,18 @@ TEST_F(Jpeg, TwelveBitFileLoadsAsOneBytePerSample) {
   EXPECT_EQ(image->row_bytes, image->width);
   EXPECT_EQ(image_pixel_layout(image), LAYOUT_PLANAR);
   EXPECT_NE(image_title(image, 1, 1).find("149 x 227 pixels - 3 x 12 bits"), std::string::npos);
-  // A grey face with orange-brown eyes: the picture is neither flat nor saturated, and the
-  // eyes (around (35, 53) and (99, 63)) are clearly redder than blue.
-  std::vector<uint32_t> rgb = image_rgb(image);
-  double mean = 0;
+  // No oracle reads 12 bits: a grey face, neither flat nor saturated, with orange-brown eyes
+  // (around (35, 53) and (99, 63)) clearly redder than blue.
   int dark = 0, bright = 0;
-  for (uint32_t p : rgb) {
-    int grey = (((p >> 16) & 255) + ((p >> 8) & 255) + (p & 255)) / 3;
-    mean += grey;
+  for (uint32_t p : image_rgb(image)) {
+    const int grey = (((p >> 16) & 255) + ((p >> 8) & 255) + (p & 255)) / 3;
     dark += grey < 40;
     bright += grey > 180;
   }
-  mean /= rgb.size();
-  EXPECT_GT(mean, 60);
-  EXPECT_LT(mean, 160);
-  EXPECT_GT(dark, 100);
-  EXPECT_GT(bright, 100);
+  EXPECT_GT(std::min(dark, bright), 100);
+  EXPECT_LT(std::max(dark, bright), 149 * 227 / 2);
   for (int at : {53 * 149 + 35, 63 * 149 + 99}) {
-    uint32_t eye = rgb[at];
+    const uint32_t eye = image_rgb(image)[at];
     EXPECT_GT(int((eye >> 16) & 255), int(eye & 255) + 30);
   }
 }
@@ -149,40 +153,26 @@ TEST_F(Jpeg, CjpegLayoutsMatchTheFloatReference) {
   EXPECT_GT(worst, 0);  // the comparison really compares two decoders
 }
 
-TEST_F(Jpeg, LosslessTransformsDecodeToIdenticalPixels) {
-  for (const char* sampling : {"-sample 2x2", "-sample 2x1", "-grayscale"}) {
-    std::string base = cjpeg("base", 203, 117, std::string("-quality 85 ") + sampling);
-    const char* transforms[] = {"-progressive", "-restart 1", "-restart 7B", "-optimize",
-                                "-progressive -restart 3B", "-progressive -restart 1",
-                                "-restart 1B"};
-    for (const char* t : transforms) {
+// jpegtran's lossless rewrites: progressive, restarts, optimised tables, sequential scans that
+// each carry one component, and a scan of Cb and Cr together.
+TEST_F(Jpeg, LosslessRewritesDecodeToIdenticalPixels) {
+  const std::string separate = "-scans " + write_temp_file("separate.txt", "0: 0 63 0 0;\n1: 0 63 0 0;\n2: 0 63 0 0;\n");
+  const std::string chroma = "-scans " + write_temp_file("chroma.txt", "0: 0 63 0 0;\n1 2: 0 63 0 0;\n");
+  const std::vector<std::string> transforms = {"-progressive", "-restart 1", "-restart 7B", "-optimize",
+                                               "-progressive -restart 3B", "-progressive -restart 1", "-restart 1B"};
+  const std::vector<std::string> scans = {separate, chroma, separate + " -restart 5B", chroma + " -restart 5B"};
+  std::vector<std::string> both = transforms;
+  both.insert(both.end(), scans.begin(), scans.end());
+  const std::pair<const char*, std::vector<std::string>> cases[] = {
+      {"-sample 2x2", both}, {"-sample 2x1", both}, {"-sample 1x1", scans}, {"-grayscale", transforms}};
+  for (const auto& [sampling, rewrites] : cases) {
+    const std::string base = cjpeg("base", 203, 117, std::string("-quality 85 ") + sampling);
+    for (const std::string& rewrite : rewrites) {
       test_reset();
       const ImageRecord* a = load_ok(base);
-      const ImageRecord* b = load_ok(jpegtran("transformed", base, t));
+      const ImageRecord* b = load_ok(jpegtran("rewritten", base, rewrite));
       ASSERT_TRUE(a != nullptr && b != nullptr);
-      EXPECT_EQ(between(a, b).max, 0) << sampling << " " << t;
-    }
-  }
-}
-
-TEST_F(Jpeg, ScansOfSingleComponentsDecodeLikeInterleavedOnes) {
-  // Sequential scans that each carry one component, and a scan of Cb and Cr together.
-  const std::string scripts[] = {"0: 0 63 0 0;\n1: 0 63 0 0;\n2: 0 63 0 0;\n",
-                                 "0: 0 63 0 0;\n1 2: 0 63 0 0;\n"};
-  for (const char* sampling : {"-sample 2x2", "-sample 1x1", "-sample 2x1"}) {
-    std::string base = cjpeg("interleaved", 75, 41, sampling);
-    for (size_t i = 0; i < 2; ++i) {
-      for (const char* restart : {"", "-restart 5B"}) {
-        test_reset();
-        std::string script = write_temp_file("scans.txt", scripts[i]);
-        std::string path = jpegtran("separate", base, std::string("-scans ") + script + " " + restart);
-        std::vector<uint8_t> bytes = read_file(path);
-        ASSERT_GT(bytes.size(), 100u);
-        const ImageRecord* a = load_ok(base);
-        const ImageRecord* b = load_ok(path);
-        ASSERT_TRUE(a != nullptr && b != nullptr);
-        EXPECT_EQ(between(a, b).max, 0) << sampling << " script " << i << " " << restart;
-      }
+      EXPECT_EQ(between(a, b).max, 0) << sampling << " " << rewrite;
     }
   }
   // A grey frame whose one component has 2 x 2 sampling: its blocks come in raster order.
@@ -278,8 +268,7 @@ TEST_F(Jpeg, StrayBytesBetweenSegmentsArePassedOverAndLogged) {
   for (const Case& c : cases) {
     test_reset();
     std::vector<uint8_t> file = read_file(c.base);
-    size_t at = 2;
-    for (int n = c.n; at + 1 < file.size() && !(file[at] == 0xFF && file[at + 1] == c.marker && n-- == 0);) ++at;
+    const size_t at = marker_at(file, c.marker, c.n);
     file.insert(file.begin() + at, c.stray.begin(), c.stray.end());
     clear_log();
     const std::string path = write_temp_file("with_stray_bytes.jpg", file);
@@ -385,68 +374,37 @@ TEST_F(Jpeg, TablesInSharedSegmentsAndWideQuantisers) {
 }
 
 TEST_F(Jpeg, MalformedStructureGetsItsCode) {
-  std::string base = cjpeg("structure", 40, 24, "");
-  std::vector<uint8_t> file = read_file(base);
-  // A restart marker before any frame.
-  EXPECT_EQ(load_error({0xFF, 0xD8, 0xFF, 0xD0, 0xFF, 0xD9}), ERR_INVALID_FILE);
-  // Start and end of image alone: success, no picture.
-  {
-    LoadResult r = load_file(write_temp_file("empty.jpg", std::vector<uint8_t>{0xFF, 0xD8, 0xFF, 0xD9}));
-    EXPECT_EQ(r.error, 0);
-    ASSERT_EQ(r.images.size(), 1u);
-    EXPECT_EQ(r.images[0]->width, 0);
-    EXPECT_EQ(r.images[0]->bits, 0);
-    EXPECT_EQ(r.images[0]->pixels, nullptr);
-  }
-  // A baseline file whose data ends without EOI.
-  {
-    std::vector<uint8_t> cut(file.begin(), file.end() - 2);
-    EXPECT_EQ(load_error(cut), ERR_INVALID_FILE);
-  }
-  // A progressive file cut in its last scan.
-  {
-    std::vector<uint8_t> prog = read_file(jpegtran("prog_cut", base, "-progressive"));
-    std::vector<uint8_t> cut(prog.begin(), prog.end() - 6);
-    EXPECT_EQ(load_error(cut), ERR_FILE_ACCESS);
-  }
-  // A scan header before any frame header.
-  {
+  const std::vector<uint8_t> file = read_file(cjpeg("structure", 40, 24, ""));
+  // Start and end of image alone: success, an empty record.
+  LoadResult empty = load_file(write_temp_file("empty.jpg", std::vector<uint8_t>{0xFF, 0xD8, 0xFF, 0xD9}));
+  ASSERT_EQ(empty.error, 0);
+  ASSERT_EQ(empty.images.size(), 1u);
+  EXPECT_EQ((std::vector<int64_t>{empty.images[0]->width, empty.images[0]->bits}), (std::vector<int64_t>{0, 0}));
+  EXPECT_EQ(empty.images[0]->pixels, nullptr);
+  std::vector<uint8_t> prog = read_file(jpegtran("prog_cut", cjpeg("structure", 40, 24, ""), "-progressive"));
+  using Edit = std::function<void(JpegParts&)>;
+  auto sof = [](auto edit) -> Edit { return [=](JpegParts& parts) { edit(find_segment(parts, kSof0)->payload); }; };
+  const std::pair<std::vector<uint8_t>, int> whole_files[] = {
+      {{0xFF, 0xD8, 0xFF, 0xD0, 0xFF, 0xD9}, ERR_INVALID_FILE},               // a restart before any frame
+      {std::vector<uint8_t>(file.begin(), file.end() - 2), ERR_INVALID_FILE},  // baseline data without EOI
+      {std::vector<uint8_t>(prog.begin(), prog.end() - 6), ERR_FILE_ACCESS}};  // cut in the last scan
+  for (const auto& [bytes, code] : whole_files) EXPECT_EQ(load_error(bytes), code) << bytes.size();
+  const std::pair<Edit, int> edits[] = {
+      // A scan header before any frame header.
+      {[](JpegParts& p) { std::erase_if(p.segments, [](const Segment& s) { return s.marker == kSof0; }); },
+       ERR_INVALID_FILE},
+      {sof([](std::vector<uint8_t>& p) { p[1] = p[2] = 0; }), ERR_UNHANDLED},  // height left to DNL
+      // Chroma factors that do not divide the luminance's (3x1 against 2x1).
+      {sof([](std::vector<uint8_t>& p) { p[7] = 0x31, p[10] = 0x21; }), ERR_UNHANDLED},
+      {sof([](std::vector<uint8_t>& p) { p[10] = 0x10; }), ERR_INVALID_FILE},  // a sampling factor of 0
+      {sof([](std::vector<uint8_t>& p) { p[11] = 7; }), ERR_INVALID_FILE},     // quantisation table 7
+      {sof([](std::vector<uint8_t>& p) { p[0] = 12; }), ERR_INVALID_FILE},     // baseline frames are 8-bit
+      {[](JpegParts& p) { p.tail[5] = 9; }, ERR_VALUE},       // a scan naming a component the frame lacks
+      {[](JpegParts& p) { p.tail[6] = 0x33; }, ERR_LOADING}};  // a Huffman table never defined
+  for (size_t i = 0; i < std::size(edits); ++i) {
     JpegParts parts = split(file);
-    std::vector<Segment> kept;
-    for (Segment& s : parts.segments)
-      if (s.marker != kSof0) kept.push_back(s);
-    parts.segments = kept;
-    EXPECT_EQ(load_error(join(parts)), ERR_INVALID_FILE);
-  }
-  auto with_sof = [&](auto edit) {
-    JpegParts parts = split(file);
-    edit(find_segment(parts, kSof0)->payload);
-    return load_error(join(parts));
-  };
-  // Height left to a DNL segment.
-  EXPECT_EQ(with_sof([](std::vector<uint8_t>& p) { p[1] = p[2] = 0; }), ERR_UNHANDLED);
-  // Chroma factors that do not divide the luminance's (3x1 against 2x1).
-  EXPECT_EQ(with_sof([](std::vector<uint8_t>& p) {
-              p[7] = 0x31;
-              p[10] = 0x21;
-            }),
-            ERR_UNHANDLED);
-  // A sampling factor of 0, and a quantisation table number out of range.
-  EXPECT_EQ(with_sof([](std::vector<uint8_t>& p) { p[10] = 0x10; }), ERR_INVALID_FILE);
-  EXPECT_EQ(with_sof([](std::vector<uint8_t>& p) { p[11] = 7; }), ERR_INVALID_FILE);
-  // Baseline frames are 8-bit.
-  EXPECT_EQ(with_sof([](std::vector<uint8_t>& p) { p[0] = 12; }), ERR_INVALID_FILE);
-  // A scan naming a component the frame does not have.
-  {
-    JpegParts parts = split(file);
-    parts.tail[5] = 9;  // first component selector of the SOS segment
-    EXPECT_EQ(load_error(join(parts)), ERR_VALUE);
-  }
-  // A scan naming a Huffman table that was never defined.
-  {
-    JpegParts parts = split(file);
-    parts.tail[6] = 0x33;
-    EXPECT_EQ(load_error(join(parts)), ERR_LOADING);
+    edits[i].first(parts);
+    EXPECT_EQ(load_error(join(parts)), edits[i].second) << "edit " << i;
   }
 }
 
@@ -464,9 +422,7 @@ TEST_F(Jpeg, EndlessRestartsAndScansAreRefused) {
 
   // A progressive frame may repeat its last refinement scan, but not a thousand times.
   std::vector<uint8_t> prog = read_file(cjpeg("many_scans", 32, 16, "-progressive"));
-  size_t last = 0;
-  for (size_t i = 2; i + 1 < prog.size(); ++i)
-    if (prog[i] == 0xFF && prog[i + 1] == 0xDA) last = i;
+  const size_t last = marker_at(prog, 0xDA, -1);
   ASSERT_GT(last, 0u);
   std::vector<uint8_t> scan(prog.begin() + last, prog.end() - 2);
   auto with_repeats = [&](int n) {
@@ -501,18 +457,8 @@ TEST_F(Jpeg, UndecodableCodeInAProgressiveBandIsAnInvalidFile) {
   std::string base = cjpeg("badband", 40, 24, "-progressive");
   std::vector<uint8_t> bytes = read_file(base);
   // The second scan is the first AC band of a component.
-  size_t first = 0, second = 0;
-  for (size_t i = 2; i + 1 < bytes.size(); ++i) {
-    if (bytes[i] == 0xFF && bytes[i + 1] == 0xDA) {
-      if (first == 0) {
-        first = i;
-      } else {
-        second = i;
-        break;
-      }
-    }
-  }
-  ASSERT_GT(second, first);
+  const size_t second = marker_at(bytes, 0xDA, 1);
+  ASSERT_GT(second, marker_at(bytes, 0xDA));
   const size_t data = second + 2 + ((size_t(bytes[second + 2]) << 8) | bytes[second + 3]);
   ASSERT_EQ(bytes[second + 5 + 2 * bytes[second + 4] - 1] >> 4, 0);  // first pass (Ah = 0)
   for (size_t k = 0; k < 4; ++k) bytes[data + k] = k % 2 == 0 ? 0xFF : 0x00;
@@ -523,9 +469,7 @@ TEST_F(Jpeg, UndecodableCodeInAProgressiveBandIsAnInvalidFile) {
 
 TEST_F(Jpeg, ProgressiveFrameWithoutScansIsMidGrey) {
   std::vector<uint8_t> bytes = read_file(cjpeg("noscan", 20, 12, "-progressive"));
-  size_t sos = 0;
-  for (size_t i = 2; i + 1 < bytes.size() && sos == 0; ++i)
-    if (bytes[i] == 0xFF && bytes[i + 1] == 0xDA) sos = i;
+  const size_t sos = marker_at(bytes, 0xDA);
   ASSERT_GT(sos, 0u);
   bytes.resize(sos);
   bytes.insert(bytes.end(), {0xFF, 0xD9});
@@ -534,32 +478,17 @@ TEST_F(Jpeg, ProgressiveFrameWithoutScansIsMidGrey) {
   for (uint32_t p : image_rgb(r.images[0])) ASSERT_EQ(p, 0x808080u);
 }
 
-TEST_F(Jpeg, TruncatedAndDamagedFilesFailCleanly) {
-  const std::string files[] = {cjpeg("damage_base", 48, 40, "-restart 2B"),
-                               cjpeg("damage_prog", 48, 40, "-progressive -sample 1x1")};
-  std::mt19937 random(1234);
-  for (const std::string& path : files) {
+// A file cut anywhere gets one of the codes of a file that ends early; damaged bytes are the
+// fuzzers' business.
+TEST_F(Jpeg, TruncatedFilesGetTheirCodes) {
+  for (const std::string& path : {cjpeg("damage_base", 48, 40, "-restart 2B"),
+                                  cjpeg("damage_prog", 48, 40, "-progressive -sample 1x1")}) {
     std::vector<uint8_t> file = read_file(path);
     for (size_t cut = 3; cut < file.size() - 1; cut += 1 + file.size() / 60) {
       test_reset();
-      std::vector<uint8_t> part(file.begin(), file.begin() + cut);
-      int error = load_error(part, "cut.jpg");
+      int error = load_error(std::vector<uint8_t>(file.begin(), file.begin() + cut), "cut.jpg");
       EXPECT_TRUE(error == ERR_INVALID_FILE || error == ERR_FILE_ACCESS || error == ERR_LOADING)
           << path << " cut at " << cut << " gave " << error;
-    }
-    for (int trial = 0; trial < 150; ++trial) {
-      test_reset();
-      std::vector<uint8_t> damaged = file;
-      for (int k = 0; k < 3; ++k)
-        damaged[2 + random() % (damaged.size() - 2)] ^= uint8_t(1 + random() % 255);
-      LoadResult r = load_file(write_temp_file("damaged.jpg", damaged));
-      if (r.error == 0) {
-        ASSERT_EQ(r.images.size(), 1u);
-        const ImageRecord* image = r.images[0];
-        if (image->width > 0 && image->height > 0) {
-          EXPECT_NE(image->pixels, nullptr);
-        }
-      }
     }
   }
 }
@@ -577,60 +506,5 @@ TEST_F(Jpeg, VectorAndScalarPathsGiveTheSameBits) {
     ASSERT_TRUE(a != nullptr && b != nullptr);
     ASSERT_EQ(a->pixel_size, b->pixel_size);
     EXPECT_EQ(std::memcmp(a->pixels, b->pixels, a->pixel_size), 0) << path;
-  }
-}
-
-TEST(JpegReconstruct, TransformFollowsTheDefinition) {
-  jpeg_init_idct();
-  uint16_t ones[64];
-  for (uint16_t& q : ones) q = 1;
-  float out[64];
-  int16_t block[64] = {8};
-  reconstruct_block(block, ones, 128.0f, out, 8);
-  for (float v : out) EXPECT_EQ(v, 129.0f);
-
-  // Random blocks against the double-precision definition.
-  std::mt19937 random(7);
-  const double pi = 3.14159265358979323846;
-  for (int trial = 0; trial < 50; ++trial) {
-    int16_t c[64];
-    for (int i = 0; i < 64; ++i) c[i] = int16_t(int(random() % 401) - 200) / (1 + i / 4);
-    reconstruct_block(c, ones, 0.0f, out, 8);
-    for (int y = 0; y < 8; ++y) {
-      for (int x = 0; x < 8; ++x) {
-        double s = 0;
-        for (int v = 0; v < 8; ++v)
-          for (int u = 0; u < 8; ++u)
-            s += (u ? 1 : M_SQRT1_2) * (v ? 1 : M_SQRT1_2) * c[v * 8 + u] *
-                 std::cos((2 * x + 1) * u * pi / 16) * std::cos((2 * y + 1) * v * pi / 16);
-        EXPECT_NEAR(out[y * 8 + x], s / 4, 2e-3);
-      }
-    }
-  }
-}
-
-TEST(JpegReconstruct, EightBlockTransformMatchesTheSingleBlockOne) {
-  if (!jpeg_has_avx2()) GTEST_SKIP() << "no AVX2";
-  jpeg_init_idct();
-  std::mt19937 random(99);
-  for (int trial = 0; trial < 40; ++trial) {
-    int16_t blocks[8][64];
-    uint16_t quant[64];
-    for (int i = 0; i < 64; ++i) quant[i] = uint16_t(1 + random() % (trial < 20 ? 100 : 65535));
-    for (auto& b : blocks)
-      for (int16_t& v : b) v = int16_t(random() % 3 == 0 ? int(random() % 65536) - 32768 : 0);
-    const int16_t* pointers[8];
-    float wide[8][64], single[64];
-    float* outs[8];
-    for (int l = 0; l < 8; ++l) {
-      pointers[l] = blocks[l];
-      outs[l] = wide[l];
-    }
-    const JpegIdctConstants k = jpeg_idct_constants();
-    jpeg_idct8_avx2(k, pointers, quant, 128.0f, outs, 8);
-    for (int l = 0; l < 8; ++l) {
-      reconstruct_block(blocks[l], quant, 128.0f, single, 8);
-      EXPECT_EQ(std::memcmp(single, wide[l], sizeof single), 0) << "trial " << trial << " lane " << l;
-    }
   }
 }

@@ -131,26 +131,4 @@ std::vector<uint8_t> join(const JpegParts& parts) {
 
 Segment segment(uint8_t marker, const std::vector<uint8_t>& payload) { return Segment{marker, payload}; }
 
-namespace {
-
-// Points the log at the temporary directory (the log is named after the working directory).
-std::string log_in_temp_dir() {
-  char cwd[4096];
-  const char* old = getcwd(cwd, sizeof cwd);
-  if (chdir(test_temp_dir().c_str()) == 0) {
-    log_set_path("JPEGTEST");
-    if (old != nullptr && chdir(old) != 0) std::perror("chdir");
-  }
-  return log_path();
-}
-
-}  // namespace
-
-void clear_log() { std::remove(log_in_temp_dir().c_str()); }
-
-std::string read_log() {
-  std::vector<uint8_t> bytes = read_file(log_in_temp_dir());
-  return std::string(bytes.begin(), bytes.end());
-}
-
 }  // namespace jpeg_test

@@ -50,8 +50,4 @@ JpegParts split(const std::vector<uint8_t>& file);
 std::vector<uint8_t> join(const JpegParts& parts);
 Segment segment(uint8_t marker, const std::vector<uint8_t>& payload);
 
-// The log file of the test process, emptied.
-void clear_log();
-std::string read_log();
-
 }  // namespace jpeg_test

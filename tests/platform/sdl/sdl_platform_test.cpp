@@ -135,29 +135,23 @@ TEST_F(SdlPlatformTest, OneWindowIsBothTheMainAndTheDocumentWindow) {
   EXPECT_EQ(paints[0].window, document_);
 }
 
+// What the frame holds after a pass reaches the window surface (clipping is the frame's).
 TEST_F(SdlPlatformTest, APaintPassIsPresentedOnTheWindowSurface) {
   drain();
   int32_t W, H;
   sdl_->client_size(document_, &W, &H);
   sdl_->begin_paint(document_);
   sdl_->fill_rect(document_, PlatformRect{0, 0, W, H}, 0x102030);
-  sdl_->set_clip(document_, PlatformRect{10, 10, 60, 40});
-  sdl_->fill_rect(document_, PlatformRect{0, 0, W, H}, 0xFF8000);
   std::vector<uint32_t> block(20 * 10);
   for (size_t i = 0; i < block.size(); ++i) block[i] = static_cast<uint32_t>(i * 0x010203);
-  sdl_->blit(document_, 50, 35, 20, 10, 20, block.data());  // cut by the clip
+  sdl_->blit(document_, 50, 35, 20, 10, 20, block.data());
   sdl_->end_paint(document_);
-
   int sw = 0, sh = 0;
   std::vector<uint32_t> shown = surface_pixels(sdl_->sdl_window(), &sw, &sh);
-  ASSERT_EQ(sw, W);
-  ASSERT_EQ(sh, H);
+  ASSERT_EQ(std::make_pair(sw, sh), std::make_pair(W, H));
   EXPECT_EQ(shown, sdl_->frame().pixels());
-  // Outside the clip, inside it, the blit cut by it, below it.
-  EXPECT_EQ((std::vector<uint32_t>{shown[5 * W + 5], shown[20 * W + 20], shown[36 * W + 52], shown[45 * W + 55]}),
-            (std::vector<uint32_t>{0x102030, 0xFF8000, block[1 * 20 + 2], 0x102030}));
+  EXPECT_EQ(shown[36 * W + 52], block[1 * 20 + 2]);
   EXPECT_FALSE(sdl_->frame().has_dirty());
-
   // Painting on the main window, or outside a pass, touches nothing shown.
   sdl_->fill_rect(main_, PlatformRect{0, 0, W, H}, 0xFFFFFF);
   EXPECT_EQ(sdl_->frame().pixels()[0], 0x102030u);

@@ -133,14 +133,6 @@ class Program {
   pid_t pid_ = -1;
 };
 
-std::vector<uint32_t> read_picture(const std::string& path, int* width, int* height) {
-  std::vector<uint32_t> rgb;
-  const std::string ppm = path + ".ppm";
-  if (run_command("convert " + quoted(path) + " -depth 8 ppm:" + quoted(ppm) + " 2>/dev/null") != 0) return rgb;
-  if (!read_pnm_rgb(ppm, width, height, &rgb)) rgb.clear();
-  return rgb;
-}
-
 size_t differing(const std::vector<uint32_t>& a, const std::vector<uint32_t>& b) {
   if (a.size() != b.size()) return std::max(a.size(), b.size());
   size_t n = 0;
@@ -199,7 +191,7 @@ TEST(SdlWindowEndToEnd, TheWindowShowsWhatTheHeadlessViewerShows) {
       const std::string path = dir + "/shot" + std::to_string(++shot) + ".png";
       int w = 0, h = 0;
       if (run_command(display.on("import -window " + window + " " + quoted(path) + " 2>/dev/null")) != 0) return false;
-      got = read_picture(path, &w, &h);
+      if (!read_png_rgb(path, &w, &h, &got)) got.clear();
       return got == want;
     }, 5s);
     EXPECT_TRUE(same) << step << ": " << differing(got, want) << " pixels differ";
@@ -210,7 +202,8 @@ TEST(SdlWindowEndToEnd, TheWindowShowsWhatTheHeadlessViewerShows) {
   ASSERT_EQ(run_command(std::string(KORVELA_BINARY) + " --screenshot " + quoted(reference) + " --size 640x480 " +
                         quoted(one) + " " + quoted(two) + " " + quoted(three)), 0);
   int rw = 0, rh = 0;
-  const std::vector<uint32_t> first = read_picture(reference, &rw, &rh);
+  std::vector<uint32_t> first;
+  ASSERT_TRUE(read_png_rgb(reference, &rw, &rh, &first));
   ASSERT_EQ(first.size(), 640u * 480u);
   shows(first, "start");
 

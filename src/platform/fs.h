@@ -2,6 +2,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 struct FindEntry {
@@ -23,3 +24,12 @@ bool fs_path_is_absolute(const std::string& path);
 std::string fs_program_dir();
 // Physical memory available plus swap, in bytes.
 uint64_t fs_available_memory();
+
+// Maps the first `size` bytes of an open file read-only, followed by at least two zero bytes;
+// `*length` receives the extent to give back to fs_unmap_file. Null where the file cannot be
+// mapped (the caller then reads it).
+const uint8_t* fs_map_file(FILE* fp, int64_t size, size_t* length);
+void fs_unmap_file(const uint8_t* data, size_t length);
+// Gives back the memory of the whole pages of [data, data + count) of a mapping; reading
+// them later brings the file's bytes back.
+void fs_release_mapped(const uint8_t* data, size_t count);

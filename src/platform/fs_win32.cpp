@@ -80,3 +80,8 @@ uint64_t fs_available_memory() {
   GlobalMemoryStatus(&status);
   return uint64_t{status.dwAvailPhys} + status.dwAvailPageFile;
 }
+
+// Files are read into memory on Windows.
+const uint8_t* fs_map_file(FILE*, int64_t, size_t*) { return nullptr; }
+void fs_unmap_file(const uint8_t*, size_t) {}
+void fs_release_mapped(const uint8_t*, size_t) {}

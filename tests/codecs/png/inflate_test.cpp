@@ -121,6 +121,30 @@ Result run(const Bytes& stream, size_t out_size) {
   return r;
 }
 
+// Decodes in pieces of at most `piece` bytes through a buffer that keeps only the window
+// behind them, as a reader that takes rows as they come does.
+Result run_in_pieces(const Bytes& stream, size_t out_size, size_t piece) {
+  g_error = 0;
+  Result r{0, {}};
+  int32_t window = 0;
+  zlib_check_header(stream.data(), stream.size(), &window);
+  static InflateState state;
+  if (g_error == 0) inflate_start(&state, stream.data() + 2, stream.data() + stream.size(), window);
+  std::vector<uint8_t> buffer(size_t(window) + piece);
+  for (size_t kept = 0; g_error == 0 && r.out.size() < out_size;) {
+    const size_t room = std::min(piece, out_size - r.out.size());
+    const size_t n = inflate_more(&state, buffer.data(), buffer.data() + kept, buffer.data() + kept + room);
+    if (n == 0) break;
+    r.out.insert(r.out.end(), buffer.begin() + long(kept), buffer.begin() + long(kept + n));
+    const size_t keep = std::min(kept + n, size_t(window));
+    std::memmove(buffer.data(), buffer.data() + kept + n - keep, keep);
+    kept = keep;
+  }
+  r.error = g_error;
+  g_error = 0;
+  return r;
+}
+
 // zlib's own decoding of a stream without its Adler-32 trailer.
 Bytes zlib_inflate(const Bytes& stream, size_t out_size) {
   z_stream z{};
@@ -193,6 +217,7 @@ TEST_F(Inflate, MatchesZlibAtEveryLevelAndStrategy) {
         Result r = run(stream, size);
         ASSERT_EQ(r.error, 0) << "size " << size << " level " << level << " strategy " << strategy;
         ASSERT_EQ(r.out, data) << "size " << size << " level " << level << " strategy " << strategy;
+        ASSERT_EQ(run_in_pieces(stream, size, 1 + seed % 500).out, data) << "size " << size << " level " << level;
       }
     }
   }
@@ -517,6 +542,10 @@ TEST_F(Inflate, CorruptStreamsStayInBounds) {
         Result r = run(bad, data.size());
         EXPECT_LE(r.out.size(), data.size());
         EXPECT_TRUE(r.error == 0 || r.error == ERR_INVALID_FILE);
+        // In pieces: the same fault; without one, the same bytes.
+        Result p = run_in_pieces(bad, data.size(), 1 + i % 64);
+        EXPECT_EQ(p.error, r.error);
+        if (r.error == 0) EXPECT_EQ(p.out, r.out);
       }
     }
   }

@@ -42,8 +42,12 @@ struct PngState {
   bool iend_seen;
   // Inflated rows, a piece at a time: [0, raw_filled) holds output and the next row starts
   // at raw_row. A new piece first moves to the front what must be kept: the window that
-  // back-references may reach and the prior row.
+  // back-references may reach and the start of the next row. Rows are unfiltered in `rows`,
+  // two buffers taken in turn so that the prior row stays, while the inflated bytes stay as
+  // they are for the back-references.
   uint8_t* raw;
+  uint8_t* rows;
+  const uint8_t* prior;  // data bytes of the prior row of the pass, null for its first row
   size_t raw_capacity;
   size_t raw_filled;
   size_t raw_row;
@@ -405,6 +409,8 @@ uint64_t png_raw_size() {
 
 // Bytes inflated at a time, besides what is kept from the piece before.
 constexpr size_t kInflatePiece = size_t{1} << 18;
+// Room after an unfiltered row for the wide loads of the filters and of the landing.
+constexpr size_t kRowSlack = 16;
 
 void png_inflate() {
   if (g_error != 0) return;
@@ -422,23 +428,22 @@ void png_inflate() {
   }
   png_row_geometry(static_cast<uint32_t>(g.image->width));  // the widest rows, the whole image's
   const size_t stride = g.raw_stride;
-  const size_t kept = std::max<size_t>(size_t(window_size), 2 * stride);
+  const size_t kept = std::max<size_t>(size_t(window_size), stride);
   g.raw_capacity = size_t(std::min<uint64_t>(kept + std::max<size_t>(stride, kInflatePiece), raw_size));
   if (mem_alloc(&g.raw, g.raw_capacity) == nullptr) return;
+  if (mem_alloc(&g.rows, 2 * (stride + kRowSlack)) == nullptr) return;
   g.raw_filled = g.raw_row = 0;
   g.raw_left = raw_size;
   g.window_size = window_size;
   inflate_start(&g.inflate, g.compressed + 2, g.compressed + g.compressed_used, window_size);
 }
 
-// Inflates the next piece after moving what must be kept to the front; `stride` is the
-// length of the rows being read. False when no more data comes (the end of the stream, the
-// picture complete, or a fault with g_error set).
-bool png_inflate_piece(size_t stride) {
+// Inflates the next piece after moving what must be kept to the front. False when no more
+// data comes (the end of the stream, the picture complete, or a fault with g_error set).
+bool png_inflate_piece() {
   if (g_error != 0 || g.raw_left == 0) return false;
   const size_t history = std::min<size_t>(g.raw_filled, size_t(g.window_size));
-  const size_t prior = g.raw_row >= stride ? g.raw_row - stride : 0;
-  const size_t keep_from = std::min(g.raw_filled - history, prior);
+  const size_t keep_from = std::min(g.raw_filled - history, g.raw_row);
   std::memmove(g.raw, g.raw + keep_from, g.raw_filled - keep_from);
   g.raw_filled -= keep_from;
   g.raw_row -= keep_from;
@@ -449,18 +454,17 @@ bool png_inflate_piece(size_t stride) {
   return n != 0;
 }
 
-// The next `stride` bytes of inflated data; the prior row stays just before them. Null when
-// the data ends first.
-uint8_t* png_next_row(size_t stride) {
+// The next `stride` bytes of inflated data. Null when the data ends first.
+const uint8_t* png_next_row(size_t stride) {
   while (g.raw_filled - g.raw_row < stride) {
-    if (!png_inflate_piece(stride)) return nullptr;
+    if (!png_inflate_piece()) return nullptr;
   }
-  uint8_t* row = g.raw + g.raw_row;
+  const uint8_t* row = g.raw + g.raw_row;
   g.raw_row += stride;
   return row;
 }
 
-// --- Filters: in place on a row's data bytes; the prior row is raw_stride bytes earlier ---
+// --- Filters: in place on a row's data bytes; the prior row is g.prior ---
 
 // The Paeth predictor: of a (left), b (above) and c (above left), the one nearest to
 // a + b - c, ties going to a, then b. Worked out by cases, it is the larger of a and b when
@@ -596,15 +600,11 @@ struct PaethOp {
   }
 };
 
-const uint8_t* prior_row(uint8_t* row, int32_t index) {
-  return index == 0 ? nullptr : row - g.raw_stride;
-}
-
-void png_filter_none(uint8_t*, int32_t) {}
-void png_filter_sub(uint8_t* row, int32_t) { by_bpp<SubOp>(g.filter_bpp, row, g.row_data_bytes); }
-void png_filter_up(uint8_t* row, int32_t index) {
-  if (index == 0) return;
-  const uint8_t* prior = row - g.raw_stride;
+void png_filter_none(uint8_t*) {}
+void png_filter_sub(uint8_t* row) { by_bpp<SubOp>(g.filter_bpp, row, g.row_data_bytes); }
+void png_filter_up(uint8_t* row) {
+  const uint8_t* prior = g.prior;
+  if (prior == nullptr) return;
   const size_t n = g.row_data_bytes;
   size_t i = 0;
 #if defined(__SSE2__)
@@ -616,14 +616,10 @@ void png_filter_up(uint8_t* row, int32_t index) {
 #endif
   for (; i < n; ++i) row[i] = static_cast<uint8_t>(row[i] + prior[i]);
 }
-void png_filter_average(uint8_t* row, int32_t index) {
-  by_bpp<AverageOp>(g.filter_bpp, row, prior_row(row, index), g.row_data_bytes);
-}
-void png_filter_paeth(uint8_t* row, int32_t index) {
-  by_bpp<PaethOp>(g.filter_bpp, row, prior_row(row, index), g.row_data_bytes);
-}
+void png_filter_average(uint8_t* row) { by_bpp<AverageOp>(g.filter_bpp, row, g.prior, g.row_data_bytes); }
+void png_filter_paeth(uint8_t* row) { by_bpp<PaethOp>(g.filter_bpp, row, g.prior, g.row_data_bytes); }
 
-using FilterHandler = void (*)(uint8_t* row, int32_t index);
+using FilterHandler = void (*)(uint8_t* row);
 const FilterHandler png_filters[5] = {png_filter_none, png_filter_sub, png_filter_up,
                                       png_filter_average, png_filter_paeth};
 
@@ -735,22 +731,25 @@ void png_land_pass(const Pass& pass, uint8_t* scratch) {
   const size_t pixel = size_t(image->pixel_bytes);
   size_t complete = 0;
   for (; complete < rows; ++complete) {
-    uint8_t* row = png_next_row(g.raw_stride);
-    if (row == nullptr) break;
+    const uint8_t* inflated = png_next_row(g.raw_stride);
+    if (inflated == nullptr) break;
     const size_t r = complete;
-    const uint8_t filter = row[0];
+    const uint8_t filter = inflated[0];
     if (filter >= 5) {
       g.bad_filter = true;
       return;
     }
-    if (filter != 0) png_filters[filter](row + 1, static_cast<int32_t>(r));
+    uint8_t* row = g.rows + (r & 1) * (g.raw_stride + kRowSlack);
+    g.prior = r == 0 ? nullptr : g.rows + ((r - 1) & 1) * (g.raw_stride + kRowSlack);
+    std::memcpy(row, inflated + 1, g.row_data_bytes);
+    png_filters[filter](row);
     uint8_t* dst = image->pixels + (pass.y0 + r * pass.dy) * row_bytes;
     if (scratch == nullptr) {
-      const size_t landed = land_row(row + 1, dst, columns, row_bytes);
+      const size_t landed = land_row(row, dst, columns, row_bytes);
       if (!g.background_filled && landed < row_bytes) std::memset(dst + landed, 0, row_bytes - landed);
       continue;
     }
-    land_row(row + 1, scratch, columns, (size_t(columns) + 7) & ~size_t{7});
+    land_row(row, scratch, columns, (size_t(columns) + 7) & ~size_t{7});
     dst += pass.x0 * pixel;
     if (pixel == 1) {
       for (size_t i = 0; i < columns; ++i) dst[i * pass.dx] = scratch[i];
@@ -786,7 +785,7 @@ void png_land_rows() {
   }
   if (g.bad_filter) {
     // The rest of the stream is still inflated, so that its faults show as they would.
-    while (png_inflate_piece(0)) g.raw_row = g.raw_filled;
+    while (png_inflate_piece()) g.raw_row = g.raw_filled;
     g_error = ERR_INVALID_FILE;
   }
 }
@@ -794,6 +793,7 @@ void png_land_rows() {
 void png_release() {
   mem_free(&g.compressed);
   mem_free(&g.raw);
+  mem_free(&g.rows);
   g.compressed_used = g.compressed_capacity = 0;
 }
 

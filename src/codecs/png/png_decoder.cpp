@@ -757,9 +757,13 @@ void png_land_pass(const Pass& pass, uint8_t* scratch) {
       for (size_t i = 0; i < columns; ++i) std::memcpy(dst + i * pass.dx * pixel, scratch + i * pixel, pixel);
     }
   }
-  // The data ran out inside this pass: later passes get nothing.
-  if (complete < rows && scratch == nullptr && !g.background_filled)
-    std::memset(image->pixels + complete * row_bytes, 0, (rows - complete) * row_bytes);
+  if (complete < rows) {
+    // The data ran out inside this pass: later passes get nothing, not even rows of their
+    // own width from the bytes left over.
+    g.raw_row = g.raw_filled;
+    if (scratch == nullptr && !g.background_filled)
+      std::memset(image->pixels + complete * row_bytes, 0, (rows - complete) * row_bytes);
+  }
 }
 
 void png_land_rows() {

@@ -519,6 +519,17 @@ TEST_F(Png, StreamLengthsAndBackground) {
     ASSERT_EQ(r.error, 0);
     EXPECT_EQ(r.images[0]->pixels[4 * 8 + 2], 0);
   }
+  // Adam7 data that ends inside a pass: the bytes left over make no row of a later, narrower
+  // pass (the fifth pass of a 7-pixel-wide picture takes 5 bytes a row, the sixth 4).
+  {
+    Bytes cut(18, 0);
+    cut.insert(cut.end(), {0, 9, 9, 9});
+    PngWriter w;
+    w.ihdr(7, 8, 8, 0, 1).idat(cut).iend();
+    LoadResult r = load(w.bytes);
+    ASSERT_EQ(r.error, 0);
+    EXPECT_EQ(r.images[0]->pixels[1], 0);
+  }
   // RGB background: R, G, B, 0 in every pixel slot.
   {
     PngWriter w;

@@ -20,6 +20,6 @@ make rgba.png  "$IM base.ppm \\( grey.pgm -negate \\) -alpha off -compose CopyOp
 make palette.png "$IM base.ppm -dither None -colors 256 PNG8:palette.png"
 make still.gif "$IM base.ppm -dither None -colors 256 still.gif"
 make lzw.tif   "$IM base.ppm -depth 8 -compress none tmp_none.tif && tiffcp -c lzw:2 -r 64 tmp_none.tif lzw.tif && rm tmp_none.tif"
-make g4.tif    "$IM grey.pgm -threshold 50% -type bilevel -compress none tmp_bw.tif && tiffcp -c g4 tmp_bw.tif g4.tif && rm tmp_bw.tif"
+make g4.tif    "$IM grey.pgm -threshold 50% -type bilevel -depth 1 -compress none tmp_bw.tif && tiffcp -c g4 tmp_bw.tif g4.tif && rm tmp_bw.tif"
 make p6.ppm    "cp base.ppm p6.ppm"
 ls -l "$out"

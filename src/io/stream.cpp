@@ -6,12 +6,14 @@
 
 #include "core/errors.h"
 #include "core/memory.h"
+#include "io/file_map.h"
 
 namespace {
 
 struct Stream {
   FILE* fp = nullptr;
   bool memory = false;       // the buffer holds all the bytes; there is no file
+  size_t mapped = 0;         // extent of the file's mapping when the buffer is one, else 0
   int64_t size = 0;
   int64_t window = 0;        // bytes the window holds
   uint8_t* buffer = nullptr;  // window + 2 bytes
@@ -32,7 +34,8 @@ void reset_masks() {
 
 void load_window() {
   Stream& s = g_stream;
-  if (s.base < 0 || s.base > s.size || s.base == s.loaded || s.memory) return;
+  // A mapping always holds the file; bytes outside it are never taken from the buffer.
+  if (s.base < 0 || s.base > s.size || s.base == s.loaded || s.memory || s.mapped != 0) return;
   size_t got = 0;
   if (std::fseek(s.fp, static_cast<long>(s.base), SEEK_SET) == 0)
     got = std::fread(s.buffer, 1, static_cast<size_t>(s.window), s.fp);
@@ -94,23 +97,37 @@ int stream_open(const char* path, int32_t window_limit) {
   long size = std::ftell(s.fp);
   s.size = size < 0 ? 0 : size;
   s.window = (s.size >= kStreamWholeFileBelow && window_limit != 0) ? window_limit : s.size;
+  s.base = 0;
+  s.position = 0;
+  s.loaded = -1;
+  reset_masks();
+  // A whole file is mapped rather than copied where the system allows it.
+  if (s.window == s.size) {
+    s.buffer = const_cast<uint8_t*>(file_map(s.fp, s.size, &s.mapped));
+    if (s.buffer != nullptr) {
+      s.loaded = 0;
+      return 0;
+    }
+  }
   if (mem_alloc(&s.buffer, static_cast<size_t>(s.window) + 2) == nullptr) {
     std::fclose(s.fp);
     s.fp = nullptr;
     return 1;
   }
-  s.base = 0;
-  s.position = 0;
-  s.loaded = -1;
-  reset_masks();
   load_window();
   return 0;
 }
 
 void stream_close() {
   if (g_stream.fp != nullptr) std::fclose(g_stream.fp);
-  mem_free(&g_stream.buffer);
+  if (g_stream.mapped != 0) file_unmap(g_stream.buffer, g_stream.mapped);
+  else mem_free(&g_stream.buffer);
   g_stream = Stream{};
+}
+
+void stream_release_before(int64_t offset) {
+  if (g_stream.mapped != 0 && offset > 0)
+    file_release_mapped(g_stream.buffer, static_cast<size_t>(offset < g_stream.size ? offset : g_stream.size));
 }
 
 void stream_begin_memory(const uint8_t* data, int64_t size) {
@@ -228,6 +245,10 @@ void stream_read_at(void* dest, int64_t offset, int64_t count) {
     return;
   }
   int64_t inside = offset - s.base;
+  if (s.mapped != 0) {
+    std::memcpy(dest, s.buffer + offset, static_cast<size_t>(count));
+    return;
+  }
   if (s.loaded == s.base && inside >= 0 && inside + count < s.window) {
     std::memcpy(dest, s.buffer + inside, static_cast<size_t>(count));
     return;

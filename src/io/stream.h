@@ -45,6 +45,9 @@ uint32_t stream_get_bits_lsb_skipping(int n, int64_t offset1, int64_t offset2);
 // Direct access for decoders that parse the bytes themselves. When the window holds the
 // whole file, gives the file's bytes (followed by two zero bytes) and its size.
 bool stream_whole_file(const uint8_t** data, int64_t* size);
+// Gives back the memory holding the file's bytes before `offset` where the whole file is
+// mapped; a decoder that is done with them calls it. Reading them again stays correct.
+void stream_release_before(int64_t offset);
 // Moves the position to an absolute offset after a decoder consumed bytes directly.
 inline void stream_set_position(int64_t offset) { stream_seek(offset, 0); }
 

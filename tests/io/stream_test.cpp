@@ -76,6 +76,29 @@ TEST_F(Stream, LargeFilesAreReadThroughAWindow) {
   EXPECT_EQ(g_error, 0);
 }
 
+class WholeFile : public Stream, public ::testing::WithParamInterface<size_t> {};
+
+// Sizes around a page border: two zero bytes follow the file's bytes, which stay whole after a
+// read past the end and after their memory was given back.
+TEST_P(WholeFile, BytesThenTwoZeros) {
+  std::vector<uint8_t> bytes(GetParam());
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i * 13 | 1);
+  open(bytes);
+  stream_seek(0, 2);
+  EXPECT_EQ(stream_get_u8(), 0u);
+  stream_release_before(static_cast<int64_t>(bytes.size()));
+  const uint8_t* data;
+  int64_t size;
+  ASSERT_TRUE(stream_whole_file(&data, &size));
+  ASSERT_EQ(size, static_cast<int64_t>(bytes.size()));
+  EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), data));
+  EXPECT_EQ(data[size] | data[size + 1], 0);
+  uint8_t last = 0;
+  stream_read_at(&last, size - 2, 1);
+  EXPECT_EQ(last, bytes[size - 2]);
+}
+INSTANTIATE_TEST_SUITE_P(PageBorders, WholeFile, ::testing::Values(2, 4095, 4096, 3 * 4096 + 1));
+
 TEST(FileOpen, BackslashesBecomeSlashes) {
   std::string path = write_temp_file("open-me.bin", std::string("x"));
   std::string windows_style = path;

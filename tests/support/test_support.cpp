@@ -5,14 +5,13 @@
 #include <process.h>
 
 #include <cctype>
-#include <filesystem>
 #else
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
 
-#include <filesystem>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 

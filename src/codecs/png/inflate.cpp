@@ -184,9 +184,25 @@ uint32_t get_bits(InflateState* s, uint32_t n) {
 
 // --- Blocks ---------------------------------------------------------------------------
 
+enum : uint8_t { PENDING_NONE, PENDING_STORED, PENDING_FIXED, PENDING_DYNAMIC };
+
 void fail(InflateState* s) {
   g_error = ERR_INVALID_FILE;
   s->final_block = true;
+  s->pending = PENDING_NONE;
+}
+
+// Copies what the output has room for of the stored block's bytes.
+void inflate_stored_bytes(InflateState* s) {
+  const size_t room = static_cast<size_t>(s->out_end - s->out);
+  const size_t n = std::min<size_t>(s->stored_left, room);
+  if (static_cast<size_t>(s->in_end - s->in) < n) return fail(s);
+  std::memcpy(s->out, s->in, n);
+  s->out += n;
+  s->in += n;
+  s->stored_left -= static_cast<uint32_t>(n);
+  if (s->stored_left != 0) s->output_full = true;
+  else s->pending = PENDING_NONE;
 }
 
 void inflate_block_stored(InflateState* s) {
@@ -199,15 +215,10 @@ void inflate_block_stored(InflateState* s) {
   s->bit_buffer = 0;
   s->bit_count = 0;
   if (s->in_end - s->in < 4) return fail(s);
-  const size_t length = s->in[0] | (s->in[1] << 8);  // NLEN (the next two bytes) is not compared
+  s->stored_left = s->in[0] | (s->in[1] << 8);  // NLEN (the next two bytes) is not compared
   s->in += 4;
-  const size_t room = static_cast<size_t>(s->out_end - s->out);
-  const size_t n = std::min(length, room);
-  if (static_cast<size_t>(s->in_end - s->in) < n) return fail(s);
-  std::memcpy(s->out, s->in, n);
-  s->out += n;
-  s->in += n;
-  if (n < length) s->output_full = true;
+  s->pending = PENDING_STORED;
+  inflate_stored_bytes(s);
 }
 
 // Copies `length` bytes from `distance` bytes back; when length exceeds distance the last
@@ -281,6 +292,19 @@ void inflate_codes(InflateState* s, const HuffTable& litlen, const HuffTable& di
   const uint32_t window = static_cast<uint32_t>(s->window_size);
   uint8_t* out = s->out;
 
+  if (s->match_left != 0) {
+    // The rest of a match the previous piece had no room for.
+    const uint32_t n = std::min<uint32_t>(s->match_left, static_cast<uint32_t>(out_end - out));
+    copy_match(out, s->match_distance, n, false);
+    out += n;
+    s->match_left -= n;
+    if (out == out_end) {
+      s->out = out;
+      s->output_full = true;
+      return;
+    }
+  }
+
   // Far from both ends: the bit buffer refills a word at a time and a whole symbol with its
   // match (at most 48 bits) fits one refill; matches are copied in words. The state lives in
   // locals so that byte stores cannot be taken to alias it, and the symbol decoding of
@@ -327,6 +351,7 @@ void inflate_codes(InflateState* s, const HuffTable& litlen, const HuffTable& di
           s->bit_buffer = bits;
           s->bit_count = count;
           s->out = out;
+          s->pending = PENDING_NONE;
           return;
         }
         break;
@@ -382,6 +407,7 @@ void inflate_codes(InflateState* s, const HuffTable& litlen, const HuffTable& di
     }
     if (kind == KIND_END) {
       s->out = out;
+      s->pending = PENDING_NONE;
       return;
     }
     if (kind != KIND_LENGTH) break;
@@ -394,6 +420,8 @@ void inflate_codes(InflateState* s, const HuffTable& litlen, const HuffTable& di
     if (length > room) {
       copy_match(out, distance, static_cast<uint32_t>(room), false);
       out += room;
+      s->match_left = length - static_cast<uint32_t>(room);
+      s->match_distance = distance;
       s->output_full = true;
       break;
     }
@@ -410,6 +438,7 @@ void inflate_codes(InflateState* s, const HuffTable& litlen, const HuffTable& di
 
 void inflate_block_fixed(InflateState* s) {
   fixed_tables_init();
+  s->pending = PENDING_FIXED;
   inflate_codes(s, g_fixed_litlen, g_fixed_dist);
 }
 
@@ -517,6 +546,7 @@ void inflate_block_dynamic(InflateState* s) {
   if (!inflate_read_lengths(s, lengths, hlit + hdist)) return;
   huff_table_build(&s->litlen, g_litlen_entries, kLitlenRootBits, ALPHABET_LITLEN, lengths, hlit);
   huff_table_build(&s->dist, g_dist_entries, kDistRootBits, ALPHABET_DIST, lengths + hlit, hdist);
+  s->pending = PENDING_DYNAMIC;
   inflate_codes(s, s->litlen, s->dist);
 }
 
@@ -536,18 +566,29 @@ void zlib_check_header(const uint8_t* data, size_t size, int32_t* window_size) {
   *window_size = 1 << ((data[0] >> 4) + 8);
 }
 
-size_t inflate_blocks(InflateState* s, const uint8_t* data, const uint8_t* data_end, uint8_t* out,
-                      uint8_t* out_end, int32_t window_size) {
+void inflate_start(InflateState* s, const uint8_t* data, const uint8_t* data_end, int32_t window_size) {
   s->window_size = window_size;
-  s->out_start = s->out = out;
-  s->out_end = out_end;
   s->in = data;
   s->in_end = data_end;
   s->bit_buffer = 0;
   s->bit_count = 0;
   s->padding = 0;
   s->final_block = false;
+  s->pending = PENDING_NONE;
+  s->stored_left = 0;
+  s->match_left = 0;
+}
+
+size_t inflate_more(InflateState* s, uint8_t* history, uint8_t* out, uint8_t* out_end) {
+  s->out_start = history;
+  s->out = out;
+  s->out_end = out_end;
   s->output_full = false;
+  if (g_error == 0 && s->out < s->out_end) {
+    if (s->pending == PENDING_STORED) inflate_stored_bytes(s);
+    else if (s->pending == PENDING_FIXED) inflate_codes(s, g_fixed_litlen, g_fixed_dist);
+    else if (s->pending == PENDING_DYNAMIC) inflate_codes(s, s->litlen, s->dist);
+  }
   while (g_error == 0 && !s->final_block && !s->output_full && s->out < s->out_end) {
     s->final_block = get_bits(s, 1) != 0;
     const uint32_t type = get_bits(s, 1) | (get_bits(s, 1) << 1);
@@ -557,7 +598,13 @@ size_t inflate_blocks(InflateState* s, const uint8_t* data, const uint8_t* data_
     }
     inflate_block_handlers[type](s);
   }
-  return static_cast<size_t>(s->out - s->out_start);
+  return static_cast<size_t>(s->out - out);
+}
+
+size_t inflate_blocks(InflateState* s, const uint8_t* data, const uint8_t* data_end, uint8_t* out,
+                      uint8_t* out_end, int32_t window_size) {
+  inflate_start(s, data, data_end, window_size);
+  return inflate_more(s, out, out, out_end);
 }
 
 size_t inflate_zlib(const uint8_t* data, size_t size, uint8_t* out, size_t out_size) {

@@ -1,5 +1,5 @@
-// Inflate: decompression of a zlib stream held whole in memory into a buffer the caller has
-// sized. Bits are kept in a 64-bit buffer and Huffman codes are decoded through a first-level
+// Inflate: decompression of a zlib stream held whole in memory, into one buffer the caller
+// has sized or piece by piece. Bits are kept in a 64-bit buffer and Huffman codes are decoded through a first-level
 // look-up table (one probe for most codes) with second-level tables for the long ones.
 //
 // Hostile data is bounded: the output never runs past its end (decoding stops there and
@@ -50,6 +50,12 @@ struct InflateState {
   uint32_t padding;
   bool final_block;
   bool output_full;  // the output buffer was filled; decoding stops there
+  // Where a piece stopped inside a block: its kind, the bytes a stored block still holds,
+  // the bytes of a match still to copy and that match's distance.
+  uint8_t pending;
+  uint32_t stored_left;
+  uint32_t match_left;
+  uint32_t match_distance;
   HuffTable litlen;
   HuffTable dist;
   CodeLengthTable codelen;
@@ -64,6 +70,13 @@ void zlib_check_header(const uint8_t* data, size_t size, int32_t* window_size);
 // of bytes written. `window_size` comes from zlib_check_header.
 size_t inflate_blocks(InflateState* state, const uint8_t* data, const uint8_t* data_end,
                       uint8_t* out, uint8_t* out_end, int32_t window_size);
+
+// Piece by piece: inflate_start, then inflate_more for each piece, each call going on where
+// the one before stopped. The output already produced that back-references may reach lies in
+// [history, out): its last window_size bytes, or all of it when there is less. Decoding in
+// pieces gives the same bytes and the same faults as in one buffer of their total size.
+void inflate_start(InflateState* state, const uint8_t* data, const uint8_t* data_end, int32_t window_size);
+size_t inflate_more(InflateState* state, uint8_t* history, uint8_t* out, uint8_t* out_end);
 
 // Convenience for whole zlib streams: header check and blocks.
 size_t inflate_zlib(const uint8_t* data, size_t size, uint8_t* out, size_t out_size);

@@ -1,5 +1,6 @@
-// PNG decoder: reads the chunks, gathers the IDAT data, inflates it in one go, undoes the
-// row filters and lands the rows in the image record, pass by pass for Adam7 interlacing.
+// PNG decoder: reads the chunks, gathers the IDAT data, then inflates it a piece at a time,
+// undoing the row filters and landing the rows in the image record as they come, pass by pass
+// for Adam7 interlacing.
 // Every colour type and depth is read; 16-bit samples are rounded to 8 bits.
 #include <algorithm>
 #include <cstdlib>
@@ -24,6 +25,7 @@ struct PngState {
   const uint8_t* file;
   int64_t file_size;
   int64_t position;
+  int64_t released;  // the file's bytes before this offset were given back
   bool header_seen;
   int32_t colour_type;
   int32_t sample_bits;  // bit depth as IHDR states it
@@ -38,8 +40,20 @@ struct PngState {
   size_t compressed_used;
   size_t compressed_capacity;
   bool iend_seen;
+  // Inflated rows, a piece at a time: [0, raw_filled) holds output and the next row starts
+  // at raw_row. A new piece first moves to the front what must be kept: the window that
+  // back-references may reach and the start of the next row. Rows are unfiltered in `rows`,
+  // two buffers taken in turn so that the prior row stays, while the inflated bytes stay as
+  // they are for the back-references.
   uint8_t* raw;
-  size_t raw_produced;
+  uint8_t* rows;
+  const uint8_t* prior;  // data bytes of the prior row of the pass, null for its first row
+  size_t raw_capacity;
+  size_t raw_filled;
+  size_t raw_row;
+  uint64_t raw_left;  // inflated bytes the picture still takes
+  int32_t window_size;
+  bool bad_filter;
   size_t row_data_bytes;
   size_t raw_stride;
   int32_t filter_bpp;
@@ -47,6 +61,8 @@ struct PngState {
 };
 
 PngState g;
+
+constexpr int64_t kReleaseStep = int64_t{4} << 20;
 
 // --- Reading the file: past its end every byte reads as 0 ------------------------------
 
@@ -208,6 +224,13 @@ void png_chunk_idat(const uint8_t* data, uint32_t length) {
   }
   std::memcpy(g.compressed + g.compressed_used, data, length);
   g.compressed_used += length;
+  // The file's bytes gathered so far are not read again: their memory goes back a few
+  // megabytes at a time, so the file and its gathered copy do not both stay whole.
+  const int64_t copied = g.position + length;
+  if (copied - g.released >= kReleaseStep) {
+    stream_release_before(copied);
+    g.released = copied;
+  }
 }
 
 void png_chunk_iend(const uint8_t*, uint32_t) { g.iend_seen = true; }
@@ -384,6 +407,11 @@ uint64_t png_raw_size() {
   return total;
 }
 
+// Bytes inflated at a time, besides what is kept from the piece before.
+constexpr size_t kInflatePiece = size_t{1} << 18;
+// Room after an unfiltered row for the wide loads of the filters and of the landing.
+constexpr size_t kRowSlack = 16;
+
 void png_inflate() {
   if (g_error != 0) return;
   if (g.compressed_used == 0 || !g.iend_seen || !g.header_seen) {
@@ -398,12 +426,45 @@ void png_inflate() {
     g_error = ERR_MEMORY;
     return;
   }
-  if (mem_alloc(&g.raw, static_cast<size_t>(raw_size)) == nullptr) return;
-  g.raw_produced = inflate_blocks(&g.inflate, g.compressed + 2, g.compressed + g.compressed_used,
-                                  g.raw, g.raw + raw_size, window_size);
+  png_row_geometry(static_cast<uint32_t>(g.image->width));  // the widest rows, the whole image's
+  const size_t stride = g.raw_stride;
+  const size_t kept = std::max<size_t>(size_t(window_size), stride);
+  g.raw_capacity = size_t(std::min<uint64_t>(kept + std::max<size_t>(stride, kInflatePiece), raw_size));
+  if (mem_alloc(&g.raw, g.raw_capacity) == nullptr) return;
+  if (mem_alloc(&g.rows, 2 * (stride + kRowSlack)) == nullptr) return;
+  g.raw_filled = g.raw_row = 0;
+  g.raw_left = raw_size;
+  g.window_size = window_size;
+  inflate_start(&g.inflate, g.compressed + 2, g.compressed + g.compressed_used, window_size);
 }
 
-// --- Filters: in place on a row's data bytes; the prior row is raw_stride bytes earlier ---
+// Inflates the next piece after moving what must be kept to the front. False when no more
+// data comes (the end of the stream, the picture complete, or a fault with g_error set).
+bool png_inflate_piece() {
+  if (g_error != 0 || g.raw_left == 0) return false;
+  const size_t history = std::min<size_t>(g.raw_filled, size_t(g.window_size));
+  const size_t keep_from = std::min(g.raw_filled - history, g.raw_row);
+  std::memmove(g.raw, g.raw + keep_from, g.raw_filled - keep_from);
+  g.raw_filled -= keep_from;
+  g.raw_row -= keep_from;
+  const size_t room = size_t(std::min<uint64_t>(g.raw_capacity - g.raw_filled, g.raw_left));
+  const size_t n = inflate_more(&g.inflate, g.raw, g.raw + g.raw_filled, g.raw + g.raw_filled + room);
+  g.raw_filled += n;
+  g.raw_left -= n;
+  return n != 0;
+}
+
+// The next `stride` bytes of inflated data. Null when the data ends first.
+const uint8_t* png_next_row(size_t stride) {
+  while (g.raw_filled - g.raw_row < stride) {
+    if (!png_inflate_piece()) return nullptr;
+  }
+  const uint8_t* row = g.raw + g.raw_row;
+  g.raw_row += stride;
+  return row;
+}
+
+// --- Filters: in place on a row's data bytes; the prior row is g.prior ---
 
 // The Paeth predictor: of a (left), b (above) and c (above left), the one nearest to
 // a + b - c, ties going to a, then b. Worked out by cases, it is the larger of a and b when
@@ -539,15 +600,11 @@ struct PaethOp {
   }
 };
 
-const uint8_t* prior_row(uint8_t* row, int32_t index) {
-  return index == 0 ? nullptr : row - g.raw_stride;
-}
-
-void png_filter_none(uint8_t*, int32_t) {}
-void png_filter_sub(uint8_t* row, int32_t) { by_bpp<SubOp>(g.filter_bpp, row, g.row_data_bytes); }
-void png_filter_up(uint8_t* row, int32_t index) {
-  if (index == 0) return;
-  const uint8_t* prior = row - g.raw_stride;
+void png_filter_none(uint8_t*) {}
+void png_filter_sub(uint8_t* row) { by_bpp<SubOp>(g.filter_bpp, row, g.row_data_bytes); }
+void png_filter_up(uint8_t* row) {
+  const uint8_t* prior = g.prior;
+  if (prior == nullptr) return;
   const size_t n = g.row_data_bytes;
   size_t i = 0;
 #if defined(__SSE2__)
@@ -559,14 +616,10 @@ void png_filter_up(uint8_t* row, int32_t index) {
 #endif
   for (; i < n; ++i) row[i] = static_cast<uint8_t>(row[i] + prior[i]);
 }
-void png_filter_average(uint8_t* row, int32_t index) {
-  by_bpp<AverageOp>(g.filter_bpp, row, prior_row(row, index), g.row_data_bytes);
-}
-void png_filter_paeth(uint8_t* row, int32_t index) {
-  by_bpp<PaethOp>(g.filter_bpp, row, prior_row(row, index), g.row_data_bytes);
-}
+void png_filter_average(uint8_t* row) { by_bpp<AverageOp>(g.filter_bpp, row, g.prior, g.row_data_bytes); }
+void png_filter_paeth(uint8_t* row) { by_bpp<PaethOp>(g.filter_bpp, row, g.prior, g.row_data_bytes); }
 
-using FilterHandler = void (*)(uint8_t* row, int32_t index);
+using FilterHandler = void (*)(uint8_t* row);
 const FilterHandler png_filters[5] = {png_filter_none, png_filter_sub, png_filter_up,
                                       png_filter_average, png_filter_paeth};
 
@@ -665,10 +718,10 @@ size_t land_row(const uint8_t* src, uint8_t* dst, size_t width, size_t fill) {
   }
 }
 
-// Unfilters and lands the rows of one pass, starting at `*raw`, which moves past them. The
-// whole image lands straight into its rows; a pass of Adam7 lands each row into `scratch`
-// first and spreads its pixels. Rows the inflated data does not reach are left alone.
-void png_land_pass(const Pass& pass, uint8_t** raw, const uint8_t* raw_end, uint8_t* scratch) {
+// Unfilters and lands the rows of one pass as they are inflated. The whole image lands
+// straight into its rows; a pass of Adam7 lands each row into `scratch` first and spreads its
+// pixels. Rows the inflated data does not reach are left alone.
+void png_land_pass(const Pass& pass, uint8_t* scratch) {
   ImageRecord* image = g.image;
   const uint32_t columns = pass_extent(static_cast<uint32_t>(image->width), pass.x0, pass.dx);
   const uint32_t rows = pass_extent(static_cast<uint32_t>(image->height), pass.y0, pass.dy);
@@ -676,22 +729,27 @@ void png_land_pass(const Pass& pass, uint8_t** raw, const uint8_t* raw_end, uint
   png_row_geometry(columns);
   const size_t row_bytes = size_t(image->row_bytes);
   const size_t pixel = size_t(image->pixel_bytes);
-  const size_t complete = std::min<size_t>(size_t(raw_end - *raw) / g.raw_stride, rows);
-  uint8_t* row = *raw;
-  for (size_t r = 0; r < complete; ++r, row += g.raw_stride) {
-    const uint8_t filter = row[0];
+  size_t complete = 0;
+  for (; complete < rows; ++complete) {
+    const uint8_t* inflated = png_next_row(g.raw_stride);
+    if (inflated == nullptr) break;
+    const size_t r = complete;
+    const uint8_t filter = inflated[0];
     if (filter >= 5) {
-      g_error = ERR_INVALID_FILE;
+      g.bad_filter = true;
       return;
     }
-    if (filter != 0) png_filters[filter](row + 1, static_cast<int32_t>(r));
+    uint8_t* row = g.rows + (r & 1) * (g.raw_stride + kRowSlack);
+    g.prior = r == 0 ? nullptr : g.rows + ((r - 1) & 1) * (g.raw_stride + kRowSlack);
+    std::memcpy(row, inflated + 1, g.row_data_bytes);
+    png_filters[filter](row);
     uint8_t* dst = image->pixels + (pass.y0 + r * pass.dy) * row_bytes;
     if (scratch == nullptr) {
-      const size_t landed = land_row(row + 1, dst, columns, row_bytes);
+      const size_t landed = land_row(row, dst, columns, row_bytes);
       if (!g.background_filled && landed < row_bytes) std::memset(dst + landed, 0, row_bytes - landed);
       continue;
     }
-    land_row(row + 1, scratch, columns, (size_t(columns) + 7) & ~size_t{7});
+    land_row(row, scratch, columns, (size_t(columns) + 7) & ~size_t{7});
     dst += pass.x0 * pixel;
     if (pixel == 1) {
       for (size_t i = 0; i < columns; ++i) dst[i * pass.dx] = scratch[i];
@@ -700,12 +758,11 @@ void png_land_pass(const Pass& pass, uint8_t** raw, const uint8_t* raw_end, uint
     }
   }
   if (complete < rows) {
-    // The data ran out inside this pass: later passes get nothing.
+    // The data ran out inside this pass: later passes get nothing, not even rows of their
+    // own width from the bytes left over.
+    g.raw_row = g.raw_filled;
     if (scratch == nullptr && !g.background_filled)
       std::memset(image->pixels + complete * row_bytes, 0, (rows - complete) * row_bytes);
-    *raw = const_cast<uint8_t*>(raw_end);
-  } else {
-    *raw = row;
   }
 }
 
@@ -716,27 +773,31 @@ void png_land_rows() {
     g_error = ERR_INVALID_FILE;
     return;
   }
-  uint8_t* raw = g.raw;
-  const uint8_t* raw_end = g.raw + g.raw_produced;
   if (g.interlace == 0) {
-    png_land_pass(kWhole, &raw, raw_end, nullptr);
-    return;
+    png_land_pass(kWhole, nullptr);
+  } else {
+    // Passes land pixel by pixel: what no pass reaches keeps the background, or zero.
+    if (!g.background_filled) std::memset(image->pixels, 0, image->pixel_size);
+    uint8_t* scratch = nullptr;
+    // Room for a whole row of pixels, 1-bit rows landing up to 7 padding pixels more.
+    if (mem_alloc(&scratch, size_t(image->pixel_bytes) * (size_t(image->width) + 8)) == nullptr) return;
+    for (const Pass& pass : kAdam7) {
+      png_land_pass(pass, scratch);
+      if (g_error != 0 || g.bad_filter) break;
+    }
+    mem_free(&scratch);
   }
-  // Passes land pixel by pixel: what no pass reaches keeps the background, or zero.
-  if (!g.background_filled) std::memset(image->pixels, 0, image->pixel_size);
-  uint8_t* scratch = nullptr;
-  // Room for a whole row of pixels, 1-bit rows landing up to 7 padding pixels more.
-  if (mem_alloc(&scratch, size_t(image->pixel_bytes) * (size_t(image->width) + 8)) == nullptr) return;
-  for (const Pass& pass : kAdam7) {
-    png_land_pass(pass, &raw, raw_end, scratch);
-    if (g_error != 0) break;
+  if (g.bad_filter) {
+    // The rest of the stream is still inflated, so that its faults show as they would.
+    while (png_inflate_piece()) g.raw_row = g.raw_filled;
+    g_error = ERR_INVALID_FILE;
   }
-  mem_free(&scratch);
 }
 
 void png_release() {
   mem_free(&g.compressed);
   mem_free(&g.raw);
+  mem_free(&g.rows);
   g.compressed_used = g.compressed_capacity = 0;
 }
 
@@ -789,7 +850,6 @@ void decode_png(ImageRecord* image, Handle group) {
     return;
   }
   png_inflate();
-  if (g.compressed != nullptr) mem_free(&g.compressed);
   png_land_rows();
   png_release();
 }

@@ -67,10 +67,15 @@ void read_ascii(int32_t variant) {
 
 inline uint8_t wide_sample(const uint8_t* p) { return g_pnm.scale[(uint32_t{p[0]} << 8) | p[1]]; }
 
-void read_raw(int32_t variant, const uint8_t* p) {
+// Rows are taken from the file's bytes in place; the pages behind them are given back every
+// kReleaseRows rows, so a mapped file does not add its size to the picture's.
+constexpr int32_t kReleaseRows = 64;
+
+void read_raw(int32_t variant, const uint8_t* file, const uint8_t* p) {
   ImageRecord* image = g_pnm.image;
   const int64_t width = image->width;
   for (int32_t y = 0; y < image->height; ++y) {
+    if (y % kReleaseRows == 0) stream_release_before(p - file);
     uint8_t* out = row_start(y);
     if (variant == DESC_PBM_RAW) {
       const int64_t bytes = (width + 7) / 8;
@@ -190,7 +195,7 @@ void decode(ImageRecord* image, int32_t variant, Handle group) {
       g_error = ERR_FILE_ACCESS;
       return;
     }
-    read_raw(variant, data + start);
+    read_raw(variant, data, data + start);
   }
 }
 

@@ -107,4 +107,3 @@ uint64_t fs_available_memory() {
   text << in.rdbuf();
   return fs_memory_from_meminfo(text.str(), sum);
 }
-

@@ -80,5 +80,3 @@ uint64_t fs_available_memory() {
   GlobalMemoryStatus(&status);
   return uint64_t{status.dwAvailPhys} + status.dwAvailPageFile;
 }
-
-// Files are read into memory on Windows.

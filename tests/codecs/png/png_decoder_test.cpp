@@ -392,10 +392,10 @@ TEST_F(Png, StreamLengthsAndBackground) {
   EXPECT_EQ(image->pixels[4 * 8 + 2], 0);
   // Adam7 data that ends inside a pass: the bytes left over make no row of a later, narrower
   // pass (the fifth pass of a 7-pixel-wide picture takes 5 bytes a row, the sixth 4).
-  Data cut(18, 0);
-  cut.insert(cut.end(), {0, 9, 9, 9});
+  Data short_pass(18, 0);
+  short_pass.insert(short_pass.end(), {0, 9, 9, 9});
   PngWriter adam7;
-  adam7.ihdr(7, 8, 8, 0, 1).idat(cut).iend();
+  adam7.ihdr(7, 8, 8, 0, 1).idat(short_pass).iend();
   ASSERT_NE(image = load_ok(adam7.bytes), nullptr);
   EXPECT_EQ(image->pixels[1], 0);
   // RGB background: R, G, B, 0 in every pixel slot.

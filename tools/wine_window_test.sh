@@ -14,14 +14,15 @@ work=$(mktemp -d)
 Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
 xvfb=$!
 trap 'wineserver -k 2>/dev/null; kill $xvfb 2>/dev/null; rm -rf "$work"' EXIT
+trap 'exit 1' INT TERM
 for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
 export DISPLAY=:$(cat "$work/display")
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
-# The window whose title matches the pattern (2 minutes at most: the first window of a new
-# Wine prefix waits for its font cache).
+# The window whose title matches the pattern (5 minutes at most: the first window of a new
+# Wine prefix waits for its font cache, which takes minutes on a busy machine).
 window_titled() {
-  for _ in $(seq 1200); do
+  for _ in $(seq 3000); do
     id=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n 1 || true)
     [ -n "$id" ] && { echo "$id"; return 0; }
     sleep 0.1

@@ -9,7 +9,7 @@ linux=$PWD/${2:-build}
 export WINEPREFIX=$win/wine WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 [ -d "$WINEPREFIX" ] || wineboot -i >/dev/null 2>&1
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+trap 'wineserver -k 2>/dev/null; rm -rf "$work"' EXIT
 
 echo "== unit tests under Wine"
 # FileOpen.BackslashesBecomeSlashes builds a Unix absolute path from a temporary file's name.

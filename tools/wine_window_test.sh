@@ -10,6 +10,8 @@ win=$PWD/${1:-build-win}
 linux=$PWD/${2:-build}
 export WINEPREFIX=$win/wine WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 [ -d "$WINEPREFIX" ] || wineboot -i >/dev/null 2>&1
+# A Wine server left from a run without a display would keep this one's windows off screen.
+wineserver -k 2>/dev/null || true
 work=$(mktemp -d)
 Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
 xvfb=$!

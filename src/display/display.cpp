@@ -172,7 +172,6 @@ void view_create(Handle window, Handle scene, Handle group, Handle* handle) {
   obj_create(TYPE_VIEW, handle, &v);
   if (v == nullptr) return;
   v->scale_x = v->scale_y = 1.0;
-  v->spare_x = v->spare_y = 1.0;
   v->window = window;
   v->scene = scene;
   if (group != 0) group_add(group, TYPE_VIEW, *handle, v);

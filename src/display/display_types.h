@@ -31,8 +31,6 @@ struct View {
   double scale_y;
   Handle window;
   Handle scene;
-  double spare_x;  // both 1.0
-  double spare_y;
 };
 
 struct Scene {
@@ -60,7 +58,6 @@ struct DisplayItem {
 };
 
 struct DisplayNode {
-  DisplayNode* children[4];  // always null: a list has one node
   int32_t count;
   Rect rect;
   DisplayItem* items;

@@ -129,19 +129,6 @@ int rect_intersect(const Rect& a, const Rect& b, Rect* out) {
   return 1;
 }
 
-double coordinate_round_up(double c) {
-  double t = c + 1e-9;
-  double whole = std::trunc(t);
-  return t - whole > 2e-9 ? whole + 1.0 : whole;
-}
-
-void rect_round_up(Rect* rect) {
-  rect->x_min = coordinate_round_up(rect->x_min);
-  rect->y_min = coordinate_round_up(rect->y_min);
-  rect->x_max = coordinate_round_up(rect->x_max);
-  rect->y_max = coordinate_round_up(rect->y_max);
-}
-
 void zone_drop_first(Handle zone) {
   GroupRecord* record = zone_record(zone);
   if (record != nullptr && zone_size(record) > 0) remove_at(record, 0);

@@ -18,8 +18,6 @@ int32_t zone_count(Handle zone);
 
 // 1 and the overlap when the rectangles overlap (touching edges do not), else 0.
 int rect_intersect(const Rect& a, const Rect& b, Rect* out);
-void rect_round_up(Rect* rect);
-double coordinate_round_up(double c);
 
 // Removes the first rectangle (used to drop a degenerate one that subtraction cannot touch).
 void zone_drop_first(Handle zone);

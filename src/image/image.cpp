@@ -210,21 +210,6 @@ void image_rotate(Handle handle, int direction) {
   image->pixels = rotated;
 }
 
-void image_fill_transparent(const ImageRecord* previous, const ImageRecord* frame,
-                            ImageRecord* target) {
-  if (previous->width < target->width || previous->height < target->height ||
-      frame->width < target->width || frame->height < target->height)
-    return;
-  const uint8_t key = frame->transparent[0];
-  for (int32_t r = 0; r < target->height; ++r) {
-    const uint8_t* f = frame->pixels + int64_t{r} * frame->row_bytes;
-    const uint8_t* p = previous->pixels + int64_t{r} * previous->row_bytes;
-    uint8_t* t = target->pixels + int64_t{r} * target->row_bytes;
-    for (int32_t c = 0; c < target->width; ++c)
-      if (f[c] == key) t[c] = p[c];
-  }
-}
-
 void palette_set_identity(ImageRecord* image) {
   for (int i = 0; i < 256; ++i)
     image->palette_red[i] = image->palette_green[i] = image->palette_blue[i] = static_cast<uint8_t>(i);

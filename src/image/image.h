@@ -111,8 +111,6 @@ void image_own_pixels(Handle handle, Handle group);
 // A quarter turn, counter-clockwise for direction 1, clockwise otherwise; error 16 for a
 // pixel layout the display cannot show.
 void image_rotate(Handle handle, int direction);
-void image_fill_transparent(const ImageRecord* previous, const ImageRecord* frame,
-                            ImageRecord* target);
 
 void palette_set_identity(ImageRecord* image);
 void palette_set_grey(ImageRecord* image, int bits);

@@ -20,17 +20,10 @@ struct Stream {
   int64_t base = 0;          // file offset of the window's first byte
   int64_t position = 0;      // offset of the next byte within the window
   int64_t loaded = -1;       // base whose bytes the buffer holds, -1 when none
-  uint32_t msb_mask = 128;
-  uint32_t lsb_mask = 1;
 };
 
 Stream g_stream;
 Stream g_suspended;  // the file stream while a memory stream is read
-
-void reset_masks() {
-  g_stream.msb_mask = 128;
-  g_stream.lsb_mask = 1;
-}
 
 void load_window() {
   Stream& s = g_stream;
@@ -51,18 +44,10 @@ void move_window() {
   int64_t steps = s.position >= 0 ? s.position / s.window : -((-s.position + s.window - 1) / s.window);
   s.position -= steps * s.window;
   s.base += steps * s.window;
-  reset_masks();
   load_window();
 }
 
 bool at_end() { return g_stream.base + g_stream.position >= g_stream.size; }
-
-void finish_partial_byte() {
-  if (g_stream.msb_mask < 128) {
-    ++g_stream.position;
-    move_window();
-  }
-}
 
 void advance(int64_t n) {
   g_stream.position += n;
@@ -100,7 +85,6 @@ int stream_open(const char* path, int32_t window_limit) {
   s.base = 0;
   s.position = 0;
   s.loaded = -1;
-  reset_masks();
   // A whole file is mapped rather than copied where the system allows it.
   if (s.window == s.size) {
     s.buffer = const_cast<uint8_t*>(file_map(s.fp, s.size, &s.mapped));
@@ -156,13 +140,11 @@ bool stream_is_open() { return g_stream.fp != nullptr; }
 
 void stream_seek(int64_t offset, int whence) {
   Stream& s = g_stream;
-  finish_partial_byte();
   int64_t target = s.base + s.position;
   if (whence == 0) target = offset;
   else if (whence == 1) target += offset;
   else if (whence == 2) target = s.size - offset;
   s.position = target - s.base;
-  reset_masks();
   move_window();
 }
 
@@ -183,8 +165,6 @@ uint32_t stream_get_u8() {
     g_error = ERR_FILE_ACCESS;
     return 0;
   }
-  finish_partial_byte();
-  reset_masks();
   if (at_end()) {
     g_error = ERR_FILE_ACCESS;
     return 0;
@@ -195,12 +175,10 @@ uint32_t stream_get_u8() {
 }
 
 void stream_read(void* dest, int64_t count) {
-  finish_partial_byte();
   if (at_end()) {
     g_error = ERR_FILE_ACCESS;
     return;
   }
-  reset_masks();
   auto* out = static_cast<uint8_t*>(dest);
   while (count > 0) {
     int64_t chunk = g_stream.window - g_stream.position;
@@ -264,7 +242,6 @@ void stream_scan(const char* format, void* out) {
     g_error = ERR_FILE_ACCESS;
     return;
   }
-  finish_partial_byte();
   int width = (format[0] != '\0' && format[1] >= '0' && format[1] <= '9') ? format[1] - '0' : 0;
   // The field is copied out so that the conversion never reads past the window.
   char field[16] = {0};
@@ -275,132 +252,5 @@ void stream_scan(const char* format, void* out) {
   }
   int converted = std::sscanf(field, format, out);
   advance(width);
-  reset_masks();
   if (converted != 1) g_error = ERR_FILE_ACCESS;
-}
-
-uint32_t stream_get_bit_msb() {
-  if (at_end()) {
-    g_error = ERR_FILE_ACCESS;
-    return 0;
-  }
-  uint32_t bit = (current_byte() & g_stream.msb_mask) != 0;
-  g_stream.msb_mask >>= 1;
-  if (g_stream.msb_mask == 0) {
-    advance(1);
-    reset_masks();
-  }
-  return bit;
-}
-
-uint32_t stream_get_bits_msb(int n) {
-  uint32_t value = 0;
-  for (int i = 0; i < n; ++i) value = (value << 1) | stream_get_bit_msb();
-  return value;
-}
-
-uint32_t stream_get_bit_lsb() {
-  if (at_end()) {
-    g_error = ERR_FILE_ACCESS;
-    return 0;
-  }
-  uint32_t bit = (current_byte() & g_stream.lsb_mask) != 0;
-  g_stream.lsb_mask <<= 1;
-  g_stream.msb_mask >>= 1;
-  if (g_stream.msb_mask == 0) {
-    advance(1);
-    reset_masks();
-  }
-  return bit;
-}
-
-uint32_t stream_get_bits_lsb(int n) {
-  uint32_t value = 0;
-  for (int i = 0; i < n; ++i) value |= stream_get_bit_lsb() << i;
-  return value;
-}
-
-uint32_t stream_get_bits_lsb_skipping(int n, int64_t offset1, int64_t offset2) {
-  uint32_t value = 0;
-  for (int i = 0; i < n; ++i) {
-    int64_t at = stream_tell();
-    if (g_stream.msb_mask == 128 && (at == offset1 || at == offset2)) advance(1);
-    value |= stream_get_bit_lsb() << i;
-  }
-  return value;
-}
-
-// Memory bit reader.
-namespace {
-const uint8_t* g_bits = nullptr;
-const uint8_t* g_bits_end = nullptr;
-uint32_t g_bits_mask = 1;
-bool g_bits_overrun = false;
-
-uint32_t membits_next_bit() {
-  uint32_t bit = 0;
-  if (g_bits < g_bits_end) bit = (*g_bits & g_bits_mask) != 0;
-  else g_bits_overrun = true;
-  g_bits_mask <<= 1;
-  if (g_bits_mask > 128) {
-    g_bits_mask = 1;
-    ++g_bits;
-  }
-  return bit;
-}
-}  // namespace
-
-void membits_set(const uint8_t* ptr, const uint8_t* end) {
-  g_bits = ptr;
-  g_bits_end = end;
-  g_bits_mask = 1;
-  g_bits_overrun = false;
-}
-
-void membits_skip(int64_t n) {
-  g_bits = (n > g_bits_end - g_bits) ? g_bits_end : g_bits + n;
-  g_bits_mask = 1;
-}
-
-void membits_copy(void* dest, int64_t n) {
-  int64_t available = g_bits_end - g_bits;
-  if (n > available) {
-    std::memset(static_cast<uint8_t*>(dest) + (available > 0 ? available : 0), 0,
-                static_cast<size_t>(n - (available > 0 ? available : 0)));
-    g_bits_overrun = true;
-    n = available > 0 ? available : 0;
-  }
-  std::memcpy(dest, g_bits, static_cast<size_t>(n));
-  g_bits += n;
-}
-
-uint32_t membits_get_lsb(int n) {
-  uint32_t value = 0;
-  for (int i = 0; i < n; ++i) value |= membits_next_bit() << i;
-  return value;
-}
-
-uint32_t membits_get_msb(int n) {
-  uint32_t value = 0;
-  for (int i = 0; i < n; ++i) value = (value << 1) | membits_next_bit();
-  return value;
-}
-
-const uint8_t* membits_position() { return g_bits; }
-bool membits_overrun() { return g_bits_overrun; }
-
-uint32_t file_get_u16be(FILE* fp) {
-  uint8_t b[2] = {0, 0};
-  if (std::fread(b, 1, 2, fp) != 2) return 0;
-  return (b[0] << 8) | b[1];
-}
-uint32_t file_get_u32be(FILE* fp) {
-  uint8_t b[4] = {0, 0, 0, 0};
-  if (std::fread(b, 1, 4, fp) != 4) return 0;
-  return (uint32_t{b[0]} << 24) | (b[1] << 16) | (b[2] << 8) | b[3];
-}
-uint32_t file_get_u32le(FILE* fp) {
-  uint8_t b[4] = {0, 0, 0, 0};
-  if (std::fread(b, 1, 4, fp) != 4) return 0;
-  return (uint32_t{b[3]} << 24) | (b[2] << 16) | (b[1] << 8) | b[0];
 }

@@ -36,12 +36,6 @@ void stream_read(void* dest, int64_t count);
 void stream_read_at(void* dest, int64_t offset, int64_t count);
 void stream_scan(const char* format, void* out);
 
-uint32_t stream_get_bit_msb();
-uint32_t stream_get_bits_msb(int n);
-uint32_t stream_get_bit_lsb();
-uint32_t stream_get_bits_lsb(int n);
-uint32_t stream_get_bits_lsb_skipping(int n, int64_t offset1, int64_t offset2);
-
 // Direct access for decoders that parse the bytes themselves. When the window holds the
 // whole file, gives the file's bytes (followed by two zero bytes) and its size.
 bool stream_whole_file(const uint8_t** data, int64_t* size);
@@ -50,18 +44,3 @@ bool stream_whole_file(const uint8_t** data, int64_t* size);
 void stream_release_before(int64_t offset);
 // Moves the position to an absolute offset after a decoder consumed bytes directly.
 inline void stream_set_position(int64_t offset) { stream_seek(offset, 0); }
-
-// Memory bit reader, least significant bit of each byte first. The end pointer bounds it:
-// bits past the end read as 0 and set the overrun flag.
-void membits_set(const uint8_t* ptr, const uint8_t* end);
-void membits_skip(int64_t n);
-void membits_copy(void* dest, int64_t n);
-uint32_t membits_get_lsb(int n);
-uint32_t membits_get_msb(int n);
-const uint8_t* membits_position();
-bool membits_overrun();
-
-// Reads straight from an open file, without end checks.
-uint32_t file_get_u16be(FILE* fp);
-uint32_t file_get_u32be(FILE* fp);
-uint32_t file_get_u32le(FILE* fp);

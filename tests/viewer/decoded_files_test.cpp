@@ -15,34 +15,27 @@ uint32_t marker(int32_t x, int32_t y) { return x == 0 && y == 0 ? 0x00FF00u : 0x
 
 class DecodedFiles : public ViewerHarness {};
 
-TEST_F(DecodedFiles, OneFileIsFittedCentredAndSpaceDoesNothing) {
+// Where it is placed is checked on the whole frame by the screenshot test.
+TEST_F(DecodedFiles, OneFileIsShownAndSpaceDoesNothing) {
   write("one.bmp", bmp24(40, 30, colours));
   ASSERT_TRUE(start({"one.bmp"}, 120, 90));
   EXPECT_EQ(title(), picture_title(path("one.bmp"), 40, 30));
-  // Scene -20 .. 59 x -20 .. 49 centred: the image starts at window (40.5, 30.5).
-  for (int32_t y = 0; y < 90; ++y)
-    for (int32_t x = 0; x < 120; ++x) {
-      bool inside = x >= 41 && x < 81 && y >= 31 && y < 61;
-      ASSERT_EQ(at(x, y), inside ? colours(x - 41, y - 31) : 0xFFFFFFu) << x << "," << y;
-    }
   const Handle shown = g_current_image;
   key(32);
   EXPECT_EQ(g_current_image, shown);
-  EXPECT_EQ(title(), picture_title(path("one.bmp"), 40, 30));
 }
 
 TEST_F(DecodedFiles, TwoFilesPrefetchSwapAndWrapAround) {
   write("a.bmp", bmp24(8, 8, colours));
   write("b.bmp", bmp24(9, 7, colours));
   ASSERT_TRUE(start({"a.bmp", "b.bmp"}));
-  EXPECT_EQ(title(), picture_title(path("a.bmp"), 8, 8));
   int32_t waiting = 0;
   group_count(g_next_group, TYPE_IMAGE, &waiting);
   EXPECT_EQ(waiting, 1);  // b is loaded while a is shown
-  key(32);
-  EXPECT_EQ(title(), picture_title(path("b.bmp"), 9, 7));
-  key(32);
-  EXPECT_EQ(title(), picture_title(path("a.bmp"), 8, 8));
+  for (const auto& [name, width, height] : {std::tuple("a.bmp", 8, 8), std::tuple("b.bmp", 9, 7), std::tuple("a.bmp", 8, 8)}) {
+    EXPECT_EQ(title(), picture_title(path(name), width, height));
+    key(32);
+  }
 }
 
 TEST_F(DecodedFiles, PlaceholdersAreShownAtOneToOneTwentyPixelsFromTheCorner) {
@@ -53,10 +46,8 @@ TEST_F(DecodedFiles, PlaceholdersAreShownAtOneToOneTwentyPixelsFromTheCorner) {
   unknown_placeholder = "unk.bmp";
   ASSERT_TRUE(start({"missing.bmp", "words.txt"}, 200, 150));
   EXPECT_EQ(title(), path("missing.bmp") + " : Fichier inconnu");
-  EXPECT_EQ(at(20, 20), 0x00FF00u);
-  EXPECT_EQ(at(21, 20), 0x0000FFu);
-  EXPECT_EQ(at(19, 20), 0xFFFFFFu);
-  EXPECT_EQ(at(26, 20), 0xFFFFFFu);
+  EXPECT_EQ((std::vector<uint32_t>{at(19, 20), at(20, 20), at(21, 20), at(26, 20)}),
+            (std::vector<uint32_t>{0xFFFFFF, 0x00FF00, 0x0000FF, 0xFFFFFF}));
   key(32);
   EXPECT_EQ(title(), path("words.txt") + " : Format inconnu");
   EXPECT_EQ(at(20, 20), 0xFF00FFu);
@@ -66,7 +57,6 @@ TEST_F(DecodedFiles, PlaceholdersAreShownAtOneToOneTwentyPixelsFromTheCorner) {
 TEST_F(DecodedFiles, ThreePageTiffCountsItsPagesAndWrapsWithoutRereading) {
   const std::string tif = path("pages.tif");
   ASSERT_EQ(run_command("convert -size 7x5 xc:red xc:lime xc:blue -depth 8 -compress none '" + tif + "'"), 0);
-  ASSERT_TRUE(decodes(tif));
   const int opens = inotify_init1(IN_NONBLOCK);
   inotify_add_watch(opens, tif.c_str(), IN_OPEN);
   ASSERT_TRUE(start({"pages.tif"}));
@@ -85,7 +75,6 @@ TEST_F(DecodedFiles, ThreePageTiffCountsItsPagesAndWrapsWithoutRereading) {
 TEST_F(DecodedFiles, AnimatedGifLoopsItsCountThenStops) {
   const std::string gif = path("anim.gif");
   ASSERT_EQ(run_command("convert -delay 10 -size 6x6 xc:red xc:lime xc:blue -loop 3 '" + gif + "'"), 0);
-  ASSERT_TRUE(decodes(gif));
   ASSERT_TRUE(start({"anim.gif"}));
   EXPECT_NE(title().find(" - page 1/3"), std::string::npos) << title();
   ASSERT_TRUE(hp->timer_pending(kAnimationTimer));

@@ -20,36 +20,34 @@ namespace {
 uint32_t checker(int32_t x, int32_t y) { return ((x / 3 + y / 3) & 1) ? 0x00FF8000u : 0x000040FFu; }
 
 class Soak : public ViewerHarness {
- public:
-  using ViewerHarness::dir;
-  using ViewerHarness::path;
-  using ViewerHarness::write;
+ protected:
   // Random events over the listed names; what went wrong, or nothing.
   std::string run(const std::vector<std::string>& names, int events);
+  void hostile_tree(const std::vector<uint8_t>& good);
 };
 
 // The tree holds what real folders do: a link back up, a folder nobody may enter, a FIFO, an
 // empty file, a file that comes and goes, and corrupt files of every format.
-void hostile_tree(Soak& soak, const std::vector<uint8_t>& good) {
-  for (const char* folder : {"tree", "tree/corrupt", "tree/secret"}) mkdir(soak.path(folder).c_str(), 0755);
-  soak.write("tree/inner.bmp", bmp24(5, 40, checker));
-  soak.write("tree/secret/hidden.bmp", good);
-  soak.write("tree/junk.dat", {'j', 'u', 'n', 'k'});
-  symlink("..", soak.path("tree/loop").c_str());
-  mkfifo(soak.path("tree/fifo.bmp").c_str(), 0666);
+void Soak::hostile_tree(const std::vector<uint8_t>& good) {
+  for (const char* folder : {"tree", "tree/corrupt", "tree/secret"}) mkdir(path(folder).c_str(), 0755);
+  write("tree/inner.bmp", bmp24(5, 40, checker));
+  write("tree/secret/hidden.bmp", good);
+  write("tree/junk.dat", {'j', 'u', 'n', 'k'});
+  symlink("..", path("tree/loop").c_str());
+  mkfifo(path("tree/fifo.bmp").c_str(), 0666);
   DIR* samples = opendir(sample("").c_str());
   for (dirent* entry; (entry = readdir(samples)) != nullptr;) {
     const std::string name = entry->d_name;
     if (name[0] == '.') continue;
     std::vector<uint8_t> bytes = read_file(sample(name));
-    soak.write("tree/corrupt/cut-" + name, std::vector<uint8_t>(bytes.begin(), bytes.begin() + bytes.size() / 2));
+    write("tree/corrupt/cut-" + name, std::vector<uint8_t>(bytes.begin(), bytes.begin() + bytes.size() / 2));
     for (size_t i = bytes.size() / 8; i < bytes.size(); i += 7) bytes[i] ^= 0x5A;
-    soak.write("tree/corrupt/flipped-" + name, bytes);
+    write("tree/corrupt/flipped-" + name, bytes);
   }
   closedir(samples);
-  soak.write("tree/vanishing.bmp", good);
-  chmod(soak.path("tree/secret").c_str(), 0);
-  for (const char* open : {"", "/tree"}) chmod((soak.dir() + open).c_str(), 0777);
+  write("tree/vanishing.bmp", good);
+  chmod(path("tree/secret").c_str(), 0);
+  for (const char* open : {"", "/tree"}) chmod((dir() + open).c_str(), 0777);
 }
 
 TEST_F(Soak, RandomUseNeverCrashesOrEnds) {
@@ -60,15 +58,14 @@ TEST_F(Soak, RandomUseNeverCrashesOrEnds) {
   corrupt.resize(70);  // the header promises rows that are not there
   std::vector<uint8_t> absurd = bmp24(2, 2, checker);
   absurd[18] = 0xFF, absurd[19] = 0xFF, absurd[20] = 0xFF, absurd[21] = 0x7F;  // width 2^31 - 1
-  write("good.bmp", good);
-  write("wide.bmp", bmp24(300, 5, checker));
-  write("corrupt.bmp", corrupt);
-  write("absurd.bmp", absurd);
-  write("empty.bmp", {});
-  write("words.txt", {'t', 'e', 'x', 't'});
-  hostile_tree(*this, good);
-  const std::vector<std::string> names = {"good.bmp", "wide.bmp", "corrupt.bmp", "absurd.bmp", "empty.bmp",
-                                          "words.txt", "missing.bmp", "tree"};
+  std::vector<std::string> names = {"missing.bmp", "tree"};
+  for (const auto& [name, bytes] : std::vector<std::pair<std::string, std::vector<uint8_t>>>{
+           {"good.bmp", good}, {"wide.bmp", bmp24(300, 5, checker)}, {"corrupt.bmp", corrupt},
+           {"absurd.bmp", absurd}, {"empty.bmp", {}}, {"words.txt", {'t', 'e', 'x', 't'}}}) {
+    write(name, bytes);
+    names.push_back(name);
+  }
+  hostile_tree(good);
   use_real_placeholders();
   EXPECT_EQ(as_unprivileged([&] { return run(names, events); }), "");
 }

@@ -85,12 +85,9 @@ ImageRecord* ViewerHarness::make_rgb_image(int32_t width, int32_t height, uint32
   image_alloc_pixels(image, group);
   for (int32_t y = 0; y < height; ++y)
     for (int32_t x = 0; x < width; ++x) {
-      uint32_t c = colour(x, y);
       uint8_t* p = image->pixels + (size_t(y) * width + x) * 4;
-      p[0] = c >> 16;
-      p[1] = c >> 8;
-      p[2] = c;
-      p[3] = 0;
+      const uint32_t c = colour(x, y);
+      p[0] = uint8_t(c >> 16), p[1] = uint8_t(c >> 8), p[2] = uint8_t(c), p[3] = 0;
     }
   group_add(group, TYPE_IMAGE, h, image);
   return image;
@@ -107,9 +104,7 @@ void ViewerHarness::show_hand_made(ImageRecord* image) {
   });
 }
 
-namespace {
-uint32_t harness_gradient(int32_t x, int32_t y) { return (uint32_t(x & 255) << 16) | (uint32_t(y & 255) << 8) | 0x40; }
-}  // namespace
+uint32_t gradient(int32_t x, int32_t y) { return (uint32_t(x & 255) << 16) | (uint32_t(y & 255) << 8) | 0x40; }
 
 void ViewerHarness::play_hand_made(const std::vector<int32_t>& delays, uint16_t loops, int32_t still, int32_t width,
                                    int32_t height) {
@@ -120,9 +115,9 @@ void ViewerHarness::play_hand_made(const std::vector<int32_t>& delays, uint16_t 
     g_current_image = 0;
     g_page = 0;
     g_loop_count = 0;
-    for (int32_t i = 0; i < still; ++i) make_rgb_image(width, height, harness_gradient, g_current_group);
+    for (int32_t i = 0; i < still; ++i) make_rgb_image(width, height, gradient, g_current_group);
     for (int32_t delay : delays) {
-      ImageRecord* frame = make_rgb_image(width, height, harness_gradient, g_current_group);
+      ImageRecord* frame = make_rgb_image(width, height, gradient, g_current_group);
       Handle h;
       FrameControl* control;
       obj_create(TYPE_FRAME_CONTROL, &h, &control);
@@ -140,45 +135,18 @@ std::vector<uint8_t> bmp24(int32_t width, int32_t height, uint32_t (*colour)(int
   const int32_t row = (width * 3 + 3) & ~3;
   const uint32_t size = 54 + row * height;
   std::vector<uint8_t> b(size, 0);
-  auto put16 = [&](size_t at, uint32_t v) { b[at] = v & 255; b[at + 1] = (v >> 8) & 255; };
-  auto put32 = [&](size_t at, uint32_t v) { put16(at, v & 0xFFFF); put16(at + 2, v >> 16); };
+  auto put = [&](size_t at, uint32_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i) b[at + i] = uint8_t(v >> (8 * i));
+  };
   b[0] = 'B';
   b[1] = 'M';
-  put32(2, size);
-  put32(10, 54);
-  put32(14, 40);
-  put32(18, width);
-  put32(22, height);
-  put16(26, 1);
-  put16(28, 24);
-  put32(34, row * height);
+  for (const auto& [at, v] : {std::pair<size_t, uint32_t>{2, size}, {10, 54}, {14, 40}, {18, uint32_t(width)},
+                              {22, uint32_t(height)}, {26, 1 | 24 << 16}, {34, uint32_t(row * height)}})
+    put(at, v, 4);
   for (int32_t y = 0; y < height; ++y)
-    for (int32_t x = 0; x < width; ++x) {
-      uint32_t c = colour(x, y);
-      uint8_t* p = &b[54 + size_t(height - 1 - y) * row + x * 3];
-      p[0] = c & 255;
-      p[1] = (c >> 8) & 255;
-      p[2] = (c >> 16) & 255;
-    }
+    for (int32_t x = 0; x < width; ++x) put(54 + size_t(height - 1 - y) * row + x * 3, colour(x, y), 3);  // B, G, R
   return b;
 }
-
-#ifndef _WIN32
-// The probe runs in a child process, so that it leaves nothing in this one. (Only the tests
-// of files made by the Linux tools use it.)
-bool decodes(const std::string& path) {
-  std::fflush(nullptr);
-  pid_t child = fork();
-  if (child == 0) {
-    test_reset();
-    LoadResult r = load_file(path);
-    _exit(r.error == 0 && !r.images.empty() ? 0 : 1);
-  }
-  int status = 0;
-  if (child < 0 || waitpid(child, &status, 0) != child) return false;
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
-#endif
 
 std::string picture_title(const std::string& path, int32_t width, int32_t height, int page, int count) {
   char text[600];

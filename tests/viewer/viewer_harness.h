@@ -49,10 +49,10 @@ class ViewerHarness : public ::testing::Test {
   std::string dir_;
 };
 
+// Red follows x, green follows y: every pixel of a small picture tells where it came from.
+uint32_t gradient(int32_t x, int32_t y);
 // A 24-bit uncompressed BMP file, pixel (x, y) = colour(x, y) as 0x00RRGGBB.
 std::vector<uint8_t> bmp24(int32_t width, int32_t height, uint32_t (*colour)(int32_t, int32_t));
-// True when the file loads (tried in a child process, leaving this one untouched).
-bool decodes(const std::string& path);
 // The viewer's title for a plain picture.
 std::string picture_title(const std::string& path, int32_t width, int32_t height, int page = 0, int count = 1);
 

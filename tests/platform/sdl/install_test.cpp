@@ -2,9 +2,6 @@
 // the program beside its pictures, the launcher with the image types, and the icon.
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
-
 #include "support/test_support.h"
 
 TEST(Install, TheProgramItsPicturesTheLauncherAndTheIconLandWhereTheDesktopLooks) {
@@ -14,18 +11,13 @@ TEST(Install, TheProgramItsPicturesTheLauncherAndTheIconLandWhereTheDesktopLooks
   int status = 0;
   const std::string said = command_output("cmake --install '" + build + "' --prefix '" + prefix + "' 2>&1", &status);
   ASSERT_EQ(status, 0) << said;
-  EXPECT_EQ(run_command("test -L '" + prefix + "/bin/korvela' && test -x '" + prefix + "/lib/korvela/korvela'"), 0);
-  EXPECT_EQ(run_command("test -f '" + prefix + "/lib/korvela/korvela.png'"), 0);
-  EXPECT_EQ(run_command("test -f '" + prefix + "/share/icons/hicolor/64x64/apps/korvela.png'"), 0);
+  EXPECT_EQ(run_command("cd '" + prefix + "' && test -L bin/korvela && test -x lib/korvela/korvela && test -f "
+                        "lib/korvela/korvela.png && test -f share/icons/hicolor/64x64/apps/korvela.png"), 0);
   const std::string version = command_output("'" + prefix + "/bin/korvela' --version", &status);
   EXPECT_EQ(status, 0);
   EXPECT_EQ(version.rfind("korvela ", 0), 0u) << version;
 
-  std::ifstream launcher(prefix + "/share/applications/korvela.desktop");
-  ASSERT_TRUE(launcher.good());
-  std::stringstream text;
-  text << launcher.rdbuf();
-  const std::string desktop = text.str();
+  const std::string desktop = read_text(prefix + "/share/applications/korvela.desktop");
   EXPECT_NE(desktop.find("Exec=korvela %F\n"), std::string::npos);
   EXPECT_NE(desktop.find("Icon=korvela\n"), std::string::npos);
   for (const char* type : {"image/jpeg;", "image/png;", "image/gif;", "image/tiff;", "image/bmp;",

@@ -23,6 +23,13 @@ std::vector<Message> run(SdlEventTranslator& translator, std::initializer_list<S
   return out;
 }
 
+// Kind, window, code, x, y and the left button of each message.
+std::vector<std::vector<int64_t>> fields(const std::vector<Message>& out) {
+  std::vector<std::vector<int64_t>> all;
+  for (const Message& m : out) all.push_back({m.kind, int64_t(m.window), m.code, m.x, m.y, m.left_button});
+  return all;
+}
+
 }  // namespace
 
 TEST(SdlKeys, KeysTakeTheirWin32VirtualKeyCodes) {
@@ -45,127 +52,79 @@ TEST(SdlEvents, KeyDownsReachTheMainWindowAndOtherKeyEventsDoNot) {
   SdlEventTranslator t;
   SDL_Event up = key_down(SDLK_SPACE);
   up.type = SDL_KEYUP;
-  std::vector<Message> out =
-      run(t, {key_down(SDLK_F4), up, key_down(SDLK_SPACE, kWindowId + 1), key_down(SDLK_UNKNOWN),
-              key_down(SDLK_F4)});
-  ASSERT_EQ(out.size(), 2u);  // a held key repeats as further key downs
-  for (const Message& m : out) {
-    EXPECT_EQ(m.kind, MSG_KEY_DOWN);
-    EXPECT_EQ(m.window, 1u);
-    EXPECT_EQ(m.code, 115);
-  }
+  // A held key repeats as further key downs.
+  EXPECT_EQ(fields(run(t, {key_down(SDLK_F4), up, key_down(SDLK_SPACE, kWindowId + 1), key_down(SDLK_UNKNOWN),
+                           key_down(SDLK_F4)})),
+            (std::vector<std::vector<int64_t>>(2, {MSG_KEY_DOWN, 1, 115, 0, 0, 0})));
 }
 
-TEST(SdlEvents, MouseMovesCarryTheLeftButtonState) {
+// Moves carry the left button; clicks become downs and double-clicks as Win32 sends them (right
+// button: downs and double-clicks only, middle button nothing); other windows' events are dropped.
+TEST(SdlEvents, MouseEventsOfTheWindowBecomeMovesDownsUpsAndDoubleClicks) {
   SdlEventTranslator t;
-  std::vector<Message> out = run(t, {motion(10, 20, 0), motion(30, 40, SDL_BUTTON_LMASK),
-                                     motion(50, 60, SDL_BUTTON_RMASK)});
-  ASSERT_EQ(out.size(), 3u);
-  for (size_t i = 0; i < 3; ++i)
-    EXPECT_EQ((std::vector<int64_t>{out[i].kind, int64_t(out[i].window), out[i].x, out[i].y, out[i].left_button}),
-              (std::vector<int64_t>{MSG_MOUSE_MOVE, 2, 10 + 20 * int64_t(i), 20 + 20 * int64_t(i), i == 1}));
-}
-
-TEST(SdlEvents, ClickCountsBecomeDownsAndDoubleClicksAsWin32SendsThem) {
-  SdlEventTranslator t;
-  // Three quick left clicks: down, up, double-click, up, down, up.
-  std::vector<Message> out = run(
-      t, {button(SDL_MOUSEBUTTONDOWN, SDL_BUTTON_LEFT, 1, 5, 6), button(SDL_MOUSEBUTTONUP, SDL_BUTTON_LEFT, 1, 5, 6),
-          button(SDL_MOUSEBUTTONDOWN, SDL_BUTTON_LEFT, 2, 5, 6), button(SDL_MOUSEBUTTONUP, SDL_BUTTON_LEFT, 2, 5, 6),
-          button(SDL_MOUSEBUTTONDOWN, SDL_BUTTON_LEFT, 3, 5, 6), button(SDL_MOUSEBUTTONUP, SDL_BUTTON_LEFT, 3, 5, 6)});
-  const MessageKind expected[] = {MSG_LEFT_DOWN, MSG_LEFT_UP, MSG_LEFT_DOUBLE, MSG_LEFT_UP, MSG_LEFT_DOWN, MSG_LEFT_UP};
-  ASSERT_EQ(out.size(), std::size(expected));
-  for (size_t i = 0; i < out.size(); ++i)
-    EXPECT_EQ((std::vector<int64_t>{out[i].kind, int64_t(out[i].window), out[i].x, out[i].y}),
-              (std::vector<int64_t>{expected[i], 2, 5, 6})) << i;
-  EXPECT_TRUE(out[0].left_button);
-  EXPECT_FALSE(out[1].left_button);
-
-  // Right button: only downs and double-clicks count; middle button nothing at all.
-  out = run(t, {button(SDL_MOUSEBUTTONDOWN, SDL_BUTTON_RIGHT, 1, 1, 2), button(SDL_MOUSEBUTTONUP, SDL_BUTTON_RIGHT, 1, 1, 2),
-                button(SDL_MOUSEBUTTONDOWN, SDL_BUTTON_RIGHT, 2, 1, 2), button(SDL_MOUSEBUTTONDOWN, SDL_BUTTON_MIDDLE, 1, 1, 2),
-                button(SDL_MOUSEBUTTONUP, SDL_BUTTON_MIDDLE, 1, 1, 2)});
-  ASSERT_EQ(out.size(), 2u);
-  EXPECT_EQ(std::make_pair(out[0].kind, out[1].kind), std::make_pair(MSG_RIGHT_DOWN, MSG_RIGHT_DOUBLE));
-  EXPECT_FALSE(out[1].left_button);
-}
-
-TEST(SdlEvents, MouseEventsOfAnotherWindowAreDropped) {
-  SdlEventTranslator t;
-  SDL_Event m = motion(1, 1, 0);
-  m.motion.windowID = kWindowId + 1;
-  SDL_Event b = button(SDL_MOUSEBUTTONDOWN, SDL_BUTTON_LEFT, 1, 1, 1);
-  b.button.windowID = 0;
-  EXPECT_TRUE(run(t, {m, b}).empty());
+  SDL_Event elsewhere = motion(1, 1, 0, kWindowId + 1), no_window = button(SDL_MOUSEBUTTONDOWN, SDL_BUTTON_LEFT, 1, 1, 1);
+  no_window.button.windowID = 0;
+  std::vector<SDL_Event> events = {motion(10, 20, 0), motion(30, 40, SDL_BUTTON_LMASK), motion(50, 60, SDL_BUTTON_RMASK),
+                                   elsewhere, no_window};
+  for (uint8_t clicks : {1, 2, 3})  // three quick left clicks
+    for (uint32_t type : {SDL_MOUSEBUTTONDOWN, SDL_MOUSEBUTTONUP}) events.push_back(button(type, SDL_BUTTON_LEFT, clicks, 5, 6));
+  for (uint8_t which : {SDL_BUTTON_RIGHT, SDL_BUTTON_MIDDLE})
+    for (uint8_t clicks : {1, 2})
+      for (uint32_t type : {SDL_MOUSEBUTTONDOWN, SDL_MOUSEBUTTONUP}) events.push_back(button(type, which, clicks, 1, 2));
+  std::vector<Message> out;
+  for (const SDL_Event& e : events) t.translate(e, target(), &out);
+  EXPECT_EQ(fields(out), (std::vector<std::vector<int64_t>>{
+                             {MSG_MOUSE_MOVE, 2, 0, 10, 20, 0}, {MSG_MOUSE_MOVE, 2, 0, 30, 40, 1},
+                             {MSG_MOUSE_MOVE, 2, 0, 50, 60, 0}, {MSG_LEFT_DOWN, 2, 0, 5, 6, 1},
+                             {MSG_LEFT_UP, 2, 0, 5, 6, 0}, {MSG_LEFT_DOUBLE, 2, 0, 5, 6, 1},
+                             {MSG_LEFT_UP, 2, 0, 5, 6, 0}, {MSG_LEFT_DOWN, 2, 0, 5, 6, 1},
+                             {MSG_LEFT_UP, 2, 0, 5, 6, 0}, {MSG_RIGHT_DOWN, 2, 0, 1, 2, 0},
+                             {MSG_RIGHT_DOUBLE, 2, 0, 1, 2, 0}}));
 }
 
 TEST(SdlEvents, FilesBetweenDropBeginAndCompleteAreOneDropInSdlOrder) {
   SdlEventTranslator t;
   char a[] = "/data/a.png", b[] = "/data/b dir", c[] = "/data/c.gif";
-  std::vector<Message> out = run(t, {drop(SDL_DROPBEGIN), drop(SDL_DROPFILE, a), drop(SDL_DROPFILE, b)});
-  EXPECT_TRUE(out.empty());
+  EXPECT_TRUE(run(t, {drop(SDL_DROPBEGIN), drop(SDL_DROPFILE, a), drop(SDL_DROPFILE, b)}).empty());
   EXPECT_TRUE(t.dropping());
-  out = run(t, {drop(SDL_DROPFILE, c), drop(SDL_DROPCOMPLETE)});
+  std::vector<Message> out = run(t, {drop(SDL_DROPFILE, c), drop(SDL_DROPCOMPLETE)});
   ASSERT_EQ(out.size(), 1u);
   EXPECT_EQ(std::make_pair(out[0].kind, out[0].window), std::make_pair(MSG_DROP_FILES, PlatformWindow{2}));
   EXPECT_EQ(out[0].paths, (std::vector<std::string>{a, b, c}));
   EXPECT_FALSE(t.dropping());
-
-  // A drop of only text gives nothing; a file without a begin is a drop of its own.
-  out = run(t, {drop(SDL_DROPBEGIN), drop(SDL_DROPCOMPLETE), drop(SDL_DROPFILE, a), drop(SDL_DROPFILE, nullptr)});
-  ASSERT_EQ(out.size(), 1u);
-  EXPECT_EQ(out[0].paths, std::vector<std::string>{a});
-
-  // A second drop starts empty.
-  out = run(t, {drop(SDL_DROPBEGIN), drop(SDL_DROPFILE, b), drop(SDL_DROPCOMPLETE)});
-  ASSERT_EQ(out.size(), 1u);
-  EXPECT_EQ(out[0].paths, std::vector<std::string>{b});
+  // A drop of only text gives nothing; a file without a begin is a drop of its own; a second
+  // drop starts empty.
+  out = run(t, {drop(SDL_DROPBEGIN), drop(SDL_DROPCOMPLETE), drop(SDL_DROPFILE, a), drop(SDL_DROPFILE, nullptr),
+                drop(SDL_DROPBEGIN), drop(SDL_DROPFILE, b), drop(SDL_DROPCOMPLETE)});
+  ASSERT_EQ(out.size(), 2u);
+  EXPECT_EQ(std::make_pair(out[0].paths, out[1].paths),
+            std::make_pair(std::vector<std::string>{a}, std::vector<std::string>{b}));
 }
 
 TEST(SdlEvents, WindowEventsBecomeSizePaintFocusAndCloseMessages) {
   SdlEventTranslator t;
   SdlTarget maximised = target();
   maximised.maximised = true;
-  std::vector<Message> out = run(t, {window_event(SDL_WINDOWEVENT_SIZE_CHANGED, 300, 200)});
-  std::vector<Message> more = run(t, {window_event(SDL_WINDOWEVENT_SIZE_CHANGED, 1000, 700)}, maximised);
-  out.insert(out.end(), more.begin(), more.end());
-  more = run(t, {window_event(SDL_WINDOWEVENT_RESIZED, 1, 1),  // SIZE_CHANGED follows it: not twice
-                 window_event(SDL_WINDOWEVENT_MINIMIZED), window_event(SDL_WINDOWEVENT_RESTORED),
-                 window_event(SDL_WINDOWEVENT_EXPOSED), window_event(SDL_WINDOWEVENT_FOCUS_GAINED),
-                 window_event(SDL_WINDOWEVENT_FOCUS_LOST), window_event(SDL_WINDOWEVENT_CLOSE),
-                 window_event(SDL_WINDOWEVENT_MOVED, 5, 5)});
-  out.insert(out.end(), more.begin(), more.end());
-  struct Expected {
-    MessageKind kind;
-    PlatformWindow window;
-    int32_t code;
-  };
-  const Expected expected[] = {{MSG_SIZE, 1, SIZE_RESTORED}, {MSG_SIZE, 1, SIZE_MAXIMISED},
-                               {MSG_SIZE, 1, SIZE_MINIMISED}, {MSG_SIZE, 1, SIZE_RESTORED},
-                               {MSG_PAINT, 2, 0}, {MSG_SET_FOCUS, 1, 0},
-                               {MSG_KILL_FOCUS, 1, 0}, {MSG_CLOSE, 1, 0}};
-  ASSERT_EQ(out.size(), std::size(expected));
-  for (size_t i = 0; i < out.size(); ++i) {
-    EXPECT_EQ(out[i].kind, expected[i].kind) << i;
-    if (expected[i].kind == MSG_SIZE || expected[i].kind == MSG_PAINT || expected[i].kind == MSG_CLOSE) {
-      EXPECT_EQ(out[i].window, expected[i].window) << i;
-      EXPECT_EQ(out[i].code, expected[i].code) << i;
-    }
-  }
-  EXPECT_EQ(out[0].x, 300);
-  EXPECT_EQ(out[0].y, 200);
-  ASSERT_EQ(out[4].rects.size(), 1u);
-  EXPECT_EQ(out[4].rects[0].right, 640);
-  EXPECT_EQ(out[4].rects[0].bottom, 480);
-
-  SDL_Event quit{};
-  quit.type = SDL_QUIT;
-  out = run(t, {quit});  // the desktop session ending, or Ctrl+C in the terminal
-  ASSERT_EQ(out.size(), 1u);
-  EXPECT_EQ(std::make_pair(out[0].kind, out[0].window), std::make_pair(MSG_CLOSE, PlatformWindow{1}));
-  SDL_Event other = window_event(SDL_WINDOWEVENT_CLOSE);
+  SDL_Event quit{}, other = window_event(SDL_WINDOWEVENT_CLOSE);
+  quit.type = SDL_QUIT;  // the desktop session ending, or Ctrl+C in the terminal
   other.window.windowID = 99;  // a message box's window, say
-  EXPECT_TRUE(run(t, {other}).empty());
+  std::vector<Message> out = run(t, {window_event(SDL_WINDOWEVENT_SIZE_CHANGED, 300, 200)});
+  for (const Message& m : run(t, {window_event(SDL_WINDOWEVENT_SIZE_CHANGED, 1000, 700)}, maximised)) out.push_back(m);
+  for (const Message& m : run(t, {window_event(SDL_WINDOWEVENT_RESIZED, 1, 1),  // SIZE_CHANGED follows it: not twice
+                                  window_event(SDL_WINDOWEVENT_MINIMIZED), window_event(SDL_WINDOWEVENT_RESTORED),
+                                  window_event(SDL_WINDOWEVENT_EXPOSED), window_event(SDL_WINDOWEVENT_FOCUS_GAINED),
+                                  window_event(SDL_WINDOWEVENT_FOCUS_LOST), window_event(SDL_WINDOWEVENT_CLOSE),
+                                  window_event(SDL_WINDOWEVENT_MOVED, 5, 5), quit, other}))
+    out.push_back(m);
+  std::vector<std::vector<int64_t>> got = fields(out);
+  for (auto& f : got) f.resize(3);
+  EXPECT_EQ(got, (std::vector<std::vector<int64_t>>{{MSG_SIZE, 1, SIZE_RESTORED}, {MSG_SIZE, 1, SIZE_MAXIMISED},
+                                                     {MSG_SIZE, 1, SIZE_MINIMISED}, {MSG_SIZE, 1, SIZE_RESTORED},
+                                                     {MSG_PAINT, 2, 0}, {MSG_SET_FOCUS, 1, 0}, {MSG_KILL_FOCUS, 1, 0},
+                                                     {MSG_CLOSE, 1, 0}, {MSG_CLOSE, 1, 0}}));
+  EXPECT_EQ(std::make_pair(out[0].x, out[0].y), std::make_pair(300, 200));
+  ASSERT_EQ(out[4].rects.size(), 1u);
+  EXPECT_EQ(std::make_pair(out[4].rects[0].right, out[4].rects[0].bottom), std::make_pair(640, 480));
 }
 
 TEST(SdlEvents, OnlyWhatAUserDoesCountsAsInputWaiting) {

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/sdl/sdl_events.h"
+#include "platform/sdl/sdl_test_events.h"
 
 TEST(SdlKeypad, NumLockDecidesBetweenDigitsAndNavigation) {
   const struct {
@@ -14,15 +15,12 @@ TEST(SdlKeypad, NumLockDecidesBetweenDigitsAndNavigation) {
       {SDLK_HOME, 36, 36},  // some desktops already report the navigation key
   };
   SdlTarget target;
-  target.window_id = 3;
+  target.window_id = kWindowId;
   target.main = 1;
   SdlEventTranslator translator;
   for (const auto& row : rows)
     for (uint16_t mod : {uint16_t(KMOD_NUM | KMOD_LSHIFT), uint16_t(KMOD_NONE), uint16_t(KMOD_CAPS)}) {
-      SDL_Event e{};
-      e.type = SDL_KEYDOWN;
-      e.key.windowID = 3;
-      e.key.keysym.sym = row.key;
+      SDL_Event e = key_down(row.key);
       e.key.keysym.mod = mod;
       std::vector<Message> out;
       translator.translate(e, target, &out);

@@ -5,13 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
-#include <fstream>
 #include <sstream>
 #include <thread>
 
@@ -47,90 +45,29 @@ bool wait_for(const std::function<bool()>& done, std::chrono::milliseconds limit
   }
 }
 
-// A virtual X server for the length of one test (xvfb-run around a sleeping shell).
-class VirtualDisplay {
+// Background processes started by the shell (a virtual X server, the program), killed with the
+// test whatever way it ends. Each leaves `name`.pid and its output in `name`.log in `dir`.
+class Background {
  public:
-  bool start(const std::string& dir) {
-    const std::string name_file = dir + "/display", pid_file = dir + "/sleeper";
-    std::remove(name_file.c_str());
-    runner_ = fork();
-    if (runner_ == 0) {
-      setpgid(0, 0);
-      int fd = open((dir + "/xvfb.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      if (fd >= 0) {
-        dup2(fd, 1);
-        dup2(fd, 2);
-      }
-      const std::string script = "echo $$ > " + quoted(pid_file) + "; echo \"$DISPLAY\" > " +
-                                 quoted(name_file + ".tmp") + "; mv " + quoted(name_file + ".tmp") + " " +
-                                 quoted(name_file) + "; exec sleep 120";
-      execlp("xvfb-run", "xvfb-run", "-a", "-s", "-screen 0 640x480x24 -nolisten tcp -ac", "sh", "-c",
-             script.c_str(), static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    if (runner_ < 0) return false;
-    if (!wait_for([&] { return !read_file(name_file).empty(); }, 15s)) return false;
-    std::vector<uint8_t> name = read_file(name_file), pid = read_file(pid_file);
-    display_ = trimmed(std::string(name.begin(), name.end()));
-    sleeper_ = std::atoi(std::string(pid.begin(), pid.end()).c_str());
-    return !display_.empty();
+  explicit Background(std::string dir) : dir_(std::move(dir)) {}
+  ~Background() {
+    for (pid_t pid : pids_) kill(pid, SIGTERM);
   }
-  ~VirtualDisplay() {
-    if (sleeper_ > 0) kill(sleeper_, SIGTERM);  // xvfb-run then stops its server
-    if (runner_ > 0) {
-      if (!wait_for([&] { return waitpid(runner_, nullptr, WNOHANG) == runner_; }, 5s)) {
-        kill(-runner_, SIGKILL);
-        waitpid(runner_, nullptr, 0);
-      }
-    }
-  }
-  // A shell command run on this display.
-  std::string on(const std::string& command) const { return "DISPLAY=" + display_ + " " + command; }
-  const std::string& name() const { return display_; }
-
- private:
-  pid_t runner_ = -1;
-  pid_t sleeper_ = -1;
-  std::string display_;
-};
-
-class Program {
- public:
-  Program(const VirtualDisplay& display, const std::vector<std::string>& args, const std::string& log) {
-    pid_ = fork();
-    if (pid_ == 0) {
-      setenv("DISPLAY", display.name().c_str(), 1);
-      unsetenv("WAYLAND_DISPLAY");
-      unsetenv("SDL_VIDEODRIVER");
-      int fd = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      if (fd >= 0) {
-        dup2(fd, 1);
-        dup2(fd, 2);
-      }
-      std::vector<char*> argv{const_cast<char*>(KORVELA_BINARY)};
-      for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-      argv.push_back(nullptr);
-      execv(KORVELA_BINARY, argv.data());
-      _exit(127);
-    }
-  }
-  ~Program() {
-    if (pid_ > 0) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
-  }
-  pid_t pid() const { return pid_; }
-  // The exit status once the process has ended within `limit`, else -1000.
-  int wait_exit(std::chrono::milliseconds limit) {
-    int status = 0;
-    if (!wait_for([&] { return waitpid(pid_, &status, WNOHANG) == pid_; }, limit)) return -1000;
-    pid_ = -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -100 - WTERMSIG(status);
+  // Starts `command`; when `status` is set, the process's exit status is written to `name`.status.
+  pid_t start(const std::string& name, const std::string& command, bool status = false) {
+    const std::string pid_file = dir_ + "/" + name + ".pid";
+    std::remove(pid_file.c_str());
+    run_command("(" + command + " > " + quoted(dir_ + "/" + name + ".log") + " 2>&1 & echo $! > " + quoted(pid_file) +
+                (status ? "; wait $!; echo $? > " + quoted(dir_ + "/" + name + ".status") : "") + ") < /dev/null &");
+    pid_t pid = 0;
+    wait_for([&] { return (pid = std::atoi(read_text(pid_file).c_str())) > 0; }, 5s);
+    if (pid > 0) pids_.push_back(pid);
+    return pid;
   }
 
  private:
-  pid_t pid_ = -1;
+  std::string dir_;
+  std::vector<pid_t> pids_;
 };
 
 size_t differing(const std::vector<uint32_t>& a, const std::vector<uint32_t>& b) {
@@ -143,7 +80,7 @@ size_t differing(const std::vector<uint32_t>& a, const std::vector<uint32_t>& b)
 }  // namespace
 
 TEST(SdlWindowEndToEnd, TheWindowShowsWhatTheHeadlessViewerShows) {
-  if (run_command("command -v xvfb-run >/dev/null 2>&1") != 0) GTEST_SKIP() << "xvfb-run is not installed";
+  if (run_command("command -v Xvfb >/dev/null 2>&1") != 0) GTEST_SKIP() << "Xvfb is not installed";
   test_reset();
   const std::string dir = test_temp_dir() + "/window";
   ASSERT_EQ(run_command("mkdir -p " + quoted(dir)), 0);
@@ -157,31 +94,28 @@ TEST(SdlWindowEndToEnd, TheWindowShowsWhatTheHeadlessViewerShows) {
                               quoted(three), &status));
   ASSERT_EQ(titles.size(), 3u);
 
-  VirtualDisplay display;
-  ASSERT_TRUE(display.start(dir)) << "the virtual X server did not start";
-  Program korvela(display, {one, two, three}, dir + "/korvela.log");
+  // A virtual X server of its own, 640 x 480, then the program on it.
+  Background background(dir);
+  std::remove((dir + "/display").c_str());
+  ASSERT_GT(background.start("xvfb", "Xvfb -displayfd 3 -screen 0 640x480x24 -nolisten tcp -ac 3> " + quoted(dir + "/display")), 0);
+  std::string display;
+  ASSERT_TRUE(wait_for([&] { return !(display = trimmed(read_text(dir + "/display"))).empty(); }, 15s))
+      << "the virtual X server did not start: " << read_text(dir + "/xvfb.log");
+  auto on = [&](const std::string& command) { return "DISPLAY=:" + display + " " + command; };
+  const pid_t korvela = background.start(
+      "korvela", on("env -u WAYLAND_DISPLAY -u SDL_VIDEODRIVER " + std::string(KORVELA_BINARY) + " " + quoted(one) +
+                    " " + quoted(two) + " " + quoted(three)), true);
+  ASSERT_GT(korvela, 0);
 
   // The window: found by the process that owns it, titled with the first image's title.
   std::string window;
   ASSERT_TRUE(wait_for([&] {
-    window = trimmed(command_output(display.on("xdotool search --onlyvisible --pid " +
-                                               std::to_string(korvela.pid()) + " 2>/dev/null | head -1")));
+    window = trimmed(command_output(on("xdotool search --onlyvisible --pid " + std::to_string(korvela) +
+                                       " 2>/dev/null | head -1")));
     return !window.empty();
-  }, 10s)) << "no window appeared; korvela said: " << [&] {
-    std::vector<uint8_t> log = read_file(dir + "/korvela.log");
-    return std::string(log.begin(), log.end());
-  }();
-  auto title = [&] { return trimmed(command_output(display.on("xdotool getwindowname " + window))); };
+  }, 10s)) << "no window appeared; korvela said: " << read_text(dir + "/korvela.log");
+  auto title = [&] { return trimmed(command_output(on("xdotool getwindowname " + window))); };
   EXPECT_TRUE(wait_for([&] { return title() == titles[0]; }, 5s)) << title() << " / " << titles[0];
-  const std::vector<std::string> geometry =
-      lines_of(command_output(display.on("xdotool getwindowgeometry --shell " + window)));
-  int32_t width = 0, height = 0;
-  for (const std::string& line : geometry) {
-    if (line.rfind("WIDTH=", 0) == 0) width = std::atoi(line.c_str() + 6);
-    if (line.rfind("HEIGHT=", 0) == 0) height = std::atoi(line.c_str() + 7);
-  }
-  ASSERT_EQ(width, 640);  // the whole work area of a desktop without panels
-  ASSERT_EQ(height, 480);
 
   // What the window shows, as soon as it equals `want` (painting may still be under way).
   int shot = 0;
@@ -190,7 +124,7 @@ TEST(SdlWindowEndToEnd, TheWindowShowsWhatTheHeadlessViewerShows) {
     const bool same = wait_for([&] {
       const std::string path = dir + "/shot" + std::to_string(++shot) + ".png";
       int w = 0, h = 0;
-      if (run_command(display.on("import -window " + window + " " + quoted(path) + " 2>/dev/null")) != 0) return false;
+      if (run_command(on("import -window " + window + " " + quoted(path) + " 2>/dev/null")) != 0) return false;
       if (!read_png_rgb(path, &w, &h, &got)) got.clear();
       return got == want;
     }, 5s);
@@ -209,7 +143,7 @@ TEST(SdlWindowEndToEnd, TheWindowShowsWhatTheHeadlessViewerShows) {
 
   // The same viewer on the headless platform, fed the same keys and mouse moves.
   const std::string cwd = fs_getcwd();
-  HeadlessPlatform headless(width, height);
+  HeadlessPlatform headless(640, 480);  // the window covers the whole work area of a desktop without panels
   platform_set_backend(&headless);
   ViewerOptions options;
   options.names = {one, two, three};
@@ -220,25 +154,18 @@ TEST(SdlWindowEndToEnd, TheWindowShowsWhatTheHeadlessViewerShows) {
   auto headless_picture = [&] { return headless.pixels(headless.document_window()); };
   EXPECT_EQ(headless_picture(), first);
 
-  ASSERT_EQ(run_command(display.on("xdotool windowfocus --sync " + window)), 0);
-  auto press = [&](const char* key, int32_t code) {
-    EXPECT_EQ(run_command(display.on(std::string("xdotool key ") + key)), 0);
+  ASSERT_EQ(run_command(on("xdotool windowfocus --sync " + window)), 0);
+  for (const auto& [key, code] : {std::pair<const char*, int32_t>{"space", 32}, {"F4", 115}, {"F1", 112}, {"F3", 114}}) {
+    EXPECT_EQ(run_command(on(std::string("xdotool key ") + key)), 0);
     headless.key(code);
     headless.pump();
-  };
-  press("space", 32);
-  EXPECT_TRUE(wait_for([&] { return title() == titles[1]; }, 5s)) << title() << " / " << titles[1];
-  shows(headless_picture(), "Space");
-  press("F4", 115);
-  shows(headless_picture(), "F4");
-  press("F1", 112);
-  shows(headless_picture(), "F1");
-  press("F3", 114);
-  shows(headless_picture(), "F3");
+    if (code == 32) EXPECT_TRUE(wait_for([&] { return title() == titles[1]; }, 5s)) << title() << " / " << titles[1];
+    shows(headless_picture(), key);
+  }
 
   // Dragging with the left button moves the picture with the pointer.
   const std::vector<uint32_t> before_drag = headless_picture();
-  EXPECT_EQ(run_command(display.on("xdotool mousemove --window " + window + " 320 240 mousedown 1 mousemove --window " +
+  EXPECT_EQ(run_command(on("xdotool mousemove --window " + window + " 320 240 mousedown 1 mousemove --window " +
                                    window + " 260 150 mouseup 1")), 0);
   headless.mouse(MSG_MOUSE_MOVE, 320, 240, false);
   headless.mouse(MSG_LEFT_DOWN, 320, 240, true);
@@ -254,6 +181,7 @@ TEST(SdlWindowEndToEnd, TheWindowShowsWhatTheHeadlessViewerShows) {
   fs_chdir(cwd.c_str());
 
   // Escape ends the program with 0.
-  EXPECT_EQ(run_command(display.on("xdotool key Escape")), 0);
-  EXPECT_EQ(korvela.wait_exit(5s), 0);
+  EXPECT_EQ(run_command(on("xdotool key Escape")), 0);
+  EXPECT_TRUE(wait_for([&] { return !read_text(dir + "/korvela.status").empty(); }, 5s)) << "korvela did not end";
+  EXPECT_EQ(trimmed(read_text(dir + "/korvela.status")), "0");
 }

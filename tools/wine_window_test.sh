@@ -6,10 +6,7 @@
 # Usage: tools/wine_window_test.sh [WINDOWS_BUILD_DIR [LINUX_BUILD_DIR]]
 set -euo pipefail
 cd "$(dirname "$0")/.."
-win=$PWD/${1:-build-win}
-linux=$PWD/${2:-build}
-export WINEPREFIX=$win/wine WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-[ -d "$WINEPREFIX" ] || wineboot -i >/dev/null 2>&1
+source tools/wine_env.sh "$@"
 # A Wine server left from a run without a display would keep this one's windows off screen.
 wineserver -k 2>/dev/null || true
 work=$(mktemp -d)

@@ -11,23 +11,74 @@
 
 namespace {
 
-void dispatch(int32_t format, ImageRecord** image, Handle group) {
+// P1 .. P6 in identification order become their record descriptions.
+int32_t pnm_description(int32_t format) { return DESC_PBM_ASCII + (format - FORMAT_PBM_ASCII); }
+
+void dispatch(int32_t format, ImageRecord** image, Handle group, ByteReader& in) {
   switch (format) {
-    case FORMAT_BMP: decode_bmp(*image, group); break;
-    case FORMAT_JPEG: decode_jpeg(*image, group); break;
-    case FORMAT_GIF: decode_gif(image, group); break;
-    case FORMAT_TIFF: decode_tiff(*image, group); break;
-    case FORMAT_PNG: decode_png(*image, group); break;
-    case FORMAT_XPM: decode_xpm(*image, group); break;
-    case 6: case 7: case 8: case 9: case 10: case 11:
-      decode_pnm(*image, format + 12, group);
+    case FORMAT_BMP: decode_bmp(*image, group, in); break;
+    case FORMAT_JPEG: decode_jpeg(*image, group, in); break;
+    case FORMAT_GIF: decode_gif(image, group, in); break;
+    case FORMAT_TIFF: decode_tiff(*image, group, in); break;
+    case FORMAT_PNG: decode_png(*image, group, in); break;
+    case FORMAT_XPM: decode_xpm(*image, group, in); break;
+    case FORMAT_PCX: decode_pcx(*image, group, in); break;
+    case FORMAT_SUN: decode_sun(*image, group, in); break;
+    case FORMAT_TARGA: decode_targa(*image, group, in); break;
+    default:
+      if (format >= FORMAT_PBM_ASCII && format <= FORMAT_PPM_RAW)
+        decode_pnm(*image, pnm_description(format), group, in);
+      else
+        g_error = ERR_UNKNOWN_FORMAT;
       break;
-    case FORMAT_PCX: decode_pcx(*image, group); break;
-    case FORMAT_SUN: decode_sun(*image, group); break;
-    case FORMAT_TARGA: decode_targa(*image, group); break;
-    case FORMAT_ECW: decode_ecw(*image, group); break;
-    default: g_error = ERR_UNKNOWN_FORMAT; break;
   }
+}
+
+// Makes the record, decodes into it (from `in`, or from the named file when `in` is null) and
+// adds it to the group; on failure destroys what the decode made and keeps its error.
+void load_record(const char* name, int32_t format, Handle* group, ByteReader* in) {
+  // The record keeps the path in a fixed field: a longer path is refused, never cut.
+  if (std::strlen(name) >= static_cast<size_t>(kImageNameSize)) {
+    g_error = ERR_PARAMETERS;
+    return;
+  }
+  if (*group == 0) group_create(group);
+  if (g_error != 0) return;
+  Handle handle;
+  ImageRecord* image;
+  obj_create(TYPE_IMAGE, &handle, &image);
+  if (image == nullptr) return;
+  image->gamma = -1.0;
+  image->pixels = nullptr;
+  std::strcpy(image->name, name);
+
+  if (format == FORMAT_ECW) {
+    // The vendor library reads the file itself.
+    if (in == nullptr) decode_ecw(image, *group);
+    else g_error = ERR_UNKNOWN_FORMAT;
+  } else if (in != nullptr) {
+    dispatch(format, &image, *group, *in);
+  } else {
+    // The file is opened once; its bytes last exactly as long as the decode.
+    FileBytes bytes;
+    if (bytes.open(name)) {
+      ByteReader file = bytes.reader();
+      dispatch(format, &image, *group, file);
+    } else {
+      g_error = ERR_FILE_ACCESS;
+    }
+  }
+
+  // A decoder that stopped early may have left its stream open.
+  if (stream_is_open()) stream_close();
+  if (g_error != 0) {
+    int32_t code = g_error;
+    image_destroy(handle);
+    group_destroy_members(*group);
+    g_error = code;
+    return;
+  }
+  if (image != nullptr) group_add(*group, TYPE_IMAGE, image->handle, image);
 }
 
 }  // namespace
@@ -42,32 +93,11 @@ void image_load(Handle descriptor_handle, Handle* group) {
     g_error = ERR_UNKNOWN_FORMAT;
     return;
   }
-  // The record keeps the path in a fixed field: a longer path is refused, never cut.
-  if (std::strlen(descriptor->path) >= static_cast<size_t>(kImageNameSize)) {
-    g_error = ERR_PARAMETERS;
-    return;
-  }
-  if (*group == 0) group_create(group);
-  if (g_error != 0) return;
-  Handle handle;
-  ImageRecord* image;
-  obj_create(TYPE_IMAGE, &handle, &image);
-  if (image == nullptr) return;
-  image->gamma = -1.0;
-  image->pixels = nullptr;
-  std::strcpy(image->name, descriptor->path);
-  const int32_t format = descriptor->format;
+  load_record(descriptor->path, descriptor->format, group, nullptr);
+}
 
-  dispatch(format, &image, *group);
-
-  // A decoder that stopped early may have left its stream open.
-  if (stream_is_open()) stream_close();
-  if (g_error != 0) {
-    int32_t code = g_error;
-    image_destroy(handle);
-    group_destroy_members(*group);
-    g_error = code;
-    return;
-  }
-  if (image != nullptr) group_add(*group, TYPE_IMAGE, image->handle, image);
+void image_load_memory(const char* name, int32_t format, const uint8_t* data, int64_t size, Handle* group) {
+  PaddedBytes bytes(data, size);
+  ByteReader in = bytes.reader();
+  load_record(name, format, group, &in);
 }

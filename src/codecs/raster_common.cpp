@@ -4,7 +4,6 @@
 
 #include "core/errors.h"
 #include "image/image.h"
-#include "io/stream.h"
 
 namespace {
 
@@ -29,16 +28,6 @@ alignas(8) const uint8_t g_bits_to_bytes[256][8] = {
 #undef R8
 #undef R
 };
-
-bool raster_open_whole(const ImageRecord* image, const uint8_t** data, int64_t* size) {
-  // A window limit of 0 keeps the whole file in the stream's buffer, whatever its size.
-  if (stream_open(image->name, 0) != 0 || !stream_whole_file(data, size)) {
-    if (stream_is_open()) stream_close();
-    g_error = ERR_FILE_ACCESS;
-    return false;
-  }
-  return true;
-}
 
 int64_t raster_row_bytes(int64_t width, int64_t pixel_bytes, bool pad) {
   if (width <= 0 || width > INT32_MAX || pixel_bytes <= 0) return -1;

@@ -7,10 +7,6 @@
 
 struct ImageRecord;
 
-// Opens the image's file on the input stream with the whole file in one buffer. Gives the
-// bytes (followed by two zero bytes) and the size; on failure sets error 2 and returns false.
-bool raster_open_whole(const ImageRecord* image, const uint8_t** data, int64_t* size);
-
 // Little- and big-endian loads from memory the caller has bounds-checked.
 inline uint32_t load_u16le(const uint8_t* p) { return p[0] | (uint32_t{p[1]} << 8); }
 inline uint32_t load_u32le(const uint8_t* p) {

@@ -8,7 +8,7 @@
 
 #include "core/errors.h"
 #include "core/group.h"
-#include "io/stream.h"
+#include "io/file_map.h"
 
 namespace {
 

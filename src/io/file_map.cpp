@@ -1,5 +1,18 @@
 #include "io/file_map.h"
 
+#include <string>
+
+FILE* file_open(const char* path, const char* mode) {
+  std::string copy(path);
+  for (char& c : copy)
+    if (c == '\\') c = '/';
+  if (copy.size() >= 2 && copy[0] == '/' && copy[1] == '/') {
+    for (char& c : copy)
+      if (c == '/') c = '\\';
+  }
+  return std::fopen(copy.c_str(), mode);
+}
+
 #ifndef _WIN32
 #include <sys/mman.h>
 #include <unistd.h>

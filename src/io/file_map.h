@@ -4,6 +4,10 @@
 #include <cstdint>
 #include <cstdio>
 
+// Opens a file after normalising its path: backslashes become slashes, and a network path
+// (starting with two slashes) gets all backslashes again.
+FILE* file_open(const char* path, const char* mode);
+
 // Maps the first `size` bytes of an open file read-only, followed by at least two zero bytes;
 // `*length` receives the extent to give back to file_unmap. Null where the file cannot be
 // mapped (the caller then reads it).

@@ -2,7 +2,6 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <string>
 
 #include "core/errors.h"
 #include "core/memory.h"
@@ -61,17 +60,6 @@ uint8_t current_byte() {
 }
 
 }  // namespace
-
-FILE* file_open(const char* path, const char* mode) {
-  std::string copy(path);
-  for (char& c : copy)
-    if (c == '\\') c = '/';
-  if (copy.size() >= 2 && copy[0] == '/' && copy[1] == '/') {
-    for (char& c : copy)
-      if (c == '/') c = '\\';
-  }
-  return std::fopen(copy.c_str(), mode);
-}
 
 int stream_open(const char* path, int32_t window_limit) {
   Stream& s = g_stream;

@@ -5,9 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 
-// Opens a file after normalising its path: backslashes become slashes, and a network path
-// (starting with two slashes) gets all backslashes again.
-FILE* file_open(const char* path, const char* mode);
+#include "io/file_map.h"
 
 // Files of at least this size are read through a window of the caller's limit.
 constexpr int64_t kStreamWholeFileBelow = 10485760;

@@ -11,7 +11,6 @@
 #include "core/errors.h"
 #include "core/memory.h"
 #include "image/image.h"
-#include "io/stream.h"
 
 namespace {
 
@@ -356,15 +355,13 @@ void decode(ImageRecord* image, Handle group, const uint8_t* data, int64_t size)
 
 }  // namespace
 
-void decode_bmp(ImageRecord* image, Handle group) {
-  const uint8_t* data;
-  int64_t size;
-  if (!raster_open_whole(image, &data, &size)) return;
+void decode_bmp(ImageRecord* image, Handle group, ByteReader& in) {
+  const uint8_t* data = in.data();
+  const int64_t size = in.size();
   // The smallest header, OS/2's, ends at byte 26.
   if (size < kFileHeader + 12) {
     g_error = ERR_INVALID_FILE;
   } else {
     decode(image, group, data, size);
   }
-  stream_close();
 }

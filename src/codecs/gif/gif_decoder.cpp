@@ -2,6 +2,7 @@
 // composed into full pictures of the logical screen, graphic control extensions kept as
 // frame controls for the animation, and the "NETSCAPE2.0" loop count.
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 
 #include "codecs/decoders.h"
@@ -10,7 +11,6 @@
 #include "core/group.h"
 #include "core/memory.h"
 #include "image/image.h"
-#include "io/stream.h"
 
 GifDecoder g_gif;
 
@@ -471,12 +471,8 @@ void gif_end_of_image() {
   }
 }
 
-void decode_gif(ImageRecord** image_slot, Handle group) {
+void decode_gif(ImageRecord** image_slot, Handle group, ByteReader& in) {
   ImageRecord* screen = *image_slot;
-  if (stream_open(screen->name, 0) != 0) {
-    g_error = ERR_FILE_ACCESS;
-    return;
-  }
   GifDecoder& g = g_gif;
   release_buffers();
   std::memset(&g, 0, sizeof g);
@@ -484,14 +480,15 @@ void decode_gif(ImageRecord** image_slot, Handle group) {
   g.group = group;
   g.loop_count = 1;
 
-  stream_seek(3, 0);
+  // The version is the word in the three bytes after "GIF"; none there is a read failure.
+  char field[4] = {0, 0, 0, 0};
   char version[4] = {0, 0, 0, 0};
-  stream_scan("%3s", version);
-  if (g_error == 0 && !stream_whole_file(&g.data, &g.size)) g_error = ERR_FILE_ACCESS;
-  if (g_error != 0) {
-    stream_close();
-    return;
-  }
+  in.seek(3);
+  in.read(field, 3);
+  if (g_error == 0 && std::sscanf(field, "%3s", version) != 1) g_error = ERR_FILE_ACCESS;
+  if (g_error != 0) return;
+  g.data = in.data();
+  g.size = in.size();
   g.pos = 6;
   if (std::strcmp(version, "87a") == 0) screen->description = DESC_GIF87A;
   else if (std::strcmp(version, "89a") == 0) screen->description = DESC_GIF89A;
@@ -527,7 +524,6 @@ void decode_gif(ImageRecord** image_slot, Handle group) {
   // A file that holds no image at all has nothing to show.
   if (g_error == 0 && g.current == nullptr) g_error = ERR_INVALID_FILE;
 
-  stream_close();
   release_buffers();
   *image_slot = nullptr;
   // The screen record served only as the first frame's template; the frames are the

@@ -603,7 +603,7 @@ void decode_open_stream(ImageRecord* image, Handle group, bool ycbcr) {
 
 }  // namespace
 
-void decode_jpeg(ImageRecord* image, Handle group) {
+void decode_jpeg(ImageRecord* image, Handle group, ByteReader& /*in*/) {
   if (stream_open(image->name, 0) != 0) {
     g_error = ERR_FILE_ACCESS;
     return;

@@ -9,7 +9,6 @@
 #include "core/errors.h"
 #include "core/memory.h"
 #include "image/image.h"
-#include "io/stream.h"
 
 namespace {
 
@@ -181,12 +180,8 @@ void decode(ImageRecord* image, Handle group, const uint8_t* data, int64_t size)
 
 }  // namespace
 
-void decode_pcx(ImageRecord* image, Handle group) {
-  const uint8_t* data;
-  int64_t size;
-  if (!raster_open_whole(image, &data, &size)) return;
-  decode(image, group, data, size);
+void decode_pcx(ImageRecord* image, Handle group, ByteReader& in) {
+  decode(image, group, in.data(), in.size());
   mem_free(&g_pcx.line);
   mem_free(&g_pcx.row);
-  stream_close();
 }

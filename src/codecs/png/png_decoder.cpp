@@ -14,14 +14,14 @@
 #include "core/errors.h"
 #include "core/memory.h"
 #include "image/image.h"
-#include "io/stream.h"
 
 namespace {
 
 struct PngState {
   ImageRecord* image;
   Handle group;
-  // The whole file, read through the input stream.
+  // The whole file's bytes.
+  const ByteReader* in;
   const uint8_t* file;
   int64_t file_size;
   int64_t position;
@@ -228,7 +228,7 @@ void png_chunk_idat(const uint8_t* data, uint32_t length) {
   // megabytes at a time, so the file and its gathered copy do not both stay whole.
   const int64_t copied = g.position + length;
   if (copied - g.released >= kReleaseStep) {
-    stream_release_before(copied);
+    g.in->release_before(copied);
     g.released = copied;
   }
 }
@@ -803,25 +803,18 @@ void png_release() {
 
 }  // namespace
 
-void decode_png(ImageRecord* image, Handle group) {
+void decode_png(ImageRecord* image, Handle group, ByteReader& in) {
   g = PngState{};
   g.image = image;
   g.group = group;
-  if (stream_open(image->name, 0) != 0) {
-    if (g_error == 0) g_error = ERR_FILE_ACCESS;
-    return;
-  }
-  if (!stream_whole_file(&g.file, &g.file_size)) {
-    stream_close();
-    g_error = ERR_FILE_ACCESS;
-    return;
-  }
+  g.in = &in;
+  g.file = in.data();
+  g.file_size = in.size();
   image->description = DESC_PNG;
   image->planes = 1;
 
   static const uint8_t kSignatureTail[4] = {0x0D, 0x0A, 0x1A, 0x0A};
   if (g.file_size < 8 || std::memcmp(g.file + 4, kSignatureTail, 4) != 0) {
-    stream_close();
     g_error = ERR_INVALID_FILE;
     return;
   }
@@ -844,7 +837,6 @@ void decode_png(ImageRecord* image, Handle group) {
     if (g_error != 0) break;
     g.position = data_start + length + 4;  // the CRC is not checked
   }
-  stream_close();
   if (g_error != 0) {
     png_release();
     return;

@@ -201,7 +201,7 @@ void decode(ImageRecord* image, int32_t variant, Handle group) {
 
 }  // namespace
 
-void decode_pnm(ImageRecord* image, int32_t description, Handle group) {
+void decode_pnm(ImageRecord* image, int32_t description, Handle group, ByteReader& /*in*/) {
   if (stream_open(image->name, 0) != 0) {
     g_error = ERR_FILE_ACCESS;
     return;

@@ -8,7 +8,6 @@
 #include "codecs/raster_common.h"
 #include "core/errors.h"
 #include "image/image.h"
-#include "io/stream.h"
 
 namespace {
 
@@ -255,10 +254,6 @@ void decode(ImageRecord* image, Handle group, const uint8_t* data, int64_t size)
 
 }  // namespace
 
-void decode_targa(ImageRecord* image, Handle group) {
-  const uint8_t* data;
-  int64_t size;
-  if (!raster_open_whole(image, &data, &size)) return;
-  decode(image, group, data, size);
-  stream_close();
+void decode_targa(ImageRecord* image, Handle group, ByteReader& in) {
+  decode(image, group, in.data(), in.size());
 }

@@ -583,7 +583,7 @@ void tiff_read_directory(uint64_t offset) {
   }
 }
 
-void decode_tiff(ImageRecord* image, Handle group) {
+void decode_tiff(ImageRecord* image, Handle group, ByteReader& /*in*/) {
   if (stream_open(image->name, 4096) != 0) {
     g_error = ERR_FILE_ACCESS;
     return;

@@ -9,7 +9,6 @@
 #include "core/errors.h"
 #include "core/memory.h"
 #include "image/image.h"
-#include "io/stream.h"
 #include "io/text.h"
 
 namespace {
@@ -73,6 +72,7 @@ constexpr int kTextStep = 512;
 struct XpmState {
   ImageRecord* image;
   Handle group;
+  int64_t file_size;
   char* text;
   int64_t text_length;
   int64_t text_capacity;
@@ -135,7 +135,7 @@ void action_values() {
     return;
   }
   // Every pixel takes at least one character of the file.
-  if (!raster_plausible(row_bytes * height, stream_size(), 8)) return;
+  if (!raster_plausible(row_bytes * height, s.file_size, 8)) return;
   if (!raster_alloc(image, s.group, width, height, row_bytes, 1)) return;
   std::memset(image->pixels, 0, image->pixel_size);
   text_clear();
@@ -293,22 +293,19 @@ void run(const uint8_t* p, const uint8_t* end) {
 
 }  // namespace
 
-void decode_xpm(ImageRecord* image, Handle group) {
-  const uint8_t* data;
-  int64_t size;
-  if (!raster_open_whole(image, &data, &size)) return;
+void decode_xpm(ImageRecord* image, Handle group, ByteReader& in) {
   g_xpm = XpmState{};
+  g_xpm.file_size = in.size();
   g_xpm.image = image;
   g_xpm.group = group;
   if (mem_alloc(&g_xpm.text, kTextStep) != nullptr) {
     g_xpm.text_capacity = kTextStep;
     text_clear();
-    run(data, data + size);
+    run(in.data(), in.data() + in.size());
   }
   // A file that closed its braces without any values string holds no picture.
   if (g_error == 0 && image->pixels == nullptr) g_error = ERR_INVALID_FILE;
   mem_free(&g_xpm.text);
   mem_free(&g_xpm.keys);
   mem_free(&g_xpm.lookup);
-  stream_close();
 }

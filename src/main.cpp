@@ -145,7 +145,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR command_line, int) {
   }
   static Win32Platform win32(instance);
   platform_set_backend(&win32);
-  viewer_start(viewer_options(args, 0, start));
+  Viewer viewer;
+  viewer_start(viewer, viewer_options(args, 0, start));
   return win32.run_message_loop();
 }
 
@@ -183,7 +184,8 @@ int main(int argc, char** argv) {
   const int code = run_without_window(args, start, backend != nullptr);
   if (code >= 0) return code;
   platform_set_backend(backend);
-  viewer_start(viewer_options(args, 0, start));
+  Viewer viewer;
+  viewer_start(viewer, viewer_options(args, 0, start));
   return backend->run_message_loop();
 }
 

@@ -48,7 +48,11 @@ void extent_total_recompute(const GroupRecord* list, ExtentRecord* total) {
 
 }  // namespace
 
-void group_types_init() { obj_register_type(TYPE_GROUP, sizeof(GroupRecord)); }
+void group_types_init() {
+  obj_register_type(TYPE_GROUP, sizeof(GroupRecord),
+                    [](void* group) { mem_free(&static_cast<GroupRecord*>(group)->array.entries); });
+  handler_tables_clear();
+}
 
 void handler_tables_clear() {
   std::memset(g_extent_handlers, 0, sizeof g_extent_handlers);

@@ -33,7 +33,7 @@ struct ExtentEntry {
 };
 constexpr uint32_t kExtentStride = sizeof(ExtentEntry);
 
-void group_types_init();  // registers type 35
+void group_types_init();  // registers type 35 and clears the handler tables
 
 // Groups. A missing group sets g_error 10.
 void group_create(Handle* group);

@@ -3,7 +3,6 @@
 #include <cstring>
 
 #include "core/errors.h"
-#include "core/group.h"
 #include "core/memory.h"
 #include "core/sorted_array.h"
 
@@ -11,8 +10,16 @@ namespace {
 
 constexpr uint32_t kEntryStride = sizeof(RegistryEntry);
 
-SortedArray g_type_tables[kTypeCount];
-int32_t g_type_sizes[kTypeCount];
+// The objects of one type number: registry entries sorted by handle, the object size (0 while
+// the type is not registered) and what releases an object's own blocks.
+struct TypeTable {
+  SortedArray entries;
+  int32_t size;
+  ObjectRelease release;
+};
+
+// The registry is process-wide: every subsystem finds objects by type and handle alone.
+TypeTable g_type_tables[kTypeCount];
 Handle g_last_handle = 1;
 
 Handle default_handle_source() { return g_last_handle + 1; }
@@ -21,8 +28,14 @@ Handle (*g_handle_source)() = default_handle_source;
 RegistryEntry* find_entry(int32_t type, Handle handle) {
   if (type < 0 || type >= kTypeCount) return nullptr;
   uint32_t index;
-  if (!sarray_find(&g_type_tables[type], handle, kEntryStride, &index)) return nullptr;
-  return reinterpret_cast<RegistryEntry*>(sarray_entry(&g_type_tables[type], kEntryStride, index));
+  SortedArray* entries = &g_type_tables[type].entries;
+  if (!sarray_find(entries, handle, kEntryStride, &index)) return nullptr;
+  return reinterpret_cast<RegistryEntry*>(sarray_entry(entries, kEntryStride, index));
+}
+
+void release_object(const TypeTable& table, void* block) {
+  if (table.release != nullptr) table.release(block);
+  mem_free(&block);
 }
 
 }  // namespace
@@ -30,26 +43,21 @@ RegistryEntry* find_entry(int32_t type, Handle handle) {
 void obj_registry_init() {
   // At start-up the tables are empty; a second initialisation (tests, fuzzing) first releases
   // every object that the previous run left, so that nothing leaks.
-  for (int32_t type = 0; type < kTypeCount; ++type) {
-    SortedArray& table = g_type_tables[type];
-    for (uint32_t i = 0; i < sarray_count(&table, kEntryStride); ++i) {
-      auto* entry = reinterpret_cast<RegistryEntry*>(sarray_entry(&table, kEntryStride, i));
-      if (type == TYPE_GROUP) mem_free(&static_cast<GroupRecord*>(entry->object)->array.entries);
-      mem_free(&entry->object);
-    }
-    mem_free(&table.entries);
-    table = SortedArray{0, nullptr};
+  for (TypeTable& table : g_type_tables) {
+    SortedArray& entries = table.entries;
+    for (uint32_t i = 0; i < sarray_count(&entries, kEntryStride); ++i)
+      release_object(table, reinterpret_cast<RegistryEntry*>(sarray_entry(&entries, kEntryStride, i))->object);
+    mem_free(&entries.entries);
+    table = TypeTable{SortedArray{0, nullptr}, 0, nullptr};
   }
-  std::memset(g_type_sizes, 0, sizeof g_type_sizes);
-  handler_tables_clear();
 }
 
-void obj_register_type(int32_t type, int32_t size) {
-  if (type >= 0 && type < kTypeCount) g_type_sizes[type] = size;
+void obj_register_type(int32_t type, int32_t size, ObjectRelease release) {
+  if (type >= 0 && type < kTypeCount) g_type_tables[type] = TypeTable{g_type_tables[type].entries, size, release};
 }
 
 int32_t obj_type_size(int32_t type) {
-  return type >= 0 && type < kTypeCount ? g_type_sizes[type] : 0;
+  return type >= 0 && type < kTypeCount ? g_type_tables[type].size : 0;
 }
 
 Handle obj_new_handle() {
@@ -80,7 +88,7 @@ void obj_create_with_handle(int32_t type, Handle handle, void** ptr) {
   void* block = nullptr;
   if (mem_alloc(&block, static_cast<size_t>(size)) == nullptr) return;
   std::memset(block, 0, static_cast<size_t>(size));
-  SortedArray* table = &g_type_tables[type];
+  SortedArray* table = &g_type_tables[type].entries;
   uint32_t index;
   sarray_insert(table, handle, kEntryStride, &index);
   if (g_error == ERR_MEMORY && table->entries == nullptr) {
@@ -100,10 +108,8 @@ void obj_get(int32_t type, Handle handle, void** ptr) {
 void obj_destroy(int32_t type, Handle handle) {
   RegistryEntry* entry = find_entry(type, handle);
   if (entry == nullptr) return;
-  void* block = entry->object;
-  if (type == TYPE_GROUP) mem_free(&static_cast<GroupRecord*>(block)->array.entries);
-  mem_free(&block);
-  sarray_remove(&g_type_tables[type], handle, kEntryStride);
+  release_object(g_type_tables[type], entry->object);
+  sarray_remove(&g_type_tables[type].entries, handle, kEntryStride);
 }
 
 void obj_copy(int32_t type, Handle src, Handle dst) {
@@ -124,7 +130,7 @@ void obj_next(int32_t type, Handle* handle, void** ptr) {
   *handle = 0;
   *ptr = nullptr;
   if (type < 0 || type >= kTypeCount || from == UINT32_MAX) return;
-  SortedArray* table = &g_type_tables[type];
+  SortedArray* table = &g_type_tables[type].entries;
   uint32_t index;
   if (!sarray_first_at_least(table, from + 1, kEntryStride, &index)) return;
   auto* entry = reinterpret_cast<RegistryEntry*>(sarray_entry(table, kEntryStride, index));

@@ -31,8 +31,11 @@ struct RegistryEntry {
   void* object;
 };
 
+// Releases what an object of a type owns beyond its own block, before the block goes.
+using ObjectRelease = void (*)(void* object);
+
 void obj_registry_init();
-void obj_register_type(int32_t type, int32_t size);
+void obj_register_type(int32_t type, int32_t size, ObjectRelease release = nullptr);
 int32_t obj_type_size(int32_t type);
 void obj_create(int32_t type, Handle* handle, void** ptr);
 void obj_create_with_handle(int32_t type, Handle handle, void** ptr);

@@ -5,59 +5,55 @@
 
 #include "core/errors.h"
 #include "core/memory.h"
-#include "display/display.h"
 #include "display/transform.h"
 #include "platform/platform.h"
 
-Canvas g_canvas = {Rect{0, 0, 0, 0}, 0, 0, 0, 0, 0, nullptr, 0, 16, 8, 0};
-
-void canvas_begin(DisplayWindow* window, View* view, const Rect& world) {
+void canvas_begin(Canvas& canvas, const DisplayWindow& window, const View* view, const Rect& world) {
   Rect r = view_world_to_window(view, world);
   // Nothing outside the client area can be seen: the canvas never covers more than it.
   r.x_min = std::max(r.x_min, 0.0);
   r.y_min = std::max(r.y_min, 0.0);
-  r.x_max = std::min(r.x_max, double(window->client_width));
-  r.y_max = std::min(r.y_max, double(window->client_height));
+  r.x_max = std::min(r.x_max, double(window.client_width));
+  r.y_max = std::min(r.y_max, double(window.client_height));
   if (r.x_max < r.x_min) r.x_max = r.x_min;
   if (r.y_max < r.y_min) r.y_max = r.y_min;
-  g_canvas.rect = r;
-  g_canvas.origin_x = static_cast<int32_t>(r.x_min);
-  g_canvas.origin_y = static_cast<int32_t>(r.y_min);
-  g_canvas.width = static_cast<int32_t>(r.x_max) - g_canvas.origin_x;
-  g_canvas.height = static_cast<int32_t>(r.y_max) - g_canvas.origin_y;
-  g_canvas.row_length = (g_canvas.width + 3) & ~3;
-  size_t needed = size_t(g_canvas.row_length) * size_t(g_canvas.height);
-  if (needed > g_canvas.capacity || g_canvas.pixels == nullptr) {
-    mem_free(&g_canvas.pixels);
-    g_canvas.capacity = 0;
-    if (mem_alloc(&g_canvas.pixels, std::max<size_t>(needed, 1) * 4) == nullptr) {
+  canvas.rect = r;
+  canvas.origin_x = static_cast<int32_t>(r.x_min);
+  canvas.origin_y = static_cast<int32_t>(r.y_min);
+  canvas.width = static_cast<int32_t>(r.x_max) - canvas.origin_x;
+  canvas.height = static_cast<int32_t>(r.y_max) - canvas.origin_y;
+  canvas.row_length = (canvas.width + 3) & ~3;
+  size_t needed = size_t(canvas.row_length) * size_t(canvas.height);
+  if (needed > canvas.capacity || canvas.pixels == nullptr) {
+    mem_free(&canvas.pixels);
+    canvas.capacity = 0;
+    if (mem_alloc(&canvas.pixels, std::max<size_t>(needed, 1) * 4) == nullptr) {
       g_error = ERR_MEMORY;
       return;
     }
-    g_canvas.capacity = std::max<size_t>(needed, 1);
+    canvas.capacity = std::max<size_t>(needed, 1);
   }
   // A fresh canvas starts white, so that no stale pixel can ever reach the window.
-  std::fill_n(g_canvas.pixels, needed, 0xFFFFFFu);
+  std::fill_n(canvas.pixels, needed, 0xFFFFFFu);
 }
 
-void canvas_fill_white(DisplayWindow*, View* view, const Rect& world) {
-  if (g_canvas.pixels == nullptr) return;
+void canvas_fill_white(Canvas& canvas, const View* view, const Rect& world) {
+  if (canvas.pixels == nullptr) return;
   Rect r = view_world_to_window(view, world);
-  int32_t x0 = std::max(static_cast<int32_t>(std::max(r.x_min, g_canvas.rect.x_min)), g_canvas.origin_x);
-  int32_t y0 = std::max(static_cast<int32_t>(std::max(r.y_min, g_canvas.rect.y_min)), g_canvas.origin_y);
-  int32_t x1 = std::min(static_cast<int32_t>(std::min(r.x_max, g_canvas.rect.x_max)), g_canvas.origin_x + g_canvas.width);
-  int32_t y1 = std::min(static_cast<int32_t>(std::min(r.y_max, g_canvas.rect.y_max)), g_canvas.origin_y + g_canvas.height);
-  const uint32_t white = (255u << g_canvas.red_shift) | (255u << g_canvas.green_shift) | (255u << g_canvas.blue_shift);
+  int32_t x0 = std::max(static_cast<int32_t>(std::max(r.x_min, canvas.rect.x_min)), canvas.origin_x);
+  int32_t y0 = std::max(static_cast<int32_t>(std::max(r.y_min, canvas.rect.y_min)), canvas.origin_y);
+  int32_t x1 = std::min(static_cast<int32_t>(std::min(r.x_max, canvas.rect.x_max)), canvas.origin_x + canvas.width);
+  int32_t y1 = std::min(static_cast<int32_t>(std::min(r.y_max, canvas.rect.y_max)), canvas.origin_y + canvas.height);
+  const uint32_t white = (255u << canvas.red_shift) | (255u << canvas.green_shift) | (255u << canvas.blue_shift);
   for (int32_t y = y0; y < y1; ++y)
-    std::fill_n(g_canvas.pixels + size_t(y - g_canvas.origin_y) * g_canvas.row_length + (x0 - g_canvas.origin_x),
+    std::fill_n(canvas.pixels + size_t(y - canvas.origin_y) * canvas.row_length + (x0 - canvas.origin_x),
                 std::max(0, x1 - x0), white);
 }
 
-void canvas_end(DisplayWindow* window, View* view) {
-  window_set_paint_rect(window, view, view_window_to_world(view, g_canvas.rect));
-  if (g_canvas.pixels == nullptr || g_canvas.width <= 0 || g_canvas.height <= 0) return;
-  platform()->blit(window->platform_window, g_canvas.origin_x, g_canvas.origin_y, g_canvas.width,
-                   g_canvas.height, g_canvas.row_length, g_canvas.pixels);
+void canvas_blit(const Canvas& canvas, const DisplayWindow& window) {
+  if (canvas.pixels == nullptr || canvas.width <= 0 || canvas.height <= 0) return;
+  platform()->blit(window.platform_window, canvas.origin_x, canvas.origin_y, canvas.width, canvas.height,
+                   canvas.row_length, canvas.pixels);
 }
 
 uint32_t fixed_palette_entry(int32_t i) {
@@ -80,7 +76,8 @@ void canvas_create_palette(Handle window_handle) {
   platform()->set_palette(window->platform_window, window->palette, kFixedPaletteSize);
 }
 
-void canvas_release() {
-  mem_free(&g_canvas.pixels);
-  g_canvas.capacity = 0;
+void canvas_release(Canvas& canvas) {
+  mem_free(&canvas.pixels);
+  canvas.capacity = 0;
+  canvas.columns = {};
 }

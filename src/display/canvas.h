@@ -1,5 +1,5 @@
-// The process-wide 32-bit drawing canvas: a redraw pass opens it over a window rectangle,
-// objects paint into it, and it is copied to the window in one blit.
+// The drawing canvas of a redraw pass (its record is in display_types.h), the fixed palette,
+// and the image handlers that paint into the canvas.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -7,26 +7,14 @@
 #include "core/rect.h"
 #include "display/display_types.h"
 
-struct Canvas {
-  Rect rect;  // window pixels, whole numbers
-  int32_t origin_x;
-  int32_t origin_y;
-  int32_t width;
-  int32_t height;
-  int32_t row_length;  // width rounded up to a multiple of 4 pixels
-  uint32_t* pixels;
-  size_t capacity;  // in pixels; only grows
-  int32_t red_shift;
-  int32_t green_shift;
-  int32_t blue_shift;
-};
-extern Canvas g_canvas;
 
-void canvas_begin(DisplayWindow* window, View* view, const Rect& world);
-void canvas_fill_white(DisplayWindow* window, View* view, const Rect& world);
-void canvas_end(DisplayWindow* window, View* view);
+// Opens the canvas over the window pixels of a world rectangle, within the client area, white.
+void canvas_begin(Canvas& canvas, const DisplayWindow& window, const View* view, const Rect& world);
+void canvas_fill_white(Canvas& canvas, const View* view, const Rect& world);
+// Copies the canvas to the window (the caller has set the clip rectangle).
+void canvas_blit(const Canvas& canvas, const DisplayWindow& window);
+void canvas_release(Canvas& canvas);
 void canvas_create_palette(Handle window);
-void canvas_release();
 
 constexpr int32_t kFixedPaletteSize = 236;
 // Entry i of the fixed palette as 0x00RRGGBB: a 6x6x6 colour cube, then 20 greys.

@@ -10,13 +10,7 @@
 #include "display/transform.h"
 #include "display/zone.h"
 
-int32_t g_time_slicing = 1;
-
 namespace {
-
-int32_t g_highest_level = -1;
-PlatformWindow g_timer_window = 0;  // the first window made owns the timers
-uint64_t g_slice_start = 0;         // clock reading at the start of the running slice
 
 template <class T>
 T* lookup(int32_t type, Handle handle) {
@@ -68,7 +62,9 @@ bool paint_list(DisplayWindow* w, View* v, DisplayList* list, Layer* layer) {
   Rect* first;
   while (g_error == 0 && zone_first(list->zone, &first)) {
     const Rect z = *first;
-    if (g_time_slicing && double(p->clock_ms() - g_slice_start) * 0.001 > kTimeSlice && p->input_waiting())
+    const Display& display = *w->display;
+    if (display.time_slicing && double(p->clock_ms() - display.slice_start) * 0.001 > kTimeSlice &&
+        p->input_waiting())
       return false;
     DisplayNode* node = list->root;
     Rect in;
@@ -81,7 +77,7 @@ bool paint_list(DisplayWindow* w, View* v, DisplayList* list, Layer* layer) {
     for (int32_t i = 0; i < node->count; ++i) {
       const Handle object = node->items[i].object;
       if (object == 0) {
-        canvas_fill_white(w, v, in);
+        canvas_fill_white(w->display->canvas, v, in);
         continue;
       }
       void* ptr = nullptr;
@@ -116,16 +112,15 @@ void display_types_init() {
   obj_register_type(TYPE_LAYER, sizeof(Layer));
   obj_register_type(TYPE_DISPLAY_LIST, sizeof(DisplayList));
   obj_register_type(TYPE_LAYER_LINK, sizeof(LayerLink));
-  g_time_slicing = 1;
-  g_highest_level = -1;
-  g_timer_window = 0;
 }
 
-void window_create(PlatformWindow platform_window, uint32_t colour_bgr, Handle* handle, DisplayWindow** ptr) {
+void window_create(Display& display, PlatformWindow platform_window, uint32_t colour_bgr, Handle* handle,
+                   DisplayWindow** ptr) {
   *ptr = nullptr;
   DisplayWindow* w;
   obj_create(TYPE_WINDOW, handle, &w);
   if (w == nullptr) return;
+  w->display = &display;
   w->platform_window = platform_window;
   w->background[0] = colour_bgr & 255;
   w->background[1] = (colour_bgr >> 8) & 255;
@@ -141,7 +136,7 @@ void window_create(PlatformWindow platform_window, uint32_t colour_bgr, Handle* 
   w->overlay_zone = zones[2];
   w->fresh = 1;
   platform()->set_focus(platform_window);
-  if (g_timer_window == 0) g_timer_window = platform_window;
+  if (display.timer_window == 0) display.timer_window = platform_window;
   *ptr = w;
 }
 
@@ -150,16 +145,14 @@ void window_set_title(Handle window, const char* text) {
   if (w != nullptr) platform()->set_title(w->platform_window, text);
 }
 
-void window_destroy(Handle window) {
-  DisplayWindow* w = lookup<DisplayWindow>(TYPE_WINDOW, window);
+void window_release(Handle window) {
+  DisplayWindow* w = obj_get<DisplayWindow>(TYPE_WINDOW, window);
   if (w == nullptr) return;
-  PlatformWindow pw = w->platform_window;
   zone_destroy(w->background_zone);
   zone_destroy(w->main_zone);
   zone_destroy(w->overlay_zone);
   mem_free(&w->palette);
   obj_destroy(TYPE_WINDOW, window);
-  platform()->destroy_window(pw);
 }
 
 void scene_create(Handle* handle) {
@@ -227,7 +220,7 @@ void dlist_create(Handle window, Handle layer_handle, Handle* handle) {
   Handle h;
   obj_create(TYPE_DISPLAY_LIST, &h, &list);
   if (list == nullptr) return;
-  if (layer->level > g_highest_level) g_highest_level = layer->level;
+  if (layer->level > w->display->highest_level) w->display->highest_level = layer->level;
   list->layer = layer_handle;
   list->root_rect = extent;
   DisplayNode* node = nullptr;
@@ -262,11 +255,6 @@ void dlist_destroy(Handle list_handle, Handle window_group) {
   if (list->root != nullptr) mem_free(&list->root->items);
   mem_free(&list->root);
   obj_destroy(TYPE_DISPLAY_LIST, list_handle);
-}
-
-int32_t dlist_item_count(Handle list_handle) {
-  DisplayList* list = obj_get<DisplayList>(TYPE_DISPLAY_LIST, list_handle);
-  return list != nullptr && list->root != nullptr ? list->root->count : 0;
 }
 
 void dlist_file_group(Handle list_handle, Handle group, Handle extents) {
@@ -410,9 +398,10 @@ void window_redraw(Handle window, Handle view) {
   Scene* scene = lookup<Scene>(TYPE_SCENE, v->scene);
   if (scene == nullptr) return;
   PlatformBackend* p = platform();
+  Display& display = *w->display;
   // One run of the redraw is one slice: it gives way once it has run for longer than the
   // slice while input is waiting, and the timer starts the next slice.
-  g_slice_start = p->clock_ms();
+  display.slice_start = p->clock_ms();
   p->begin_paint(w->platform_window);
   w->painting = 1;
   if (rect_empty(scene->extent)) {
@@ -426,13 +415,14 @@ void window_redraw(Handle window, Handle view) {
     const Rect r = *first;
     if (w->fresh) {
       add_to_list_zones(w, 0, 0, r);
-      canvas_begin(w, v, r);
+      canvas_begin(display.canvas, *w, v, r);
     }
     if (!paint_lists(w, v, 0, 0)) {
       interrupted = true;
       break;
     }
-    canvas_end(w, v);
+    window_set_paint_rect(w, v, view_window_to_world(v, display.canvas.rect));
+    canvas_blit(display.canvas, *w);
     zone_take(w->main_zone, r);
     w->fresh = 1;
   }
@@ -450,8 +440,8 @@ void window_redraw(Handle window, Handle view) {
   while (!interrupted && g_error == 0 && zone_first(w->overlay_zone, &first)) {
     const Rect r = *first;
     window_set_paint_rect(w, v, r);
-    if (w->fresh) add_to_list_zones(w, 1, g_highest_level, r);
-    if (!paint_lists(w, v, 1, g_highest_level)) {
+    if (w->fresh) add_to_list_zones(w, 1, display.highest_level, r);
+    if (!paint_lists(w, v, 1, display.highest_level)) {
       interrupted = true;
       break;
     }
@@ -460,7 +450,7 @@ void window_redraw(Handle window, Handle view) {
   }
   if (interrupted) {
     w->fresh = 0;
-    p->set_timer(g_timer_window, kRedrawTimer, 0);
+    p->set_timer(display.timer_window, kRedrawTimer, 0);
   }
   w->painting = 0;
   p->end_paint(w->platform_window);

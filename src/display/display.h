@@ -11,14 +11,15 @@
 constexpr int32_t kRedrawTimer = 1;   // resumes an interrupted redraw
 constexpr double kTimeSlice = 0.15;   // seconds a redraw may keep waiting input waiting
 
-extern int32_t g_time_slicing;  // 1: a redraw gives way to waiting input after the slice
-
-// Registers the display's types and resets the redraw state.
+// Registers the display's types.
 void display_types_init();
 
-void window_create(PlatformWindow platform_window, uint32_t colour_bgr, Handle* handle, DisplayWindow** ptr);
+// A window record over a platform window; it paints with `display`, which must outlive it.
+void window_create(Display& display, PlatformWindow platform_window, uint32_t colour_bgr, Handle* handle,
+                   DisplayWindow** ptr);
 void window_set_title(Handle window, const char* text);
-void window_destroy(Handle window);
+// Releases the window record and its zones and palette; the platform window stays.
+void window_release(Handle window);
 void view_create(Handle window, Handle scene, Handle group, Handle* handle);
 void scene_create(Handle* handle);
 void layer_create(Handle objects, Handle extents, Handle scene, Handle window, int32_t level, Handle* handle);
@@ -28,7 +29,6 @@ void dlist_create(Handle window, Handle layer, Handle* handle);
 void dlist_destroy(Handle list, Handle window_group);
 void dlist_file_group(Handle list, Handle group, Handle extents);
 void dlist_remove(Handle list, Handle extents, Handle object);
-int32_t dlist_item_count(Handle list);
 
 void layer_add_object(int32_t type, Handle object, Handle old_extents, Handle list, Handle layer);
 void layer_remove_object(Handle object, Handle list, Handle layer);

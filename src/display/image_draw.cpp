@@ -24,24 +24,18 @@ void image_measure(void* object, int32_t, GroupRecord* group, int32_t, int32_t, 
   if (g_error != 0) mem_free(&record);
 }
 
-namespace {
-
-// Source columns of one draw call, reused from call to call.
-std::vector<int32_t> g_columns;
-
-}  // namespace
-
 void image_draw(void* object, int32_t, Handle, const Rect* world, void* window_ptr, void* view_ptr) {
   const ImageRecord* image = static_cast<const ImageRecord*>(object);
   const DisplayWindow* window = static_cast<const DisplayWindow*>(window_ptr);
   const View* view = static_cast<const View*>(view_ptr);
-  if (g_canvas.pixels == nullptr) return;
+  Canvas& canvas = window->display->canvas;
+  if (canvas.pixels == nullptr) return;
 
   Rect ir = image_world_to_image(image, *world);
   if (ir.x_max - ir.x_min == 0 || ir.y_max - ir.y_min == 0) return;
   Rect wr = view_image_to_window(window, view, image, ir);
-  Rect in{std::max(wr.x_min, g_canvas.rect.x_min), std::max(wr.y_min, g_canvas.rect.y_min),
-          std::min(wr.x_max, g_canvas.rect.x_max), std::min(wr.y_max, g_canvas.rect.y_max)};
+  Rect in{std::max(wr.x_min, canvas.rect.x_min), std::max(wr.y_min, canvas.rect.y_min),
+          std::min(wr.x_max, canvas.rect.x_max), std::min(wr.y_max, canvas.rect.y_max)};
   if (in.x_min >= in.x_max || in.y_min >= in.y_max) return;
   // The image rectangle that covers exactly the visible window pixels.
   ir = view_window_to_image(window, view, image, in);
@@ -59,16 +53,16 @@ void image_draw(void* object, int32_t, Handle, const Rect* world, void* window_p
   const int32_t last_column = image->width - 1, last_row = image->height - 1;
 
   // Nearest sampling from running sums; the clamp only guards against rounding at the edge.
-  if (g_columns.size() < size_t(columns)) g_columns.resize(size_t(columns));
+  if (canvas.columns.size() < size_t(columns)) canvas.columns.resize(size_t(columns));
   double sum = ir.x_min - step_x;
   for (int32_t c = 0; c < columns; ++c) {
     sum += step_x;
-    g_columns[c] = std::clamp(static_cast<int32_t>(sum), 0, last_column);
+    canvas.columns[c] = std::clamp(static_cast<int32_t>(sum), 0, last_column);
   }
-  const int32_t* cols = g_columns.data();
+  const int32_t* cols = canvas.columns.data();
 
-  uint32_t* dest = g_canvas.pixels + size_t(y0 - g_canvas.origin_y) * g_canvas.row_length + (x0 - g_canvas.origin_x);
-  const int rs = g_canvas.red_shift, gs = g_canvas.green_shift, bs = g_canvas.blue_shift;
+  uint32_t* dest = canvas.pixels + size_t(y0 - canvas.origin_y) * canvas.row_length + (x0 - canvas.origin_x);
+  const int rs = canvas.red_shift, gs = canvas.green_shift, bs = canvas.blue_shift;
   uint32_t table[256];
   if (layout == LAYOUT_INDEXED) {
     uint32_t rgb[256];
@@ -78,7 +72,7 @@ void image_draw(void* object, int32_t, Handle, const Rect* world, void* window_p
   }
   const int64_t plane = stride * image->height;
   double row_sum = ir.y_min - step_y;
-  for (int32_t r = 0; r < rows; ++r, dest += g_canvas.row_length) {
+  for (int32_t r = 0; r < rows; ++r, dest += canvas.row_length) {
     row_sum += step_y;
     const int64_t row = std::clamp(static_cast<int32_t>(row_sum), 0, last_row);
     switch (layout) {

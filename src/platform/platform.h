@@ -3,6 +3,7 @@
 // (headless, SDL2 or Win32); the free functions below forward to it.
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -57,7 +58,7 @@ struct Message {
   std::vector<std::string> paths;
 };
 
-using WindowProc = void (*)(const Message& message);
+using WindowProc = std::function<void(const Message& message)>;
 
 // One implementation per platform. Every call is made on the user-interface thread.
 class PlatformBackend {

@@ -10,6 +10,7 @@
 #include "image/image.h"
 #include "image/pixels.h"
 #include "io/png_writer.h"
+#include "platform/fs.h"
 #include "viewer/file_list.h"
 
 namespace {
@@ -23,7 +24,7 @@ void print_failure(FILE* out, const char* path, const char* text) {
 Handle load_or_report(Handle descriptor, FILE* out) {
   Handle group = 0;
   group_create(&group);
-  file_list_load(descriptor, &group);
+  file_list_load(descriptor, &group, fs_available_memory());
   FileDescriptor* d = obj_get<FileDescriptor>(TYPE_FILE_DESCRIPTOR, descriptor);
   if (d->status == FILE_MISSING) {
     print_failure(out, d->path, "Fichier inconnu");
@@ -78,14 +79,14 @@ void batch_types_init() {
 }
 
 int run_info(const std::vector<std::string>& names, FILE* out) {
-  g_file_list = 0;
-  group_create(&g_file_list);
-  for (const std::string& name : names) file_list_add(name.c_str(), &g_file_list);
+  Handle list = 0;
+  group_create(&list);
+  for (const std::string& name : names) file_list_add(name.c_str(), &list);
   int failed = 0;
   int shown = 0;
   Handle current = 0;
   for (;;) {
-    file_list_next(&current);
+    file_list_next(list, &current);
     if (current == 0) break;
     ++shown;
     Handle group = load_or_report(current, out);

@@ -16,8 +16,6 @@
 #include "platform/fs.h"
 #include "viewer/viewer.h"
 
-Handle g_file_list = 0;
-
 namespace {
 
 // Walk events.
@@ -27,21 +25,20 @@ enum WalkAction { ACT_FAIL, ACT_OPEN_DIR, ACT_BUILD_PATH, ACT_CLOSE_DIR, ACT_REA
 constexpr int kWalkMaxDepth = 100;
 constexpr size_t kWalkMaxPath = 4096;
 
-struct WalkLevel {
-  intptr_t handle;
-  FindEntry entry;
-};
-
-struct WalkState {
-  Handle list = 0;
-  std::string dir;   // always ends with "/"
-  std::string file;
-  std::vector<WalkLevel> open;  // one per open directory
+// One directory walk, from the named directory down; it lives as long as the walk.
+struct Walk {
+  Handle walk_list = 0;  // receives the entries
+  std::string walk_dir;  // the current directory, always ending with "/"
+  std::string walk_file;  // the path of the file being recorded
+  std::vector<intptr_t> walk_handles;  // one find handle per open directory
+  std::vector<FindEntry> walk_entries;  // the current entry of each open directory
   std::set<std::pair<uint64_t, uint64_t>> visited;  // (device, inode) of every folder entered
-  int event = EV_NONE;
-  bool done = false;
+  int walk_event = EV_SUBDIR;
+  bool walk_done = false;
+
+  size_t walk_depth() const { return walk_handles.size(); }  // directories open
+  FindEntry& entry() { return walk_entries.back(); }
 };
-WalkState g_walk;
 
 struct Transition {
   WalkAction action;
@@ -92,12 +89,12 @@ void remove_path_text(Handle list, Handle descriptor, const char* path) {
 
 bool is_dot_dir(const FindEntry& e) { return e.is_directory && (e.name == "." || e.name == ".."); }
 
-void add_descriptor(const std::string& path, int32_t status) {
+void add_descriptor(Walk& walk, const std::string& path, int32_t status) {
   Handle d;
-  file_descriptor_create(path.c_str(), &g_walk.list, &d);
+  file_descriptor_create(path.c_str(), &walk.walk_list, &d);
   if (g_error != 0) return;
   FileDescriptor* descriptor = obj_get<FileDescriptor>(TYPE_FILE_DESCRIPTOR, d);
-  descriptor->depth = static_cast<uint32_t>(g_walk.open.size());
+  descriptor->depth = static_cast<uint32_t>(walk.walk_depth());
   descriptor->status = status;
 }
 
@@ -111,99 +108,98 @@ const char* errno_reason() { return errno != 0 ? std::strerror(errno) : error_me
 // Classifies the current entry of the innermost directory into the next event. A
 // subdirectory is entered only when the walk can hold it (depth and path length); deeper
 // trees and longer paths are skipped.
-void classify_entry(const FindEntry& e) {
+void classify_entry(Walk& walk) {
+  const FindEntry& e = walk.entry();
   if (!e.is_directory) {
-    g_walk.event = EV_FILE;
+    walk.walk_event = EV_FILE;
     return;
   }
-  if (g_walk.open.size() >= kWalkMaxDepth || g_walk.dir.size() + e.name.size() + 1 >= kWalkMaxPath) {
-    log_skipped(g_walk.dir + e.name, "trop profond");
-    g_walk.event = EV_FILE;  // read past it
+  if (walk.walk_depth() >= kWalkMaxDepth || walk.walk_dir.size() + e.name.size() + 1 >= kWalkMaxPath) {
+    log_skipped(walk.walk_dir + e.name, "trop profond");
+    walk.walk_event = EV_FILE;  // read past it
     return;
   }
-  g_walk.dir += fold(e.name) + "/";
-  g_walk.event = EV_SUBDIR;
+  walk.walk_dir += fold(e.name) + "/";
+  walk.walk_event = EV_SUBDIR;
 }
 
 // Takes entries of the innermost directory until one is not "." or "..".
-bool next_entry(WalkLevel& level) {
+bool next_entry(Walk& walk) {
   do {
-    if (fs_find_next(level.handle, &level.entry) != 0) return false;
-  } while (is_dot_dir(level.entry));
+    if (fs_find_next(walk.walk_handles.back(), &walk.entry()) != 0) return false;
+  } while (is_dot_dir(walk.entry()));
   return true;
 }
 
 // True the first time the walk stands in this folder. A link back up the tree leads to a folder
 // already entered; where the file system gives no inode, folders are not told apart.
-bool first_visit() {
+bool first_visit(Walk& walk) {
   struct stat info;
   if (::stat(".", &info) != 0 || info.st_ino == 0) return true;
-  return g_walk.visited.emplace(uint64_t(info.st_dev), uint64_t(info.st_ino)).second;
+  return walk.visited.emplace(uint64_t(info.st_dev), uint64_t(info.st_ino)).second;
 }
 
 // A folder that cannot be entered or listed, or that the walk has already been through, is
 // skipped as if it were empty, with a log line; the rest of the tree is walked.
-void act_open_dir() {
-  const std::string dir_path = g_walk.dir;
-  WalkLevel level{-1, {}};
+void act_open_dir(Walk& walk) {
+  const std::string dir_path = walk.walk_dir;
+  intptr_t handle = -1;
+  FindEntry entry{};
   const char* skipped = nullptr;
   errno = 0;
   if (fs_chdir(dir_path.c_str()) != 0) {
     skipped = errno_reason();
-  } else if (!first_visit()) {
+  } else if (!first_visit(walk)) {
     skipped = "deja parcouru";
   } else {
     errno = 0;
-    level.handle = fs_find_first(&level.entry);
+    handle = fs_find_first(&entry);
     // A readable folder lists at least "." and "..": nothing at all means it could not be read.
-    if (level.handle == -1 && errno != 0) skipped = errno_reason();
+    if (handle == -1 && errno != 0) skipped = errno_reason();
   }
-  g_walk.open.push_back(level);
-  WalkLevel& top = g_walk.open.back();
-  if (top.handle == -1) {
-    g_walk.event = EV_DIR_END;
-  } else if (is_dot_dir(top.entry) && !next_entry(top)) {
-    g_walk.event = EV_DIR_END;
-  } else {
-    classify_entry(top.entry);
-  }
+  walk.walk_handles.push_back(handle);
+  walk.walk_entries.push_back(std::move(entry));
+  if (handle == -1 || (is_dot_dir(walk.entry()) && !next_entry(walk))) walk.walk_event = EV_DIR_END;
+  else classify_entry(walk);
   if (skipped != nullptr) log_skipped(dir_path, skipped);
-  else add_descriptor(dir_path, FILE_DIRECTORY);
+  else add_descriptor(walk, dir_path, FILE_DIRECTORY);
 }
 
-void act_build_path() {
-  const FindEntry& e = g_walk.open.back().entry;
+void act_build_path(Walk& walk) {
+  const FindEntry& e = walk.entry();
   if (e.is_directory) {  // a directory the walk could not hold: skip it
-    g_walk.event = EV_DIR_END;
+    walk.walk_event = EV_DIR_END;
     return;
   }
-  g_walk.file = g_walk.dir + fold(e.name);
-  g_walk.event = EV_PATH_READY;
+  walk.walk_file = walk.walk_dir + fold(e.name);
+  walk.walk_event = EV_PATH_READY;
 }
 
-void act_record() {
-  add_descriptor(g_walk.file, file_status(g_walk.file.c_str()));
-  g_walk.event = EV_DIR_END;
+void act_record(Walk& walk) {
+  add_descriptor(walk, walk.walk_file, file_status(walk.walk_file.c_str()));
+  walk.walk_event = EV_DIR_END;
 }
 
-void act_read_next() {
-  WalkLevel& top = g_walk.open.back();
-  if (!next_entry(top)) {
-    g_walk.event = EV_DIR_END;
-    return;
-  }
-  classify_entry(top.entry);
+void act_read_next(Walk& walk) {
+  if (next_entry(walk)) classify_entry(walk);
+  else walk.walk_event = EV_DIR_END;
 }
 
-void act_close_dir() {
-  fs_find_close(g_walk.open.back().handle);
-  g_walk.open.pop_back();
+void close_innermost(Walk& walk) {
+  fs_find_close(walk.walk_handles.back());
+  walk.walk_handles.pop_back();
+  walk.walk_entries.pop_back();
+}
+
+void act_close_dir(Walk& walk) {
+  close_innermost(walk);
   // Cut the directory path back to its previous "/".
-  size_t cut = g_walk.dir.rfind('/', g_walk.dir.size() - 2);
-  g_walk.dir.resize(cut == std::string::npos ? 0 : cut + 1);
-  fs_chdir(g_walk.dir.empty() ? "/" : g_walk.dir.c_str());
-  if (!g_walk.open.empty()) g_walk.event = EV_FILE;
-  else g_walk.done = true;
+  std::string& dir = walk.walk_dir;
+  size_t cut = dir.rfind('/', dir.size() - 2);
+  dir.resize(cut == std::string::npos ? 0 : cut + 1);
+  fs_chdir(dir.empty() ? "/" : dir.c_str());
+  if (walk.walk_depth() > 0) walk.walk_event = EV_FILE;
+  else walk.walk_done = true;
 }
 
 }  // namespace
@@ -214,38 +210,34 @@ std::string path_make_absolute(const std::string& base, const std::string& name)
   return base.back() == '/' ? base + name : base + "/" + name;
 }
 
-void dir_walk(const char* path) {
-  g_walk.dir = path;
-  if (g_walk.dir.empty() || g_walk.dir.back() != '/') g_walk.dir += "/";
-  g_walk.visited.clear();
+void dir_walk(const char* path, Handle list) {
+  Walk walk;
+  walk.walk_list = list;
+  walk.walk_dir = path;
+  if (walk.walk_dir.empty() || walk.walk_dir.back() != '/') walk.walk_dir += "/";
   int state = 0;
-  g_walk.event = EV_SUBDIR;
-  g_walk.done = false;
-  g_walk.open.clear();
   for (;;) {
-    Transition t = walk_transition(state, g_walk.event);
+    Transition t = walk_transition(state, walk.walk_event);
     switch (t.action) {
-      case ACT_OPEN_DIR: act_open_dir(); break;
-      case ACT_BUILD_PATH: act_build_path(); break;
-      case ACT_RECORD: act_record(); break;
-      case ACT_READ_NEXT: act_read_next(); break;
-      case ACT_CLOSE_DIR: act_close_dir(); break;
-      case ACT_CONTINUE: g_walk.event = EV_FILE; break;
+      case ACT_OPEN_DIR: act_open_dir(walk); break;
+      case ACT_BUILD_PATH: act_build_path(walk); break;
+      case ACT_RECORD: act_record(walk); break;
+      case ACT_READ_NEXT: act_read_next(walk); break;
+      case ACT_CLOSE_DIR: act_close_dir(walk); break;
+      case ACT_CONTINUE: walk.walk_event = EV_FILE; break;
       case ACT_FAIL: g_error = ERR_SYSTEM; break;
     }
-    if (g_error != 0 || g_walk.done) break;
+    if (g_error != 0 || walk.walk_done) break;
     state = t.next;
   }
   // A walk stopped by an error leaves its listings open: release them.
-  for (WalkLevel& level : g_walk.open) fs_find_close(level.handle);
-  g_walk.open.clear();
+  while (walk.walk_depth() > 0) close_innermost(walk);
 }
 
 void file_list_add(const char* path, Handle* list) {
   if (file_status(path) == FILE_DIRECTORY) {
     if (*list == 0) group_create(list);
-    g_walk.list = *list;
-    dir_walk(path);
+    dir_walk(path, *list);
   } else {
     Handle d;
     file_descriptor_create(path, list, &d);
@@ -262,7 +254,7 @@ void file_list_add(const char* path, Handle* list) {
   }
 }
 
-void file_list_load(Handle descriptor, Handle* group) {
+void file_list_load(Handle descriptor, Handle* group, uint64_t available_memory) {
   FileDescriptor* d = obj_get<FileDescriptor>(TYPE_FILE_DESCRIPTOR, descriptor);
   if (d == nullptr) {
     g_error = ERR_OBJECT;
@@ -278,14 +270,14 @@ void file_list_load(Handle descriptor, Handle* group) {
   if (now != FILE_UNIDENTIFIED) d->status = now;  // no longer a plain file (a FIFO is never opened)
   else if (d->status != FILE_SUPPORTED) file_identify(descriptor);
   if (g_error != 0) return;
-  if (d->size + kLoadMemoryMargin < g_memory_probe()) image_load(descriptor, group);
+  if (d->size + kLoadMemoryMargin < available_memory) image_load(descriptor, group);
   else g_error = ERR_MEMORY;
 }
 
-void file_list_next(Handle* handle) {
+void file_list_next(Handle list, Handle* handle) {
   FileDescriptor* d;
   Handle h = *handle;
-  group_find_next(g_file_list, TYPE_FILE_DESCRIPTOR, &h, &d);
+  group_find_next(list, TYPE_FILE_DESCRIPTOR, &h, &d);
   while (h != 0) {
     switch (d->status) {
       case FILE_SUPPORTED: case FILE_UNSUPPORTED: case FILE_UNKNOWN: case FILE_MISSING:
@@ -311,12 +303,12 @@ void file_list_next(Handle* handle) {
     Handle dropped = h;
     const char* dropped_path = d->path;
     bool keep = d->status == FILE_MISSING;
-    group_find_next(g_file_list, TYPE_FILE_DESCRIPTOR, &h, &d);
+    group_find_next(list, TYPE_FILE_DESCRIPTOR, &h, &d);
     if (!keep) {
       // A dropped entry leaves the list with its path text and is released, so that a long
       // session of drops and walks does not keep every entry it ever saw.
-      remove_path_text(g_file_list, dropped, dropped_path);
-      group_remove(g_file_list, dropped);
+      remove_path_text(list, dropped, dropped_path);
+      group_remove(list, dropped);
       file_descriptor_destroy(dropped);
     }
   }
@@ -325,11 +317,11 @@ void file_list_next(Handle* handle) {
 
 // The file loaded in advance is discarded and the search goes on after the last descriptor,
 // so that the files about to be dropped are the next ones found.
-void file_list_prepare_drop() {
-  extent_list_clear(g_next_extents);
-  group_destroy_members(g_next_group);
+void file_list_prepare_drop(Viewer& viewer) {
+  extent_list_clear(viewer.next_extents);
+  group_destroy_members(viewer.next_group);
   Handle last;
   void* ptr;
-  group_find_last(g_file_list, TYPE_FILE_DESCRIPTOR, &last, &ptr);
-  g_current_file = last;
+  group_find_last(viewer.file_list, TYPE_FILE_DESCRIPTOR, &last, &ptr);
+  viewer.current_file = last;
 }

@@ -23,7 +23,8 @@ int run_screenshot(const std::string& out_path, int32_t width, int32_t height, c
   HeadlessPlatform headless(width, height);
   PlatformBackend* previous = platform();
   platform_set_backend(&headless);
-  bool running = headless.guard([&] { viewer_start(options); }) && headless.pump();
+  Viewer viewer;
+  bool running = headless.guard([&] { viewer_start(viewer, options); }) && headless.pump();
   platform_set_backend(previous);
   if (!running) {
     for (const std::string& box : headless.message_boxes()) std::fprintf(err, "%s\n", box.c_str());

@@ -32,14 +32,14 @@ class Redraw : public ViewerHarness {
     return out;
   }
   ImageRecord* shown(int32_t w, int32_t h) {
-    ImageRecord* image = make_rgb_image(w, h, pattern, g_current_group);
+    ImageRecord* image = make_rgb_image(w, h, pattern, viewer.current_group);
     show_hand_made(image);
     return obj_get<ImageRecord>(TYPE_IMAGE, image->handle);
   }
   void place(double ox, double oy, double scale) {
     hp->guard([&] {
-      view_place(ox, oy, scale);
-      redraw_now();
+      view_place(viewer, ox, oy, scale);
+      redraw_now(viewer);
     });
   }
 };
@@ -83,11 +83,11 @@ TEST_F(Redraw, InterruptedRedrawsResumeToTheSamePicture) {
     hp->clear_pixels(hp->document_window(), 0);
     hp->guard([&] {
       for (int i = 0; i < c.areas; ++i)
-        window_invalidate(g_document_window, g_view, Rect{c.x0 + i * c.step, c.y0, c.x0 + i * c.step + c.width, c.y1});
+        window_invalidate(viewer.document_window, viewer.view, Rect{c.x0 + i * c.step, c.y0, c.x0 + i * c.step + c.width, c.y1});
     });
     hp->set_input_waiting(true);
     hp->set_clock_step(c.clock_step);
-    hp->guard([&] { window_redraw(g_document_window, g_view); });
+    hp->guard([&] { window_redraw(viewer.document_window, viewer.view); });
     EXPECT_TRUE(hp->timer_pending(kRedrawTimer));
     EXPECT_NE(frame(), whole);
     if (c.through_loop) {
@@ -116,19 +116,19 @@ TEST_F(Redraw, ScrollingRepaintsOnlyTheUncoveredStrips) {
   place(0, 0, 1.0);
   for (auto [dx, dy] : std::vector<std::pair<int, int>>{{10, 0}, {0, 7}, {-13, 5}, {3, -9}}) {
     hp->reset_painted();
-    hp->guard([&] { window_scroll(g_document_window, g_view, dx, dy); });
+    hp->guard([&] { window_scroll(viewer.document_window, viewer.view, dx, dy); });
     const int64_t strips = int64_t(std::abs(dx)) * 150 + int64_t(std::abs(dy)) * 200;
     // The uncovered strips, each grown by the one pixel the region conversion adds.
     EXPECT_LE(hp->painted_pixels(), strips + 2 * (200 + 150) + 4);
     EXPECT_GE(hp->painted_pixels(), strips - std::abs(dx * dy));
     const std::vector<uint32_t> scrolled = frame();
-    hp->guard([&] { view_refresh(); });
+    hp->guard([&] { view_refresh(viewer); });
     EXPECT_EQ(scrolled, frame());
   }
-  EXPECT_DOUBLE_EQ(obj_get<View>(TYPE_VIEW, g_view)->origin_x, 0 - 10 + 13 - 3);
+  EXPECT_DOUBLE_EQ(obj_get<View>(TYPE_VIEW, viewer.view)->origin_x, 0 - 10 + 13 - 3);
   place(0, 0, 2.0);  // at scale 2 the origin moves by half the pixels
-  hp->guard([&] { window_scroll(g_document_window, g_view, 10, 0); });
-  EXPECT_DOUBLE_EQ(obj_get<View>(TYPE_VIEW, g_view)->origin_x, -5);
+  hp->guard([&] { window_scroll(viewer.document_window, viewer.view, 10, 0); });
+  EXPECT_DOUBLE_EQ(obj_get<View>(TYPE_VIEW, viewer.view)->origin_x, -5);
 }
 
 TEST_F(Redraw, FixedPaletteIsACubeThenGreys) {

@@ -20,9 +20,9 @@ TEST_F(DecodedFiles, OneFileIsShownAndSpaceDoesNothing) {
   write("one.bmp", bmp24(40, 30, colours));
   ASSERT_TRUE(start({"one.bmp"}, 120, 90));
   EXPECT_EQ(title(), picture_title(path("one.bmp"), 40, 30));
-  const Handle shown = g_current_image;
+  const Handle shown = viewer.current_image;
   key(32);
-  EXPECT_EQ(g_current_image, shown);
+  EXPECT_EQ(viewer.current_image, shown);
 }
 
 TEST_F(DecodedFiles, TwoFilesPrefetchSwapAndWrapAround) {
@@ -30,7 +30,7 @@ TEST_F(DecodedFiles, TwoFilesPrefetchSwapAndWrapAround) {
   write("b.bmp", bmp24(9, 7, colours));
   ASSERT_TRUE(start({"a.bmp", "b.bmp"}));
   int32_t waiting = 0;
-  group_count(g_next_group, TYPE_IMAGE, &waiting);
+  group_count(viewer.next_group, TYPE_IMAGE, &waiting);
   EXPECT_EQ(waiting, 1);  // b is loaded while a is shown
   for (const auto& [name, width, height] : {std::tuple("a.bmp", 8, 8), std::tuple("b.bmp", 9, 7), std::tuple("a.bmp", 8, 8)}) {
     EXPECT_EQ(title(), picture_title(path(name), width, height));

@@ -18,7 +18,7 @@ class FileList : public ::testing::Test {
  protected:
   void SetUp() override {
     test_reset();
-    g_file_list = 0;
+    list = 0;
     root = test_temp_dir() + "/walk-" + ::testing::UnitTest::GetInstance()->current_test_info()->name();
     mkdir(root.c_str(), 0755);
   }
@@ -30,18 +30,19 @@ class FileList : public ::testing::Test {
     std::vector<std::string> paths;
     Handle h = 0;
     FileDescriptor* d;
-    for (group_find_next(g_file_list, type, &h, &d); h != 0; group_find_next(g_file_list, type, &h, &d))
+    for (group_find_next(list, type, &h, &d); h != 0; group_find_next(list, type, &h, &d))
       paths.push_back(d->path);
     return paths;
   }
   std::vector<std::string> shown() {
     std::vector<std::string> paths;
     Handle h = 0;
-    for (file_list_next(&h); h != 0; file_list_next(&h))
+    for (file_list_next(list, &h); h != 0; file_list_next(list, &h))
       paths.push_back(obj_get<FileDescriptor>(TYPE_FILE_DESCRIPTOR, h)->path);
     return paths;
   }
   std::string root;
+  Handle list = 0;
 };
 
 }  // namespace
@@ -53,7 +54,7 @@ TEST_F(FileList, WalkIsDepthFirstAndDropsWhatCannotBeShown) {
   file("d.gif", kGifHead);
   file("notes.txt", "just text");
   dir("empty");
-  file_list_add(root.c_str(), &g_file_list);
+  file_list_add(root.c_str(), &list);
   ASSERT_EQ(g_error, 0);
   EXPECT_EQ(listed(TYPE_FILE_DESCRIPTOR),
             (std::vector<std::string>{root + "/", root + "/b.jpg", root + "/d.gif", root + "/empty/",
@@ -62,7 +63,7 @@ TEST_F(FileList, WalkIsDepthFirstAndDropsWhatCannotBeShown) {
   EXPECT_EQ(listed(TYPE_FILE_DESCRIPTOR).size(), 3u);  // the folders and the text file are gone
   FileDescriptor* sub_file = nullptr;
   Handle h = 0;
-  group_find_last(g_file_list, TYPE_FILE_DESCRIPTOR, &h, &sub_file);
+  group_find_last(list, TYPE_FILE_DESCRIPTOR, &h, &sub_file);
   EXPECT_EQ(sub_file->depth, 2u);
 }
 

@@ -71,19 +71,19 @@ TEST_F(Robustness, BadEntriesAreSkippedOrReportedAndEveryModeAgrees) {
 TEST_F(Robustness, TurningAPlaceholderLeavesTheOneEveryFailureSharesAlone) {
   use_real_placeholders();
   ASSERT_TRUE(start({"a.bmp", "b.bmp"}));
-  const ImageRecord* original = obj_get<ImageRecord>(TYPE_IMAGE, g_error_image);
+  const ImageRecord* original = obj_get<ImageRecord>(TYPE_IMAGE, viewer.error_image);
   const ImageRecord kept = *original;
   const std::vector<uint32_t> upright = image_rgb(original);
   key(118);  // F7
-  EXPECT_EQ(obj_get<ImageRecord>(TYPE_IMAGE, g_current_image)->width, kept.height);
+  EXPECT_EQ(obj_get<ImageRecord>(TYPE_IMAGE, viewer.current_image)->width, kept.height);
   key(32);
-  original = obj_get<ImageRecord>(TYPE_IMAGE, g_error_image);
+  original = obj_get<ImageRecord>(TYPE_IMAGE, viewer.error_image);
   GroupRecord* block;
   image_pixel_block(original, &block);
   ASSERT_NE(block, nullptr) << "the placeholder's pixels were freed";
   EXPECT_EQ(std::make_pair(original->width, original->pixels), std::make_pair(kept.width, kept.pixels));
   EXPECT_EQ(image_rgb(original), upright);
-  EXPECT_EQ(image_rgb(obj_get<ImageRecord>(TYPE_IMAGE, g_current_image)), upright);
+  EXPECT_EQ(image_rgb(obj_get<ImageRecord>(TYPE_IMAGE, viewer.current_image)), upright);
 }
 
 // Four quarter turns give the picture back, whatever its layout; one turn moves each pixel.
@@ -103,10 +103,10 @@ TEST_F(Robustness, QuarterTurnsOfEveryLayout) {
     image->pixel_bytes = layout.pixel_bytes;
     image->row_bytes = int32_t(image_display_stride(image)) * layout.pixel_bytes;
     image_set_pixel_size(image, layout.pixel_bytes == 1 ? layout.planes : 1);
-    image_alloc_pixels(image, g_current_group);
+    image_alloc_pixels(image, viewer.current_group);
     for (uint32_t i = 0; i < image->pixel_size; ++i) image->pixels[i] = uint8_t(i * 37 + 11);
     for (int i = 0; i < 256; ++i) image->palette_red[i] = image->palette_blue[i] = uint8_t(255 - i);
-    group_add(g_current_group, TYPE_IMAGE, h, image);
+    group_add(viewer.current_group, TYPE_IMAGE, h, image);
     show_hand_made(image);
     const std::vector<uint32_t> before = image_rgb(image);
     key(119);  // F8: clockwise

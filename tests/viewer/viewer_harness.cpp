@@ -24,7 +24,10 @@ void ViewerHarness::SetUp() {
   mkdir(dir_.c_str(), 0755);
 }
 
-void ViewerHarness::TearDown() { platform_set_backend(nullptr); }
+void ViewerHarness::TearDown() {
+  viewer_end(viewer);
+  platform_set_backend(nullptr);
+}
 
 void ViewerHarness::write(const std::string& name, const std::vector<uint8_t>& bytes) const {
   write_temp_file(dir_.substr(test_temp_dir().size() + 1) + "/" + name, bytes);
@@ -44,7 +47,7 @@ bool ViewerHarness::start(const std::vector<std::string>& names, int32_t width, 
   options.program_dir = dir_;
   options.error_placeholder = error_placeholder;
   options.unknown_placeholder = unknown_placeholder;
-  bool running = hp->guard([&] { viewer_start(options); });
+  bool running = hp->guard([&] { viewer_start(viewer, options); });
   return running && hp->pump();
 }
 
@@ -95,12 +98,12 @@ ImageRecord* ViewerHarness::make_rgb_image(int32_t width, int32_t height, uint32
 
 void ViewerHarness::show_hand_made(ImageRecord* image) {
   hp->guard([&] {
-    group_measure_one(g_current_extents, g_current_group, TYPE_IMAGE, image->handle, image);
-    g_current_image = image->handle;
-    g_page = 1;
-    show_image(image->handle);
-    title_update(image->handle, 1, 1);
-    redraw_now();
+    group_measure_one(viewer.current_extents, viewer.current_group, TYPE_IMAGE, image->handle, image);
+    viewer.current_image = image->handle;
+    viewer.page = 1;
+    show_image(viewer, image->handle);
+    title_update(viewer, image->handle, 1, 1);
+    redraw_now(viewer);
   });
 }
 
@@ -109,25 +112,25 @@ uint32_t gradient(int32_t x, int32_t y) { return (uint32_t(x & 255) << 16) | (ui
 void ViewerHarness::play_hand_made(const std::vector<int32_t>& delays, uint16_t loops, int32_t still, int32_t width,
                                    int32_t height) {
   hp->guard([&] {
-    if (g_current_image != 0) layer_remove_object(g_current_image, g_display_list, g_layer);
-    extent_list_clear(g_current_extents);
-    group_destroy_members(g_current_group);
-    g_current_image = 0;
-    g_page = 0;
-    g_loop_count = 0;
-    for (int32_t i = 0; i < still; ++i) make_rgb_image(width, height, gradient, g_current_group);
+    if (viewer.current_image != 0) layer_remove_object(viewer.current_image, viewer.display_list, viewer.layer);
+    extent_list_clear(viewer.current_extents);
+    group_destroy_members(viewer.current_group);
+    viewer.current_image = 0;
+    viewer.page = 0;
+    viewer.loop_count = 0;
+    for (int32_t i = 0; i < still; ++i) make_rgb_image(width, height, gradient, viewer.current_group);
     for (int32_t delay : delays) {
-      ImageRecord* frame = make_rgb_image(width, height, gradient, g_current_group);
+      ImageRecord* frame = make_rgb_image(width, height, gradient, viewer.current_group);
       Handle h;
       FrameControl* control;
       obj_create(TYPE_FRAME_CONTROL, &h, &control);
       control->image = frame->handle;
       control->delay = delay;
       control->loops = loops;
-      group_add(g_current_group, TYPE_FRAME_CONTROL, h, control);
+      group_add(viewer.current_group, TYPE_FRAME_CONTROL, h, control);
     }
-    group_measure_all(g_current_extents, g_current_group);
-    sequence_step(1);
+    group_measure_all(viewer.current_extents, viewer.current_group);
+    sequence_step(viewer, 1);
   });
 }
 

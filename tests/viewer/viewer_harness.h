@@ -11,7 +11,9 @@
 
 #include "image/image.h"
 #include "platform/headless/headless.h"
+#include "viewer/sequence.h"
 #include "viewer/viewer.h"
+#include "viewer/zoom.h"
 
 class ViewerHarness : public ::testing::Test {
  protected:
@@ -44,6 +46,7 @@ class ViewerHarness : public ::testing::Test {
                       int32_t width = 10, int32_t height = 8);
 
   std::unique_ptr<HeadlessPlatform> hp;
+  Viewer viewer;
   std::string error_placeholder = "erreur.png";
   std::string unknown_placeholder = "inconnu.png";
   std::string dir_;

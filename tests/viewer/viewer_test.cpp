@@ -39,10 +39,10 @@ TEST_F(Startup, NoNamesShowsTheProgramTitleAndNothingElse) {
 
 TEST_F(Startup, FileTooLargeForTheMemoryIsAMemoryProblem) {
   write("big.bmp", bmp24(4, 4, red));
-  uint64_t (*saved)() = g_memory_probe;
-  g_memory_probe = [] { return uint64_t{10000000}; };
+  uint64_t (*saved)() = viewer.memory_probe;
+  viewer.memory_probe = [] { return uint64_t{10000000}; };
   bool running = start({"big.bmp"});
-  g_memory_probe = saved;
+  viewer.memory_probe = saved;
   ASSERT_TRUE(running);
   EXPECT_EQ(title(), path("big.bmp") + " : Probleme memoire");
 }
@@ -63,8 +63,8 @@ TEST_F(Startup, UnknownFilesOfAWalkAreDroppedSilently) {
   EXPECT_EQ(title(), path("named.txt") + " : Fichier inconnu");
   // The dropped entries are released with their path texts, not only unlisted.
   int32_t left = 0, texts = 0;
-  group_count(g_file_list, TYPE_FILE_DESCRIPTOR, &left);
-  group_count(g_file_list, TYPE_GROUP, &texts);
+  group_count(viewer.file_list, TYPE_FILE_DESCRIPTOR, &left);
+  group_count(viewer.file_list, TYPE_GROUP, &texts);
   EXPECT_EQ(std::make_pair(left, texts), std::make_pair(1, 1));
   int alive = 0;
   Handle h = 0;
@@ -147,10 +147,10 @@ TEST_F(Commands, DeletingTheOnlyFileEmptiesTheDisplay) {
   ASSERT_TRUE(start({"only.bmp"}));
   key(46);
   int32_t members = 0;
-  group_count(g_current_group, 0, &members);
+  group_count(viewer.current_group, 0, &members);
   EXPECT_EQ(members, 0);
   key(32);
-  EXPECT_EQ(g_current_image, 0u);
+  EXPECT_EQ(viewer.current_image, 0u);
   EXPECT_TRUE(all_white(frame()));
   key(46);  // nothing left to delete
   EXPECT_FALSE(hp->exited());

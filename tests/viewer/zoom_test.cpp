@@ -12,12 +12,11 @@
 
 namespace {
 
-View* view() { return obj_get<View>(TYPE_VIEW, g_view); }
-
 class Zoom : public ViewerHarness {
  protected:
+  View* view() { return obj_get<View>(TYPE_VIEW, viewer.view); }
   ImageRecord* show(int32_t w, int32_t h) {
-    ImageRecord* image = make_rgb_image(w, h, gradient, g_current_group);
+    ImageRecord* image = make_rgb_image(w, h, gradient, viewer.current_group);
     show_hand_made(image);
     return obj_get<ImageRecord>(TYPE_IMAGE, image->handle);
   }
@@ -31,24 +30,24 @@ class Zoom : public ViewerHarness {
 // A zoom given as a ratio snaps to the nearest step (the factors themselves are checked by
 // the stepping below).
 TEST_F(Zoom, RatiosSnapToTheNearestStep) {
-  zoom_reset();
+  zoom_reset(viewer);
   const struct {
     double ratio;
     int32_t in_steps, out_steps;
   } rows[] = {{0.65, 0, 1}, {1.0, 0, 0}, {1.7, 1, 0}, {0.6, 0, 2}};  // 0.707 / 1 / 1.414 / 0.5
   for (const auto& row : rows) {
-    zoom_snap(row.ratio);
-    EXPECT_EQ(std::make_pair(g_zoom.in_steps, g_zoom.out_steps), std::make_pair(row.in_steps, row.out_steps)) << row.ratio;
+    zoom_snap(viewer, row.ratio);
+    EXPECT_EQ(std::make_pair(viewer.zoom.zoom_in_steps, viewer.zoom.zoom_out_steps), std::make_pair(row.in_steps, row.out_steps)) << row.ratio;
   }
 }
 
 TEST_F(Zoom, SmallImageIsShownAtOneToOneCentredAndNeverEnlargedToFit) {
   ASSERT_TRUE(start({}, 400, 300));
   show(100, 50);
-  EXPECT_EQ(g_zoom.out_limit, 0);
+  EXPECT_EQ(viewer.zoom.zoom_out_limit, 0);
   key(113);  // zoom out at 1:1: nothing changes
   // 1:1, centred on the scene (-20 .. 119, -20 .. 69).
-  EXPECT_EQ((std::vector<double>{g_zoom.fit_ratio, view()->scale_x, view()->origin_x, view()->origin_y}),
+  EXPECT_EQ((std::vector<double>{viewer.zoom.fit_ratio, view()->scale_x, view()->origin_x, view()->origin_y}),
             (std::vector<double>{1, 1, 200 - 49.5, 150 - 24.5}));
 }
 
@@ -98,7 +97,7 @@ TEST_F(Zoom, ScrollKeysMoveByFivePixelsOrAPageWithinTheRanges) {
   show(600, 800);
   key(114);  // 1:1
   const double ox = view()->origin_x, oy = view()->origin_y;
-  const int32_t v = g_scroll.v, end = g_scroll.v_max - 150 + 1;
+  const int32_t v = viewer.scroll.scroll_v, end = viewer.scroll.scroll_v_max - 150 + 1;
   const struct {
     int32_t key;
     double dx, dy;
@@ -108,10 +107,10 @@ TEST_F(Zoom, ScrollKeysMoveByFivePixelsOrAPageWithinTheRanges) {
               {36, 0, 0, 0}, {33, 0, 0, -20}, {38, 0, 0, -20}};       // Home, Page Up to the margin, no further
   for (const auto& row : rows) {
     key(row.key);
-    if (row.v != -1000) EXPECT_EQ(g_scroll.v, row.v) << row.key;
+    if (row.v != -1000) EXPECT_EQ(viewer.scroll.scroll_v, row.v) << row.key;
     else EXPECT_EQ(std::make_pair(view()->origin_x, view()->origin_y), std::make_pair(ox + row.dx, oy + row.dy)) << row.key;
   }
-  hp->guard([] { scroll_command(14); });
+  hp->guard([&] { scroll_command(viewer, 14); });
   EXPECT_EQ(g_error, ERR_VALUE);
   g_error = 0;
 }
@@ -120,10 +119,10 @@ TEST_F(Zoom, WhenThePictureFitsHomeAndEndMeetAtTheSameBound) {
   ASSERT_TRUE(start({}, 300, 300));
   show(50, 40);
   key(35);
-  const int32_t after_end = g_scroll.v;
+  const int32_t after_end = viewer.scroll.scroll_v;
   key(36);
-  EXPECT_EQ(g_scroll.v, after_end);
-  EXPECT_EQ(after_end, g_scroll.v_max - g_scroll.page_v + 1);
+  EXPECT_EQ(viewer.scroll.scroll_v, after_end);
+  EXPECT_EQ(after_end, viewer.scroll.scroll_v_max - viewer.scroll.page_v + 1);
 }
 
 TEST_F(Zoom, DraggingMovesThePictureWithThePointer) {
@@ -146,7 +145,7 @@ TEST_F(Zoom, DraggingMovesThePictureWithThePointer) {
   EXPECT_DOUBLE_EQ(view()->origin_x, ox - 10);
   // Nearest whole pixel, exact halves towards zero.
   const double top = -view()->origin_y;
-  EXPECT_EQ(g_scroll.v, static_cast<int32_t>(top - std::floor(top) > 0.5 ? std::floor(top) + 1 : std::floor(top)));
+  EXPECT_EQ(viewer.scroll.scroll_v, static_cast<int32_t>(top - std::floor(top) > 0.5 ? std::floor(top) + 1 : std::floor(top)));
 }
 
 // The fit is the exact ratio, between steps too, and follows the window's size.
@@ -166,9 +165,9 @@ TEST_P(Fits, RatioAndOutLimitFollowTheWindow) {
   const Fit& fit = GetParam();
   ASSERT_TRUE(start({}, fit.window_w, fit.window_h));
   show(fit.image_w, fit.image_h);
-  EXPECT_DOUBLE_EQ(g_zoom.fit_ratio, fit.ratio);
+  EXPECT_DOUBLE_EQ(viewer.zoom.fit_ratio, fit.ratio);
   EXPECT_DOUBLE_EQ(view()->scale_x, fit.ratio);
-  EXPECT_EQ(std::make_pair(g_zoom.out_steps, g_zoom.out_limit), std::make_pair(fit.out_steps, fit.out_limit));
+  EXPECT_EQ(std::make_pair(viewer.zoom.zoom_out_steps, viewer.zoom.zoom_out_limit), std::make_pair(fit.out_steps, fit.out_limit));
 }
 
 INSTANTIATE_TEST_SUITE_P(Viewer, Fits,
@@ -185,7 +184,7 @@ TEST_F(Zoom, RefusedRotationLeavesTheImageAndQueuesAnErrorDisplay) {
   EXPECT_EQ(g_error, 0);
   Handle h = 0;
   ErrorDisplay* shown;
-  group_find_next(g_next_group, TYPE_ERROR_DISPLAY, &h, &shown);
+  group_find_next(viewer.next_group, TYPE_ERROR_DISPLAY, &h, &shown);
   ASSERT_NE(h, 0u);
   EXPECT_EQ(shown->code, ERR_UNHANDLED);
   key(118);
@@ -220,7 +219,7 @@ TEST_F(Animation, PlaysWithItsDelaysLoopsThreeTimesAndStopsOnTheLastFrame) {
   EXPECT_FALSE(hp->timer_pending(kAnimationTimer));
   hp->advance(5000);
   EXPECT_EQ(page(), "3/3");
-  EXPECT_EQ(g_loop_count, 2);
+  EXPECT_EQ(viewer.loop_count, 2);
 }
 
 TEST_F(Animation, LoopCountZeroPlaysForever) {
@@ -228,7 +227,7 @@ TEST_F(Animation, LoopCountZeroPlaysForever) {
   play_hand_made({5, 5}, 0);
   for (int i = 0; i < 40; ++i) hp->advance(50);
   EXPECT_TRUE(hp->timer_pending(kAnimationTimer));
-  EXPECT_EQ(g_loop_count, 20);
+  EXPECT_EQ(viewer.loop_count, 20);
 }
 
 TEST_F(Animation, SpaceStepsByHandDuringTheFirstPassAndLeavesAfterIt) {
@@ -240,7 +239,7 @@ TEST_F(Animation, SpaceStepsByHandDuringTheFirstPassAndLeavesAfterIt) {
   hp->advance(100);
   EXPECT_EQ(page(), "3/3");
   hp->advance(100);  // the first pass is over
-  EXPECT_EQ(g_loop_count, 1);
+  EXPECT_EQ(viewer.loop_count, 1);
   key(32);  // now Space moves on to the next file
   EXPECT_EQ(title(), path("next.bmp") + " : Fichier inconnu");
   hp->advance(1000);  // the animation's pending timer is no longer wanted
@@ -262,7 +261,7 @@ TEST_F(Animation, PagesWithoutFrameControlsStepOnlyBySpace) {
 TEST_F(Animation, AStaleTimerDoesNothing) {
   ASSERT_TRUE(start({"next.bmp"}));
   play_hand_made({10, 10}, 0);
-  g_timer_armed = 0;
+  viewer.timer_armed = 0;
   hp->advance(100);
   EXPECT_EQ(page(), "1/2");
 }

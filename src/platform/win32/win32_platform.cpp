@@ -67,8 +67,8 @@ Win32Platform::~Win32Platform() {
   if (palette_ != nullptr) DeleteObject(palette_);
 }
 
-void Win32Platform::deliver(WindowProc proc, const Message& message) const {
-  if (proc != nullptr) proc(message);
+void Win32Platform::deliver(const WindowProc& proc, const Message& message) const {
+  if (proc) proc(message);
 }
 
 LRESULT CALLBACK Win32Platform::main_window_message(HWND window, UINT message, WPARAM wparam,

@@ -43,7 +43,7 @@ class Win32Platform : public PlatformBackend {
   static LRESULT CALLBACK main_window_message(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
   static LRESULT CALLBACK document_window_message(HWND window, UINT message, WPARAM wparam,
                                                   LPARAM lparam);
-  void deliver(WindowProc proc, const Message& message) const;
+  void deliver(const WindowProc& proc, const Message& message) const;
   // The device context of the paint pass on `window`, or null outside one.
   HDC paint_dc(PlatformWindow window) const;
 

@@ -87,7 +87,7 @@ void extent_list_get(Handle list, uint32_t key, ExtentRecord** record);
 void extent_list_clear(Handle list);
 void rect_union(const ExtentRecord* a, const ExtentRecord* b, ExtentRecord* c);
 
-// Per-type handlers.
+// Per-type handlers, process-wide like the registry whose type numbers index them.
 using ExtentHandler = void (*)(void* object, int32_t type, GroupRecord* group, int32_t,
                                int32_t, Handle list);
 using DrawHandler = void (*)(void* object, int32_t type, Handle handle, const Rect* world,

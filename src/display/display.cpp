@@ -403,7 +403,6 @@ void window_redraw(Handle window, Handle view) {
   // slice while input is waiting, and the timer starts the next slice.
   display.slice_start = p->clock_ms();
   p->begin_paint(w->platform_window);
-  w->painting = 1;
   if (rect_empty(scene->extent)) {
     zone_clear(w->main_zone);
     zone_clear(w->overlay_zone);
@@ -452,7 +451,6 @@ void window_redraw(Handle window, Handle view) {
     w->fresh = 0;
     p->set_timer(display.timer_window, kRedrawTimer, 0);
   }
-  w->painting = 0;
   p->end_paint(w->platform_window);
 }
 

@@ -24,7 +24,6 @@ struct DisplayWindow {
   Handle overlay_zone;
   Rect paint_rect;  // window pixels
   uint32_t* palette;  // the fixed palette, or null
-  int32_t painting;   // 1 between the start and the end of a redraw
   int32_t fresh;      // 1 when the next zone rectangle starts a new canvas
 };
 

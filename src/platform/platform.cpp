@@ -3,6 +3,8 @@
 #include <cstdlib>
 
 namespace {
+// One windowing system serves the process, and code far from the viewer (the redraw, error
+// exits) reaches it: the current backend is process-wide.
 PlatformBackend* g_backend = nullptr;
 }
 

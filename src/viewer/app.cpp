@@ -123,25 +123,35 @@ void document_view_create(Viewer& viewer) {
   layer_create(viewer.layer_objects, viewer.layer_extents, viewer.scene, viewer.document_window, 0, &viewer.layer);
 }
 
-void viewer_start(Viewer& viewer, const ViewerOptions& options) {
+void main_window_create(Viewer& viewer) {
+  PlatformWindow main =
+      platform()->create_main_window(kProgramTitle, [&viewer](const Message& m) { main_window_proc(viewer, m); });
+  DisplayWindow* ptr;
+  if (main == 0) g_error = ERR_SYSTEM;
+  else window_create(viewer.display, main, colour_bgr(kColourBlack), &viewer.main_window, &ptr);
+}
+
+void document_window_create(Viewer& viewer) {
+  const DisplayWindow* main = obj_get<DisplayWindow>(TYPE_WINDOW, viewer.main_window);
+  const PlatformWindow parent = main != nullptr ? main->platform_window : 0;
   PlatformBackend* p = platform();
+  const WindowProc proc = [&viewer](const Message& m) { document_window_proc(viewer, m); };
+  PlatformWindow document = parent != 0 ? p->create_document_window(parent, proc) : 0;
+  DisplayWindow* ptr;
+  if (document == 0) g_error = ERR_SYSTEM;
+  else window_create(viewer.display, document, colour_bgr(kColourWhite), &viewer.document_window, &ptr);
+  if (g_error == 0) p->set_focus(parent);  // the main window keeps the keyboard
+}
+
+void viewer_start(Viewer& viewer, const ViewerOptions& options) {
   if (!options.program_dir.empty()) fs_chdir(options.program_dir.c_str());
   app_init(viewer, options);
   if (g_error != 0) fatal_init_error(viewer);
 
-  PlatformWindow main =
-      p->create_main_window(kProgramTitle, [&viewer](const Message& m) { main_window_proc(viewer, m); });
-  DisplayWindow* ptr;
-  if (main == 0) g_error = ERR_SYSTEM;
-  else window_create(viewer.display, main, colour_bgr(kColourBlack), &viewer.main_window, &ptr);
+  main_window_create(viewer);
   if (g_error != 0) fatal_init_error(viewer);
-
-  PlatformWindow document =
-      p->create_document_window(main, [&viewer](const Message& m) { document_window_proc(viewer, m); });
-  if (document == 0) g_error = ERR_SYSTEM;
-  else window_create(viewer.display, document, colour_bgr(kColourWhite), &viewer.document_window, &ptr);
+  document_window_create(viewer);
   if (g_error != 0) fatal_init_error(viewer);
-  p->set_focus(main);  // the main window keeps the keyboard
 
   document_view_create(viewer);
   canvas_create_palette(viewer.document_window);

@@ -95,6 +95,9 @@ std::vector<std::string> command_line_names(const char* line);
 
 void app_init(Viewer& viewer, const ViewerOptions& options);
 void viewer_state_init(Viewer& viewer);
+// The main window (black) and the document window (white) in its client area; failure: 11.
+void main_window_create(Viewer& viewer);
+void document_window_create(Viewer& viewer);
 void document_view_create(Viewer& viewer);
 void main_window_proc(Viewer& viewer, const Message& message);
 void document_window_proc(Viewer& viewer, const Message& message);

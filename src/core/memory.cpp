@@ -12,6 +12,7 @@ namespace {
 size_t g_mem_limit = size_t{2} << 30;  // 2 GiB: what the 32-bit program could ever address
 void* g_scratch = nullptr;
 int32_t g_scratch_size = 0;
+size_t g_blocks_held = 0;  // blocks allocated here and not yet released
 
 // Pictures and whole inflated strips are written through once: on Linux, 2 MiB pages make
 // one page fault of what would be 512.
@@ -36,6 +37,7 @@ void* mem_alloc(void** slot, size_t size) {
   mem_free(slot);
   void* block = size <= g_mem_limit ? std::malloc(size == 0 ? 1 : size) : nullptr;
   if (block == nullptr) g_error = ERR_MEMORY;
+  else ++g_blocks_held;
   prefer_large_pages(block, size);
   *slot = block;
   return block;
@@ -45,7 +47,10 @@ void mem_free(void** slot) {
   if (*slot == nullptr) return;
   std::free(*slot);
   *slot = nullptr;
+  --g_blocks_held;
 }
+
+size_t mem_blocks_held() { return g_blocks_held; }
 
 void* mem_realloc(void** slot, size_t size) {
   if (*slot == nullptr) return mem_alloc(slot, size);
@@ -53,6 +58,7 @@ void* mem_realloc(void** slot, size_t size) {
   if (block == nullptr) {
     // The old block is released so that the slot never points at a stale block.
     std::free(*slot);
+    --g_blocks_held;
     g_error = ERR_MEMORY;
   }
   *slot = block;

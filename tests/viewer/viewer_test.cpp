@@ -7,6 +7,7 @@
 
 #include "core/errors.h"
 #include "core/group.h"
+#include "core/memory.h"
 #include "display/display.h"
 #include "image/file_descriptor.h"
 #include "support/test_support.h"
@@ -71,6 +72,23 @@ TEST_F(Startup, UnknownFilesOfAWalkAreDroppedSilently) {
   void* ptr;
   for (obj_next(TYPE_FILE_DESCRIPTOR, &h, &ptr); h != 0; obj_next(TYPE_FILE_DESCRIPTOR, &h, &ptr)) ++alive;
   EXPECT_EQ(alive, 1);
+}
+
+// The viewer's end releases what start-up and a session made (display lists, palette, canvas,
+// extents, groups): a second session in the same process holds no more blocks than the first.
+TEST_F(Startup, EndingTheViewerReleasesWhatItMade) {
+  write("a.bmp", bmp24(30, 20, red));
+  write("b.bmp", bmp24(12, 40, red));
+  use_real_placeholders();
+  size_t held[2];
+  for (size_t& blocks : held) {
+    ASSERT_TRUE(start({"a.bmp", "b.bmp", "missing.bmp"}));
+    for (int32_t k : {KEY_F1, KEY_SPACE, KEY_F7, KEY_DOWN, KEY_SPACE, KEY_SPACE}) key(k);
+    viewer_end(viewer);
+    test_reset();
+    blocks = mem_blocks_held();
+  }
+  EXPECT_EQ(held[1], held[0]);
 }
 
 TEST_F(Startup, FatalErrorShowsTheBoxLogsTheCodeAndExitsOne) {

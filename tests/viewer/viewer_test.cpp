@@ -30,7 +30,7 @@ TEST_F(Startup, NoNamesShowsTheProgramTitleAndNothingElse) {
   EXPECT_EQ(title(), "Korvela v2.0.3");
   EXPECT_TRUE(all_white(frame()));
   EXPECT_FALSE(hp->timer_pending(kAnimationTimer));
-  key(32);  // Space: no file, nothing happens
+  key(KEY_SPACE);  // no file, nothing happens
   EXPECT_EQ(title(), "Korvela v2.0.3");
   EXPECT_EQ(hp->focus(), hp->main_window());
   // Missing placeholders are logged and otherwise ignored.
@@ -40,11 +40,8 @@ TEST_F(Startup, NoNamesShowsTheProgramTitleAndNothingElse) {
 
 TEST_F(Startup, FileTooLargeForTheMemoryIsAMemoryProblem) {
   write("big.bmp", bmp24(4, 4, red));
-  uint64_t (*saved)() = viewer.memory_probe;
   viewer.memory_probe = [] { return uint64_t{10000000}; };
-  bool running = start({"big.bmp"});
-  viewer.memory_probe = saved;
-  ASSERT_TRUE(running);
+  ASSERT_TRUE(start({"big.bmp"}));
   EXPECT_EQ(title(), path("big.bmp") + " : Probleme memoire");
 }
 
@@ -105,16 +102,15 @@ TEST_F(Startup, FatalErrorShowsTheBoxLogsTheCodeAndExitsOne) {
 
 TEST_F(Startup, CloseEndsTheProgramAndFocusStaysWithTheMainWindow) {
   ASSERT_TRUE(start({"a.bmp"}));
-  Message focus;
-  focus.kind = MSG_SET_FOCUS;
-  focus.window = hp->document_window();
-  hp->post(focus);
+  Message m;
+  m.kind = MSG_SET_FOCUS;
+  m.window = hp->document_window();
+  hp->post(m);
   pump();
   EXPECT_EQ(hp->focus(), hp->main_window());
-  Message close;
-  close.kind = MSG_CLOSE;
-  close.window = hp->main_window();
-  hp->post(close);
+  m.kind = MSG_CLOSE;
+  m.window = hp->main_window();
+  hp->post(m);
   EXPECT_FALSE(hp->pump());
   EXPECT_EQ(hp->exit_code(), 0);
 }
@@ -127,8 +123,6 @@ TEST_F(Startup, CommandLineOfWindowsIsSplitIntoNames) {
   EXPECT_TRUE(command_line_names("").empty());
   EXPECT_EQ(command_line_names(std::string(300, 'x').append(" ok").c_str()), (std::vector<std::string>{"ok"}));
 }
-
-class Commands : public ViewerHarness {};
 
 // Titles along key sequences over missing and unknown files: the list is circular, the next
 // file waits in advance, drops come next in reverse order, Delete takes the shown file out,
@@ -161,7 +155,7 @@ INSTANTIATE_TEST_SUITE_P(
         KeySequence{{"a.bmp", "b.bmp", "c.bmp"}, {{32, "b.bmp"}, {46, "c.bmp"}, {32, "a.bmp"}, {32, "c.bmp"}}},
         KeySequence{{"a.bmp", "b.bmp"}, {{46, "b.bmp"}, {32, "b.bmp"}}}));  // one file: Space does nothing
 
-TEST_F(Commands, DeletingTheOnlyFileEmptiesTheDisplay) {
+TEST_F(Startup, DeletingTheOnlyFileEmptiesTheDisplay) {
   ASSERT_TRUE(start({"only.bmp"}));
   key(46);
   int32_t members = 0;

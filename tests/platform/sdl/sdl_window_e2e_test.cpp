@@ -150,7 +150,8 @@ TEST(SdlWindowEndToEnd, TheWindowShowsWhatTheHeadlessViewerShows) {
   options.start_dir = dir;
   const std::string binary = KORVELA_BINARY;
   options.program_dir = binary.substr(0, binary.rfind('/'));
-  ASSERT_TRUE(headless.guard([&] { viewer_start(options); }) && headless.pump());
+  Viewer viewer;
+  ASSERT_TRUE(headless.guard([&] { viewer_start(viewer, options); }) && headless.pump());
   auto headless_picture = [&] { return headless.pixels(headless.document_window()); };
   EXPECT_EQ(headless_picture(), first);
 

@@ -58,3 +58,17 @@ TEST(Registry, HandlesAndCopies) {
   obj_destroy(50, 12345);  // absent: ignored
   EXPECT_EQ(g_error, 0);
 }
+
+// What an object owns beyond its block goes with it, whether destroyed or swept by a reset.
+TEST(Registry, ATypesReleaseRunsOnDestroyAndOnReset) {
+  test_reset();
+  static int released = 0;
+  released = 0;
+  obj_register_type(52, sizeof(Thing), [](void* thing) { released += static_cast<Thing*>(thing)->value; });
+  const Handle first = make(52, 1);
+  make(52, 10);
+  obj_destroy(52, first);
+  EXPECT_EQ(released, 1);
+  obj_registry_init();
+  EXPECT_EQ(released, 11);
+}

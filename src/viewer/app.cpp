@@ -21,7 +21,8 @@ namespace {
 
 constexpr int32_t kColourBlack = 0;
 constexpr int32_t kColourWhite = 1;
-constexpr uint8_t kNamedColours[16][3] = {
+constexpr int32_t kNamedColourCount = 16;
+constexpr uint8_t kNamedColours[kNamedColourCount][3] = {
     {0, 0, 0},     {255, 255, 255}, {255, 0, 0},   {0, 255, 0},   {0, 0, 255},   {255, 0, 255},
     {255, 192, 255}, {255, 128, 0}, {128, 64, 0},  {128, 128, 128}, {128, 0, 128}, {0, 128, 0},
     {0, 0, 128},   {128, 0, 48},    {255, 255, 0}, {0, 255, 255},
@@ -36,7 +37,7 @@ uint32_t colour_bgr(int32_t index) {
 }  // namespace
 
 void named_colour(int32_t index, uint8_t* red, uint8_t* green, uint8_t* blue) {
-  if (index < 0 || index > 15) index = 0;
+  if (index < 0 || index >= kNamedColourCount) index = 0;
   *red = kNamedColours[index][0];
   *green = kNamedColours[index][1];
   *blue = kNamedColours[index][2];
@@ -53,17 +54,18 @@ std::string normalise_name(const Viewer& viewer, const std::string& name) {
 std::vector<std::string> command_line_names(const char* line) {
   std::vector<std::string> names;
   if (line == nullptr || *line == '\0') return names;
-  char buffer[256];
+  constexpr int kNameBuffer = 256;  // a name keeps at most 255 characters
+  char buffer[kNameBuffer];
   const char* cursor = line;
   while (*cursor != '\0') {
     const char* next = cursor;
     while (*next != '\0' && std::strchr(" \t\r\n", *next) != nullptr) ++next;
     if (*next == '"') {
       cursor = next;
-      str_read_quoted(255, &cursor, buffer);
+      str_read_quoted(kNameBuffer - 1, &cursor, buffer);
     } else {
       const char* before = cursor;
-      str_read_word(256, &cursor, buffer);
+      str_read_word(kNameBuffer, &cursor, buffer);
       if (cursor == before || (buffer[0] == '\0' && *cursor != '\0')) {
         // A word too long for the buffer is skipped whole.
         while (*cursor != '\0' && std::strchr(" \t\r\n", *cursor) == nullptr) ++cursor;

@@ -17,6 +17,9 @@
 namespace {
 
 constexpr double kErrorMargin = 20.0;  // an error's picture stands this far from the corner
+constexpr double kSceneMargin = 20.0;  // white border around the shown image
+constexpr int32_t kMsPerDelayUnit = 10;  // frame delays are in hundredths of a second
+constexpr uint16_t kLoopsForever = 65535;  // (and 0, which counting down turns into it)
 
 int32_t count_of(Handle group, int32_t type) {
   int32_t n = 0;
@@ -89,14 +92,14 @@ void sequence_step(Viewer& viewer, int32_t mode) {
       control = fc;
       break;
     }
-  if (control != nullptr) viewer.frame_delay = control->delay * 10;
+  if (control != nullptr) viewer.frame_delay = control->delay * kMsPerDelayUnit;
 
   if (viewer.current_image != 0 && !group_is_last_of_type(viewer.current_group, TYPE_IMAGE, viewer.current_image)) {
     if (control != nullptr) start_animation_timer(viewer);
     return;
   }
   if (control != nullptr) {
-    if (control->loops < 65535) control->loops = static_cast<uint16_t>(control->loops - 1);
+    if (control->loops < kLoopsForever) control->loops = static_cast<uint16_t>(control->loops - 1);
     if (control->loops != 0) {
       ++viewer.loop_count;
       if (viewer.current_image != 0) layer_remove_object(viewer.current_image, viewer.display_list, viewer.layer);
@@ -168,7 +171,7 @@ void show_image(Viewer& viewer, Handle image_handle) {
     g_error = ERR_OBJECT;
     return;
   }
-  scene->extent = Rect{-20.0, -20.0, image->width + 19.0, image->height + 19.0};
+  scene->extent = Rect{-kSceneMargin, -kSceneMargin, image->width + kSceneMargin - 1, image->height + kSceneMargin - 1};
   LayerLink* link = obj_get<LayerLink>(TYPE_LAYER_LINK, viewer.link);
   if (link == nullptr) {
     g_error = ERR_OBJECT;
@@ -283,8 +286,8 @@ void key_command(Viewer& viewer, int32_t key) {
     case KEY_KEYPAD_MINUS: case KEY_F2: zoom_by(viewer, -1); view_refresh(viewer); break;
     case KEY_F3: zoom_set(viewer, false, 1.0); view_refresh(viewer); break;
     case KEY_F4: zoom_set(viewer, true, 0); view_refresh(viewer); break;
-    case KEY_F7: rotate_command(viewer, 1); break;
-    case KEY_F8: rotate_command(viewer, 2); break;
+    case KEY_F7: rotate_command(viewer, TURN_COUNTER_CLOCKWISE); break;
+    case KEY_F8: rotate_command(viewer, TURN_CLOCKWISE); break;
     case KEY_F12: window_set_title(viewer.main_window, kProgramTitle); break;
     default: break;
   }

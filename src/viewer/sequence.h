@@ -38,7 +38,7 @@ void advance_file(Viewer& viewer);
 void show_image(Viewer& viewer, Handle image);
 void title_update(Viewer& viewer, Handle image, int32_t page, int32_t count);
 void redraw_now(Viewer& viewer);
-// Quarter turns: 1 counter-clockwise, 2 clockwise.
+enum QuarterTurn : int32_t { TURN_COUNTER_CLOCKWISE = 1, TURN_CLOCKWISE = 2 };
 void rotate_command(Viewer& viewer, int32_t direction);
 void delete_command(Viewer& viewer);
 void key_command(Viewer& viewer, int32_t key);

@@ -12,6 +12,7 @@ namespace {
 
 constexpr int32_t kMaxZoomIn = 4;
 constexpr int32_t kScrollLine = 5;  // pixels an arrow key scrolls
+constexpr double kSquareRootOfTwo = 1.4142135623730951;
 constexpr int32_t kMaxSteps = 128;  // far beyond any image the memory can hold
 
 template <class T>
@@ -47,7 +48,7 @@ void zoom_reset(Viewer& viewer) {
 
 double zoom_factor(int32_t steps) {
   double f = std::ldexp(1.0, steps / 2);
-  return steps % 2 != 0 ? f * 1.4142135623730951 : f;
+  return steps % 2 != 0 ? f * kSquareRootOfTwo : f;
 }
 
 void zoom_fit_update(Viewer& viewer, int32_t width, int32_t height) {

@@ -41,16 +41,6 @@ TEST_F(Zoom, RatiosSnapToTheNearestStep) {
   }
 }
 
-TEST_F(Zoom, SmallImageIsShownAtOneToOneCentredAndNeverEnlargedToFit) {
-  ASSERT_TRUE(start({}, 400, 300));
-  show(100, 50);
-  EXPECT_EQ(viewer.zoom.zoom_out_limit, 0);
-  key(113);  // zoom out at 1:1: nothing changes
-  // 1:1, centred on the scene (-20 .. 119, -20 .. 69).
-  EXPECT_EQ((std::vector<double>{viewer.zoom.fit_ratio, view()->scale_x, view()->origin_x, view()->origin_y}),
-            (std::vector<double>{1, 1, 200 - 49.5, 150 - 24.5}));
-}
-
 TEST_F(Zoom, StepsFromTheFitUpToFourAndBack) {
   ASSERT_TRUE(start({}, 400, 300));
   show(800, 100);
@@ -148,11 +138,13 @@ TEST_F(Zoom, DraggingMovesThePictureWithThePointer) {
   EXPECT_EQ(viewer.scroll.scroll_v, static_cast<int32_t>(top - std::floor(top) > 0.5 ? std::floor(top) + 1 : std::floor(top)));
 }
 
-// The fit is the exact ratio, between steps too, and follows the window's size.
+// The fit is the exact ratio, between steps too, follows the window's size, never enlarges, and
+// is centred on the scene (20 pixels around the image); zooming out stops at the fit.
 struct Fit {
   int32_t window_w, window_h, image_w, image_h;
   double ratio;
   int32_t out_steps, out_limit;
+  double after_zoom_out;
 };
 
 void PrintTo(const Fit& fit, std::ostream* out) {
@@ -168,10 +160,15 @@ TEST_P(Fits, RatioAndOutLimitFollowTheWindow) {
   EXPECT_DOUBLE_EQ(viewer.zoom.fit_ratio, fit.ratio);
   EXPECT_DOUBLE_EQ(view()->scale_x, fit.ratio);
   EXPECT_EQ(std::make_pair(viewer.zoom.zoom_out_steps, viewer.zoom.zoom_out_limit), std::make_pair(fit.out_steps, fit.out_limit));
+  EXPECT_DOUBLE_EQ(view()->origin_x, fit.window_w / (2 * fit.ratio) - (fit.image_w - 1) / 2.0);
+  EXPECT_DOUBLE_EQ(view()->origin_y, fit.window_h / (2 * fit.ratio) - (fit.image_h - 1) / 2.0);
+  key(KEY_F2);
+  EXPECT_DOUBLE_EQ(view()->scale_x, fit.after_zoom_out);
 }
 
 INSTANTIATE_TEST_SUITE_P(Viewer, Fits,
-                         ::testing::Values(Fit{130, 200, 200, 100, 0.65, 1, 2}, Fit{200, 300, 800, 100, 0.25, 4, 4}));
+                         ::testing::Values(Fit{400, 300, 100, 50, 1.0, 0, 0, 1.0}, Fit{130, 200, 200, 100, 0.65, 1, 2, 0.5},
+                                           Fit{200, 300, 800, 100, 0.25, 4, 4, 0.25}));
 
 TEST_F(Zoom, RefusedRotationLeavesTheImageAndQueuesAnErrorDisplay) {
   ASSERT_TRUE(start({}, 100, 100));

@@ -15,13 +15,19 @@ constexpr int64_t kHeader = 18;
 constexpr int64_t kFooter = 26;
 constexpr char kSignature[] = "TRUEVISION-XFILE.";  // followed by its zero byte
 
-struct TargaState {
+// Offsets in the extension area, and its size.
+constexpr int64_t kKeyColour = 471;
+constexpr int64_t kGamma = 478;
+constexpr int64_t kScanLineTable = 490;
+constexpr int64_t kExtensionSize = 495;
+
+// How one decode turns file pixels into stored ones.
+struct TargaPixels {
   int k;                // bits per channel of true-colour pixels, or of an index or grey value
   int bytes;            // bytes per file pixel
   bool true_colour;
   uint8_t scale[256];   // channel value -> 0..255
 };
-TargaState g_tga;
 
 inline uint32_t load_pixel(const uint8_t* p, int bytes) {
   uint32_t v = 0;
@@ -30,8 +36,7 @@ inline uint32_t load_pixel(const uint8_t* p, int bytes) {
 }
 
 // Writes one file pixel at `out`: an index or grey byte, or red, green, blue, 0.
-inline void put_pixel(uint8_t* out, const uint8_t* p) {
-  const TargaState& s = g_tga;
+inline void put_pixel(const TargaPixels& s, uint8_t* out, const uint8_t* p) {
   if (!s.true_colour) {
     *out = static_cast<uint8_t>(load_pixel(p, s.bytes) & ((1u << s.k) - 1));
     return;
@@ -54,6 +59,7 @@ inline void put_pixel(uint8_t* out, const uint8_t* p) {
 // Visits the stored pixels in file order for the origin corner: rows from the bottom or the
 // top, pixels from the left or the right.
 struct Walker {
+  const TargaPixels& pixels;
   ImageRecord* image;
   bool from_bottom, from_right;
   int64_t step;  // bytes between pixels in file order
@@ -66,8 +72,8 @@ struct Walker {
 };
 
 void decode_stored(Walker& w, const uint8_t* p) {
-  const int bytes = g_tga.bytes;
-  if (g_tga.true_colour && g_tga.k == 8 && bytes >= 3) {
+  const int bytes = w.pixels.bytes;
+  if (w.pixels.true_colour && w.pixels.k == 8 && bytes >= 3) {
     // The common 24 and 32-bit files: blue, green, red bytes, without the generic unpacking.
     for (w.row = 0; w.row < w.image->height; ++w.row) {
       uint8_t* out = w.begin_row();
@@ -82,14 +88,14 @@ void decode_stored(Walker& w, const uint8_t* p) {
   }
   for (w.row = 0; w.row < w.image->height; ++w.row) {
     uint8_t* out = w.begin_row();
-    for (int32_t x = 0; x < w.image->width; ++x, out += w.step, p += bytes) put_pixel(out, p);
+    for (int32_t x = 0; x < w.image->width; ++x, out += w.step, p += bytes) put_pixel(w.pixels, out, p);
   }
 }
 
 // Packets that cross a row's end go on at the start of the next row; the end of the data
 // stops the decoding, and what was not reached keeps its cleared value.
 void decode_rle(Walker& w, const uint8_t* p, const uint8_t* end) {
-  const int bytes = g_tga.bytes;
+  const int bytes = w.pixels.bytes;
   const int32_t width = w.image->width;
   const int64_t pixel_bytes = w.image->pixel_bytes;
   int32_t x = 0;
@@ -102,7 +108,7 @@ void decode_rle(Walker& w, const uint8_t* p, const uint8_t* end) {
     const bool run = packet >= 128;
     if (run) {
       if (end - p < bytes) return;
-      put_pixel(value, p);
+      put_pixel(w.pixels, value, p);
       p += bytes;
     }
     while (count > 0) {
@@ -110,7 +116,7 @@ void decode_rle(Walker& w, const uint8_t* p, const uint8_t* end) {
       if (run) {
         std::memcpy(out, value, static_cast<size_t>(pixel_bytes));
       } else {
-        put_pixel(out, p);
+        put_pixel(w.pixels, out, p);
         p += bytes;
       }
       out += w.step;
@@ -198,17 +204,18 @@ void decode(ImageRecord* image, Handle group, const uint8_t* data, int64_t size)
       std::memcmp(data + size - kHeader, kSignature, sizeof kSignature) == 0) {
     const int64_t extension = load_u32le(data + size - kFooter);
     // An extension area that does not fit in the file is not used.
-    if (extension != 0 && extension + 495 <= size) {
+    if (extension != 0 && extension + kExtensionSize <= size) {
       const uint8_t* area = data + extension;
+      const uint8_t* key = area + kKeyColour;
       image->has_transparent = 1;
-      std::memcpy(image->transparent, area + 471, 3);
+      std::memcpy(image->transparent, key, 3);
       int index = image->transparent[0];
-      palette_find_rgb(image->handle, area[471], area[472], area[473], &index);
+      palette_find_rgb(image->handle, key[0], key[1], key[2], &index);
       image->transparent[0] = static_cast<uint8_t>(index);
-      const uint32_t numerator = load_u16le(area + 478);
-      const uint32_t denominator = load_u16le(area + 480);
+      const uint32_t numerator = load_u16le(area + kGamma);
+      const uint32_t denominator = load_u16le(area + kGamma + 2);
       if (denominator != 0) image->gamma = static_cast<double>(numerator) / denominator;
-      const int64_t table = load_u32le(area + 490);
+      const int64_t table = load_u32le(area + kScanLineTable);
       if (table != 0 && type >= 9) {
         const int64_t last = table + 4 * height - 4;
         if (last < 0 || last + 4 > size || load_u32le(data + last) >= size) {
@@ -219,12 +226,13 @@ void decode(ImageRecord* image, Handle group, const uint8_t* data, int64_t size)
     }
   }
 
-  g_tga.true_colour = true_colour;
-  g_tga.bytes = (depth + 7) / 8;
+  TargaPixels pixels;
+  pixels.true_colour = true_colour;
+  pixels.bytes = (depth + 7) / 8;
   // Channels are bytes at most: a 32-bit pixel without attribute bits is still blue, green,
   // red and a fourth byte.
-  g_tga.k = true_colour ? (bits / 3 < 8 ? bits / 3 : 8) : bits;
-  for (int v = 0; v < 256; ++v) g_tga.scale[v] = scale_channel(static_cast<uint32_t>(v), g_tga.k);
+  pixels.k = true_colour ? (bits / 3 < 8 ? bits / 3 : 8) : bits;
+  for (int v = 0; v < 256; ++v) pixels.scale[v] = scale_channel(static_cast<uint32_t>(v), pixels.k);
 
   const int64_t available = size - data_start;
   const int64_t row_bytes = raster_row_bytes(width, image->pixel_bytes, bits <= 8);
@@ -233,7 +241,7 @@ void decode(ImageRecord* image, Handle group, const uint8_t* data, int64_t size)
     return;
   }
   if (type < 9) {
-    if (available / (g_tga.bytes * width) < height) {
+    if (available / (pixels.bytes * width) < height) {
       g_error = ERR_INVALID_FILE;
       return;
     }
@@ -243,7 +251,7 @@ void decode(ImageRecord* image, Handle group, const uint8_t* data, int64_t size)
   if (!raster_alloc(image, group, width, height, row_bytes, 1)) return;
 
   const int origin = (descriptor >> 4) & 3;
-  Walker walker{image, origin < 2, (origin & 1) != 0, (origin & 1) ? -image->pixel_bytes : image->pixel_bytes};
+  Walker walker{pixels, image, origin < 2, (origin & 1) != 0, (origin & 1) ? -image->pixel_bytes : image->pixel_bytes};
   if (type < 9) {
     decode_stored(walker, data + data_start);
   } else {

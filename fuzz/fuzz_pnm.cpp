@@ -5,6 +5,6 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   int32_t variant = size >= 2 ? (data[1] - '1') % 6 : 0;
   if (variant < 0) variant += 6;
-  fuzz_load(data, size, FORMAT_PBM_ASCII + variant);
+  fuzz_decode(data, size, FORMAT_PBM_ASCII + variant);
   return 0;
 }

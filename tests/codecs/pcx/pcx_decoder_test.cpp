@@ -1,15 +1,9 @@
 #include <gtest/gtest.h>
 
 #include "codecs/raster_test_support.h"
-#include "core/memory.h"
 #include "image/file_descriptor.h"
 
 namespace {
-
-class Pcx : public ::testing::Test {
- protected:
-  void SetUp() override { test_reset(); }
-};
 
 // A 128-byte header; palette entry i of the header palette is (i, 2i, 3i).
 Bytes header(int version, int encoding, int bits, int width, int height, int planes, int bytes_per_line) {
@@ -22,6 +16,8 @@ Bytes header(int version, int encoding, int bits, int width, int height, int pla
 }
 
 }  // namespace
+
+using Pcx = RasterTest;
 
 TEST_F(Pcx, GeneratedPicturesMatchTheirReferences) { EXPECT_GE(check_generated_cases("pcx_"), 12); }
 
@@ -43,12 +39,7 @@ TEST_F(Pcx, HeaderPaletteResolutionAndEmptyRuns) {
 }
 
 TEST_F(Pcx, Refusals) {
-  struct Case {
-    const char* name;
-    Bytes bytes;
-    int code;
-  };
-  const std::vector<Case> cases = {
+  expect_refusals(FORMAT_PCX, {
       {"encoding2.pcx", header(5, 2, 8, 1, 1, 1, 2).raw({0, 0}), 3},
       {"three_bits.pcx", header(5, 1, 3, 8, 1, 1, 3).raw({0, 0, 0}), 3},
       {"too_many_planes.pcx", header(5, 1, 4, 8, 1, 4, 4).fill(16, 0), 3},
@@ -60,11 +51,5 @@ TEST_F(Pcx, Refusals) {
       {"inverted_window.pcx", header(5, 1, 8, -3, 1, 1, 2), 14},
       {"tiny.pcx", Bytes().raw({10, 5, 1, 8}), 14},
       {"huge.pcx", header(5, 1, 8, 30000, 30000, 3, 30000).raw({0xFF, 0}), 14},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    test_reset();
-    mem_set_limit(size_t{64} << 20);
-    EXPECT_EQ(load_bytes_as(c.name, c.bytes.data, FORMAT_PCX).error, c.code);
-  }
+  });
 }

@@ -1,20 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "codecs/raster_test_support.h"
-#include "core/memory.h"
 
-namespace {
-
-class Pnm : public ::testing::Test {
- protected:
-  void SetUp() override { test_reset(); }
-};
-
-LoadResult load_text(const std::string& name, const std::string& text) {
-  return load_bytes(name, std::vector<uint8_t>(text.begin(), text.end()));
-}
-
-}  // namespace
+using Pnm = RasterTest;
 
 // Every magic number, comments, and maxima of 7 to 65535 against their references.
 TEST_F(Pnm, GeneratedPicturesMatchTheirReferences) { EXPECT_GE(check_generated_cases("pnm_"), 12); }
@@ -50,7 +38,7 @@ TEST_F(Pnm, StoredSamplesAndTitles) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     test_reset();
-    LoadResult r = load_text(c.name, c.text);
+    LoadResult r = load_bytes(c.name, c.text);
     ASSERT_EQ(r.error, 0);
     const ImageRecord* image = r.images[0];
     EXPECT_EQ(std::vector<uint8_t>(image->pixels, image->pixels + c.stored.size()), c.stored);
@@ -62,12 +50,7 @@ TEST_F(Pnm, StoredSamplesAndTitles) {
 }
 
 TEST_F(Pnm, Refusals) {
-  struct Case {
-    const char* name;
-    std::string text;
-    int code;
-  };
-  const std::vector<Case> cases = {
+  expect_refusals(-1, {
       {"max0.pgm", "P5 1 1 0\n\x01", 14},
       {"max65536.pgm", "P5 1 1 65536\n\x01\x01", 14},
       {"short_raw16.pgm", "P5 2 1 1000\n\x01\x02\x03", 2},
@@ -78,11 +61,5 @@ TEST_F(Pnm, Refusals) {
       {"huge.ppm", "P6 30000 30000 255\n\x01\x02\x03", 2},
       {"huge.pgm", "P2 30000 30000 255\n1 2 3", 14},
       {"wide.ppm", "P3 99999999999 1 255\n1 2 3", 14},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    test_reset();
-    mem_set_limit(size_t{64} << 20);
-    EXPECT_EQ(load_text(c.name, c.text).error, c.code);
-  }
+  });
 }

@@ -1,15 +1,9 @@
 #include <gtest/gtest.h>
 
 #include "codecs/raster_test_support.h"
-#include "core/memory.h"
 #include "image/file_descriptor.h"
 
 namespace {
-
-class Sun : public ::testing::Test {
- protected:
-  void SetUp() override { test_reset(); }
-};
 
 Bytes header(uint32_t width, uint32_t height, uint32_t depth, uint32_t length, uint32_t type,
              uint32_t map_type = 0, uint32_t map_length = 0) {
@@ -20,6 +14,8 @@ Bytes header(uint32_t width, uint32_t height, uint32_t depth, uint32_t length, u
 }
 
 }  // namespace
+
+using Sun = RasterTest;
 
 TEST_F(Sun, GeneratedPicturesMatchTheirReferences) { EXPECT_GE(check_generated_cases("sun_"), 14); }
 
@@ -48,12 +44,7 @@ TEST_F(Sun, EmptyMapsAndRunEdges) {
 }
 
 TEST_F(Sun, Refusals) {
-  struct Case {
-    const char* name;
-    Bytes bytes;
-    int code;
-  };
-  const std::vector<Case> cases = {
+  expect_refusals(FORMAT_SUN, {
       {"type4.ras", header(1, 1, 8, 2, 4).raw({0, 0}), 3},
       {"map_type3.ras", header(1, 1, 8, 2, 1, 3, 0).raw({0, 0}), 3},
       {"rle_24.ras", header(1, 1, 24, 4, 2).raw({0, 0, 0, 0}), 3},
@@ -64,11 +55,5 @@ TEST_F(Sun, Refusals) {
       {"tiny.ras", Bytes().u32be(0x59A66A95).u32be(1), 14},
       {"huge.ras", header(0xFFFFFFF, 0xFFFFFFF, 32, 0, 1).raw({0}), 14},
       {"huge_rle.ras", header(30000, 30000, 8, 3, 2).raw({0x80, 0xFF, 1}), 14},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    test_reset();
-    mem_set_limit(size_t{64} << 20);
-    EXPECT_EQ(load_bytes_as(c.name, c.bytes.data, FORMAT_SUN).error, c.code);
-  }
+  });
 }

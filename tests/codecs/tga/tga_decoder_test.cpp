@@ -1,15 +1,9 @@
 #include <gtest/gtest.h>
 
 #include "codecs/raster_test_support.h"
-#include "core/memory.h"
 #include "image/file_descriptor.h"
 
 namespace {
-
-class Targa : public ::testing::Test {
- protected:
-  void SetUp() override { test_reset(); }
-};
 
 Bytes header(int type, int width, int height, int depth, int descriptor, int map_length = 0, int entry_size = 0) {
   Bytes b;
@@ -33,6 +27,8 @@ void add_footer(Bytes* b, const uint8_t key[3], uint16_t gamma_num, uint16_t gam
 }
 
 }  // namespace
+
+using Targa = RasterTest;
 
 TEST_F(Targa, GeneratedPicturesMatchTheirReferences) { EXPECT_GE(check_generated_cases("tga_"), 20); }
 
@@ -59,7 +55,7 @@ TEST_F(Targa, PixelsOfEachKind) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     test_reset();
-    LoadResult r = load_bytes_as(c.name, c.bytes.data, FORMAT_TARGA);
+    LoadResult r = load_bytes(c.name, c.bytes, FORMAT_TARGA);
     ASSERT_EQ(r.error, 0);
     EXPECT_EQ(image_rgb(r.images[0]), c.rgb);
     EXPECT_EQ(r.images[0]->bits, c.bits);
@@ -72,7 +68,7 @@ TEST_F(Targa, PixelsOfEachKind) {
   EXPECT_FALSE(r.images[0]->has_transparent);
   EXPECT_EQ(r.images[0]->gamma, -1.0);
   test_reset();
-  r = load_bytes_as("rle_cut.tga", header(11, 4, 1, 8, 0).raw({0x81, 200, 0x02, 7}).data, FORMAT_TARGA);
+  r = load_bytes("rle_cut.tga", header(11, 4, 1, 8, 0).raw({0x81, 200, 0x02, 7}), FORMAT_TARGA);
   ASSERT_EQ(r.error, 0);
   EXPECT_EQ(stored_row(r.images[0], 0, 4), (std::vector<uint8_t>{200, 200, 7, 0}));
 }
@@ -107,12 +103,7 @@ TEST_F(Targa, FooterKeyColourGammaAndScanLineTable) {
 }
 
 TEST_F(Targa, Refusals) {
-  struct Case {
-    const char* name;
-    Bytes bytes;
-    int code;
-  };
-  const std::vector<Case> cases = {
+  expect_refusals(FORMAT_TARGA, {
       {"type4.tga", header(4, 1, 1, 8, 0).raw({0}), 3},
       {"map_without_entry_size.tga", header(1, 1, 1, 8, 0, 4, 0).raw({0}), 3},
       {"deep_index.tga", header(1, 1, 1, 16, 0).raw({0, 0}), 3},
@@ -125,12 +116,5 @@ TEST_F(Targa, Refusals) {
       {"empty.tga", header(2, 0, 1, 24, 0), 14},
       {"tiny.tga", Bytes().raw({0, 0, 2}), 14},
       {"huge_rle.tga", header(10, 65535, 65535, 32, 8).raw({0xFF, 1, 2, 3, 4}), 14},  // refused before allocating
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    test_reset();
-    mem_set_limit(size_t{64} << 20);
-    EXPECT_EQ(load_bytes_as(c.name, c.bytes.data, FORMAT_TARGA).error, c.code);
-  }
+  });
 }
-

@@ -121,3 +121,16 @@ void expect_refusals(int32_t format, const std::vector<Refusal>& cases) {
     EXPECT_EQ(load_bytes(c.name, c.bytes.data, format).error, c.code);
   }
 }
+
+void expect_decoded(int32_t format, const std::vector<Decoded>& cases) {
+  for (const Decoded& c : cases) {
+    SCOPED_TRACE(c.name);
+    test_reset();
+    LoadResult r = load_bytes(c.name, c.bytes.data, format);
+    ASSERT_EQ(r.error, 0);
+    const ImageRecord* image = r.images.at(0);
+    if (!c.rgb.empty()) EXPECT_EQ(image_rgb(image), c.rgb);
+    if (!c.stored.empty()) EXPECT_EQ(std::vector<uint8_t>(image->pixels, image->pixels + c.stored.size()), c.stored);
+    if (!c.title.empty()) EXPECT_EQ(image_title(image, 1, 1), image->name + c.title);
+  }
+}

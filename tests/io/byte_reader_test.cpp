@@ -18,31 +18,26 @@ struct EndRule {
   int32_t error;
 };
 
-// Block reads give their four bytes little-endian; 0xAA bytes are ones a read left alone.
+// Four bytes read as a block, at the cursor (offset < 0) or at `Offset`, little-endian; 0xAA
+// bytes are ones the read left alone.
+template <int64_t Offset = -2>
 uint32_t block(ByteReader& in) {
   uint8_t b[4] = {0xAA, 0xAA, 0xAA, 0xAA};
-  in.read(b, 4);
+  if (Offset == -2) in.read(b, 4);
+  else in.read_at(b, Offset, 4);
   return b[0] | b[1] << 8 | b[2] << 16 | uint32_t{b[3]} << 24;
 }
-template <int64_t Offset>
-uint32_t block_at(ByteReader& in) {
-  uint8_t b[4] = {0xAA, 0xAA, 0xAA, 0xAA};
-  in.read_at(b, Offset, 4);
-  return b[0] | b[1] << 8 | b[2] << 16 | uint32_t{b[3]} << 24;
-}
-
-class ByteReaderEnd : public ::testing::TestWithParam<EndRule> {};
 
 // Over the eight bytes 1..8.
+class ByteReaderEnd : public ::testing::TestWithParam<EndRule> {};
 TEST_P(ByteReaderEnd, ReadsFollowTheRule) {
-  const EndRule& rule = GetParam();
   const uint8_t bytes[8] = {1, 2, 3, 4, 5, 6, 7, 8};
   PaddedBytes padded(bytes, 8);
   ByteReader in = padded.reader();
-  in.seek(rule.at);
+  in.seek(GetParam().at);
   g_error = 0;
-  EXPECT_EQ(rule.read(in), rule.value);
-  EXPECT_EQ(g_error, rule.error);
+  EXPECT_EQ(GetParam().read(in), GetParam().value);
+  EXPECT_EQ(g_error, GetParam().error);
   g_error = 0;
 }
 
@@ -61,10 +56,10 @@ INSTANTIATE_TEST_SUITE_P(
         EndRule{"block over the end: zeros beyond", 6, block, 0x00000807, 0},
         EndRule{"block at the end: left alone", 8, block, 0xAAAAAAAA, ERR_FILE_ACCESS},
         EndRule{"cursor moves by the count", 6, [](ByteReader& in) { block(in); return uint32_t(in.tell()); }, 10, 0},
-        EndRule{"block inside, cursor kept", 5, [](ByteReader& in) { return block_at<3>(in) + uint32_t(in.tell()); },
+        EndRule{"block inside, cursor kept", 5, [](ByteReader& in) { return block<3>(in) + uint32_t(in.tell()); },
                 0x07060504 + 5, 0},
-        EndRule{"block ending at the end refused", 0, block_at<4>, 0xAAAAAAAA, ERR_FILE_ACCESS},
-        EndRule{"block before the start refused", 0, block_at<-1>, 0xAAAAAAAA, ERR_FILE_ACCESS}),
+        EndRule{"block ending at the end refused", 0, block<4>, 0xAAAAAAAA, ERR_FILE_ACCESS},
+        EndRule{"block before the start refused", 0, block<-1>, 0xAAAAAAAA, ERR_FILE_ACCESS}),
     [](const ::testing::TestParamInfo<EndRule>& info) { return "row" + std::to_string(info.index); });
 
 class FileBytesOpen : public ::testing::TestWithParam<size_t> {};

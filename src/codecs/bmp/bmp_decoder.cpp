@@ -17,6 +17,17 @@ namespace {
 constexpr int64_t kFileHeader = 14;
 constexpr int64_t kMinimumFile = 54;
 constexpr int64_t kMasksEnd = 66;
+constexpr int64_t kOs2HeaderSize = 12;  // the smallest information header
+// Offsets of the 32-bit little-endian fields: of the file header, of the information header
+// (OS/2 1.x has 16-bit width, height and bits at kWidth, kOs2Height and kOs2Bits), and of
+// the bit-field masks, which follow the 40-byte header or sit at the same place in longer ones.
+enum BmpField : int64_t {
+  kFileSize = 2, kDataOffset = 10, kHeaderSize = 14, kWidth = 18, kOs2Height = 20, kHeight = 22,
+  kOs2Bits = 24, kPlanesAndBits = 26, kCompression = 30, kXResolution = 38, kYResolution = 42,
+  kMasks = 54, kAlphaMask = 66
+};
+constexpr uint32_t kAlphaMaskHeader = 56;  // the smallest header that holds an alpha mask
+enum BmpCompression : uint32_t { kStored = 0, kRle8 = 1, kRle4 = 2, kBitFields = 3 };
 
 constexpr int kTableFieldBits = 16;  // widest field converted through a table
 
@@ -222,7 +233,7 @@ uint32_t header_u32(const uint8_t* data, const BmpHeader& h, int64_t at) {
 // only OS/2 knows (Huffman, RLE24) are unknown formats (error 3); a header the file does
 // not hold is invalid (error 14).
 bool read_header(const uint8_t* data, int64_t size, BmpHeader* h) {
-  h->size = load_u32le(data + 14);
+  h->size = load_u32le(data + kHeaderSize);
   const bool windows = h->size == 40 || h->size == 52 || h->size == 56 || h->size == 108 || h->size == 124;
   h->os2 = !windows && (h->size == 12 || (h->size >= 16 && h->size <= 64));
   if (!windows && !h->os2) {
@@ -235,23 +246,23 @@ bool read_header(const uint8_t* data, int64_t size, BmpHeader* h) {
   }
   h->table_start = kFileHeader + h->size;
   h->entry_bytes = 4;
-  if (h->size == 12) {
+  if (h->size == kOs2HeaderSize) {
     // OS/2 1.x: unsigned 16-bit dimensions, always bottom-up, no compression.
-    h->width = static_cast<int32_t>(load_u16le(data + 18));
-    h->height = static_cast<int32_t>(load_u16le(data + 20));
-    h->bits = static_cast<int16_t>(load_u16le(data + 24));
-    h->compression = 0;
+    h->width = static_cast<int32_t>(load_u16le(data + kWidth));
+    h->height = static_cast<int32_t>(load_u16le(data + kOs2Height));
+    h->bits = static_cast<int16_t>(load_u16le(data + kOs2Bits));
+    h->compression = kStored;
     h->x_resolution = h->y_resolution = 0;
     h->entry_bytes = 3;
     return true;
   }
-  h->width = static_cast<int32_t>(header_u32(data, *h, 18));
-  h->height = static_cast<int32_t>(header_u32(data, *h, 22));
-  h->bits = static_cast<int16_t>(header_u32(data, *h, 26) >> 16);
-  h->compression = header_u32(data, *h, 30);
-  h->x_resolution = static_cast<int32_t>(header_u32(data, *h, 38));
-  h->y_resolution = static_cast<int32_t>(header_u32(data, *h, 42));
-  if (h->compression > 3 || (h->os2 && h->compression == 3)) {
+  h->width = static_cast<int32_t>(header_u32(data, *h, kWidth));
+  h->height = static_cast<int32_t>(header_u32(data, *h, kHeight));
+  h->bits = static_cast<int16_t>(header_u32(data, *h, kPlanesAndBits) >> 16);
+  h->compression = header_u32(data, *h, kCompression);
+  h->x_resolution = static_cast<int32_t>(header_u32(data, *h, kXResolution));
+  h->y_resolution = static_cast<int32_t>(header_u32(data, *h, kYResolution));
+  if (h->compression > kBitFields || (h->os2 && h->compression == kBitFields)) {
     g_error = ERR_UNKNOWN_FORMAT;
     return false;
   }
@@ -259,9 +270,9 @@ bool read_header(const uint8_t* data, int64_t size, BmpHeader* h) {
 }
 
 void decode(ImageRecord* image, Handle group, const uint8_t* data, int64_t size) {
-  int64_t required = load_u32le(data + 2);
+  int64_t required = load_u32le(data + kFileSize);
   if (required < kMinimumFile) required = kMinimumFile;
-  const int64_t offset = load_u32le(data + 10);
+  const int64_t offset = load_u32le(data + kDataOffset);
   BmpHeader header;
   if (!read_header(data, size, &header)) return;
   const int32_t width = header.width;
@@ -269,9 +280,9 @@ void decode(ImageRecord* image, Handle group, const uint8_t* data, int64_t size)
   const int16_t bits = header.bits;
   const uint32_t compression = header.compression;
   const bool bottom_up = height_field >= 0;
-  if ((compression == 1 && (!bottom_up || bits != 8)) ||
-      (compression == 2 && (!bottom_up || bits != 4)) ||
-      (compression == 3 && bits != 16 && bits != 32)) {
+  if ((compression == kRle8 && (!bottom_up || bits != 8)) ||
+      (compression == kRle4 && (!bottom_up || bits != 4)) ||
+      (compression == kBitFields && bits != 16 && bits != 32)) {
     g_error = ERR_INVALID_FILE;
     return;
   }
@@ -280,8 +291,8 @@ void decode(ImageRecord* image, Handle group, const uint8_t* data, int64_t size)
     return;
   }
   image->description = header.os2 ? DESC_BMP_OS2
-                       : compression == 0 ? DESC_BMP
-                       : compression == 3 ? DESC_BMP_BITFIELDS
+                       : compression == kStored ? DESC_BMP
+                       : compression == kBitFields ? DESC_BMP_BITFIELDS
                                           : DESC_BMP_RLE;
   // The pixel data of a bitmap is always one plane, whatever the planes field says.
   image->planes = 1;
@@ -292,14 +303,14 @@ void decode(ImageRecord* image, Handle group, const uint8_t* data, int64_t size)
   // Red, green, blue and alpha masks. The 40-byte header is followed by three masks; the
   // longer ones hold them (and from 56 bytes on, alpha) at the same place.
   uint32_t masks[4] = {0, 0, 0, 0};
-  if (compression == 3) {
+  if (compression == kBitFields) {
     if (required < kMasksEnd) required = kMasksEnd;
     if (size < kMasksEnd) {
       g_error = ERR_INVALID_FILE;
       return;
     }
-    for (int i = 0; i < 3; ++i) masks[i] = load_u32le(data + 54 + 4 * i);
-    masks[3] = header.size >= 56 ? load_u32le(data + 66) : 0;
+    for (int i = 0; i < 3; ++i) masks[i] = load_u32le(data + kMasks + 4 * i);
+    masks[3] = header.size >= kAlphaMaskHeader ? load_u32le(data + kAlphaMask) : 0;
   } else {
     if (bits == 16) {
       masks[0] = 0x7C00, masks[1] = 0x03E0, masks[2] = 0x001F;
@@ -337,7 +348,7 @@ void decode(ImageRecord* image, Handle group, const uint8_t* data, int64_t size)
     g_error = ERR_INVALID_FILE;
     return;
   }
-  if (compression == 1 || compression == 2) {
+  if (compression == kRle8 || compression == kRle4) {
     if (size < required) {
       g_error = ERR_INVALID_FILE;
       return;
@@ -368,8 +379,7 @@ void decode(ImageRecord* image, Handle group, const uint8_t* data, int64_t size)
 void decode_bmp(ImageRecord* image, Handle group, ByteReader& in) {
   const uint8_t* data = in.data();
   const int64_t size = in.size();
-  // The smallest header, OS/2's, ends at byte 26.
-  if (size < kFileHeader + 12) {
+  if (size < kFileHeader + kOs2HeaderSize) {
     g_error = ERR_INVALID_FILE;
   } else {
     decode(image, group, data, size);

@@ -13,6 +13,12 @@
 namespace {
 
 constexpr int64_t kHeader = 128;
+// Offsets of the header's fields: bytes, then 16-bit little-endian values from the window on.
+enum PcxField : int64_t {
+  kVersion = 1, kEncoding = 2, kBits = 3, kLeft = 4, kTop = 6, kRight = 8, kBottom = 10,
+  kXResolution = 12, kYResolution = 14, kHeaderPalette = 16, kPlanes = 65, kBytesPerLine = 66
+};
+constexpr int kHeaderPaletteEntries = 16;
 constexpr int kPaletteMarker = 12;  // before the 256-colour palette at the end
 constexpr int kPaletteVersion = 5;  // the first version that may append it
 
@@ -105,32 +111,33 @@ void decode(PcxDecode& d, ImageRecord* image, Handle group, const uint8_t* data,
     g_error = ERR_INVALID_FILE;
     return;
   }
-  const int version = data[1];
-  const int encoding = data[2];
+  const int version = data[kVersion];
+  const int encoding = data[kEncoding];
   if (encoding > 1) {
     g_error = ERR_UNKNOWN_FORMAT;
     return;
   }
-  const int bits = data[3];
-  const int64_t width = int64_t{static_cast<int16_t>(load_u16le(data + 8))} -
-                        static_cast<int16_t>(load_u16le(data + 4)) + 1;
-  const int64_t height = int64_t{static_cast<int16_t>(load_u16le(data + 10))} -
-                         static_cast<int16_t>(load_u16le(data + 6)) + 1;
+  const int bits = data[kBits];
+  const int64_t width = int64_t{static_cast<int16_t>(load_u16le(data + kRight))} -
+                        static_cast<int16_t>(load_u16le(data + kLeft)) + 1;
+  const int64_t height = int64_t{static_cast<int16_t>(load_u16le(data + kBottom))} -
+                         static_cast<int16_t>(load_u16le(data + kTop)) + 1;
   image->bits = bits;
   image->pixel_bytes = (bits + 7) / 8;
-  image->x_resolution = static_cast<int16_t>(load_u16le(data + 12));
-  image->y_resolution = static_cast<int16_t>(load_u16le(data + 14));
-  for (int i = 0; i < 16; ++i) {
-    image->palette_red[i] = data[16 + 3 * i];
-    image->palette_green[i] = data[17 + 3 * i];
-    image->palette_blue[i] = data[18 + 3 * i];
+  image->x_resolution = static_cast<int16_t>(load_u16le(data + kXResolution));
+  image->y_resolution = static_cast<int16_t>(load_u16le(data + kYResolution));
+  for (int i = 0; i < kHeaderPaletteEntries; ++i) {
+    const uint8_t* entry = data + kHeaderPalette + 3 * i;
+    image->palette_red[i] = entry[0];
+    image->palette_green[i] = entry[1];
+    image->palette_blue[i] = entry[2];
   }
-  const int planes = data[65];
+  const int planes = data[kPlanes];
   // A monochrome file shows its set bits white. Several 1-bit planes make a 4 to 8-bit index
   // whose entry 1 is a colour of the header palette like the others.
   if (bits == 1 && planes == 1)
     image->palette_red[1] = image->palette_green[1] = image->palette_blue[1] = 255;
-  const int64_t bytes_per_line = static_cast<int16_t>(load_u16le(data + 66));
+  const int64_t bytes_per_line = static_cast<int16_t>(load_u16le(data + kBytesPerLine));
   image->planes = planes;
 
   // Only 1, 2, 4 and 8 bits a plane make pixels; packed planes must fit in one byte, and

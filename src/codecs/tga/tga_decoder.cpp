@@ -12,6 +12,14 @@
 namespace {
 
 constexpr int64_t kHeader = 18;
+// Offsets of the header's fields: bytes, and 16-bit little-endian values for the map and size.
+enum TargaField : int64_t {
+  kIdLength = 0, kType = 2, kMapFirst = 3, kMapLength = 5, kEntrySize = 7, kWidth = 12, kHeight = 14,
+  kDepth = 16, kDescriptor = 17
+};
+// Picture types; the run-length encoded ones are the stored ones plus kRunLength.
+enum TargaType : int { kColourMapped = 1, kTrueColour = 2, kGrey = 3, kRunLength = 8 };
+constexpr int kMaxMapEntries = 256;
 constexpr int64_t kFooter = 26;
 constexpr char kSignature[] = "TRUEVISION-XFILE.";  // followed by its zero byte
 
@@ -135,20 +143,22 @@ void decode(ImageRecord* image, Handle group, const uint8_t* data, int64_t size)
     g_error = ERR_INVALID_FILE;
     return;
   }
-  const int id_length = data[0];
-  const int type = data[2];
-  const int64_t map_first = load_u16le(data + 3);
-  const int64_t map_length = load_u16le(data + 5);
-  const int entry_size = data[7];
-  const int64_t width = load_u16le(data + 12);
-  const int64_t height = load_u16le(data + 14);
-  const int depth = data[16];
-  const int descriptor = data[17];
-  if (type != 1 && type != 2 && type != 3 && type != 9 && type != 10 && type != 11) {
+  const int id_length = data[kIdLength];
+  const int type = data[kType];
+  const int64_t map_first = load_u16le(data + kMapFirst);
+  const int64_t map_length = load_u16le(data + kMapLength);
+  const int entry_size = data[kEntrySize];
+  const int64_t width = load_u16le(data + kWidth);
+  const int64_t height = load_u16le(data + kHeight);
+  const int depth = data[kDepth];
+  const int descriptor = data[kDescriptor];
+  const bool run_length = type > kRunLength;
+  const int kind = run_length ? type - kRunLength : type;
+  if (kind != kColourMapped && kind != kTrueColour && kind != kGrey) {
     g_error = ERR_UNKNOWN_FORMAT;
     return;
   }
-  if (map_length > 256 || (map_length != 0 && entry_size == 0)) {
+  if (map_length > kMaxMapEntries || (map_length != 0 && entry_size == 0)) {
     g_error = ERR_UNKNOWN_FORMAT;
     return;
   }
@@ -158,7 +168,7 @@ void decode(ImageRecord* image, Handle group, const uint8_t* data, int64_t size)
     g_error = ERR_INVALID_FILE;
     return;
   }
-  const bool true_colour = type == 2 || type == 10;
+  const bool true_colour = kind == kTrueColour;
   // A 15 or 16-bit pixel holds three 5-bit channels and at most one attribute bit, and a
   // 24-bit pixel none, whatever the descriptor claims (8 is a common claim for 16 bits).
   int attribute_bits = descriptor & 15;
@@ -194,7 +204,7 @@ void decode(ImageRecord* image, Handle group, const uint8_t* data, int64_t size)
       image->palette_green[i] = k > 0 ? scale_channel((v >> k) & m, k) : 0;
       image->palette_red[i] = k > 0 ? scale_channel((v >> (2 * k)) & m, k) : 0;
     }
-  } else if (type == 3 || type == 11) {
+  } else if (kind == kGrey) {
     palette_set_grey(image, bits);
     if (g_error != 0) return;
   }
@@ -216,7 +226,7 @@ void decode(ImageRecord* image, Handle group, const uint8_t* data, int64_t size)
       const uint32_t denominator = load_u16le(area + kGamma + 2);
       if (denominator != 0) image->gamma = static_cast<double>(numerator) / denominator;
       const int64_t table = load_u32le(area + kScanLineTable);
-      if (table != 0 && type >= 9) {
+      if (table != 0 && run_length) {
         const int64_t last = table + 4 * height - 4;
         if (last < 0 || last + 4 > size || load_u32le(data + last) >= size) {
           g_error = ERR_INVALID_FILE;
@@ -240,7 +250,7 @@ void decode(ImageRecord* image, Handle group, const uint8_t* data, int64_t size)
     g_error = ERR_INVALID_FILE;
     return;
   }
-  if (type < 9) {
+  if (!run_length) {
     if (available / (pixels.bytes * width) < height) {
       g_error = ERR_INVALID_FILE;
       return;
@@ -252,7 +262,7 @@ void decode(ImageRecord* image, Handle group, const uint8_t* data, int64_t size)
 
   const int origin = (descriptor >> 4) & 3;
   Walker walker{pixels, image, origin < 2, (origin & 1) != 0, (origin & 1) ? -image->pixel_bytes : image->pixel_bytes};
-  if (type < 9) {
+  if (!run_length) {
     decode_stored(walker, data + data_start);
   } else {
     std::memset(image->pixels, 0, image->pixel_size);

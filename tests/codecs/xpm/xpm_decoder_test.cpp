@@ -12,37 +12,21 @@ using Xpm = RasterTest;
 
 TEST_F(Xpm, GeneratedPicturesMatchTheirReferences) { EXPECT_GE(check_generated_cases("xpm_"), 5); }
 
-TEST_F(Xpm, ColourKeysAndValues) {
-  // "c" outranks "s"; a colour name is not looked up; 12 and 3-digit hex forms; keys of two
-  // characters, one of them a space; a key not in the table leaves the pixel at 0.
-  LoadResult r = load_bytes("keys.xpm", xpm(
-                          "\"5 1 5 2\",\n"
-                          "\"a  s red c #00FF00\",\n"
-                          "\"b  c red\",\n"
-                          "\" x c #FFFF80800000\",\n"
-                          "\"dd g #123 c #abc\",\n"
-                          "\"ee m #010203\",\n"
-                          "\"a b  xddzz\"\n};"));
-  ASSERT_EQ(r.error, 0);
-  const ImageRecord* image = r.images[0];
-  EXPECT_EQ((std::vector<uint32_t>{palette_rgb(image, 0), palette_rgb(image, 1), palette_rgb(image, 2),
-                                   palette_rgb(image, 3), palette_rgb(image, 4)}),
-            (std::vector<uint32_t>{0x00FF00, 0, 0xFF8000, 0xAABBCC, 0x010203}));
-  EXPECT_EQ(std::vector<uint8_t>(image->pixels, image->pixels + 5), (std::vector<uint8_t>{0, 1, 2, 3, 0}));
-}
-
-TEST_F(Xpm, LongKeysCommentsAndExtraRows) {
-  // Three characters a pixel; comments inside the braces; strings past the last row are
-  // ignored; a short row leaves the rest of its pixels at 0.
-  LoadResult r = load_bytes("long_keys.xpm", xpm(
-                          "/* values */ \"3 2 2 3 0 0\",\n"
-                          "/* colours */\n\"aaa c #000010\",\n\"bbb c #000020\",\n"
-                          "\"bbbaaabbb\",\n\"aaabbb\",\n\"bbbbbbbbb\"\n};"));
-  ASSERT_EQ(r.error, 0);
-  const ImageRecord* image = r.images[0];
-  EXPECT_EQ(image->height, 2);
-  EXPECT_EQ(std::vector<uint8_t>(image->pixels, image->pixels + 3), (std::vector<uint8_t>{1, 0, 1}));
-  EXPECT_EQ(std::vector<uint8_t>(image->pixels + 4, image->pixels + 7), (std::vector<uint8_t>{0, 1, 0}));
+TEST_F(Xpm, ColourKeysAndRows) {
+  expect_decoded(-1, {
+      // "c" outranks "s"; a colour name is not looked up; 12 and 3-digit hex forms; keys of two
+      // characters, one of them a space; a key not in the table leaves the pixel at 0.
+      {"keys.xpm",
+       xpm("\"6 1 5 2\",\n\"a  s red c #00FF00\",\n\"b  c red\",\n\" x c #FFFF80800000\",\n"
+           "\"dd g #123 c #abc\",\n\"ee m #010203\",\n\"a b  xddzzee\"\n};"),
+       {0x00FF00, 0, 0xFF8000, 0xAABBCC, 0x00FF00, 0x010203}, {0, 1, 2, 3, 0, 4}},
+      // Three characters a pixel; comments inside the braces; strings past the last row are
+      // ignored; a short row leaves the rest of its pixels at 0.
+      {"long_keys.xpm",
+       xpm("/* values */ \"3 2 2 3 0 0\",\n/* colours */\n\"aaa c #000010\",\n\"bbb c #000020\",\n"
+           "\"bbbaaabbb\",\n\"aaabbb\",\n\"bbbbbbbbb\"\n};"),
+       {0x20, 0x10, 0x20, 0x10, 0x20, 0x10}, {1, 0, 1, 0, 0, 1, 0}},
+  });
 }
 
 // The body after the declaration, or (for the last ones) the whole file.

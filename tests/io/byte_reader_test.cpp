@@ -2,7 +2,7 @@
 // mapped, or read when it cannot be mapped (an empty file; every file on Windows).
 #include <gtest/gtest.h>
 
-#include <cstring>
+#include <algorithm>
 
 #include "core/errors.h"
 #include "io/byte_reader.h"
@@ -78,7 +78,7 @@ TEST_P(FileBytesOpen, BytesThenTwoZeros) {
   ByteReader in = file.reader();
   ASSERT_EQ(in.size(), static_cast<int64_t>(bytes.size()));
   in.release_before(in.size());
-  EXPECT_EQ(std::memcmp(in.data(), bytes.data(), bytes.size()), 0);
+  EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), in.data()));
   EXPECT_EQ(in.data()[in.size()] | in.data()[in.size() + 1], 0);
   EXPECT_FALSE(file.open((path + ".missing").c_str()));
 }

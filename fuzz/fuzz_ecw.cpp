@@ -1,5 +1,6 @@
 // Any bytes through the ECW decoder. The vendor's library reads a file by its name, so this is
-// the one target that writes its input to a file (in memory-backed storage). The decoder asks
+// the one target that writes its input to a file (in memory-backed storage, removed after each
+// input). The decoder asks
 // the library for everything: run it with LD_LIBRARY_PATH pointing at the tests' stand-in
 // library (libNCSEcw.so), which turns the file's first bytes into the library's answers
 // (sizes, band counts, refusals).
@@ -32,6 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (image == nullptr) return 0;
   std::snprintf(image->name, sizeof image->name, "%s", path.c_str());
   decode_ecw(image, group);
+  std::remove(path.c_str());
   // Leave nothing behind, in the order the load dispatch undoes a failed decode.
   g_error = 0;
   image_destroy(handle);

@@ -18,6 +18,8 @@ struct EndRule {
   int32_t error;
 };
 
+void PrintTo(const EndRule& rule, std::ostream* out) { *out << rule.what; }
+
 // Four bytes read as a block, at the cursor (offset < 0) or at `Offset`, little-endian; 0xAA
 // bytes are ones the read left alone.
 template <int64_t Offset = -2>

@@ -30,7 +30,7 @@ TEST_F(Pcx, HeaderPaletteResolutionAndEmptyRuns) {
       {"v3.pcx", v3, {0, 0x010203}},
       // Width 5: three planes of rows of 8 bytes; the 0xC0 run writes nothing.
       {"rgb.pcx", header(5, 1, 8, 5, 1, 3, 6).raw({0xC0, 9, 1, 2, 3, 4, 5, 0, 0xC6, 0x80, 0xC5, 0xFF, 0}),
-       {0x0180FF, 0x0280FF, 0x0380FF, 0x0480FF, 0x0580FF}},
+       {0x0180FF, 0x0280FF, 0x0380FF, 0x0480FF, 0x0580FF}, {}, " - 5 x 1 pixels - 3 x 8 bits - PCX"},
   });
   LoadResult r = load_bytes("v3.pcx", v3);
   ASSERT_EQ(r.error, 0);

@@ -26,7 +26,8 @@ TEST_F(Sun, EmptyMapsAndRunEdges) {
       {"map_length_0_is_grey.ras", header(2, 1, 8, 2, 1, 1, 0).raw({0, 200}), {0, 0xC8C8C8}},
       // 0x80 0x04 0x07 is five 7s, carried into the second row; 0x80 0x00 one 0x80.
       {"rle.ras", header(4, 2, 8, 7, 2).raw({0x80, 0x04, 0x07, 0x80, 0x00, 1, 2}),
-       {0x070707, 0x070707, 0x070707, 0x070707, 0x070707, 0x808080, 0x010101, 0x020202}},
+       {0x070707, 0x070707, 0x070707, 0x070707, 0x070707, 0x808080, 0x010101, 0x020202}, {},
+       " - 4 x 2 pixels - 1 x 8 bits - Sun Rasterfile"},
       {"rle_cut_leaves_0.ras", header(4, 1, 8, 0, 2).raw({5, 0x80}), {0x050505, 0, 0, 0}},
   });
 }

@@ -19,7 +19,7 @@ TEST_F(Xpm, ColourKeysAndRows) {
       {"keys.xpm",
        xpm("\"6 1 5 2\",\n\"a  s red c #00FF00\",\n\"b  c red\",\n\" x c #FFFF80800000\",\n"
            "\"dd g #123 c #abc\",\n\"ee m #010203\",\n\"a b  xddzzee\"\n};"),
-       {0x00FF00, 0, 0xFF8000, 0xAABBCC, 0x00FF00, 0x010203}, {0, 1, 2, 3, 0, 4}},
+       {0x00FF00, 0, 0xFF8000, 0xAABBCC, 0x00FF00, 0x010203}, {0, 1, 2, 3, 0, 4}, " - 6 x 1 pixels - 1 x 8 bits - XPixmap"},
       // Three characters a pixel; comments inside the braces; strings past the last row are
       // ignored; a short row leaves the rest of its pixels at 0.
       {"long_keys.xpm",

@@ -95,41 +95,33 @@ class EcwDecoder : public ::testing::Test {
   int reads_ = 0, closes_ = 0;  // calls made by the last load
 };
 
-TEST_F(EcwDecoder, ReadsEveryBandIntoItsOwnPlane) {
-  const StandinFile cases[] = {{61, 19, 3, 0, 0, 17}, {37, 23, 1, 0, 0, 34}, {1, 1, 1}, {3, 2, 5, 0, 0, 51}, {3, 2, 256}};
-  for (const StandinFile& c : cases) {
-    SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height) + "x" + std::to_string(c.bands));
-    LoadResult r = load(c);
-    ASSERT_EQ(r.error, 0);
-    const ImageRecord* image = r.images.at(0);
-    const int32_t row_bytes = int32_t((c.width + 3) / 4 * 4);
-    EXPECT_EQ(std::vector<int64_t>({image->description, image->width, image->height, image->planes, image->bits,
-                                    image->pixel_bytes, image->row_bytes, image->pixel_size}),
-              std::vector<int64_t>({DESC_ECW, c.width, c.height, c.bands, 8, 1, row_bytes,
-                                    int64_t{c.bands} * c.height * row_bytes}));
-    EXPECT_EQ(std::make_pair(reads_, closes_), std::make_pair(int(c.height), 1));
-    // Every band in its own plane, padding clear; the viewer shows one band as grey through
-    // the identity palette, the first three as red, green and blue.
-    bool planes_match = true;
-    std::vector<uint32_t> rgb;
-    for (uint32_t b = 0; b < c.bands; ++b)
-      for (uint32_t y = 0; y < c.height; ++y)
-        for (int32_t x = 0; x < row_bytes; ++x)
-          planes_match &= image->pixels[(size_t(b) * c.height + y) * row_bytes + x] ==
-                          (x < int32_t(c.width) ? standin_sample(b, x, y, c.seed) : 0);
+// Every band in its own plane, padding clear; the viewer shows one band as grey through the
+// identity palette, the first three as red, green and blue.
+void expect_picture(const ImageRecord* image, const StandinFile& c) {
+  const int32_t row_bytes = int32_t((c.width + 3) / 4 * 4);
+  EXPECT_EQ(std::vector<int64_t>({image->description, image->width, image->height, image->planes, image->bits,
+                                  image->pixel_bytes, image->row_bytes, image->pixel_size}),
+            std::vector<int64_t>({DESC_ECW, c.width, c.height, c.bands, 8, 1, row_bytes,
+                                  int64_t{c.bands} * c.height * row_bytes}));
+  bool planes_match = true;
+  for (uint32_t b = 0; b < c.bands; ++b)
     for (uint32_t y = 0; y < c.height; ++y)
-      for (uint32_t x = 0; x < c.width; ++x)
-        rgb.push_back(c.bands == 1 ? standin_sample(0, x, y, c.seed) * 0x010101u
-                                   : uint32_t{standin_sample(0, x, y, c.seed)} << 16 |
-                                         standin_sample(1, x, y, c.seed) << 8 | standin_sample(2, x, y, c.seed));
-    EXPECT_TRUE(planes_match);
-    EXPECT_TRUE(image_rgb(image) == rgb);
-  }
+      for (int32_t x = 0; x < row_bytes; ++x)
+        planes_match &= image->pixels[(size_t(b) * c.height + y) * row_bytes + x] ==
+                        (x < int32_t(c.width) ? standin_sample(b, x, y, c.seed) : 0);
+  EXPECT_TRUE(planes_match);
+  std::vector<uint32_t> rgb;
+  for (uint32_t y = 0; y < c.height; ++y)
+    for (uint32_t x = 0; x < c.width; ++x)
+      rgb.push_back(c.bands == 1 ? standin_sample(0, x, y, c.seed) * 0x010101u
+                                 : uint32_t{standin_sample(0, x, y, c.seed)} << 16 |
+                                       standin_sample(1, x, y, c.seed) << 8 | standin_sample(2, x, y, c.seed));
+  EXPECT_TRUE(image_rgb(image) == rgb);
 }
 
-// The library's refusals at each call and its answers that no picture can have; a failed
-// close after a whole read keeps the picture.
-TEST_F(EcwDecoder, RefusalsAndBadAnswers) {
+// Pictures of every shape, the library's refusals at each of its calls, and its answers that
+// no picture can have; a failed close after a whole read keeps the picture.
+TEST_F(EcwDecoder, EveryAnswerOfTheLibrary) {
   struct Case {
     const char* what;
     StandinFile file;
@@ -137,13 +129,18 @@ TEST_F(EcwDecoder, RefusalsAndBadAnswers) {
     int reads, closes;  // -1: not counted
   };
   const Case cases[] = {
-      {"open", {11, 13, 3, STANDIN_FAIL_OPEN}, ERR_LOADING, 0, 0},
-      {"information", {11, 13, 3, STANDIN_FAIL_INFO}, ERR_LOADING, 0, 1},
-      {"set view", {11, 13, 3, STANDIN_FAIL_SET_VIEW}, ERR_LOADING, 0, 1},
-      {"first line", {11, 13, 3, STANDIN_FAIL_READ, 0}, ERR_LOADING, 1, 1},
-      {"middle line", {11, 13, 3, STANDIN_FAIL_READ, 6}, ERR_LOADING, 7, 1},
-      {"last line", {11, 13, 3, STANDIN_FAIL_READ, 12}, ERR_LOADING, 13, 1},
-      {"close", {11, 13, 3, STANDIN_FAIL_CLOSE}, 0, 13, 1},
+      {"3 bands", {61, 19, 3, 0, 0, 17}, 0, 19, 1},
+      {"1 band", {37, 23, 1, 0, 0, 34}, 0, 23, 1},
+      {"1 pixel", {1, 1, 1}, 0, 1, 1},
+      {"5 bands", {3, 2, 5, 0, 0, 51}, 0, 2, 1},
+      {"256 bands", {3, 2, 256}, 0, 2, 1},
+      {"refused open", {11, 13, 3, STANDIN_FAIL_OPEN}, ERR_LOADING, 0, 0},
+      {"refused information", {11, 13, 3, STANDIN_FAIL_INFO}, ERR_LOADING, 0, 1},
+      {"refused view", {11, 13, 3, STANDIN_FAIL_SET_VIEW}, ERR_LOADING, 0, 1},
+      {"refused first line", {11, 13, 3, STANDIN_FAIL_READ, 0}, ERR_LOADING, 1, 1},
+      {"refused middle line", {11, 13, 3, STANDIN_FAIL_READ, 6}, ERR_LOADING, 7, 1},
+      {"refused last line", {11, 13, 3, STANDIN_FAIL_READ, 12}, ERR_LOADING, 13, 1},
+      {"refused close", {11, 13, 3, STANDIN_FAIL_CLOSE, 0, 99}, 0, 13, 1},
       {"no band", {5, 5, 0}, ERR_LOADING, -1, -1},
       {"257 bands", {5, 5, 257}, ERR_LOADING, -1, -1},
       {"no column", {0, 5, 1}, ERR_LOADING, -1, -1},
@@ -162,6 +159,7 @@ TEST_F(EcwDecoder, RefusalsAndBadAnswers) {
     LoadResult r = load(c.file);
     EXPECT_EQ(r.error, c.error);
     if (c.reads >= 0) EXPECT_EQ(std::make_pair(reads_, closes_), std::make_pair(c.reads, c.closes));
+    if (c.error == 0 && !r.images.empty()) expect_picture(r.images[0], c.file);
   }
   // A file the library cannot open at all.
   EXPECT_EQ(load_file(write_temp_file("bare.ecw", std::vector<uint8_t>{0x65, 0x02, 0x01, 0x00})).error, ERR_LOADING);

@@ -11,6 +11,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint32_t width = data[6] | (data[7] << 8), height = data[8] | (data[9] << 8);
     if (uint64_t{width} * height > (uint64_t{1} << 16)) return 0;
   }
-  fuzz_load(data, size, FORMAT_GIF);
+  fuzz_decode(data, size, FORMAT_GIF);
   return 0;
 }

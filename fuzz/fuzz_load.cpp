@@ -2,6 +2,6 @@
 #include "fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  fuzz_load(data, size, -1);
+  fuzz_decode(data, size, -1);
   return 0;
 }

@@ -3,6 +3,6 @@
 #include "image/file_descriptor.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  fuzz_load(data, size, FORMAT_XPM);
+  fuzz_decode(data, size, FORMAT_XPM);
   return 0;
 }

@@ -12,7 +12,7 @@ add_subdirectory(/usr/src/googletest/googletest ${CMAKE_BINARY_DIR}/googletest E
 
 set(WINDOWS_TEST_SOURCES
   core/errors_test.cpp core/group_test.cpp core/registry_test.cpp
-  io/stream_test.cpp io/text_test.cpp
+  io/byte_reader_test.cpp io/text_test.cpp
   image/identify_test.cpp image/image_test.cpp
   codecs/tiff/tiff_g4_test.cpp
   display/zone_test.cpp display/redraw_test.cpp

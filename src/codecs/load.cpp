@@ -7,12 +7,14 @@
 #include "core/group.h"
 #include "image/file_descriptor.h"
 #include "image/image.h"
-#include "io/stream.h"
 
 namespace {
 
-// P1 .. P6 in identification order become their record descriptions.
-int32_t pnm_description(int32_t format) { return DESC_PBM_ASCII + (format - FORMAT_PBM_ASCII); }
+// P1 .. P6 in identification order become their record descriptions, in the same order.
+int32_t pnm_description(int32_t format) {
+  static_assert(FORMAT_PPM_RAW - FORMAT_PBM_ASCII == DESC_PPM_RAW - DESC_PBM_ASCII);
+  return DESC_PBM_ASCII + (format - FORMAT_PBM_ASCII);
+}
 
 void dispatch(int32_t format, ImageRecord** image, Handle group, ByteReader& in) {
   switch (format) {
@@ -69,8 +71,6 @@ void load_record(const char* name, int32_t format, Handle* group, ByteReader* in
     }
   }
 
-  // A decoder that stopped early may have left its stream open.
-  if (stream_is_open()) stream_close();
   if (g_error != 0) {
     int32_t code = g_error;
     image_destroy(handle);

@@ -3,14 +3,15 @@
 #include <sys/stat.h>
 
 #include <cctype>
-#include <cstdio>
 #include <cstring>
 
 #include "core/errors.h"
 #include "core/group.h"
-#include "io/file_map.h"
 
 namespace {
+
+// Bytes of the start of a file that the magic numbers are compared on.
+constexpr int64_t kIdentifyHeader = 64;
 
 struct Magic {
   uint8_t pattern[5];
@@ -28,12 +29,12 @@ const Magic kSupported[18] = {
     {{0x47, 0x49, 0x46, 0, 0}, {1, 1, 1, 0, 0}, FORMAT_GIF},
     {{0x89, 0x50, 0x4E, 0x47, 0}, {1, 1, 1, 1, 0}, FORMAT_PNG},
     {{0x59, 0xA6, 0x6A, 0x95, 0}, {1, 1, 1, 1, 0}, FORMAT_SUN},
-    {{0x50, 0x31, 0, 0, 0}, {1, 1, 0, 0, 0}, 6},
-    {{0x50, 0x32, 0, 0, 0}, {1, 1, 0, 0, 0}, 7},
-    {{0x50, 0x33, 0, 0, 0}, {1, 1, 0, 0, 0}, 8},
-    {{0x50, 0x34, 0, 0, 0}, {1, 1, 0, 0, 0}, 9},
-    {{0x50, 0x35, 0, 0, 0}, {1, 1, 0, 0, 0}, 10},
-    {{0x50, 0x36, 0, 0, 0}, {1, 1, 0, 0, 0}, 11},
+    {{0x50, 0x31, 0, 0, 0}, {1, 1, 0, 0, 0}, FORMAT_PBM_ASCII},
+    {{0x50, 0x32, 0, 0, 0}, {1, 1, 0, 0, 0}, FORMAT_PGM_ASCII},
+    {{0x50, 0x33, 0, 0, 0}, {1, 1, 0, 0, 0}, FORMAT_PPM_ASCII},
+    {{0x50, 0x34, 0, 0, 0}, {1, 1, 0, 0, 0}, FORMAT_PBM_RAW},
+    {{0x50, 0x35, 0, 0, 0}, {1, 1, 0, 0, 0}, FORMAT_PGM_RAW},
+    {{0x50, 0x36, 0, 0, 0}, {1, 1, 0, 0, 0}, FORMAT_PPM_RAW},
     {{0x0A, 0, 0x00, 0, 0}, {1, 0, 1, 0, 0}, FORMAT_PCX},
     {{0x0A, 0, 0x01, 0, 0}, {1, 0, 1, 0, 0}, FORMAT_PCX},
     {{0x65, 0x02, 0x01, 0, 0}, {1, 1, 1, 0, 0}, FORMAT_ECW},
@@ -48,18 +49,66 @@ bool magic_matches(const Magic& magic, const uint8_t* header) {
   return true;
 }
 
-bool is_white(int c) { return c == 9 || c == 10 || c == 13 || c == 32; }
+bool is_white(uint8_t c) { return c == 9 || c == 10 || c == 13 || c == 32; }
 
-// Reads white space, at most `budget` characters; false when the budget ran out on it.
-bool skip_white(FILE* fp, uint64_t budget) {
-  for (uint64_t i = 0; i < budget; ++i) {
-    int c = std::fgetc(fp);
-    if (!is_white(c)) {
-      if (c != EOF) std::ungetc(c, fp);
-      return true;
+// The offset of the first byte at or after `at` that is not white space (the size when none is).
+int64_t skip_white(const uint8_t* data, int64_t size, int64_t at) {
+  while (at < size && is_white(data[at])) ++at;
+  return at;
+}
+
+bool text_at(const uint8_t* data, int64_t size, int64_t at, const char* text) {
+  const int64_t length = static_cast<int64_t>(std::strlen(text));
+  return at <= size - length && std::memcmp(data + at, text, static_cast<size_t>(length)) == 0;
+}
+
+// An XPM file opens with the comment "/* XPM */", white space allowed before and inside it.
+bool is_xpm(const uint8_t* data, int64_t size) {
+  const int64_t opener = skip_white(data, size, 0);
+  return text_at(data, size, opener, "/*") && text_at(data, size, skip_white(data, size, opener + 2), "XPM");
+}
+
+// "version", in any case, at the start of the file.
+bool is_version(const uint8_t* header) {
+  constexpr char kWord[] = "version";
+  for (size_t i = 0; i + 1 < sizeof kWord; ++i)
+    if (std::tolower(header[i]) != kWord[i]) return false;
+  return true;
+}
+
+constexpr int64_t kTargaHeader = 18;
+constexpr char kTargaSignature[] = "TRUEVISION-XFILE.";  // with its zero byte, the last 18 bytes
+constexpr uint8_t kTargaInterleave = 0xC0;
+
+// A Targa file ends with the signature, or has a header of a known kind without interleaving.
+bool is_targa(const uint8_t* data, int64_t size) {
+  if (size < kTargaHeader) return false;
+  if (std::memcmp(data + size - kTargaHeader, kTargaSignature, sizeof kTargaSignature) == 0) return true;
+  const uint8_t map_type = data[1], image_type = data[2], descriptor = data[17];
+  if (map_type > 1) return false;
+  switch (image_type) {
+    case 1: case 2: case 3: case 9: case 10: case 11:
+      return (descriptor & kTargaInterleave) == 0;
+    default:
+      return false;
+  }
+}
+
+void identify_magic(const uint8_t* header, int32_t* status, int32_t* format) {
+  for (const Magic& magic : kSupported) {
+    if (magic_matches(magic, header)) {
+      *format = magic.format;
+      *status = FILE_SUPPORTED;
+      return;
     }
   }
-  return false;
+  for (const Magic& magic : kUnsupported) {
+    if (magic_matches(magic, header)) {
+      *format = magic.format;
+      *status = FILE_UNSUPPORTED;
+      return;
+    }
+  }
 }
 
 }  // namespace
@@ -134,70 +183,29 @@ const char* file_descriptor_path(Handle handle) {
   return descriptor->path;
 }
 
-int identify_xpm(const char* path, uint64_t size) {
-  FILE* fp = file_open(path, "rb");
-  if (fp == nullptr) {
-    g_error = ERR_FILE_ACCESS;
-    return 128;
+void identify_bytes(const ByteReader& in, int32_t* status, int32_t* format) {
+  *status = FILE_UNKNOWN;
+  const uint8_t* data = in.data();
+  const int64_t size = in.size();
+  if (size == 0) return;
+  // The magic numbers and "version" are compared on the first bytes, zeros past the end.
+  uint8_t header[kIdentifyHeader] = {};
+  std::memcpy(header, data, static_cast<size_t>(size < kIdentifyHeader ? size : kIdentifyHeader));
+  if (is_xpm(data, size)) {
+    *format = FORMAT_XPM;
+    *status = FILE_SUPPORTED;
+    return;
   }
-  int result = 1;
-  char opener[3] = {0}, word[4] = {0};
-  if (skip_white(fp, size) && std::fread(opener, 1, 2, fp) == 2 && std::strcmp(opener, "/*") == 0) {
-    skip_white(fp, size);
-    if (std::fread(word, 1, 3, fp) == 3 && std::strcmp(word, "XPM") == 0) result = 0;
+  if (is_version(header)) {
+    *format = FORMAT_VERSION;
+    *status = FILE_UNSUPPORTED;
+    return;
   }
-  std::fclose(fp);
-  return result;
-}
-
-int identify_version(const uint8_t* header) {
-  char text[8];
-  for (int i = 0; i < 7; ++i) text[i] = static_cast<char>(std::tolower(header[i]));
-  text[7] = '\0';
-  return std::strcmp(text, "version") == 0 ? 0 : 1;
-}
-
-int identify_targa(const char* path) {
-  FILE* fp = file_open(path, "rb");
-  if (fp == nullptr) {
-    g_error = ERR_FILE_ACCESS;
-    return 128;
+  if (is_targa(data, size)) {
+    *format = FORMAT_TARGA;
+    *status = FILE_SUPPORTED;
   }
-  char footer[20] = {0};
-  if (std::fseek(fp, -18, SEEK_END) == 0 && std::fread(footer, 1, 18, fp) == 18 &&
-      std::strcmp(footer, "TRUEVISION-XFILE.") == 0) {
-    std::fclose(fp);
-    return 0;
-  }
-  uint8_t header[18] = {0};
-  std::fseek(fp, 0, SEEK_SET);
-  size_t got = std::fread(header, 1, 18, fp);
-  std::fclose(fp);
-  if (got < 18) return 1;
-  if (header[1] > 1) return 1;
-  switch (header[2]) {
-    case 1: case 2: case 3: case 9: case 10: case 11:
-      return (header[17] & 0xC0) != 0 ? 1 : 0;
-    default:
-      return 1;
-  }
-}
-
-void identify_magic(const uint8_t* header, int32_t* status, int32_t* format) {
-  for (const Magic& magic : kSupported) {
-    if (magic_matches(magic, header)) {
-      *format = magic.format;
-      *status = FILE_SUPPORTED;
-      return;
-    }
-  }
-  for (const Magic& magic : kUnsupported) {
-    if (magic_matches(magic, header)) {
-      *format = magic.format;
-      *status = FILE_UNSUPPORTED;
-      return;
-    }
-  }
+  identify_magic(header, status, format);
 }
 
 void file_identify(Handle handle) {
@@ -210,36 +218,11 @@ void file_identify(Handle handle) {
   d->status = FILE_UNKNOWN;
   file_stat(d->path, &d->status, &d->size);
   if (d->status != FILE_UNIDENTIFIED) return;
-
-  FILE* fp = file_open(d->path, "rb");
-  if (fp == nullptr) {
+  FileBytes bytes;
+  if (!bytes.open(d->path)) {
     g_error = ERR_FILE_ACCESS;
     d->status = FILE_UNKNOWN;
     return;
   }
-  uint8_t header[68] = {0};
-  size_t got = std::fread(header, 1, 64, fp);
-  (void)got;
-  if (std::fclose(fp) != 0) {
-    g_error = ERR_FILE_ACCESS;
-    d->status = FILE_UNKNOWN;
-    return;
-  }
-  d->status = FILE_UNKNOWN;
-  if (d->size == 0) return;
-  if (identify_xpm(d->path, d->size) == 0) {
-    d->format = FORMAT_XPM;
-    d->status = FILE_SUPPORTED;
-    return;
-  }
-  if (identify_version(header) == 0) {
-    d->format = FORMAT_VERSION;
-    d->status = FILE_UNSUPPORTED;
-    return;
-  }
-  if (identify_targa(d->path) == 0) {
-    d->format = FORMAT_TARGA;
-    d->status = FILE_SUPPORTED;
-  }
-  identify_magic(header, &d->status, &d->format);
+  identify_bytes(bytes.reader(), &d->status, &d->format);
 }

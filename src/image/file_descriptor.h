@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "core/registry.h"
+#include "io/byte_reader.h"
 
 enum FileStatus : int32_t {
   FILE_UNIDENTIFIED = 0,
@@ -23,7 +24,11 @@ enum FormatCode : int32_t {
   FORMAT_TIFF = 3,
   FORMAT_PNG = 4,
   FORMAT_XPM = 5,
-  FORMAT_PBM_ASCII = 6,  // P1; P2 .. P6 follow as 7 .. 11
+  FORMAT_PBM_ASCII = 6,  // P1 .. P6, in their order
+  FORMAT_PGM_ASCII = 7,
+  FORMAT_PPM_ASCII = 8,
+  FORMAT_PBM_RAW = 9,
+  FORMAT_PGM_RAW = 10,
   FORMAT_PPM_RAW = 11,
   FORMAT_PCX = 12,
   FORMAT_SUN = 13,
@@ -49,9 +54,9 @@ void file_descriptor_destroy(Handle handle);
 const char* file_descriptor_path(Handle handle);
 void file_stat(const char* path, int32_t* status, uint64_t* size);
 int32_t file_status(const char* path);
+// Identifies the descriptor's file from its bytes, the file being opened once.
 void file_identify(Handle handle);
 
-int identify_xpm(const char* path, uint64_t size);
-int identify_version(const uint8_t* header);
-int identify_targa(const char* path);
-void identify_magic(const uint8_t* header, int32_t* status, int32_t* format);
+// Identification of bytes, wherever they come from: `status` becomes FILE_SUPPORTED,
+// FILE_UNSUPPORTED or FILE_UNKNOWN and `format` the format found (left as it is when none).
+void identify_bytes(const ByteReader& in, int32_t* status, int32_t* format);

@@ -5,19 +5,21 @@
 
 namespace {
 
-uint32_t crc_table_entry(uint32_t n) {
+constexpr uint32_t crc_table_entry(uint32_t n) {
   for (int k = 0; k < 8; ++k) n = (n & 1) ? 0xEDB88320u ^ (n >> 1) : n >> 1;
   return n;
 }
 
-uint32_t crc32_update(uint32_t crc, const uint8_t* data, size_t size) {
-  static uint32_t table[256];
-  static bool ready = false;
-  if (!ready) {
-    for (uint32_t i = 0; i < 256; ++i) table[i] = crc_table_entry(i);
-    ready = true;
+struct CrcTable {
+  uint32_t v[256];
+  constexpr CrcTable() : v() {
+    for (uint32_t i = 0; i < 256; ++i) v[i] = crc_table_entry(i);
   }
-  for (size_t i = 0; i < size; ++i) crc = table[(crc ^ data[i]) & 0xFF] ^ (crc >> 8);
+};
+constexpr CrcTable kCrcTable;
+
+uint32_t crc32_update(uint32_t crc, const uint8_t* data, size_t size) {
+  for (size_t i = 0; i < size; ++i) crc = kCrcTable.v[(crc ^ data[i]) & 0xFF] ^ (crc >> 8);
   return crc;
 }
 

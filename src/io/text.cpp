@@ -3,7 +3,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "io/stream.h"
 
 namespace {
 
@@ -26,12 +25,6 @@ struct ClassTable {
 };
 constexpr ClassTable kClasses;
 
-// Takes the next byte from the stream and spends one byte of the budget.
-uint8_t next_byte(uint32_t* budget) {
-  --*budget;
-  return static_cast<uint8_t>(stream_get_u8());
-}
-
 bool is_space(uint8_t byte) { return char_class(byte) == CHAR_SPACE; }
 
 }  // namespace
@@ -46,21 +39,21 @@ const int32_t g_char_class[256] = {
 #undef K
 };
 
-void text_read_token(int max, uint32_t* budget, char* buffer, uint8_t* after) {
+void text_read_token(ByteReader& in, int max, char* buffer, uint8_t* after) {
   int kept = 0;
   *after = 0;
   uint8_t byte = ' ';
   while (is_space(byte)) {
-    if (*budget == 0) {
+    if (in.at_end()) {
       buffer[0] = '\0';
       return;
     }
-    byte = next_byte(budget);
+    byte = static_cast<uint8_t>(in.u8());
   }
   for (;;) {
     if (kept < max) buffer[kept++] = static_cast<char>(byte);
-    if (*budget == 0) break;
-    byte = next_byte(budget);
+    if (in.at_end()) break;
+    byte = static_cast<uint8_t>(in.u8());
     if (is_space(byte)) {
       *after = byte;
       break;
@@ -69,26 +62,26 @@ void text_read_token(int max, uint32_t* budget, char* buffer, uint8_t* after) {
   buffer[kept] = '\0';
 }
 
-void text_skip_line(uint32_t* budget) {
-  while (*budget > 0) {
-    uint8_t byte = next_byte(budget);
+void text_skip_line(ByteReader& in) {
+  while (!in.at_end()) {
+    const uint32_t byte = in.u8();
     if (byte == '\n' || byte == '\r') return;
   }
 }
 
-int32_t text_read_digit(uint32_t* budget) {
-  while (*budget > 0) {
-    uint8_t byte = next_byte(budget);
+int32_t text_read_digit(ByteReader& in) {
+  while (!in.at_end()) {
+    const uint8_t byte = static_cast<uint8_t>(in.u8());
     if (char_class(byte) == CHAR_DIGIT) return byte - '0';
   }
   return 0;
 }
 
-int64_t text_read_number(uint32_t* budget) {
+int64_t text_read_number(ByteReader& in) {
   uint8_t byte = 0;
   bool found = false;
-  while (*budget > 0) {
-    byte = next_byte(budget);
+  while (!in.at_end()) {
+    byte = static_cast<uint8_t>(in.u8());
     if (char_class(byte) == CHAR_DIGIT) {
       found = true;
       break;
@@ -99,8 +92,8 @@ int64_t text_read_number(uint32_t* budget) {
   int kept = 0;
   for (;;) {
     if (kept < 12) digits[kept++] = static_cast<char>(byte);
-    if (*budget == 0) break;
-    byte = next_byte(budget);
+    if (in.at_end()) break;
+    byte = static_cast<uint8_t>(in.u8());
     if (char_class(byte) != CHAR_DIGIT) break;  // the byte that ends the digits is consumed
   }
   digits[kept] = '\0';

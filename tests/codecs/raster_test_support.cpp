@@ -2,10 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include "codecs/load.h"
 #include "core/errors.h"
 #include "core/group.h"
+#include "core/memory.h"
 #include "image/file_descriptor.h"
-#include "codecs/load.h"
 
 #include <cstdlib>
 #include <fstream>
@@ -89,10 +90,47 @@ int max_channel_difference(const std::vector<uint32_t>& a, const std::vector<uin
   return worst;
 }
 
-LoadResult load_bytes(const std::string& name, const std::vector<uint8_t>& bytes) {
-  return load_file(write_temp_file(name, bytes));
+LoadResult load_bytes(const std::string& name, const std::vector<uint8_t>& bytes, int32_t format) {
+  LoadResult result;
+  result.status = FILE_SUPPORTED;
+  result.format = format;
+  const int64_t size = static_cast<int64_t>(bytes.size());
+  if (format < 0) identify_bytes(PaddedBytes(bytes.data(), size).reader(), &result.status, &result.format);
+  group_create(&result.group);
+  if (result.status == FILE_SUPPORTED) image_load_memory(name.c_str(), result.format, bytes.data(), size, &result.group);
+  else g_error = ERR_UNKNOWN_FORMAT;
+  result.error = g_error;
+  g_error = 0;
+  Handle h = 0;
+  ImageRecord* image;
+  for (group_find_next(result.group, TYPE_IMAGE, &h, &image); h != 0 && result.error == 0;
+       group_find_next(result.group, TYPE_IMAGE, &h, &image))
+    result.images.push_back(image);
+  return result;
 }
 
 LoadResult load_bytes_as(const std::string& name, const std::vector<uint8_t>& bytes, int32_t format) {
   return load_file(write_temp_file(name, bytes), format);
+}
+
+void expect_refusals(int32_t format, const std::vector<Refusal>& cases) {
+  for (const Refusal& c : cases) {
+    SCOPED_TRACE(c.name);
+    test_reset();
+    mem_set_limit(size_t{64} << 20);
+    EXPECT_EQ(load_bytes(c.name, c.bytes.data, format).error, c.code);
+  }
+}
+
+void expect_decoded(int32_t format, const std::vector<Decoded>& cases) {
+  for (const Decoded& c : cases) {
+    SCOPED_TRACE(c.name);
+    test_reset();
+    LoadResult r = load_bytes(c.name, c.bytes.data, format);
+    ASSERT_EQ(r.error, 0);
+    const ImageRecord* image = r.images.at(0);
+    if (!c.rgb.empty()) EXPECT_EQ(image_rgb(image), c.rgb);
+    if (!c.stored.empty()) EXPECT_EQ(std::vector<uint8_t>(image->pixels, image->pixels + c.stored.size()), c.stored);
+    if (!c.title.empty()) EXPECT_EQ(image_title(image, 1, 1), image->name + c.title);
+  }
 }

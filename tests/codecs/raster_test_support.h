@@ -1,6 +1,8 @@
 // Helpers for the tests of the simple raster decoders: the generated pictures with their
-// reference renderings, and byte builders for hand-made files.
+// reference renderings, byte builders for hand-made files, and loading bytes held in memory.
 #pragma once
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -23,6 +25,9 @@ int max_channel_difference(const std::vector<uint32_t>& a, const std::vector<uin
 // Little byte builder for hand-made files.
 struct Bytes {
   std::vector<uint8_t> data;
+  Bytes() = default;
+  Bytes(const std::string& s) : data(s.begin(), s.end()) {}  // NOLINT: text files are bytes
+  Bytes(const char* s) : Bytes(std::string(s)) {}  // NOLINT
   Bytes& u8(uint32_t v) { data.push_back(static_cast<uint8_t>(v)); return *this; }
   Bytes& u16le(uint32_t v) { return u8(v).u8(v >> 8); }
   Bytes& u32le(uint32_t v) { return u16le(v).u16le(v >> 16); }
@@ -33,7 +38,40 @@ struct Bytes {
   size_t size() const { return data.size(); }
 };
 
-// Writes the bytes to a temporary file and loads it through identification and dispatch.
-LoadResult load_bytes(const std::string& name, const std::vector<uint8_t>& bytes);
-// Same, but the file goes to the decoder of `format` whatever identification makes of it.
+// Decodes bytes held in memory into a record named `name`: identified first as the viewer
+// identifies a file, or, with a format code, handed to that format's decoder whatever their
+// first bytes say. The group stays alive until test_reset.
+LoadResult load_bytes(const std::string& name, const std::vector<uint8_t>& bytes, int32_t format = -1);
+inline LoadResult load_bytes(const std::string& name, const Bytes& bytes, int32_t format = -1) {
+  return load_bytes(name, bytes.data, format);
+}
+// Through a temporary file, for the decoders that still open their file by its name.
 LoadResult load_bytes_as(const std::string& name, const std::vector<uint8_t>& bytes, int32_t format);
+
+// A hand-made file that a decoder must refuse with `code`.
+struct Refusal {
+  const char* name;
+  Bytes bytes;
+  int code;
+};
+// Loads each file as `format` under a 64 MiB allocation limit and checks its code.
+void expect_refusals(int32_t format, const std::vector<Refusal>& cases);
+
+// A hand-made file and what it decodes to: the picture as the display shows it, the first
+// stored bytes of plane 0, rows included, and the title after the name (what is empty is not
+// compared).
+struct Decoded {
+  const char* name;
+  Bytes bytes;
+  std::vector<uint32_t> rgb;
+  std::vector<uint8_t> stored = {};
+  std::string title = "";
+};
+// Loads each file as `format` (-1: identified first) and compares.
+void expect_decoded(int32_t format, const std::vector<Decoded>& cases);
+
+// The fixture of the raster decoders' tests: a clean state for every test.
+class RasterTest : public ::testing::Test {
+ protected:
+  void SetUp() override { test_reset(); }
+};

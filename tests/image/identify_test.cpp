@@ -56,6 +56,7 @@ TEST_F(Identify, FirstBytesGiveStatusAndFormat) {
       {targa + std::string(12, '\x7f'), FILE_SUPPORTED, FORMAT_TARGA},
       {interleaved + std::string(12, '\x7f'), FILE_UNKNOWN, 0},
       {std::string(30, 'q') + "TRUEVISION-XFILE." + std::string(1, '\0'), FILE_SUPPORTED, FORMAT_TARGA},
+      {std::string(30, 'q') + "TRUEVISION-XFILE.x", FILE_UNKNOWN, 0},  // the signature's zero byte counts
       {bm + "xxxx", FILE_SUPPORTED, FORMAT_BMP},
   };
   int n = 0;

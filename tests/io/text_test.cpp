@@ -1,29 +1,32 @@
 // The bounds of the text readers that PNM headers and XPM values go through: numbers cut to
-// twelve digits, budgets that end inside a token, over-long integers refused.
+// twelve digits, data that ends inside a token, over-long integers refused.
 #include <gtest/gtest.h>
 
 #include "core/errors.h"
-#include "io/stream.h"
+#include "io/byte_reader.h"
 #include "io/text.h"
 #include "support/test_support.h"
 
 TEST(TextReaders, NumbersAndTokensStayInTheirBounds) {
   test_reset();
   const std::string text = "  -12 123456789012345 7 # comment\n  width 12";
-  uint32_t budget = 23;  // ends inside the "7 " that follows the long number
-  ASSERT_EQ(stream_open(write_temp_file("text.txt", text).c_str(), 0), 0);
-  EXPECT_EQ(text_read_number(&budget), 12);  // the sign is skipped
-  EXPECT_EQ(text_read_number(&budget), 123456789012L);  // twelve digits kept
-  EXPECT_EQ(text_read_number(&budget), 7);
-  EXPECT_EQ(budget, 0u);
-  budget = uint32_t(text.size());
+  const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
+  PaddedBytes cut(bytes, 23);  // ends inside the "7 " that follows the long number
+  ByteReader in = cut.reader();
+  EXPECT_EQ(text_read_number(in), 12);  // the sign is skipped
+  EXPECT_EQ(text_read_number(in), 123456789012L);  // twelve digits kept
+  EXPECT_EQ(text_read_number(in), 7);
+  EXPECT_EQ(text_read_digit(in), 0);  // nothing left
+  PaddedBytes whole(bytes, static_cast<int64_t>(text.size()));
+  in = whole.reader();
   char token[32];
   uint8_t after;
-  text_skip_line(&budget);
-  text_read_token(3, &budget, token, &after);  // longer tokens are cut
+  text_skip_line(in);
+  text_read_token(in, 3, token, &after);  // longer tokens are cut
   EXPECT_EQ(std::string(token) + "|" + char(after), "wid| ");
+  text_read_token(in, 3, token, &after);  // ended by the data
+  EXPECT_EQ(std::string(token) + "|" + std::to_string(after), "12|0");
   EXPECT_EQ(g_error, 0);
-  stream_close();
 
   const char* numbers = "ab 123 1234567890123456 x";
   const char* cursor = numbers;

@@ -17,6 +17,19 @@ namespace {
 constexpr int64_t kFileHeader = 14;
 constexpr int64_t kMinimumFile = 54;
 constexpr int64_t kMasksEnd = 66;
+constexpr int64_t kOs2HeaderSize = 12;  // the smallest information header
+// Offsets of the 32-bit little-endian fields: of the file header, of the information header
+// (OS/2 1.x has 16-bit width, height and bits at kWidth, kOs2Height and kOs2Bits), and of
+// the bit-field masks, which follow the 40-byte header or sit at the same place in longer ones.
+enum BmpField : int64_t {
+  kFileSize = 2, kDataOffset = 10, kHeaderSize = 14, kWidth = 18, kOs2Height = 20, kHeight = 22,
+  kOs2Bits = 24, kPlanesAndBits = 26, kCompression = 30, kXResolution = 38, kYResolution = 42,
+  kMasks = 54, kAlphaMask = 66
+};
+constexpr uint32_t kAlphaMaskHeader = 56;  // the smallest header that holds an alpha mask
+enum BmpCompression : uint32_t { kStored = 0, kRle8 = 1, kRle4 = 2, kBitFields = 3 };
+
+constexpr int kTableFieldBits = 16;  // widest field converted through a table
 
 // One mask turned into a byte: the fast cases are a plain byte field and a field of at most
 // 16 bits (through a table); anything else takes the double-precision formula per pixel.
@@ -24,7 +37,12 @@ struct Channel {
   uint32_t mask = 0;
   int shift = 0;
   int width = 0;      // bits of a contiguous mask, 0 when the mask has holes
-  uint8_t table[65536];
+  uint8_t* table = nullptr;  // field value -> byte, for tabled widths
+  Channel() = default;
+  Channel(const Channel&) = delete;
+  Channel& operator=(const Channel&) = delete;
+  ~Channel() { mem_free(&table); }
+  bool tabled() const { return width > 0 && width <= kTableFieldBits && width != 8; }
 };
 
 // Component of a pixel under a mask: trunc((value AND mask) x 255 / mask); 0 for no mask.
@@ -33,11 +51,12 @@ inline uint8_t mask_component(uint32_t value, uint32_t mask) {
   return static_cast<uint8_t>(static_cast<double>(value & mask) * 255.0 / static_cast<double>(mask));
 }
 
-void channel_setup(Channel* c, uint32_t mask) {
+// False when the table cannot be had (error 1).
+bool channel_setup(Channel* c, uint32_t mask) {
   c->mask = mask;
   c->shift = 0;
   c->width = 0;
-  if (mask == 0) return;
+  if (mask == 0) return true;
   while (((mask >> c->shift) & 1) == 0) ++c->shift;
   uint32_t field = mask >> c->shift;
   if ((field & (field + 1)) == 0) {
@@ -46,61 +65,64 @@ void channel_setup(Channel* c, uint32_t mask) {
       field >>= 1;
     }
   }
-  if (c->width > 0 && c->width <= 16 && c->width != 8) {
+  if (c->tabled()) {
     const uint32_t top = (1u << c->width);
+    if (mem_alloc(&c->table, top) == nullptr) return false;
     for (uint32_t n = 0; n < top; ++n) c->table[n] = mask_component(n << c->shift, mask);
   }
+  return true;
 }
 
 inline uint8_t channel_value(const Channel& c, uint32_t value) {
   if (c.mask == 0) return 0;
   if (c.width == 8) return static_cast<uint8_t>(value >> c.shift);
-  if (c.width > 0 && c.width <= 16) return c.table[(value & c.mask) >> c.shift];
+  if (c.tabled()) return c.table[(value & c.mask) >> c.shift];
   return mask_component(value, c.mask);
 }
 
-struct BmpState {
+// What one decode of 16 or 32-bit pixels works with.
+struct BmpDecode {
   Channel red, green, blue, alpha;
+  uint8_t* scratch = nullptr;  // one 16-bit row and four spare bytes
+  ~BmpDecode() { mem_free(&scratch); }
 };
-BmpState g_bmp;
 
 // Converts `width` pixels held as little-endian words `Step` bytes apart (2 or 4) into
 // red, green, blue pixels at `out`. The fourth byte is the alpha channel when there is one,
 // else the file's fourth byte at 32 bits and 0 at 16.
 template <int Step, bool Alpha>
-void convert_masked(const uint8_t* src, int32_t width, uint8_t* out) {
-  const Channel& r = g_bmp.red;
-  const Channel& g = g_bmp.green;
-  const Channel& b = g_bmp.blue;
+void convert_masked(const BmpDecode& d, const uint8_t* src, int32_t width, uint8_t* out) {
+  const Channel& r = d.red;
+  const Channel& g = d.green;
+  const Channel& b = d.blue;
   for (int32_t x = 0; x < width; ++x, src += Step, out += 4) {
     uint32_t v = load_u32le(src);
     out[0] = channel_value(r, v);
     out[1] = channel_value(g, v);
     out[2] = channel_value(b, v);
-    out[3] = Alpha ? channel_value(g_bmp.alpha, v) : Step == 4 ? src[3] : 0;
+    out[3] = Alpha ? channel_value(d.alpha, v) : Step == 4 ? src[3] : 0;
   }
 }
 
 template <int Step>
-void convert_masked(const uint8_t* src, int32_t width, uint8_t* out) {
-  if (g_bmp.alpha.mask != 0) convert_masked<Step, true>(src, width, out);
-  else convert_masked<Step, false>(src, width, out);
+void convert_masked(const BmpDecode& d, const uint8_t* src, int32_t width, uint8_t* out) {
+  if (d.alpha.mask != 0) convert_masked<Step, true>(d, src, width, out);
+  else convert_masked<Step, false>(d, src, width, out);
 }
 
 // Uncompressed rows, in file order; a bottom-up file fills the stored rows from the last.
-void decode_rows(ImageRecord* image, const uint8_t* data, int64_t size, int64_t offset,
-                 bool bottom_up) {
+void decode_rows(BmpDecode& d, ImageRecord* image, const uint8_t* data, int64_t offset, bool bottom_up) {
   const int32_t bits = image->bits;
   const int32_t width = image->width;
   const int64_t per_byte = bits < 8 ? 8 / bits : 1;
   const int64_t unit = bits < 8 ? 1 : (bits + 7) / 8;
   const int64_t used = (width + per_byte - 1) / per_byte * unit;
   const int64_t padded = (used + 3) & ~int64_t{3};
-  (void)size;  // the caller checked that the rows are in the file
+  // The caller checked that the rows are in the file.
   uint8_t* scratch = nullptr;
   if (bits == 16) {
     // Each 16-bit pixel is loaded as a 32-bit word: four spare bytes keep the last load inside.
-    scratch = static_cast<uint8_t*>(mem_scratch(static_cast<int32_t>(2 * int64_t{width} + 4)));
+    scratch = mem_alloc(&d.scratch, static_cast<size_t>(2 * int64_t{width} + 4));
     if (scratch == nullptr) return;
   }
   for (int32_t i = 0; i < image->height; ++i) {
@@ -118,7 +140,7 @@ void decode_rows(ImageRecord* image, const uint8_t* data, int64_t size, int64_t 
       case 16:
         std::memcpy(scratch, src, static_cast<size_t>(used));
         std::memset(scratch + used, 0, 4);
-        convert_masked<2>(scratch, width, row);
+        convert_masked<2>(d, scratch, width, row);
         break;
       case 24:
         for (int32_t x = 0; x < width; ++x, src += 3, row += 4) {
@@ -129,7 +151,7 @@ void decode_rows(ImageRecord* image, const uint8_t* data, int64_t size, int64_t 
         }
         break;
       case 32:
-        convert_masked<4>(src, width, row);
+        convert_masked<4>(d, src, width, row);
         break;
     }
   }
@@ -211,7 +233,7 @@ uint32_t header_u32(const uint8_t* data, const BmpHeader& h, int64_t at) {
 // only OS/2 knows (Huffman, RLE24) are unknown formats (error 3); a header the file does
 // not hold is invalid (error 14).
 bool read_header(const uint8_t* data, int64_t size, BmpHeader* h) {
-  h->size = load_u32le(data + 14);
+  h->size = load_u32le(data + kHeaderSize);
   const bool windows = h->size == 40 || h->size == 52 || h->size == 56 || h->size == 108 || h->size == 124;
   h->os2 = !windows && (h->size == 12 || (h->size >= 16 && h->size <= 64));
   if (!windows && !h->os2) {
@@ -224,23 +246,23 @@ bool read_header(const uint8_t* data, int64_t size, BmpHeader* h) {
   }
   h->table_start = kFileHeader + h->size;
   h->entry_bytes = 4;
-  if (h->size == 12) {
+  if (h->size == kOs2HeaderSize) {
     // OS/2 1.x: unsigned 16-bit dimensions, always bottom-up, no compression.
-    h->width = static_cast<int32_t>(load_u16le(data + 18));
-    h->height = static_cast<int32_t>(load_u16le(data + 20));
-    h->bits = static_cast<int16_t>(load_u16le(data + 24));
-    h->compression = 0;
+    h->width = static_cast<int32_t>(load_u16le(data + kWidth));
+    h->height = static_cast<int32_t>(load_u16le(data + kOs2Height));
+    h->bits = static_cast<int16_t>(load_u16le(data + kOs2Bits));
+    h->compression = kStored;
     h->x_resolution = h->y_resolution = 0;
     h->entry_bytes = 3;
     return true;
   }
-  h->width = static_cast<int32_t>(header_u32(data, *h, 18));
-  h->height = static_cast<int32_t>(header_u32(data, *h, 22));
-  h->bits = static_cast<int16_t>(header_u32(data, *h, 26) >> 16);
-  h->compression = header_u32(data, *h, 30);
-  h->x_resolution = static_cast<int32_t>(header_u32(data, *h, 38));
-  h->y_resolution = static_cast<int32_t>(header_u32(data, *h, 42));
-  if (h->compression > 3 || (h->os2 && h->compression == 3)) {
+  h->width = static_cast<int32_t>(header_u32(data, *h, kWidth));
+  h->height = static_cast<int32_t>(header_u32(data, *h, kHeight));
+  h->bits = static_cast<int16_t>(header_u32(data, *h, kPlanesAndBits) >> 16);
+  h->compression = header_u32(data, *h, kCompression);
+  h->x_resolution = static_cast<int32_t>(header_u32(data, *h, kXResolution));
+  h->y_resolution = static_cast<int32_t>(header_u32(data, *h, kYResolution));
+  if (h->compression > kBitFields || (h->os2 && h->compression == kBitFields)) {
     g_error = ERR_UNKNOWN_FORMAT;
     return false;
   }
@@ -248,9 +270,9 @@ bool read_header(const uint8_t* data, int64_t size, BmpHeader* h) {
 }
 
 void decode(ImageRecord* image, Handle group, const uint8_t* data, int64_t size) {
-  int64_t required = load_u32le(data + 2);
+  int64_t required = load_u32le(data + kFileSize);
   if (required < kMinimumFile) required = kMinimumFile;
-  const int64_t offset = load_u32le(data + 10);
+  const int64_t offset = load_u32le(data + kDataOffset);
   BmpHeader header;
   if (!read_header(data, size, &header)) return;
   const int32_t width = header.width;
@@ -258,9 +280,9 @@ void decode(ImageRecord* image, Handle group, const uint8_t* data, int64_t size)
   const int16_t bits = header.bits;
   const uint32_t compression = header.compression;
   const bool bottom_up = height_field >= 0;
-  if ((compression == 1 && (!bottom_up || bits != 8)) ||
-      (compression == 2 && (!bottom_up || bits != 4)) ||
-      (compression == 3 && bits != 16 && bits != 32)) {
+  if ((compression == kRle8 && (!bottom_up || bits != 8)) ||
+      (compression == kRle4 && (!bottom_up || bits != 4)) ||
+      (compression == kBitFields && bits != 16 && bits != 32)) {
     g_error = ERR_INVALID_FILE;
     return;
   }
@@ -269,8 +291,8 @@ void decode(ImageRecord* image, Handle group, const uint8_t* data, int64_t size)
     return;
   }
   image->description = header.os2 ? DESC_BMP_OS2
-                       : compression == 0 ? DESC_BMP
-                       : compression == 3 ? DESC_BMP_BITFIELDS
+                       : compression == kStored ? DESC_BMP
+                       : compression == kBitFields ? DESC_BMP_BITFIELDS
                                           : DESC_BMP_RLE;
   // The pixel data of a bitmap is always one plane, whatever the planes field says.
   image->planes = 1;
@@ -281,14 +303,14 @@ void decode(ImageRecord* image, Handle group, const uint8_t* data, int64_t size)
   // Red, green, blue and alpha masks. The 40-byte header is followed by three masks; the
   // longer ones hold them (and from 56 bytes on, alpha) at the same place.
   uint32_t masks[4] = {0, 0, 0, 0};
-  if (compression == 3) {
+  if (compression == kBitFields) {
     if (required < kMasksEnd) required = kMasksEnd;
     if (size < kMasksEnd) {
       g_error = ERR_INVALID_FILE;
       return;
     }
-    for (int i = 0; i < 3; ++i) masks[i] = load_u32le(data + 54 + 4 * i);
-    masks[3] = header.size >= 56 ? load_u32le(data + 66) : 0;
+    for (int i = 0; i < 3; ++i) masks[i] = load_u32le(data + kMasks + 4 * i);
+    masks[3] = header.size >= kAlphaMaskHeader ? load_u32le(data + kAlphaMask) : 0;
   } else {
     if (bits == 16) {
       masks[0] = 0x7C00, masks[1] = 0x03E0, masks[2] = 0x001F;
@@ -313,12 +335,11 @@ void decode(ImageRecord* image, Handle group, const uint8_t* data, int64_t size)
       }
     }
   }
-  if (bits == 16 || bits == 32) {
-    channel_setup(&g_bmp.red, masks[0]);
-    channel_setup(&g_bmp.green, masks[1]);
-    channel_setup(&g_bmp.blue, masks[2]);
-    channel_setup(&g_bmp.alpha, masks[3]);
-  }
+  BmpDecode d;
+  if ((bits == 16 || bits == 32) &&
+      !(channel_setup(&d.red, masks[0]) && channel_setup(&d.green, masks[1]) &&
+        channel_setup(&d.blue, masks[2]) && channel_setup(&d.alpha, masks[3])))
+    return;
 
   image->pixel_bytes = bits <= 8 ? 1 : 4;
   const int64_t height = bottom_up ? int64_t{height_field} : -int64_t{height_field};
@@ -327,7 +348,7 @@ void decode(ImageRecord* image, Handle group, const uint8_t* data, int64_t size)
     g_error = ERR_INVALID_FILE;
     return;
   }
-  if (compression == 1 || compression == 2) {
+  if (compression == kRle8 || compression == kRle4) {
     if (size < required) {
       g_error = ERR_INVALID_FILE;
       return;
@@ -349,7 +370,7 @@ void decode(ImageRecord* image, Handle group, const uint8_t* data, int64_t size)
       return;
     }
     if (!raster_alloc(image, group, width, height, row_bytes, 1)) return;
-    decode_rows(image, data, size, offset, bottom_up);
+    decode_rows(d, image, data, offset, bottom_up);
   }
 }
 
@@ -358,8 +379,7 @@ void decode(ImageRecord* image, Handle group, const uint8_t* data, int64_t size)
 void decode_bmp(ImageRecord* image, Handle group, ByteReader& in) {
   const uint8_t* data = in.data();
   const int64_t size = in.size();
-  // The smallest header, OS/2's, ends at byte 26.
-  if (size < kFileHeader + 12) {
+  if (size < kFileHeader + kOs2HeaderSize) {
     g_error = ERR_INVALID_FILE;
   } else {
     decode(image, group, data, size);

@@ -30,6 +30,9 @@ constexpr EntryPoint kEntryPoints[5] = {
     {78, "NCScbmReadViewLineBIL"}, {70, "NCScbmCloseFileViewEx"},
 };
 
+// The loaded library stays process-wide on purpose: it is loaded on the first ECW file and
+// kept for every later one (loading it per decode would cost a dlopen each time), and no decode
+// state lives in it. Each decode keeps its own view (see ecw_decoder.cpp).
 LibraryHandle g_handle = nullptr;
 EcwLibrary g_library{};
 std::string g_override;

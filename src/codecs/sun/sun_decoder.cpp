@@ -10,6 +10,8 @@
 namespace {
 
 constexpr int64_t kHeader = 32;
+// Offsets of the header's 32-bit big-endian fields (the magic number is at 0).
+enum SunField : int64_t { kWidth = 4, kHeight = 8, kDepth = 12, kLength = 16, kType = 20, kMapType = 24, kMapLength = 28 };
 constexpr uint8_t kEscape = 0x80;
 
 // Byte-encoded rows: L bytes a row; a run may carry on into the following rows. The end of
@@ -52,13 +54,13 @@ void decode(ImageRecord* image, Handle group, const uint8_t* data, int64_t size)
     g_error = ERR_INVALID_FILE;
     return;
   }
-  const int64_t width = load_u32be(data + 4);
-  const int64_t height = load_u32be(data + 8);
-  const uint32_t depth = load_u32be(data + 12);
-  const int64_t length = load_u32be(data + 16);
-  const uint32_t type = load_u32be(data + 20);
-  const uint32_t map_type = load_u32be(data + 24);
-  const int64_t map_length = load_u32be(data + 28);
+  const int64_t width = load_u32be(data + kWidth);
+  const int64_t height = load_u32be(data + kHeight);
+  const uint32_t depth = load_u32be(data + kDepth);
+  const int64_t length = load_u32be(data + kLength);
+  const uint32_t type = load_u32be(data + kType);
+  const uint32_t map_type = load_u32be(data + kMapType);
+  const int64_t map_length = load_u32be(data + kMapLength);
   if (type > 3) {
     g_error = ERR_UNKNOWN_FORMAT;
     return;

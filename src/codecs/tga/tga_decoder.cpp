@@ -12,16 +12,30 @@
 namespace {
 
 constexpr int64_t kHeader = 18;
+// Offsets of the header's fields: bytes, and 16-bit little-endian values for the map and size.
+enum TargaField : int64_t {
+  kIdLength = 0, kType = 2, kMapFirst = 3, kMapLength = 5, kEntrySize = 7, kWidth = 12, kHeight = 14,
+  kDepth = 16, kDescriptor = 17
+};
+// Picture types; the run-length encoded ones are the stored ones plus kRunLength.
+enum TargaType : int { kColourMapped = 1, kTrueColour = 2, kGrey = 3, kRunLength = 8 };
+constexpr int kMaxMapEntries = 256;
 constexpr int64_t kFooter = 26;
 constexpr char kSignature[] = "TRUEVISION-XFILE.";  // followed by its zero byte
 
-struct TargaState {
+// Offsets in the extension area, and its size.
+constexpr int64_t kKeyColour = 471;
+constexpr int64_t kGamma = 478;
+constexpr int64_t kScanLineTable = 490;
+constexpr int64_t kExtensionSize = 495;
+
+// How one decode turns file pixels into stored ones.
+struct TargaPixels {
   int k;                // bits per channel of true-colour pixels, or of an index or grey value
   int bytes;            // bytes per file pixel
   bool true_colour;
   uint8_t scale[256];   // channel value -> 0..255
 };
-TargaState g_tga;
 
 inline uint32_t load_pixel(const uint8_t* p, int bytes) {
   uint32_t v = 0;
@@ -30,8 +44,7 @@ inline uint32_t load_pixel(const uint8_t* p, int bytes) {
 }
 
 // Writes one file pixel at `out`: an index or grey byte, or red, green, blue, 0.
-inline void put_pixel(uint8_t* out, const uint8_t* p) {
-  const TargaState& s = g_tga;
+inline void put_pixel(const TargaPixels& s, uint8_t* out, const uint8_t* p) {
   if (!s.true_colour) {
     *out = static_cast<uint8_t>(load_pixel(p, s.bytes) & ((1u << s.k) - 1));
     return;
@@ -54,6 +67,7 @@ inline void put_pixel(uint8_t* out, const uint8_t* p) {
 // Visits the stored pixels in file order for the origin corner: rows from the bottom or the
 // top, pixels from the left or the right.
 struct Walker {
+  const TargaPixels& pixels;
   ImageRecord* image;
   bool from_bottom, from_right;
   int64_t step;  // bytes between pixels in file order
@@ -66,8 +80,8 @@ struct Walker {
 };
 
 void decode_stored(Walker& w, const uint8_t* p) {
-  const int bytes = g_tga.bytes;
-  if (g_tga.true_colour && g_tga.k == 8 && bytes >= 3) {
+  const int bytes = w.pixels.bytes;
+  if (w.pixels.true_colour && w.pixels.k == 8 && bytes >= 3) {
     // The common 24 and 32-bit files: blue, green, red bytes, without the generic unpacking.
     for (w.row = 0; w.row < w.image->height; ++w.row) {
       uint8_t* out = w.begin_row();
@@ -82,14 +96,14 @@ void decode_stored(Walker& w, const uint8_t* p) {
   }
   for (w.row = 0; w.row < w.image->height; ++w.row) {
     uint8_t* out = w.begin_row();
-    for (int32_t x = 0; x < w.image->width; ++x, out += w.step, p += bytes) put_pixel(out, p);
+    for (int32_t x = 0; x < w.image->width; ++x, out += w.step, p += bytes) put_pixel(w.pixels, out, p);
   }
 }
 
 // Packets that cross a row's end go on at the start of the next row; the end of the data
 // stops the decoding, and what was not reached keeps its cleared value.
 void decode_rle(Walker& w, const uint8_t* p, const uint8_t* end) {
-  const int bytes = g_tga.bytes;
+  const int bytes = w.pixels.bytes;
   const int32_t width = w.image->width;
   const int64_t pixel_bytes = w.image->pixel_bytes;
   int32_t x = 0;
@@ -102,7 +116,7 @@ void decode_rle(Walker& w, const uint8_t* p, const uint8_t* end) {
     const bool run = packet >= 128;
     if (run) {
       if (end - p < bytes) return;
-      put_pixel(value, p);
+      put_pixel(w.pixels, value, p);
       p += bytes;
     }
     while (count > 0) {
@@ -110,7 +124,7 @@ void decode_rle(Walker& w, const uint8_t* p, const uint8_t* end) {
       if (run) {
         std::memcpy(out, value, static_cast<size_t>(pixel_bytes));
       } else {
-        put_pixel(out, p);
+        put_pixel(w.pixels, out, p);
         p += bytes;
       }
       out += w.step;
@@ -129,20 +143,22 @@ void decode(ImageRecord* image, Handle group, const uint8_t* data, int64_t size)
     g_error = ERR_INVALID_FILE;
     return;
   }
-  const int id_length = data[0];
-  const int type = data[2];
-  const int64_t map_first = load_u16le(data + 3);
-  const int64_t map_length = load_u16le(data + 5);
-  const int entry_size = data[7];
-  const int64_t width = load_u16le(data + 12);
-  const int64_t height = load_u16le(data + 14);
-  const int depth = data[16];
-  const int descriptor = data[17];
-  if (type != 1 && type != 2 && type != 3 && type != 9 && type != 10 && type != 11) {
+  const int id_length = data[kIdLength];
+  const int type = data[kType];
+  const int64_t map_first = load_u16le(data + kMapFirst);
+  const int64_t map_length = load_u16le(data + kMapLength);
+  const int entry_size = data[kEntrySize];
+  const int64_t width = load_u16le(data + kWidth);
+  const int64_t height = load_u16le(data + kHeight);
+  const int depth = data[kDepth];
+  const int descriptor = data[kDescriptor];
+  const bool run_length = type > kRunLength;
+  const int kind = run_length ? type - kRunLength : type;
+  if (kind != kColourMapped && kind != kTrueColour && kind != kGrey) {
     g_error = ERR_UNKNOWN_FORMAT;
     return;
   }
-  if (map_length > 256 || (map_length != 0 && entry_size == 0)) {
+  if (map_length > kMaxMapEntries || (map_length != 0 && entry_size == 0)) {
     g_error = ERR_UNKNOWN_FORMAT;
     return;
   }
@@ -152,7 +168,7 @@ void decode(ImageRecord* image, Handle group, const uint8_t* data, int64_t size)
     g_error = ERR_INVALID_FILE;
     return;
   }
-  const bool true_colour = type == 2 || type == 10;
+  const bool true_colour = kind == kTrueColour;
   // A 15 or 16-bit pixel holds three 5-bit channels and at most one attribute bit, and a
   // 24-bit pixel none, whatever the descriptor claims (8 is a common claim for 16 bits).
   int attribute_bits = descriptor & 15;
@@ -188,7 +204,7 @@ void decode(ImageRecord* image, Handle group, const uint8_t* data, int64_t size)
       image->palette_green[i] = k > 0 ? scale_channel((v >> k) & m, k) : 0;
       image->palette_red[i] = k > 0 ? scale_channel((v >> (2 * k)) & m, k) : 0;
     }
-  } else if (type == 3 || type == 11) {
+  } else if (kind == kGrey) {
     palette_set_grey(image, bits);
     if (g_error != 0) return;
   }
@@ -198,18 +214,19 @@ void decode(ImageRecord* image, Handle group, const uint8_t* data, int64_t size)
       std::memcmp(data + size - kHeader, kSignature, sizeof kSignature) == 0) {
     const int64_t extension = load_u32le(data + size - kFooter);
     // An extension area that does not fit in the file is not used.
-    if (extension != 0 && extension + 495 <= size) {
+    if (extension != 0 && extension + kExtensionSize <= size) {
       const uint8_t* area = data + extension;
+      const uint8_t* key = area + kKeyColour;
       image->has_transparent = 1;
-      std::memcpy(image->transparent, area + 471, 3);
+      std::memcpy(image->transparent, key, 3);
       int index = image->transparent[0];
-      palette_find_rgb(image->handle, area[471], area[472], area[473], &index);
+      palette_find_rgb(image->handle, key[0], key[1], key[2], &index);
       image->transparent[0] = static_cast<uint8_t>(index);
-      const uint32_t numerator = load_u16le(area + 478);
-      const uint32_t denominator = load_u16le(area + 480);
+      const uint32_t numerator = load_u16le(area + kGamma);
+      const uint32_t denominator = load_u16le(area + kGamma + 2);
       if (denominator != 0) image->gamma = static_cast<double>(numerator) / denominator;
-      const int64_t table = load_u32le(area + 490);
-      if (table != 0 && type >= 9) {
+      const int64_t table = load_u32le(area + kScanLineTable);
+      if (table != 0 && run_length) {
         const int64_t last = table + 4 * height - 4;
         if (last < 0 || last + 4 > size || load_u32le(data + last) >= size) {
           g_error = ERR_INVALID_FILE;
@@ -219,12 +236,13 @@ void decode(ImageRecord* image, Handle group, const uint8_t* data, int64_t size)
     }
   }
 
-  g_tga.true_colour = true_colour;
-  g_tga.bytes = (depth + 7) / 8;
+  TargaPixels pixels;
+  pixels.true_colour = true_colour;
+  pixels.bytes = (depth + 7) / 8;
   // Channels are bytes at most: a 32-bit pixel without attribute bits is still blue, green,
   // red and a fourth byte.
-  g_tga.k = true_colour ? (bits / 3 < 8 ? bits / 3 : 8) : bits;
-  for (int v = 0; v < 256; ++v) g_tga.scale[v] = scale_channel(static_cast<uint32_t>(v), g_tga.k);
+  pixels.k = true_colour ? (bits / 3 < 8 ? bits / 3 : 8) : bits;
+  for (int v = 0; v < 256; ++v) pixels.scale[v] = scale_channel(static_cast<uint32_t>(v), pixels.k);
 
   const int64_t available = size - data_start;
   const int64_t row_bytes = raster_row_bytes(width, image->pixel_bytes, bits <= 8);
@@ -232,8 +250,8 @@ void decode(ImageRecord* image, Handle group, const uint8_t* data, int64_t size)
     g_error = ERR_INVALID_FILE;
     return;
   }
-  if (type < 9) {
-    if (available / (g_tga.bytes * width) < height) {
+  if (!run_length) {
+    if (available / (pixels.bytes * width) < height) {
       g_error = ERR_INVALID_FILE;
       return;
     }
@@ -243,8 +261,8 @@ void decode(ImageRecord* image, Handle group, const uint8_t* data, int64_t size)
   if (!raster_alloc(image, group, width, height, row_bytes, 1)) return;
 
   const int origin = (descriptor >> 4) & 3;
-  Walker walker{image, origin < 2, (origin & 1) != 0, (origin & 1) ? -image->pixel_bytes : image->pixel_bytes};
-  if (type < 9) {
+  Walker walker{pixels, image, origin < 2, (origin & 1) != 0, (origin & 1) ? -image->pixel_bytes : image->pixel_bytes};
+  if (!run_length) {
     decode_stored(walker, data + data_start);
   } else {
     std::memset(image->pixels, 0, image->pixel_size);

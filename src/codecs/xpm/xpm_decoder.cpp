@@ -69,25 +69,33 @@ constexpr uint8_t kNext[kStates][kClasses] = {
 constexpr int kWordMax = 31;
 constexpr int kTextStep = 512;
 
-struct XpmState {
-  ImageRecord* image;
-  Handle group;
-  int64_t file_size;
-  char* text;
-  int64_t text_length;
-  int64_t text_capacity;
-  int64_t ncolors;
-  int64_t chars_per_pixel;
-  int64_t colours_read;
-  int64_t rows_read;
-  char* keys;
-  int16_t* lookup;  // keys of one or two characters -> first palette entry, -1 for none
-  bool done;
+// One decode: the string being read, the values, and the colour keys.
+struct XpmDecode {
+  ImageRecord* image = nullptr;
+  Handle group = 0;
+  int64_t file_size = 0;
+  char* text = nullptr;
+  int64_t text_length = 0;
+  int64_t text_capacity = 0;
+  int64_t ncolors = 0;
+  int64_t chars_per_pixel = 0;
+  int64_t colours_read = 0;
+  int64_t rows_read = 0;
+  char* keys = nullptr;
+  int16_t* lookup = nullptr;  // keys of one or two characters -> first palette entry, -1 for none
+  bool done = false;
+  XpmDecode() = default;
+  XpmDecode(const XpmDecode&) = delete;
+  XpmDecode& operator=(const XpmDecode&) = delete;
+  ~XpmDecode() { release(); }
+  void release() {
+    mem_free(&text);
+    mem_free(&keys);
+    mem_free(&lookup);
+  }
 };
-XpmState g_xpm;
 
-void text_append(uint8_t byte) {
-  XpmState& s = g_xpm;
+void text_append(XpmDecode& s, uint8_t byte) {
   if (s.text_capacity - s.text_length < 2) {
     // Long pixel strings grow the buffer geometrically rather than 512 bytes at a time.
     s.text_capacity += s.text_capacity > kTextStep ? s.text_capacity : kTextStep;
@@ -97,13 +105,12 @@ void text_append(uint8_t byte) {
   s.text[s.text_length] = '\0';
 }
 
-void text_clear() {
-  g_xpm.text_length = 0;
-  if (g_xpm.text != nullptr) g_xpm.text[0] = '\0';
+void text_clear(XpmDecode& s) {
+  s.text_length = 0;
+  if (s.text != nullptr) s.text[0] = '\0';
 }
 
-void action_values() {
-  XpmState& s = g_xpm;
+void action_values(XpmDecode& s) {
   ImageRecord* image = s.image;
   // Only one picture per file: a second values string is not a pixmap this reader knows.
   if (image->pixels != nullptr) {
@@ -138,12 +145,12 @@ void action_values() {
   if (!raster_plausible(row_bytes * height, s.file_size, 8)) return;
   if (!raster_alloc(image, s.group, width, height, row_bytes, 1)) return;
   std::memset(image->pixels, 0, image->pixel_size);
-  text_clear();
+  text_clear(s);
 }
 
 // Hex digits after "#": two per channel, or the top two of each channel's digits when the
 // colour is written with 1, 3 or 4 digits a channel.
-void set_hex_colour(int64_t entry, const char* hex) {
+void set_hex_colour(ImageRecord* image, int64_t entry, const char* hex) {
   int digits[12];
   int n = 0;
   for (; hex[n] != '\0' && n < 13; ++n) {
@@ -164,9 +171,9 @@ void set_hex_colour(int64_t entry, const char* hex) {
   } else {
     return;
   }
-  g_xpm.image->palette_red[entry] = static_cast<uint8_t>(channel[0]);
-  g_xpm.image->palette_green[entry] = static_cast<uint8_t>(channel[1]);
-  g_xpm.image->palette_blue[entry] = static_cast<uint8_t>(channel[2]);
+  image->palette_red[entry] = static_cast<uint8_t>(channel[0]);
+  image->palette_green[entry] = static_cast<uint8_t>(channel[1]);
+  image->palette_blue[entry] = static_cast<uint8_t>(channel[2]);
 }
 
 int visual_priority(const char* key) {
@@ -178,8 +185,7 @@ int visual_priority(const char* key) {
   return -1;
 }
 
-void colour_string() {
-  XpmState& s = g_xpm;
+void colour_string(XpmDecode& s) {
   ImageRecord* image = s.image;
   const int64_t entry = s.colours_read;
   const int64_t cpp = s.chars_per_pixel;
@@ -200,7 +206,7 @@ void colour_string() {
     if (priority <= applied) continue;
     applied = priority;
     if (value[0] == '#') {
-      set_hex_colour(entry, value + 1);
+      set_hex_colour(image, entry, value + 1);
     } else if (std::strcmp(value, "None") == 0) {
       image->has_transparent = 1;
       image->transparent[0] = static_cast<uint8_t>(entry);
@@ -210,8 +216,7 @@ void colour_string() {
   }
 }
 
-bool build_lookup() {
-  XpmState& s = g_xpm;
+bool build_lookup(XpmDecode& s) {
   if (s.chars_per_pixel > 2) return true;
   const size_t size = s.chars_per_pixel == 1 ? 256 : 65536;
   if (mem_alloc(&s.lookup, size * sizeof(int16_t)) == nullptr) return false;
@@ -223,10 +228,9 @@ bool build_lookup() {
   return true;
 }
 
-void pixel_string() {
-  XpmState& s = g_xpm;
+void pixel_string(XpmDecode& s) {
   ImageRecord* image = s.image;
-  if (s.rows_read == 0 && s.lookup == nullptr && !build_lookup()) return;
+  if (s.rows_read == 0 && s.lookup == nullptr && !build_lookup(s)) return;
   const int64_t cpp = s.chars_per_pixel;
   int64_t n = s.text_length / cpp;
   if (n > image->width) n = image->width;
@@ -250,43 +254,38 @@ void pixel_string() {
   }
 }
 
-void action_string() {
-  XpmState& s = g_xpm;
+void action_string(XpmDecode& s) {
   if (s.ncolors == 0 || s.keys == nullptr) {
     g_error = ERR_LOADING;
     return;
   }
   if (s.colours_read < s.ncolors) {
-    colour_string();
+    colour_string(s);
     ++s.colours_read;
   } else {
-    if (s.rows_read < s.image->height) pixel_string();
+    if (s.rows_read < s.image->height) pixel_string(s);
     ++s.rows_read;
   }
-  text_clear();
+  text_clear(s);
 }
 
-void action_finish() {
-  g_xpm.done = true;
-  mem_free(&g_xpm.text);
-  mem_free(&g_xpm.keys);
-  mem_free(&g_xpm.lookup);
-}
-
-void run(const uint8_t* p, const uint8_t* end) {
+void run(XpmDecode& s, const uint8_t* p, const uint8_t* end) {
   uint8_t state = S_OUTSIDE;
   for (; p < end; ++p) {
     const uint8_t cell = kNext[state][kClassOf.v[*p]];
     state = cell & 15;
     switch (cell >> 4) {
       case A_NONE: continue;
-      case A_APPEND: text_append(*p); break;
-      case A_VALUES: action_values(); break;
-      case A_STRING: action_string(); break;
-      case A_FINISH: action_finish(); break;
+      case A_APPEND: text_append(s, *p); break;
+      case A_VALUES: action_values(s); break;
+      case A_STRING: action_string(s); break;
+      case A_FINISH:
+        s.done = true;
+        s.release();
+        break;
       case A_FAIL: g_error = ERR_INVALID_FILE; break;
     }
-    if (g_error != 0 || g_xpm.done) return;
+    if (g_error != 0 || s.done) return;
   }
   g_error = ERR_FILE_ACCESS;  // the file ends before "};"
 }
@@ -294,18 +293,15 @@ void run(const uint8_t* p, const uint8_t* end) {
 }  // namespace
 
 void decode_xpm(ImageRecord* image, Handle group, ByteReader& in) {
-  g_xpm = XpmState{};
-  g_xpm.file_size = in.size();
-  g_xpm.image = image;
-  g_xpm.group = group;
-  if (mem_alloc(&g_xpm.text, kTextStep) != nullptr) {
-    g_xpm.text_capacity = kTextStep;
-    text_clear();
-    run(in.data(), in.data() + in.size());
+  XpmDecode s;
+  s.file_size = in.size();
+  s.image = image;
+  s.group = group;
+  if (mem_alloc(&s.text, kTextStep) != nullptr) {
+    s.text_capacity = kTextStep;
+    text_clear(s);
+    run(s, in.data(), in.data() + in.size());
   }
   // A file that closed its braces without any values string holds no picture.
   if (g_error == 0 && image->pixels == nullptr) g_error = ERR_INVALID_FILE;
-  mem_free(&g_xpm.text);
-  mem_free(&g_xpm.keys);
-  mem_free(&g_xpm.lookup);
 }

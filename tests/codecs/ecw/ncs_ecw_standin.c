@@ -15,18 +15,12 @@
 #define EXPORT __attribute__((visibility("default")))
 #endif
 
-struct FileInfo {
-  uint32_t width;
-  uint32_t height;
-  uint16_t bands;
-};
-
 struct View {
-  struct FileInfo info;
-  uint8_t fail_call;
-  uint8_t seed;
-  uint8_t flags;
-  uint32_t fail_row;
+  struct {
+    uint32_t width, height;
+    uint16_t bands;
+  } info; /* first, as the information the library hands out */
+  uint8_t header[STANDIN_HEADER_SIZE];
   int view_set;
   uint32_t next_row;
 };
@@ -38,6 +32,15 @@ static uint32_t get_u32(const uint8_t* p) {
   return (uint32_t)p[0] | ((uint32_t)p[1] << 8) | ((uint32_t)p[2] << 16) | ((uint32_t)p[3] << 24);
 }
 
+/* Counts the call; a call with arguments a whole-picture read never passes is refused. */
+static int called(int which, int good) {
+  ++g_calls[which];
+  if (!good) ++g_calls[STANDIN_CALL_BAD_ARGUMENTS];
+  return good;
+}
+
+static int fails(const struct View* view, int call) { return view->header[3] == call; }
+
 EXPORT int ncs_standin_open_views(void) { return g_open_views; }
 EXPORT int ncs_standin_calls(int which) { return which >= 0 && which < 6 ? g_calls[which] : -1; }
 EXPORT void ncs_standin_reset(void) {
@@ -46,63 +49,44 @@ EXPORT void ncs_standin_reset(void) {
 }
 
 EXPORT int NCScbmOpenFileView(char* path, void** view_out, void* refresh) {
-  ++g_calls[STANDIN_CALL_OPEN];
-  if (path == NULL || view_out == NULL || refresh != NULL) {
-    ++g_calls[STANDIN_CALL_BAD_ARGUMENTS];
-    return 1;
-  }
+  if (!called(STANDIN_CALL_OPEN, path != NULL && view_out != NULL && refresh == NULL)) return 1;
   uint8_t header[STANDIN_HEADER_SIZE];
   FILE* fp = fopen(path, "rb");
   if (fp == NULL) return 1;
   size_t got = fread(header, 1, sizeof header, fp);
   fclose(fp);
-  if (got != sizeof header || header[0] != 0x65 || header[1] != 0x02 || header[2] != 0x01)
+  if (got != sizeof header || header[0] != 0x65 || header[1] != 0x02 || header[2] != 0x01 ||
+      header[3] == STANDIN_FAIL_OPEN)
     return 1;
-  if (header[3] == STANDIN_FAIL_OPEN) return 1;
-  if (header[19] & STANDIN_NULL_VIEW) {
-    *view_out = NULL;
-    return 0;
-  }
+  *view_out = NULL;
+  if (header[19] & STANDIN_NULL_VIEW) return 0;
   struct View* view = calloc(1, sizeof *view);
   if (view == NULL) return 1;
-  view->fail_call = header[3];
+  memcpy(view->header, header, sizeof header);
   view->info.width = get_u32(header + 4);
   view->info.height = get_u32(header + 8);
   view->info.bands = (uint16_t)(header[12] | (header[13] << 8));
-  view->fail_row = get_u32(header + 14);
-  view->seed = header[18];
-  view->flags = header[19];
   ++g_open_views;
   *view_out = view;
   return 0;
 }
 
 EXPORT int NCScbmGetViewFileInfo(void* handle, void** info) {
-  ++g_calls[STANDIN_CALL_INFO];
   struct View* view = handle;
-  if (view == NULL || info == NULL) {
-    ++g_calls[STANDIN_CALL_BAD_ARGUMENTS];
-    return 1;
-  }
-  if (view->fail_call == STANDIN_FAIL_INFO) return 1;
-  *info = (view->flags & STANDIN_NULL_INFO) ? NULL : &view->info;
+  if (!called(STANDIN_CALL_INFO, view != NULL && info != NULL) || fails(view, STANDIN_FAIL_INFO)) return 1;
+  *info = (view->header[19] & STANDIN_NULL_INFO) ? NULL : &view->info;
   return 0;
 }
 
 EXPORT int NCScbmSetFileView(void* handle, uint32_t bands, uint32_t* band_list, uint32_t left,
                              uint32_t top, uint32_t right, uint32_t bottom, uint32_t size_x,
                              uint32_t size_y) {
-  ++g_calls[STANDIN_CALL_SET_VIEW];
   struct View* view = handle;
   int good = view != NULL && band_list != NULL && bands == view->info.bands && left == 0 &&
              top == 0 && right == view->info.width - 1 && bottom == view->info.height - 1 &&
              size_x == view->info.width && size_y == view->info.height;
   for (uint32_t b = 0; good && b < bands; ++b) good = band_list[b] == b;
-  if (!good) {
-    ++g_calls[STANDIN_CALL_BAD_ARGUMENTS];
-    return 1;
-  }
-  if (view->fail_call == STANDIN_FAIL_SET_VIEW) return 1;
+  if (!called(STANDIN_CALL_SET_VIEW, good) || fails(view, STANDIN_FAIL_SET_VIEW)) return 1;
   view->view_set = 1;
   view->next_row = 0;
   return 0;
@@ -111,30 +95,23 @@ EXPORT int NCScbmSetFileView(void* handle, uint32_t bands, uint32_t* band_list, 
 /* A second build leaves this entry point out, for the loader's missing-entry path. */
 #ifndef STANDIN_OMIT_READ
 EXPORT int NCScbmReadViewLineBIL(void* handle, uint8_t** lines) {
-  ++g_calls[STANDIN_CALL_READ];
   struct View* view = handle;
-  if (view == NULL || lines == NULL || !view->view_set || view->next_row >= view->info.height) {
-    ++g_calls[STANDIN_CALL_BAD_ARGUMENTS];
+  if (!called(STANDIN_CALL_READ, view != NULL && lines != NULL && view->view_set &&
+                                     view->next_row < view->info.height))
     return 1;
-  }
   uint32_t y = view->next_row++;
-  if (view->fail_call == STANDIN_FAIL_READ && y == view->fail_row) return 1;
-  for (uint32_t b = 0; b < view->info.bands; ++b) {
-    uint8_t* line = lines[b];
-    for (uint32_t x = 0; x < view->info.width; ++x) line[x] = standin_sample(b, x, y, view->seed);
-  }
+  if (fails(view, STANDIN_FAIL_READ) && y == get_u32(view->header + 14)) return 1;
+  for (uint32_t b = 0; b < view->info.bands; ++b)
+    for (uint32_t x = 0; x < view->info.width; ++x) lines[b][x] = standin_sample(b, x, y, view->header[18]);
   return 0;
 }
 #endif
 
 EXPORT int NCScbmCloseFileViewEx(void* handle, int free_cached_file) {
-  ++g_calls[STANDIN_CALL_CLOSE];
   struct View* view = handle;
-  if (view == NULL || free_cached_file != 1) {
-    ++g_calls[STANDIN_CALL_BAD_ARGUMENTS];
-    if (view == NULL) return 1;
-  }
-  int result = view->fail_call == STANDIN_FAIL_CLOSE ? 1 : 0;
+  called(STANDIN_CALL_CLOSE, view != NULL && free_cached_file == 1);
+  if (view == NULL) return 1;
+  int result = fails(view, STANDIN_FAIL_CLOSE) ? 1 : 0;
   free(view);
   --g_open_views;
   return result;

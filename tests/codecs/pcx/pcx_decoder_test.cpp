@@ -1,15 +1,9 @@
 #include <gtest/gtest.h>
 
 #include "codecs/raster_test_support.h"
-#include "core/memory.h"
 #include "image/file_descriptor.h"
 
 namespace {
-
-class Pcx : public ::testing::Test {
- protected:
-  void SetUp() override { test_reset(); }
-};
 
 // A 128-byte header; palette entry i of the header palette is (i, 2i, 3i).
 Bytes header(int version, int encoding, int bits, int width, int height, int planes, int bytes_per_line) {
@@ -23,32 +17,28 @@ Bytes header(int version, int encoding, int bits, int width, int height, int pla
 
 }  // namespace
 
+using Pcx = RasterTest;
+
 TEST_F(Pcx, GeneratedPicturesMatchTheirReferences) { EXPECT_GE(check_generated_cases("pcx_"), 12); }
 
 // What the generated files do not show: the header palette of versions before 5, the
 // resolution, and a run of length 0.
 TEST_F(Pcx, HeaderPaletteResolutionAndEmptyRuns) {
-  Bytes b = header(3, 0, 8, 2, 1, 1, 2).raw({0, 1}).u8(12);
-  for (int i = 0; i < 256; ++i) b.u8(255 - i).u8(i).u8(7);
-  LoadResult r = load_bytes("v3.pcx", b.data);
+  Bytes v3 = header(3, 0, 8, 2, 1, 1, 2).raw({0, 1}).u8(12);
+  for (int i = 0; i < 256; ++i) v3.u8(255 - i).u8(i).u8(7);
+  expect_decoded(-1, {
+      {"v3.pcx", v3, {0, 0x010203}},
+      // Width 5: three planes of rows of 8 bytes; the 0xC0 run writes nothing.
+      {"rgb.pcx", header(5, 1, 8, 5, 1, 3, 6).raw({0xC0, 9, 1, 2, 3, 4, 5, 0, 0xC6, 0x80, 0xC5, 0xFF, 0}),
+       {0x0180FF, 0x0280FF, 0x0380FF, 0x0480FF, 0x0580FF}, {}, " - 5 x 1 pixels - 3 x 8 bits - PCX"},
+  });
+  LoadResult r = load_bytes("v3.pcx", v3);
   ASSERT_EQ(r.error, 0);
-  EXPECT_EQ(image_rgb(r.images[0]), (std::vector<uint32_t>{0, 0x010203}));
   EXPECT_EQ(std::make_pair(r.images[0]->x_resolution, r.images[0]->y_resolution), std::make_pair(300, 150));
-  test_reset();
-  // Width 5: three planes of rows of 8 bytes; the 0xC0 run writes nothing.
-  b = header(5, 1, 8, 5, 1, 3, 6).raw({0xC0, 9, 1, 2, 3, 4, 5, 0, 0xC6, 0x80, 0xC5, 0xFF, 0});
-  r = load_bytes("rgb.pcx", b.data);
-  ASSERT_EQ(r.error, 0);
-  EXPECT_EQ(image_rgb(r.images[0]), (std::vector<uint32_t>{0x0180FF, 0x0280FF, 0x0380FF, 0x0480FF, 0x0580FF}));
 }
 
 TEST_F(Pcx, Refusals) {
-  struct Case {
-    const char* name;
-    Bytes bytes;
-    int code;
-  };
-  const std::vector<Case> cases = {
+  expect_refusals(FORMAT_PCX, {
       {"encoding2.pcx", header(5, 2, 8, 1, 1, 1, 2).raw({0, 0}), 3},
       {"three_bits.pcx", header(5, 1, 3, 8, 1, 1, 3).raw({0, 0, 0}), 3},
       {"too_many_planes.pcx", header(5, 1, 4, 8, 1, 4, 4).fill(16, 0), 3},
@@ -60,11 +50,5 @@ TEST_F(Pcx, Refusals) {
       {"inverted_window.pcx", header(5, 1, 8, -3, 1, 1, 2), 14},
       {"tiny.pcx", Bytes().raw({10, 5, 1, 8}), 14},
       {"huge.pcx", header(5, 1, 8, 30000, 30000, 3, 30000).raw({0xFF, 0}), 14},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    test_reset();
-    mem_set_limit(size_t{64} << 20);
-    EXPECT_EQ(load_bytes_as(c.name, c.bytes.data, FORMAT_PCX).error, c.code);
-  }
+  });
 }

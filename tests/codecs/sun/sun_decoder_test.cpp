@@ -1,15 +1,9 @@
 #include <gtest/gtest.h>
 
 #include "codecs/raster_test_support.h"
-#include "core/memory.h"
 #include "image/file_descriptor.h"
 
 namespace {
-
-class Sun : public ::testing::Test {
- protected:
-  void SetUp() override { test_reset(); }
-};
 
 Bytes header(uint32_t width, uint32_t height, uint32_t depth, uint32_t length, uint32_t type,
              uint32_t map_type = 0, uint32_t map_length = 0) {
@@ -21,39 +15,25 @@ Bytes header(uint32_t width, uint32_t height, uint32_t depth, uint32_t length, u
 
 }  // namespace
 
+using Sun = RasterTest;
+
 TEST_F(Sun, GeneratedPicturesMatchTheirReferences) { EXPECT_GE(check_generated_cases("sun_"), 14); }
 
 // What the generated files do not show: an empty map, the escape byte on its own, runs
 // carried into the next row, and run-length data that stops early.
 TEST_F(Sun, EmptyMapsAndRunEdges) {
-  struct Case {
-    const char* name;
-    Bytes bytes;
-    std::vector<uint32_t> rgb;
-  };
-  const Case cases[] = {
+  expect_decoded(-1, {
       {"map_length_0_is_grey.ras", header(2, 1, 8, 2, 1, 1, 0).raw({0, 200}), {0, 0xC8C8C8}},
       // 0x80 0x04 0x07 is five 7s, carried into the second row; 0x80 0x00 one 0x80.
       {"rle.ras", header(4, 2, 8, 7, 2).raw({0x80, 0x04, 0x07, 0x80, 0x00, 1, 2}),
-       {0x070707, 0x070707, 0x070707, 0x070707, 0x070707, 0x808080, 0x010101, 0x020202}},
+       {0x070707, 0x070707, 0x070707, 0x070707, 0x070707, 0x808080, 0x010101, 0x020202}, {},
+       " - 4 x 2 pixels - 1 x 8 bits - Sun Rasterfile"},
       {"rle_cut_leaves_0.ras", header(4, 1, 8, 0, 2).raw({5, 0x80}), {0x050505, 0, 0, 0}},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    test_reset();
-    LoadResult r = load_bytes(c.name, c.bytes.data);
-    ASSERT_EQ(r.error, 0);
-    EXPECT_EQ(image_rgb(r.images[0]), c.rgb);
-  }
+  });
 }
 
 TEST_F(Sun, Refusals) {
-  struct Case {
-    const char* name;
-    Bytes bytes;
-    int code;
-  };
-  const std::vector<Case> cases = {
+  expect_refusals(FORMAT_SUN, {
       {"type4.ras", header(1, 1, 8, 2, 4).raw({0, 0}), 3},
       {"map_type3.ras", header(1, 1, 8, 2, 1, 3, 0).raw({0, 0}), 3},
       {"rle_24.ras", header(1, 1, 24, 4, 2).raw({0, 0, 0, 0}), 3},
@@ -64,11 +44,5 @@ TEST_F(Sun, Refusals) {
       {"tiny.ras", Bytes().u32be(0x59A66A95).u32be(1), 14},
       {"huge.ras", header(0xFFFFFFF, 0xFFFFFFF, 32, 0, 1).raw({0}), 14},
       {"huge_rle.ras", header(30000, 30000, 8, 3, 2).raw({0x80, 0xFF, 1}), 14},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    test_reset();
-    mem_set_limit(size_t{64} << 20);
-    EXPECT_EQ(load_bytes_as(c.name, c.bytes.data, FORMAT_SUN).error, c.code);
-  }
+  });
 }

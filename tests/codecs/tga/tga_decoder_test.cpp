@@ -1,15 +1,9 @@
 #include <gtest/gtest.h>
 
 #include "codecs/raster_test_support.h"
-#include "core/memory.h"
 #include "image/file_descriptor.h"
 
 namespace {
-
-class Targa : public ::testing::Test {
- protected:
-  void SetUp() override { test_reset(); }
-};
 
 Bytes header(int type, int width, int height, int depth, int descriptor, int map_length = 0, int entry_size = 0) {
   Bytes b;
@@ -34,6 +28,8 @@ void add_footer(Bytes* b, const uint8_t key[3], uint16_t gamma_num, uint16_t gam
 
 }  // namespace
 
+using Targa = RasterTest;
+
 TEST_F(Targa, GeneratedPicturesMatchTheirReferences) { EXPECT_GE(check_generated_cases("tga_"), 20); }
 
 // Origins, runs across rows, 15 to 32 bits, attribute bits, maps with a first entry: the
@@ -41,40 +37,22 @@ TEST_F(Targa, GeneratedPicturesMatchTheirReferences) { EXPECT_GE(check_generated
 TEST_F(Targa, PixelsOfEachKind) {
   Bytes map256 = header(1, 1, 1, 8, 0, 256, 24);
   for (int i = 0; i < 256; ++i) map256.u8(i).u8(0).u8(255 - i);
-  struct Case {
-    const char* name;
-    Bytes bytes;
-    std::vector<uint32_t> rgb;
-    int bits;
-  };
-  const Case cases[] = {
-      {"bl.tga", header(2, 1, 1, 24, 0).raw({1, 2, 3}), {0x030201}, 24},
+  expect_decoded(FORMAT_TARGA, {
+      {"bl.tga", header(2, 1, 1, 24, 0).raw({1, 2, 3}), {0x030201}, {}, " - 1 x 1 pixels - 1 x 24 bits - Truevision Targa"},
       // 16 bits, five a channel: 31 -> 255, 16 -> 132 (rounded); the attribute bit is no colour,
       // even when the descriptor claims 8 of them.
-      {"rgb16_attr8.tga", header(2, 2, 1, 16, 8).u16le(0x8000 | 31 << 10 | 16 << 5).u16le(16), {0xFF8400, 0x000084}, 15},
-      {"map256.tga", map256.u8(255), {0x0000FF}, 8},
+      {"rgb16_attr8.tga", header(2, 2, 1, 16, 8).u16le(0x8000 | 31 << 10 | 16 << 5).u16le(16), {0xFF8400, 0x000084}, {},
+       " - 2 x 1 pixels - 1 x 15 bits - Truevision Targa"},
+      {"map256.tga", map256.u8(255), {0x0000FF}, {}, " - 1 x 1 pixels - 1 x 8 bits - Truevision Targa"},
       // Grey with 4 attribute bits: the 16-entry ramp (1 is 17).
-      {"grey4.tga", header(3, 2, 1, 8, 4).raw({0xFF, 0x01}), {0xFFFFFF, 0x111111}, 4},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    test_reset();
-    LoadResult r = load_bytes_as(c.name, c.bytes.data, FORMAT_TARGA);
-    ASSERT_EQ(r.error, 0);
-    EXPECT_EQ(image_rgb(r.images[0]), c.rgb);
-    EXPECT_EQ(r.images[0]->bits, c.bits);
-  }
-  // The record of a true-colour file; the data ending inside a packet leaves the rest 0.
-  test_reset();
-  LoadResult r = load_bytes("bl.tga", cases[0].bytes.data);
+      {"grey4.tga", header(3, 2, 1, 8, 4).raw({0xFF, 0x01}), {0xFFFFFF, 0x111111}, {}, " - 2 x 1 pixels - 1 x 4 bits - Truevision Targa"},
+      // The data ending inside a packet leaves the rest 0.
+      {"rle_cut.tga", header(11, 4, 1, 8, 0).raw({0x81, 200, 0x02, 7}), {}, {200, 200, 7, 0}},
+  });
+  // Without a footer: no key colour, no gamma.
+  LoadResult r = load_bytes("bl.tga", header(2, 1, 1, 24, 0).raw({1, 2, 3}));
   ASSERT_EQ(r.error, 0);
-  EXPECT_EQ(r.images[0]->description, DESC_TARGA);
-  EXPECT_FALSE(r.images[0]->has_transparent);
-  EXPECT_EQ(r.images[0]->gamma, -1.0);
-  test_reset();
-  r = load_bytes_as("rle_cut.tga", header(11, 4, 1, 8, 0).raw({0x81, 200, 0x02, 7}).data, FORMAT_TARGA);
-  ASSERT_EQ(r.error, 0);
-  EXPECT_EQ(stored_row(r.images[0], 0, 4), (std::vector<uint8_t>{200, 200, 7, 0}));
+  EXPECT_EQ(std::make_pair(int(r.images[0]->has_transparent), r.images[0]->gamma), std::make_pair(0, -1.0));
 }
 
 TEST_F(Targa, FooterKeyColourGammaAndScanLineTable) {
@@ -107,12 +85,7 @@ TEST_F(Targa, FooterKeyColourGammaAndScanLineTable) {
 }
 
 TEST_F(Targa, Refusals) {
-  struct Case {
-    const char* name;
-    Bytes bytes;
-    int code;
-  };
-  const std::vector<Case> cases = {
+  expect_refusals(FORMAT_TARGA, {
       {"type4.tga", header(4, 1, 1, 8, 0).raw({0}), 3},
       {"map_without_entry_size.tga", header(1, 1, 1, 8, 0, 4, 0).raw({0}), 3},
       {"deep_index.tga", header(1, 1, 1, 16, 0).raw({0, 0}), 3},
@@ -125,12 +98,5 @@ TEST_F(Targa, Refusals) {
       {"empty.tga", header(2, 0, 1, 24, 0), 14},
       {"tiny.tga", Bytes().raw({0, 0, 2}), 14},
       {"huge_rle.tga", header(10, 65535, 65535, 32, 8).raw({0xFF, 1, 2, 3, 4}), 14},  // refused before allocating
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    test_reset();
-    mem_set_limit(size_t{64} << 20);
-    EXPECT_EQ(load_bytes_as(c.name, c.bytes.data, FORMAT_TARGA).error, c.code);
-  }
+  });
 }
-

@@ -1,92 +1,51 @@
 #include <gtest/gtest.h>
 
 #include "codecs/raster_test_support.h"
-#include "core/memory.h"
 
 namespace {
 
-class Xpm : public ::testing::Test {
- protected:
-  void SetUp() override { test_reset(); }
-};
-
-LoadResult load_xpm(const std::string& name, const std::string& body) {
-  std::string text = "/* XPM */\nstatic char * picture[] = {\n" + body;
-  return load_bytes(name, std::vector<uint8_t>(text.begin(), text.end()));
-}
+std::string xpm(const std::string& body) { return "/* XPM */\nstatic char * picture[] = {\n" + body; }
 
 }  // namespace
 
+using Xpm = RasterTest;
+
 TEST_F(Xpm, GeneratedPicturesMatchTheirReferences) { EXPECT_GE(check_generated_cases("xpm_"), 5); }
 
-TEST_F(Xpm, ColourKeysAndValues) {
-  // "c" outranks "s"; a colour name is not looked up; 12 and 3-digit hex forms; keys of two
-  // characters, one of them a space; a key not in the table leaves the pixel at 0.
-  LoadResult r = load_xpm("keys.xpm",
-                          "\"5 1 5 2\",\n"
-                          "\"a  s red c #00FF00\",\n"
-                          "\"b  c red\",\n"
-                          "\" x c #FFFF80800000\",\n"
-                          "\"dd g #123 c #abc\",\n"
-                          "\"ee m #010203\",\n"
-                          "\"a b  xddzz\"\n};");
-  ASSERT_EQ(r.error, 0);
-  const ImageRecord* image = r.images[0];
-  EXPECT_EQ((std::vector<uint32_t>{palette_rgb(image, 0), palette_rgb(image, 1), palette_rgb(image, 2),
-                                   palette_rgb(image, 3), palette_rgb(image, 4)}),
-            (std::vector<uint32_t>{0x00FF00, 0, 0xFF8000, 0xAABBCC, 0x010203}));
-  EXPECT_EQ(std::vector<uint8_t>(image->pixels, image->pixels + 5), (std::vector<uint8_t>{0, 1, 2, 3, 0}));
+TEST_F(Xpm, ColourKeysAndRows) {
+  expect_decoded(-1, {
+      // "c" outranks "s"; a colour name is not looked up; 12 and 3-digit hex forms; keys of two
+      // characters, one of them a space; a key not in the table leaves the pixel at 0.
+      {"keys.xpm",
+       xpm("\"6 1 5 2\",\n\"a  s red c #00FF00\",\n\"b  c red\",\n\" x c #FFFF80800000\",\n"
+           "\"dd g #123 c #abc\",\n\"ee m #010203\",\n\"a b  xddzzee\"\n};"),
+       {0x00FF00, 0, 0xFF8000, 0xAABBCC, 0x00FF00, 0x010203}, {0, 1, 2, 3, 0, 4}, " - 6 x 1 pixels - 1 x 8 bits - XPixmap"},
+      // Three characters a pixel; comments inside the braces; strings past the last row are
+      // ignored; a short row leaves the rest of its pixels at 0.
+      {"long_keys.xpm",
+       xpm("/* values */ \"3 2 2 3 0 0\",\n/* colours */\n\"aaa c #000010\",\n\"bbb c #000020\",\n"
+           "\"bbbaaabbb\",\n\"aaabbb\",\n\"bbbbbbbbb\"\n};"),
+       {0x20, 0x10, 0x20, 0x10, 0x20, 0x10}, {1, 0, 1, 0, 0, 1, 0}},
+  });
 }
 
-TEST_F(Xpm, LongKeysCommentsAndExtraRows) {
-  // Three characters a pixel; comments inside the braces; strings past the last row are
-  // ignored; a short row leaves the rest of its pixels at 0.
-  LoadResult r = load_xpm("long_keys.xpm",
-                          "/* values */ \"3 2 2 3 0 0\",\n"
-                          "/* colours */\n\"aaa c #000010\",\n\"bbb c #000020\",\n"
-                          "\"bbbaaabbb\",\n\"aaabbb\",\n\"bbbbbbbbb\"\n};");
-  ASSERT_EQ(r.error, 0);
-  const ImageRecord* image = r.images[0];
-  EXPECT_EQ(image->height, 2);
-  EXPECT_EQ(std::vector<uint8_t>(image->pixels, image->pixels + 3), (std::vector<uint8_t>{1, 0, 1}));
-  EXPECT_EQ(std::vector<uint8_t>(image->pixels + 4, image->pixels + 7), (std::vector<uint8_t>{0, 1, 0}));
-}
-
+// The body after the declaration, or (for the last ones) the whole file.
 TEST_F(Xpm, Refusals) {
-  struct Case {
-    const char* name;
-    std::string body;
-    int code;
-  };
-  const std::vector<Case> cases = {
-      {"no_end.xpm", "\"1 1 1 1\",\n\"a c #000000\",\n\"a\"\n", 2},
-      {"too_many_colours.xpm", "\"1 1 257 1\",\n};", 3},
-      {"zero_colours.xpm", "\"1 1 0 1\",\n\"a\"\n};", 7},
-      {"numbers.xpm", "0x01, 0x02 };", 14},
-      {"empty_values.xpm", "\"\"};", 14},
-      {"values_with_comma.xpm", "\"1,1 1 1\"};", 14},
-      {"zero_chars.xpm", "\"1 1 1 0\",\n\"a c #000000\"\n};", 14},
-      {"zero_width.xpm", "\"0 1 1 1\"\n};", 14},
-      {"two_pictures.xpm", "\"1 1 1 1\",\n\"a c #000000\",\n\"a\",\n{\"1 1 1 1\"};", 14},
-      {"huge.xpm", "\"60000 60000 1 1\",\n\"a c #000000\"\n};", 14},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    test_reset();
-    mem_set_limit(size_t{64} << 20);
-    EXPECT_EQ(load_xpm(c.name, c.body).error, c.code);
-  }
-}
-
-TEST_F(Xpm, Declarations) {
-  const std::pair<std::string, int> files[] = {
-      {"/* XPM */ static char *x[] = {\n\"1 1 1 1\", \"a c #010101\", \"a\"};", 0},
-      {"/* XPM */ static char *x[] ={\n\"1 1 1 1\", \"a c #010101\", \"a\"};", 14},  // brace glued to "="
-      {"/* XPM */ \"a c #000000\", static char *x[] = {\"1 1 1 1\"};", 7},  // a string before the values
-      {"/* XPM */ };", 14},  // closes without any picture
-  };
-  for (const auto& [text, code] : files) {
-    test_reset();
-    EXPECT_EQ(load_bytes("declaration.xpm", std::vector<uint8_t>(text.begin(), text.end())).error, code) << text;
-  }
+  expect_refusals(-1, {
+      {"no_end.xpm", xpm("\"1 1 1 1\",\n\"a c #000000\",\n\"a\"\n"), 2},
+      {"too_many_colours.xpm", xpm("\"1 1 257 1\",\n};"), 3},
+      {"zero_colours.xpm", xpm("\"1 1 0 1\",\n\"a\"\n};"), 7},
+      {"numbers.xpm", xpm("0x01, 0x02 };"), 14},
+      {"empty_values.xpm", xpm("\"\"};"), 14},
+      {"values_with_comma.xpm", xpm("\"1,1 1 1\"};"), 14},
+      {"zero_chars.xpm", xpm("\"1 1 1 0\",\n\"a c #000000\"\n};"), 14},
+      {"zero_width.xpm", xpm("\"0 1 1 1\"\n};"), 14},
+      {"two_pictures.xpm", xpm("\"1 1 1 1\",\n\"a c #000000\",\n\"a\",\n{\"1 1 1 1\"};"), 14},
+      {"huge.xpm", xpm("\"60000 60000 1 1\",\n\"a c #000000\"\n};"), 14},
+      {"brace_glued.xpm", "/* XPM */ static char *x[] ={\n\"1 1 1 1\", \"a c #010101\", \"a\"};", 14},
+      {"string_before_values.xpm", "/* XPM */ \"a c #000000\", static char *x[] = {\"1 1 1 1\"};", 7},
+      {"no_picture.xpm", "/* XPM */ };", 14},
+  });
+  test_reset();
+  EXPECT_EQ(load_bytes("one_line.xpm", "/* XPM */ static char *x[] = {\n\"1 1 1 1\", \"a c #010101\", \"a\"};").error, 0);
 }

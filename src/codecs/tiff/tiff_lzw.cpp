@@ -1,6 +1,7 @@
 // TIFF LZW (codes most significant bit first, with the early change of code width) and
 // PackBits. Both decode from the strip's bytes in memory and never write past their buffers.
 #include <cstring>
+#include <vector>
 
 #include "codecs/tiff/tiff_internal.h"
 #include "core/errors.h"
@@ -54,29 +55,23 @@ class MsbBits {
   int count_ = 0;
 };
 
-struct LzwEntry {
-  uint32_t position;  // where the string stands in the output
-  uint32_t length;
-};
-LzwEntry g_table[kTableSize];
-
 }  // namespace
 
-void tiff_land_output(uint8_t* out, int64_t produced, const TiffRows& rows) {
+void tiff_land_output(TiffState& tiff, uint8_t* out, int64_t produced, const TiffRows& rows) {
   const int64_t bpr = rows.bytes_per_row;
-  const bool predicted = tiff_predictor_active();
+  const bool predicted = tiff.land.predictor;
   for (int32_t r = 0; r < rows.coded_rows; ++r) {
     const int64_t start = int64_t{r} * bpr;
     if (start >= produced) break;
     uint8_t* row = out + start;
     if (start + bpr > produced) std::memset(out + produced, 0, static_cast<size_t>(start + bpr - produced));
     if (r >= rows.rows) break;
-    if (predicted) tiff_undo_predictor(row, rows.row_pixels);
-    tiff_land_row(row, r, predicted);
+    if (predicted) tiff_undo_predictor(tiff.land, row, rows.row_pixels);
+    tiff_land_row(tiff, row, r, predicted);
   }
 }
 
-void tiff_strip_lzw(const TiffChunk& chunk, const TiffRows& rows) {
+void tiff_strip_lzw(TiffState& tiff, const TiffChunk& chunk, const TiffRows& rows) {
   // The LZW of early TIFF writers (codes least significant bit first) starts with a zero
   // byte where a Clear code stands in the current form; it is not read.
   if (chunk.size >= 2 && chunk.data[0] == 0 && (chunk.data[1] & 1) != 0) {
@@ -85,8 +80,10 @@ void tiff_strip_lzw(const TiffChunk& chunk, const TiffRows& rows) {
   }
   const int64_t capacity = rows.bytes_per_row * rows.coded_rows;
   // Slack after the output lets strings be copied eight bytes at a time.
-  uint8_t* out = tiff_buffer(kOutputBuffer, capacity + 16);
+  uint8_t* out = tiff.tile_buffer(capacity + 16);
   if (out == nullptr) return;
+  std::vector<LzwEntry>& table = tiff.lzw_table;
+  table.resize(kTableSize);
 
   MsbBits bits(chunk.data, chunk.size);
   int width = 9;
@@ -94,7 +91,7 @@ void tiff_strip_lzw(const TiffChunk& chunk, const TiffRows& rows) {
   bool have_previous = false;
   uint32_t prev_position = 0, prev_length = 0;  // the previous code's string in the output
   int64_t produced = 0;
-  for (uint32_t i = 0; i < 256; ++i) g_table[i] = {0, 1};
+  for (uint32_t i = 0; i < 256; ++i) table[i] = {0, 1};
 
   while (bits.before(chunk.size) && produced < capacity) {
     uint32_t code = bits.get(width);
@@ -135,7 +132,7 @@ void tiff_strip_lzw(const TiffChunk& chunk, const TiffRows& rows) {
       if (copy < length) out[produced + copy] = out[prev_position];
       produced += length;
     } else {
-      const LzwEntry& e = g_table[code];
+      const LzwEntry& e = table[code];
       length = e.length;
       if (length > capacity - produced) length = capacity - produced;
       // The string lies wholly before the output position, so copying in blocks of eight
@@ -154,24 +151,24 @@ void tiff_strip_lzw(const TiffChunk& chunk, const TiffRows& rows) {
       // A full table without a Clear code ends the strip.
       if (last + 1 >= kTableSize) break;
       ++last;
-      g_table[last] = {prev_position, prev_length + 1};
+      table[last] = {prev_position, prev_length + 1};
     }
     prev_position = static_cast<uint32_t>(at);
     prev_length = static_cast<uint32_t>(length);
     have_previous = true;
     if (width < 12 && last >= (1u << width) - 2) ++width;
   }
-  tiff_land_output(out, produced, rows);
+  tiff_land_output(tiff, out, produced, rows);
 }
 
-void tiff_strip_packbits(const TiffChunk& chunk, const TiffRows& rows) {
+void tiff_strip_packbits(TiffState& tiff, const TiffChunk& chunk, const TiffRows& rows) {
   const int64_t bpr = rows.bytes_per_row;
-  uint8_t* scratch = tiff_buffer(kCodedRowBuffer, bpr + 8);
+  uint8_t* scratch = tiff.buffer(kCodedRowBuffer, bpr + 8);
   if (scratch == nullptr) return;
   const uint8_t* p = chunk.data;
   const uint8_t* end = chunk.data + chunk.size;
   for (int32_t r = 0; r < rows.coded_rows && p < end; ++r) {
-    uint8_t* direct = tiff_direct_row(r, bpr);
+    uint8_t* direct = tiff_direct_row(tiff, r, bpr);
     uint8_t* row = direct != nullptr ? direct : scratch;
     int64_t filled = 0;
     while (filled < bpr && p < end) {
@@ -194,6 +191,6 @@ void tiff_strip_packbits(const TiffChunk& chunk, const TiffRows& rows) {
       }
     }
     if (filled < bpr) std::memset(row + filled, 0, static_cast<size_t>(bpr - filled));
-    if (direct == nullptr) tiff_land_row(row, r, false);
+    if (direct == nullptr) tiff_land_row(tiff, row, r, false);
   }
 }

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <vector>
 
+#include "codecs/tiff/tiff_bits.h"
 #include "codecs/tiff/tiff_internal.h"
 #include "core/errors.h"
 
@@ -116,49 +117,8 @@ struct ModeTable {
 };
 const ModeTable kModes;
 
-// Most-significant-first bit reader that knows when it has run past its data.
-class Bits {
- public:
-  Bits(const uint8_t* data, int64_t size) : data_(data), size_(size) {}
-
-  uint32_t peek(int n) {
-    if (count_ < n) refill();
-    return static_cast<uint32_t>(buffer_ >> (64 - n));
-  }
-  void skip(int n) {
-    buffer_ <<= n;
-    count_ -= n;
-  }
-  // Bits consumed so far.
-  int64_t consumed() const { return next_ * 8 - count_; }
-  bool exhausted() const { return consumed() >= size_ * 8; }
-  // Moves to the start of the next byte.
-  void align() {
-    const int rest = static_cast<int>(consumed() % 8);
-    if (rest != 0) {
-      peek(8);
-      skip(8 - rest);
-    }
-  }
-
- private:
-  void refill() {
-    while (count_ <= 56) {
-      const uint64_t byte = next_ < size_ ? data_[next_] : 0;
-      ++next_;
-      buffer_ |= byte << (56 - count_);
-      count_ += 8;
-    }
-  }
-  const uint8_t* data_;
-  int64_t size_;
-  int64_t next_ = 0;
-  uint64_t buffer_ = 0;
-  int count_ = 0;
-};
-
 // Reads one run (make-up codes ended by a terminating code); -1 for a code not in the table.
-int32_t read_run(Bits& bits, const RunTable& table) {
+int32_t read_run(TiffBits& bits, const RunTable& table) {
   int32_t total = 0;
   for (;;) {
     const RunCode& code = table.entries[bits.peek(kRunBits)];
@@ -195,7 +155,7 @@ namespace {
 
 // Decodes one line coded against the line above into `coding`. False when the data ends
 // inside the line, or with g_error set for a code that cannot stand there.
-bool decode_2d_line(Bits& bits, int32_t L, const std::vector<int32_t>& reference, std::vector<int32_t>& coding) {
+bool decode_2d_line(TiffBits& bits, int32_t L, const std::vector<int32_t>& reference, std::vector<int32_t>& coding) {
   int colour = 0;
   int32_t a0 = -1;
   size_t cursor = 0;
@@ -251,7 +211,7 @@ bool decode_2d_line(Bits& bits, int32_t L, const std::vector<int32_t>& reference
 }
 
 // Decodes one line of alternating white and black runs, white first, into `coding`.
-bool decode_1d_line(Bits& bits, int32_t L, std::vector<int32_t>& coding) {
+bool decode_1d_line(TiffBits& bits, int32_t L, std::vector<int32_t>& coding) {
   int colour = 0;
   int32_t a0 = 0;
   while (a0 < L) {
@@ -269,10 +229,32 @@ bool decode_1d_line(Bits& bits, int32_t L, std::vector<int32_t>& coding) {
 }
 
 // Passes over fill bits and end-of-line codes (eleven zeros or more, then a one).
-void skip_end_of_line(Bits& bits) {
+void skip_end_of_line(TiffBits& bits) {
   while (!bits.exhausted() && bits.peek(11) == 0) {
     const uint32_t next = bits.peek(32);
     bits.skip(next == 0 ? 32 : std::countl_zero(next) + 1);
+  }
+}
+
+// Writes the first `shown` pixels of a line of changing positions: 0 for white, 1 for black.
+// The line is cleared at once; black runs of up to eight pixels are then written with one
+// eight-byte store whose zeros past the run fall on white pixels or on runs written later.
+void fill_line(uint8_t* row, int32_t shown, const std::vector<int32_t>& changes, int32_t L) {
+  constexpr uint64_t kBlack8 = 0x0101010101010101;
+  std::memset(row, 0, static_cast<size_t>(shown));
+  const size_t n = changes.size();
+  for (size_t k = 0; k < n; k += 2) {
+    const int32_t from = changes[k];
+    if (from >= shown) break;
+    const int32_t to = std::min(k + 1 < n ? changes[k + 1] : L, shown);
+    const int32_t run = to - from;
+    if (run <= 0) continue;  // changes stand in rising order: only a damaged line has none
+    if (run <= 8 && from + 8 <= shown && std::endian::native == std::endian::little) {
+      const uint64_t black = kBlack8 >> (64 - 8 * run);
+      std::memcpy(row + from, &black, 8);
+    } else {
+      std::memset(row + from, 1, static_cast<size_t>(run));
+    }
   }
 }
 
@@ -281,7 +263,7 @@ enum class Coding { kModifiedHuffman, kGroup3, kGroup4 };
 void decode_ccitt(TiffState& tiff, const TiffChunk& chunk, const TiffRows& rows, Coding coding) {
   const int32_t L = rows.row_pixels;
   const bool mixed = coding == Coding::kGroup3 && (tiff.t4_options & 1) != 0;
-  Bits bits(chunk.data, chunk.size);
+  TiffBits bits(chunk.data, chunk.size);
   std::vector<int32_t>& reference = tiff.reference_changes;
   std::vector<int32_t>& changes = tiff.coding_changes;
   reference.clear();
@@ -309,16 +291,7 @@ void decode_ccitt(TiffState& tiff, const TiffChunk& chunk, const TiffRows& rows,
       uint8_t* direct = tiff_row_target(tiff, r);
       uint8_t* row = direct != nullptr ? direct : scratch;
       const int32_t shown = direct != nullptr ? std::min(L, rows.shown_pixels) : L;
-      const size_t n = changes.size();
-      int32_t at = 0;
-      for (size_t k = 0; k < n && at < shown; k += 2) {
-        const int32_t from = std::min(changes[k], shown);
-        const int32_t to = std::min(k + 1 < n ? changes[k + 1] : L, shown);
-        std::memset(row + at, 0, static_cast<size_t>(from - at));
-        std::memset(row + from, 1, static_cast<size_t>(to - from));
-        at = to;
-      }
-      std::memset(row + at, 0, static_cast<size_t>(shown - at));
+      fill_line(row, shown, changes, L);
       if (direct == nullptr) tiff_land_bytes(tiff, row, r);
     }
     reference.swap(changes);

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <vector>
 
+#include "codecs/tiff/tiff_bits.h"
 #include "codecs/tiff/tiff_internal.h"
 #include "core/errors.h"
 
@@ -13,49 +14,6 @@ constexpr uint32_t kClear = 256;
 constexpr uint32_t kEnd = 257;
 constexpr uint32_t kTableSize = 4096;
 constexpr uint32_t kLiterals = 256;  // codes that stand for a single byte
-
-// Most-significant-first bit reader over a block; bits past its end read as 0.
-class MsbBits {
- public:
-  MsbBits(const uint8_t* data, int64_t size) : p_(data), end_(data + size), start_(data) {}
-
-  uint32_t get(int n) {
-    if (count_ < n) refill();
-    uint32_t v = static_cast<uint32_t>(buffer_ >> (64 - n));
-    buffer_ <<= n;
-    count_ -= n;
-    return v;
-  }
-  // Offset of the byte that holds the next bit.
-  int64_t position() const { return (p_ - start_) - count_ / 8 - (count_ % 8 != 0 ? 1 : 0); }
-  // True while the next bit lies inside the block.
-  bool before(int64_t size) const { return (p_ - start_) * 8 - count_ < size * 8; }
-
- private:
-  void refill() {
-    if (end_ - p_ >= 8) {
-      uint64_t word = 0;
-      for (int i = 0; i < 8; ++i) word = (word << 8) | p_[i];
-      const int take = (64 - count_) / 8;
-      buffer_ |= (take == 8 ? word : word >> (64 - take * 8)) << (64 - count_ - take * 8);
-      p_ += take;
-      count_ += take * 8;
-      return;
-    }
-    while (count_ <= 56) {
-      const uint64_t byte = p_ < end_ ? *p_ : 0;
-      ++p_;
-      buffer_ |= byte << (56 - count_);
-      count_ += 8;
-    }
-  }
-
-  const uint8_t* p_;
-  const uint8_t* end_;
-  const uint8_t* start_;
-  uint64_t buffer_ = 0;
-  int count_ = 0;
-};
 
 }  // namespace
 
@@ -112,7 +70,7 @@ void tiff_strip_lzw(TiffState& tiff, const TiffChunk& chunk, const TiffRows& row
     table[i] = {i, 1};
   }
 
-  MsbBits bits(chunk.data, chunk.size);
+  TiffBits bits(chunk.data, chunk.size);
   int width = 9;
   uint32_t last = kEnd;                    // last assigned code
   uint32_t wider_at = (1u << width) - 2;   // the code width grows once `last` reaches this
@@ -122,7 +80,7 @@ void tiff_strip_lzw(TiffState& tiff, const TiffChunk& chunk, const TiffRows& row
   uint32_t prev_position = 0, prev_length = 0;  // the previous code's string in the buffer
   uint32_t produced = kLiterals;                // the output's end in the buffer
   const uint32_t end = static_cast<uint32_t>(kLiterals + capacity);
-  while (produced < end && bits.before(chunk.size)) {
+  while (produced < end && !bits.exhausted()) {
     uint32_t code = bits.get(width);
     const uint32_t at = produced;
     if (code <= last && code - kClear > kEnd - kClear) {
@@ -137,7 +95,7 @@ void tiff_strip_lzw(TiffState& tiff, const TiffChunk& chunk, const TiffRows& row
       last = kEnd;
       do {
         code = bits.get(9);
-      } while (code == kClear && bits.before(chunk.size));
+      } while (code == kClear && !bits.exhausted());
       if (code == kEnd || code == kClear) break;
       if (code > kEnd) {
         g_error = ERR_INVALID_FILE;

@@ -298,7 +298,8 @@ TEST_F(TiffDirectory, RowsTheDataMissesAreClearedInEveryOrientation) {
   }
 }
 
-// Damaged headers, chains and offsets: the code, or the one page that loads.
+// Damaged headers, chains and offsets, and pages that together pass the memory limit: the
+// code, or the pages that load.
 TEST_F(TiffDirectory, DamagedFilesAreRefusedAndLongChainsWalked) {
   std::vector<uint32_t> ifds;
   const std::vector<uint8_t> good = tiff_file({page(4, 4, 8, 1, 1, {std::vector<uint8_t>(16, 5)})}, true, &ifds);
@@ -328,12 +329,14 @@ TEST_F(TiffDirectory, DamagedFilesAreRefusedAndLongChainsWalked) {
   rereads.insert(rereads.end(), {4000 & 0xFF, 4000 >> 8});
   for (int e = 0; e < 4000; ++e) rereads.insert(rereads.end(), {17, 1, 4, 0, 0xA0, 0x86, 1, 0, 8, 0, 0, 0});
   rereads.insert(rereads.end(), 4, 0);
+  const Page mega = page(1024, 1024, 8, 1, 1, {{5, 5}});  // pages of 1 MiB
   const struct Case {
     std::vector<uint8_t> bytes;
     int32_t code;
+    int32_t pages = 0;
   } cases[] = {
-      {good, 0},
-      {edited(good, 1, {'X'}), 0},  // any mark other than "II" reads big-endian
+      {good, 0, 1},
+      {edited(good, 1, {'X'}), 0, 1},  // any mark other than "II" reads big-endian
       {edited(good, 0, {'I', 'I'}), ERR_INVALID_FILE},  // 42 read in the wrong order
       {edited(good, 3, {43}), ERR_INVALID_FILE},
       {{'I', 'I', 42, 0, 8, 0, 0, 0, 0, 0, 0, 0, 0, 0}, ERR_INVALID_FILE},  // no entries, no image
@@ -344,28 +347,18 @@ TEST_F(TiffDirectory, DamagedFilesAreRefusedAndLongChainsWalked) {
       {edited(good, ifd + 2 + 0 * 12 + 8, {0x7F, 0xFF, 0xFF, 0xFF}), ERR_MEMORY},
       {edited(two, link, {uint8_t(two_ifds[0]), uint8_t(two_ifds[0] >> 8), 0, 0}), ERR_INVALID_FILE},
       {edited(two, link, {uint8_t(two_ifds[1]), uint8_t(two_ifds[1] >> 8), 0, 0}), ERR_INVALID_FILE},
-      {chain, 0},
+      {chain, 0, 1},
       {rereads, ERR_INVALID_FILE},
+      {tiff_file({mega, mega}), 0, 2},
+      {tiff_file({mega, mega, mega, mega}), ERR_MEMORY},
   };
   for (size_t i = 0; i < std::size(cases); ++i) {
     test_reset();
+    mem_set_limit(size_t{3} << 20);
     Loaded r = load_memory(cases[i].bytes);
     EXPECT_EQ(r.error, cases[i].code) << "row " << i;
-    EXPECT_EQ(r.left, cases[i].code == 0 ? 1 : 0) << "row " << i;
-    if (cases[i].code == 0) {
-      EXPECT_EQ(pixel(r.images[0], 1, 0), 5) << "row " << i;
-    }
-  }
-}
-
-TEST_F(TiffDirectory, PagesTogetherStayWithinTheMemoryLimit) {
-  const Page mega = page(1024, 1024, 8, 1, 1, {{1}});
-  for (const auto& [count, code] : {std::pair{2, 0}, std::pair{4, int(ERR_MEMORY)}}) {
-    test_reset();
-    mem_set_limit(size_t{3} << 20);
-    Loaded r = load_memory(tiff_file(std::vector<Page>(size_t(count), mega)));
-    EXPECT_EQ(r.error, code);
-    EXPECT_EQ(r.left, code == 0 ? count : 0);
+    EXPECT_EQ(r.left, cases[i].pages) << "row " << i;
+    for (const ImageRecord* image : r.images) EXPECT_EQ(pixel(image, 1, 0), 5) << "row " << i;
   }
 }
 

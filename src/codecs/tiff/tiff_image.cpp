@@ -14,7 +14,6 @@
 
 namespace {
 
-
 // Bits of one byte spread to eight bytes of 0 or 1, most significant first.
 struct BitTable {
   uint64_t spread[256];
@@ -115,16 +114,15 @@ void undo_small_predictor(TiffState& tiff, uint8_t* row, int32_t n) {
   for (int32_t i = 1; i < n; ++i) row[i] = (row[i] + row[i - 1]) & mask;
 }
 
-// Copies `n` stored pixels from `row` to their places for file row `y` of the current strip
-// or tile.
-void place(TiffState& tiff, const uint8_t* row, int32_t y, int32_t n) {
-  const TiffGeometry& g = tiff.land.plane;
-  uint8_t* dest = tiff.land.land_ptr(y - tiff.land.y0);
-  const int64_t step = g.pixel_step;
+// Copies `n` stored pixels from `src` to their places for row `row` of the current strip or
+// tile.
+void place(TiffState& tiff, const uint8_t* src, int32_t row, int32_t n) {
+  uint8_t* dest = tiff.land.land_ptr(row);
+  const int64_t step = tiff.land.plane.pixel_step;
   if (tiff.land.pixel_bytes == 1) {
-    for (int32_t i = 0; i < n; ++i, dest += step) *dest = row[i];
+    for (int32_t i = 0; i < n; ++i, dest += step) *dest = src[i];
   } else {
-    for (int32_t i = 0; i < n; ++i, dest += step) std::memcpy(dest, row + i * 4, 4);
+    for (int32_t i = 0; i < n; ++i, dest += step) std::memcpy(dest, src + i * 4, 4);
   }
 }
 
@@ -149,7 +147,7 @@ void clear_unlanded_rows(TiffState& tiff) {
   uint8_t* zero = row_scratch(tiff, int64_t{tiff.land.row_pixels} * tiff.land.pixel_bytes + 8);
   if (zero == nullptr) return;
   std::memset(zero, 0, static_cast<size_t>(bytes));
-  for (int32_t r = tiff.land.landed; r < tiff.land.rows; ++r) place(tiff, zero, tiff.land.y0 + r, tiff.land.pixels_shown);
+  for (int32_t r = tiff.land.landed; r < tiff.land.rows; ++r) place(tiff, zero, r, tiff.land.pixels_shown);
   tiff.land.landed = tiff.land.rows;
 }
 
@@ -167,7 +165,6 @@ const uint8_t* narrow_row(TiffState& tiff, const uint8_t* src, int64_t count) {
 void land_row(TiffState& tiff, const uint8_t* src, int32_t row, bool predicted) {
   if (row < 0 || row >= tiff.land.rows) return;
   if (row >= tiff.land.landed) tiff.land.landed = row + 1;
-  const int32_t y = tiff.land.y0 + row;
   const int32_t n = tiff.land.pixels_shown;
   if (tiff.land.wide && (src = narrow_row(tiff, src, int64_t{n} * tiff.land.samples)) == nullptr) return;
   const TiffGeometry& g = tiff.land.plane;
@@ -180,7 +177,7 @@ void land_row(TiffState& tiff, const uint8_t* src, int32_t row, bool predicted) 
   if (out == nullptr) return;
   convert_row(tiff, src, out, n);
   if (small_predicted) undo_small_predictor(tiff, out, n);
-  place(tiff, out, y, n);
+  place(tiff, out, row, n);
 }
 
 // A coded row of subsampled YCbCr holds sub_v image rows as units of sub_h x sub_v luma
@@ -231,7 +228,7 @@ void tiff_land_bytes(TiffState& tiff, const uint8_t* src, int32_t row) {
     std::memcpy(tiff.land.land_ptr(row), src, static_cast<size_t>(tiff.land.pixels_shown));
     return;
   }
-  place(tiff, src, tiff.land.y0 + row, tiff.land.pixels_shown);
+  place(tiff, src, row, tiff.land.pixels_shown);
 }
 
 void tiff_undo_predictor(const TiffLanding& land, uint8_t* row, int32_t pixels) {

@@ -609,6 +609,9 @@ void decode_chunks(TiffState& tiff, const PageLayout& page) {
     if (index < tiff.offset_count) {
       if (!get_chunk(tiff, static_cast<uint32_t>(index), &chunk)) break;
       page.handler(tiff, chunk, rows);
+      // Strips usually follow one another: the file's pages before this one are given back
+      // (read again, should a later strip or page stand there).
+      tiff.in.release_before(tiff.offsets[index]);
     }
     clear_unlanded_rows(tiff);
   }

@@ -167,13 +167,7 @@ bool decode_2d_line(TiffBits& bits, int32_t L, const std::vector<int32_t>& refer
       return false;
     }
     bits.skip(mode.length);
-    int32_t b1, b2;
-    g4_find_b1_b2(reference.data(), reference.size(), colour, a0, L, &cursor, &b1, &b2);
     const int32_t start = a0 < 0 ? 0 : a0;
-    if (mode.mode == kPass) {
-      a0 = b2;
-      continue;
-    }
     if (mode.mode == kHorizontal) {
       const RunTable& first = colour == 0 ? kWhite : kBlack;
       const RunTable& second = colour == 0 ? kBlack : kWhite;
@@ -186,6 +180,13 @@ bool decode_2d_line(TiffBits& bits, int32_t L, const std::vector<int32_t>& refer
       add_change(coding, start + run1);
       add_change(coding, start + run1 + run2);
       a0 = start + run1 + run2;
+      continue;
+    }
+    // The cursor keeps its place through horizontal modes: the next search starts from it.
+    int32_t b1, b2;
+    g4_find_b1_b2(reference.data(), reference.size(), colour, a0, L, &cursor, &b1, &b2);
+    if (mode.mode == kPass) {
+      a0 = b2;
       continue;
     }
     int32_t offset = 0;

@@ -63,11 +63,8 @@ bool libtiff_page(const std::string& path, int directory, Picture* out, int* pag
   TIFFGetFieldDefaulted(tif, TIFFTAG_ORIENTATION, &orientation);
   if (photometric == PHOTOMETRIC_PALETTE) TIFFGetField(tif, TIFFTAG_COLORMAP, &map_r, &map_g, &map_b);
   const bool tiled = TIFFIsTiled(tif);
-  if (tiled) {
-    TIFFGetField(tif, TIFFTAG_TILEWIDTH, &tw);
-    TIFFGetField(tif, TIFFTAG_TILELENGTH, &tl);
-  } else {
-    tw = w;
+  if (!tiled || !TIFFGetField(tif, TIFFTAG_TILEWIDTH, &tw) || !TIFFGetField(tif, TIFFTAG_TILELENGTH, &tl)) {
+    tw = w;  // a scanline at a time
     tl = 1;
   }
   const int planes = planar == PLANARCONFIG_SEPARATE ? spp : 1;

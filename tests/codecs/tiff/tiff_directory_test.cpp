@@ -101,20 +101,14 @@ Page with(Page p, const std::vector<Tag>& tags, bool tiles = false) {
   return p;
 }
 
-struct Loaded {
-  int32_t error;
-  int32_t left;  // images left in the group (a failed load leaves none)
-  std::vector<ImageRecord*> images;
-};
-
-Loaded load_memory(const std::vector<uint8_t>& bytes) {
-  Handle group = 0;
-  image_load_memory("t.tif", FORMAT_TIFF, bytes.data(), int64_t(bytes.size()), &group);
-  Loaded r{g_error, -1, {}};
+// The error and the images left in the group (a failed load leaves none).
+LoadResult load_memory(const std::vector<uint8_t>& bytes) {
+  LoadResult r;
+  image_load_memory("t.tif", FORMAT_TIFF, bytes.data(), int64_t(bytes.size()), &r.group);
+  r.error = g_error;
   g_error = 0;
-  group_count(group, TYPE_IMAGE, &r.left);
   ImageRecord* image;
-  for (Handle h = 0; group_find_next(group, TYPE_IMAGE, &h, &image), h != 0;) r.images.push_back(image);
+  for (Handle h = 0; group_find_next(r.group, TYPE_IMAGE, &h, &image), h != 0;) r.images.push_back(image);
   return r;
 }
 
@@ -153,26 +147,17 @@ TEST_F(TiffDirectory, RefusedPagesGetTheirCodes) {
   const Page base = page(2, 1, 8, 1, 1, {{7, 9}});
   std::vector<std::pair<Page, int32_t>> cases = {
       // Differing sizes, signed and floating-point samples, floating-point prediction, colour
-      // maps of 16-bit indexes, YCbCr of 16 bits, compressions 6 and 7 of 1-bit pixels.
+      // maps of 16-bit indexes, YCbCr of 16 bits; below, compressions 6 and 7 of 1-bit pixels.
       {with(page(1, 1, 8, 3, 2, {{1, 2, 3}}), {{258, SHORT, {8, 8, 4}}}), ERR_UNKNOWN_FORMAT},
       {with(page(1, 1, 8, 1, 1, {{1}}), {{339, SHORT, {2}}}), ERR_UNKNOWN_FORMAT},
       {with(page(1, 1, 16, 3, 2, {{1, 2, 3, 4, 5, 6}}), {{339, SHORT, {1, 3, 1}}}), ERR_UNKNOWN_FORMAT},
       {with(page(1, 1, 8, 1, 1, {{0}}, 5), {{317, SHORT, {3}}}), ERR_UNKNOWN_FORMAT},
       {with(page(1, 1, 16, 1, 3, {{1, 2}}), {{320, SHORT, std::vector<uint32_t>(3, 0)}}), ERR_UNKNOWN_FORMAT},
       {with(page(1, 1, 16, 3, 6, {{1, 2, 3, 4, 5, 6}}), {{530, SHORT, {1, 1}}}), ERR_UNKNOWN_FORMAT},
-      {page(8, 1, 1, 1, 0, {{0xFF}}, 6), ERR_UNKNOWN_FORMAT},
-      {page(8, 1, 1, 1, 0, {{0xFF}}, 7), ERR_UNKNOWN_FORMAT},
-      // CCITT codes only 1-bit pixels (wider ones were landed from a line of bytes).
-      {page(8, 1, 8, 3, 2, {{0x80, 0x80, 0x80}}, 2), ERR_INVALID_FILE},
-      {page(8, 1, 8, 3, 2, {{0x80, 0x80, 0x80}}, 3), ERR_INVALID_FILE},
-      {page(8, 1, 8, 3, 2, {{0x80, 0x80, 0x80}}, 4), ERR_INVALID_FILE},
       {with(page(1, 1, 8, 1, 1, {{0}}, 5), {{317, SHORT, {0}}}), ERR_INVALID_FILE},  // no Predictor 0
       // A JPEG strip must start as JPEG and describe no more than its strip (here 1000 x 1000).
       {page(8, 8, 8, 1, 1, {big_frame}, 7), ERR_INVALID_FILE},
       {page(8, 8, 8, 1, 1, {{1, 2, 3}}, 7), ERR_INVALID_FILE},
-      // Colour maps with more entries than the depth allows, or a count not a multiple of 3.
-      {with(page(2, 1, 1, 1, 3, {{0x40}}), {{320, SHORT, std::vector<uint32_t>(9, 0)}}), ERR_INVALID_FILE},
-      {with(page(2, 1, 1, 1, 3, {{0x40}}), {{320, SHORT, std::vector<uint32_t>(5, 0)}}), ERR_INVALID_FILE},
       // Tiles: fewer than the grid, or a width that is no multiple of 16.
       {with(page(20, 16, 8, 1, 1, {tile}), grid, true), ERR_INVALID_FILE},
       {with(with(page(20, 16, 8, 1, 1, {tile, tile}), grid), {{322, SHORT, {24}}}, true), ERR_INVALID_FILE},
@@ -184,6 +169,12 @@ TEST_F(TiffDirectory, RefusedPagesGetTheirCodes) {
       // Dimensions whose pixels no block may hold.
       {page(60000, 60000, 8, 3, 2, {{1, 2, 3}}), ERR_MEMORY},
   };
+  for (uint32_t compression : {6, 7}) cases.push_back({page(8, 1, 1, 1, 0, {{0xFF}}, compression), ERR_UNKNOWN_FORMAT});
+  // CCITT codes only 1-bit pixels (wider ones were landed from a line of bytes).
+  for (uint32_t ccitt : {2, 3, 4}) cases.push_back({page(8, 1, 8, 3, 2, {{0x80, 0x80, 0x80}}, ccitt), ERR_INVALID_FILE});
+  // Colour maps with more entries than the depth allows, or a count not a multiple of 3.
+  for (size_t count : {9, 5})
+    cases.push_back({with(page(2, 1, 1, 1, 3, {{0x40}}), {{320, SHORT, std::vector<uint32_t>(count, 0)}}), ERR_INVALID_FILE});
   // Wrong types and counts, orientations, photometrics, units and depths out of range.
   for (const Tag& tag : std::vector<Tag>{{259, LONG, {1}},     {262, SHORT, {1, 1}}, {256, RATIONAL, {1, 1}},
                                          {258, LONG, {8}},     {274, LONG, {1}},     {282, SHORT, {72}},
@@ -193,9 +184,9 @@ TEST_F(TiffDirectory, RefusedPagesGetTheirCodes) {
     cases.push_back({with(base, {tag}), ERR_INVALID_FILE});
   for (size_t i = 0; i < cases.size(); ++i) {
     test_reset();
-    Loaded r = load_memory(tiff_file({cases[i].first}));
+    LoadResult r = load_memory(tiff_file({cases[i].first}));
     EXPECT_EQ(r.error, cases[i].second) << "row " << i;
-    EXPECT_EQ(r.left, 0) << "row " << i;
+    EXPECT_TRUE(r.images.empty()) << "row " << i;
   }
   // An unknown compression is logged.
   test_reset();
@@ -212,9 +203,6 @@ TEST_F(TiffDirectory, PagesDecodeToTheirStoredBytes) {
   };
   std::vector<uint32_t> table_filler = {256};  // never clears its table: stops at 4096 entries
   table_filler.insert(table_filler.end(), 5000, 65);
-  Page second;  // only the tables: everything else comes from the page before
-  second.strips = {{1, 0}};
-  const Page palette = with(page(2, 1, 8, 1, 3, {{0, 1}}), {{320, SHORT, std::vector<uint32_t>(768, 65535)}});
   // Strips given as SHORT tables of two entries, inline in their entries.
   Page inline_tables = with(page(2, 3, 8, 1, 1, {}), {{273, SHORT, {8, 12}}, {279, SHORT, {4, 2}}, {278, SHORT, {2}}});
   std::vector<uint8_t> inline_file = tiff_file({inline_tables});
@@ -240,8 +228,7 @@ TEST_F(TiffDirectory, PagesDecodeToTheirStoredBytes) {
       // More output than the strip holds stops at the strip's end.
       {tiff_file({page(3, 1, 8, 1, 1, {lzw_bits({256, 65, 66, 258, 260, 258, 258, 257})}, 5)}), {{{2, 0, 'A'}}}},
       {tiff_file({page(100, 60, 8, 1, 1, {lzw_bits(table_filler)}, 5)}), {{{99, 37, 'A'}, {99, 59, 0}}}},
-      // Later pages start from the page before; thumbnails are dropped wherever they stand.
-      {tiff_file({palette, second}), {{{0, 0, 0}}, {{0, 0, 1}, {1, 0, 0}}}},
+      // Thumbnails are dropped wherever they stand.
       {tiff_file({thumbnail(9), grey2(1), grey2(2)}), {{{1, 0, 1}}, {{1, 0, 2}}}},
       {tiff_file({grey2(1), thumbnail(9), grey2(2)}), {{{1, 0, 1}}, {{1, 0, 2}}}},
       {tiff_file({grey2(1), grey2(2), thumbnail(9)}), {{{1, 0, 1}}, {{1, 0, 2}}}},
@@ -250,42 +237,42 @@ TEST_F(TiffDirectory, PagesDecodeToTheirStoredBytes) {
   };
   for (size_t i = 0; i < std::size(cases); ++i) {
     test_reset();
-    Loaded r = load_memory(cases[i].bytes);
+    LoadResult r = load_memory(cases[i].bytes);
     const auto& probes = cases[i].probes;
     ASSERT_EQ(r.error, 0) << "row " << i;
     ASSERT_EQ(r.images.size(), probes.size()) << "row " << i;
     for (size_t k = 0; k < probes.size(); ++k)
       for (const Probe& p : probes[k]) EXPECT_EQ(pixel(r.images[k], p.x, p.y), p.value) << "row " << i << " page " << k;
   }
-  test_reset();
-  Loaded pages = load_memory(tiff_file({palette, second}));
-  EXPECT_EQ(pages.images[1]->width, 2);
-  EXPECT_EQ(pages.images[1]->palette_red[1], 255);
-  EXPECT_NE(pages.images[0]->pixels, pages.images[1]->pixels);
 }
 
-TEST_F(TiffDirectory, ResolutionsAndColourMapsAreRounded) {
+// A later page starts from the page before: a second directory of strip tables and
+// resolutions only keeps the first one's size, depth and colour map.
+TEST_F(TiffDirectory, LaterPagesKeepWhatTheyDoNotRepeat) {
   // 118 x 2.54 = 299.72 is truncated; a zero denominator gives 0; 601/2 inches gives 300.
-  const Page p = page(2, 1, 1, 1, 3, {{0x40}});
-  Loaded r = load_memory(tiff_file(
-      {with(p, {{282, RATIONAL, {118, 1}}, {283, RATIONAL, {300, 0}}, {296, SHORT, {3}},
-                {320, SHORT, {65535, 32768, 0, 32767, 128, 129}}}),
-       with(p, {{282, RATIONAL, {601, 2}}, {296, SHORT, {2}}})}));
-  ASSERT_EQ(r.error, 0);
+  Page second{{{282, RATIONAL, {601, 2}}, {296, SHORT, {2}}}, {{0x80}}};
+  LoadResult r = load_memory(tiff_file({with(page(2, 1, 1, 1, 3, {{0x40}}),
+                                             {{282, RATIONAL, {118, 1}}, {283, RATIONAL, {300, 0}}, {296, SHORT, {3}},
+                                              {320, SHORT, {65535, 32768, 0, 32767, 128, 129}}}),
+                                        second}));
+  ASSERT_EQ(r.images.size(), 2u);
   EXPECT_EQ(r.images[0]->x_resolution, 299);
   EXPECT_EQ(r.images[0]->y_resolution, 0);
   EXPECT_EQ(r.images[1]->x_resolution, 300);
   // Green 32767 is 127.498, blue 128 is 0.498 and 129 0.502.
-  EXPECT_EQ(palette_rgb(r.images[0], 0), 0xFF0000u);
-  EXPECT_EQ(palette_rgb(r.images[0], 1), 0x807F01u);
+  for (const ImageRecord* image : r.images) {
+    EXPECT_EQ(palette_rgb(image, 0), 0xFF0000u);
+    EXPECT_EQ(palette_rgb(image, 1), 0x807F01u);
+  }
   EXPECT_EQ(stored_row(r.images[0], 0, 2), (std::vector<uint8_t>{0, 1}));
+  EXPECT_EQ(stored_row(r.images[1], 0, 2), (std::vector<uint8_t>{1, 0}));
 }
 
 TEST_F(TiffDirectory, RowsTheDataMissesAreClearedInEveryOrientation) {
   // Three rows declared, one row of data: the rest is 0 wherever the orientation puts it.
   for (uint32_t orientation : {1u, 2u, 3u, 6u, 8u}) {
     test_reset();
-    Loaded r = load_memory(tiff_file({with(page(4, 3, 8, 1, 1, {{1, 2, 3, 4}}), {{274, SHORT, {orientation}}})}));
+    LoadResult r = load_memory(tiff_file({with(page(4, 3, 8, 1, 1, {{1, 2, 3, 4}}), {{274, SHORT, {orientation}}})}));
     ASSERT_EQ(r.error, 0) << orientation;
     int sum = 0, nonzero = 0;
     for (int y = 0; y < r.images[0]->height; ++y)
@@ -355,9 +342,9 @@ TEST_F(TiffDirectory, DamagedFilesAreRefusedAndLongChainsWalked) {
   for (size_t i = 0; i < std::size(cases); ++i) {
     test_reset();
     mem_set_limit(size_t{3} << 20);
-    Loaded r = load_memory(cases[i].bytes);
+    LoadResult r = load_memory(cases[i].bytes);
     EXPECT_EQ(r.error, cases[i].code) << "row " << i;
-    EXPECT_EQ(r.left, cases[i].pages) << "row " << i;
+    EXPECT_EQ(r.images.size(), size_t(cases[i].pages)) << "row " << i;
     for (const ImageRecord* image : r.images) EXPECT_EQ(pixel(image, 1, 0), 5) << "row " << i;
   }
 }

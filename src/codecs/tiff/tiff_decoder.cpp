@@ -64,7 +64,9 @@ uint64_t get64(TiffState& tiff) {
 // A count or an offset: 64 bits in BigTIFF, 32 otherwise.
 uint64_t get_offset(TiffState& tiff) { return tiff.big ? get64(tiff) : get32(tiff); }
 // One value of an integer type: SHORT, LONG8, or LONG for any other type.
-uint64_t get_value(TiffState& tiff, uint32_t type) { return type == kShort ? get16(tiff) : type == kLong8 ? get64(tiff) : get32(tiff); }
+uint64_t get_value(TiffState& tiff, uint32_t type) {
+  return type == kShort ? get16(tiff) : type == kLong8 ? get64(tiff) : get32(tiff);
+}
 uint32_t value_size(uint32_t type) { return type == kShort ? 2 : type == kLong8 ? 8 : 4; }
 
 void fail(int32_t code) {
@@ -72,7 +74,7 @@ void fail(int32_t code) {
 }
 
 // True when `length` bytes at `offset` lie inside the file.
-bool in_file(TiffState& tiff, uint64_t offset, uint64_t length) {
+bool in_file(const TiffState& tiff, uint64_t offset, uint64_t length) {
   return offset <= static_cast<uint64_t>(tiff.file_size) &&
          length <= static_cast<uint64_t>(tiff.file_size) - offset;
 }

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <vector>
 
+#include "codecs/tiff/tiff_bits.h"
 #include "codecs/tiff/tiff_internal.h"
 #include "core/errors.h"
 
@@ -116,54 +117,8 @@ struct ModeTable {
 };
 const ModeTable kModes;
 
-// Most-significant-first bit reader that knows when it has run past its data.
-class Bits {
- public:
-  Bits(const uint8_t* data, int64_t size) : data_(data), size_(size) {}
-
-  uint32_t peek(int n) {
-    if (count_ < n) refill();
-    return static_cast<uint32_t>(buffer_ >> (64 - n));
-  }
-  void skip(int n) {
-    buffer_ <<= n;
-    count_ -= n;
-  }
-  // Bits consumed so far.
-  int64_t consumed() const { return next_ * 8 - count_; }
-  bool exhausted() const { return consumed() >= size_ * 8; }
-  // Moves to the start of the next byte.
-  void align() {
-    const int rest = static_cast<int>(consumed() % 8);
-    if (rest != 0) {
-      peek(8);
-      skip(8 - rest);
-    }
-  }
-
- private:
-  void refill() {
-    while (count_ <= 56) {
-      const uint64_t byte = next_ < size_ ? data_[next_] : 0;
-      ++next_;
-      buffer_ |= byte << (56 - count_);
-      count_ += 8;
-    }
-  }
-  const uint8_t* data_;
-  int64_t size_;
-  int64_t next_ = 0;
-  uint64_t buffer_ = 0;
-  int count_ = 0;
-};
-
-// Changing positions of a line: even entries are where black starts, odd where white starts.
-std::vector<int32_t> g_reference;
-std::vector<int32_t> g_coding;
-std::vector<uint8_t> g_row;
-
 // Reads one run (make-up codes ended by a terminating code); -1 for a code not in the table.
-int32_t read_run(Bits& bits, const RunTable& table) {
+int32_t read_run(TiffBits& bits, const RunTable& table) {
   int32_t total = 0;
   for (;;) {
     const RunCode& code = table.entries[bits.peek(kRunBits)];
@@ -175,10 +130,11 @@ int32_t read_run(Bits& bits, const RunTable& table) {
   }
 }
 
-// Records a colour change at `position`; a change where the last one stands cancels it.
-inline void add_change(int32_t position) {
-  if (!g_coding.empty() && g_coding.back() == position) g_coding.pop_back();
-  else g_coding.push_back(position);
+// Records a colour change at `position` on a line of changing positions (even entries are
+// where black starts, odd where white starts); a change where the last one stands cancels it.
+inline void add_change(std::vector<int32_t>& line, int32_t position) {
+  if (!line.empty() && line.back() == position) line.pop_back();
+  else line.push_back(position);
 }
 
 }  // namespace
@@ -197,9 +153,9 @@ void g4_find_b1_b2(const int32_t* reference, size_t count, int colour, int32_t a
 
 namespace {
 
-// Decodes one line coded against the line above (g_reference) into g_coding. False when the
-// data ends inside the line, or with g_error set for a code that cannot stand there.
-bool decode_2d_line(Bits& bits, int32_t L) {
+// Decodes one line coded against the line above into `coding`. False when the data ends
+// inside the line, or with g_error set for a code that cannot stand there.
+bool decode_2d_line(TiffBits& bits, int32_t L, const std::vector<int32_t>& reference, std::vector<int32_t>& coding) {
   int colour = 0;
   int32_t a0 = -1;
   size_t cursor = 0;
@@ -211,13 +167,7 @@ bool decode_2d_line(Bits& bits, int32_t L) {
       return false;
     }
     bits.skip(mode.length);
-    int32_t b1, b2;
-    g4_find_b1_b2(g_reference.data(), g_reference.size(), colour, a0, L, &cursor, &b1, &b2);
     const int32_t start = a0 < 0 ? 0 : a0;
-    if (mode.mode == kPass) {
-      a0 = b2;
-      continue;
-    }
     if (mode.mode == kHorizontal) {
       const RunTable& first = colour == 0 ? kWhite : kBlack;
       const RunTable& second = colour == 0 ? kBlack : kWhite;
@@ -227,9 +177,16 @@ bool decode_2d_line(Bits& bits, int32_t L) {
         g_error = ERR_INVALID_FILE;
         return false;
       }
-      add_change(start + run1);
-      add_change(start + run1 + run2);
+      add_change(coding, start + run1);
+      add_change(coding, start + run1 + run2);
       a0 = start + run1 + run2;
+      continue;
+    }
+    // The cursor keeps its place through horizontal modes: the next search starts from it.
+    int32_t b1, b2;
+    g4_find_b1_b2(reference.data(), reference.size(), colour, a0, L, &cursor, &b1, &b2);
+    if (mode.mode == kPass) {
+      a0 = b2;
       continue;
     }
     int32_t offset = 0;
@@ -247,15 +204,15 @@ bool decode_2d_line(Bits& bits, int32_t L) {
       g_error = ERR_INVALID_FILE;
       return false;
     }
-    add_change(a1);
+    add_change(coding, a1);
     colour ^= 1;
     a0 = a1;
   }
   return true;
 }
 
-// Decodes one line of alternating white and black runs, white first, into g_coding.
-bool decode_1d_line(Bits& bits, int32_t L) {
+// Decodes one line of alternating white and black runs, white first, into `coding`.
+bool decode_1d_line(TiffBits& bits, int32_t L, std::vector<int32_t>& coding) {
   int colour = 0;
   int32_t a0 = 0;
   while (a0 < L) {
@@ -266,31 +223,56 @@ bool decode_1d_line(Bits& bits, int32_t L) {
       return false;
     }
     a0 += run;
-    add_change(a0);
+    add_change(coding, a0);
     colour ^= 1;
   }
   return true;
 }
 
 // Passes over fill bits and end-of-line codes (eleven zeros or more, then a one).
-void skip_end_of_line(Bits& bits) {
+void skip_end_of_line(TiffBits& bits) {
   while (!bits.exhausted() && bits.peek(11) == 0) {
     const uint32_t next = bits.peek(32);
     bits.skip(next == 0 ? 32 : std::countl_zero(next) + 1);
   }
 }
 
+// Writes the first `shown` pixels of a line of changing positions: 0 for white, 1 for black.
+// The line is cleared at once; black runs of up to eight pixels are then written with one
+// eight-byte store whose zeros past the run fall on white pixels or on runs written later.
+void fill_line(uint8_t* row, int32_t shown, const std::vector<int32_t>& changes, int32_t L) {
+  constexpr uint64_t kBlack8 = 0x0101010101010101;
+  std::memset(row, 0, static_cast<size_t>(shown));
+  const size_t n = changes.size();
+  for (size_t k = 0; k < n; k += 2) {
+    const int32_t from = changes[k];
+    if (from >= shown) break;
+    const int32_t to = std::min(k + 1 < n ? changes[k + 1] : L, shown);
+    const int32_t run = to - from;
+    if (run <= 0) continue;  // changes stand in rising order: only a damaged line has none
+    if (run <= 8 && from + 8 <= shown && std::endian::native == std::endian::little) {
+      const uint64_t black = kBlack8 >> (64 - 8 * run);
+      std::memcpy(row + from, &black, 8);
+    } else {
+      std::memset(row + from, 1, static_cast<size_t>(run));
+    }
+  }
+}
+
 enum class Coding { kModifiedHuffman, kGroup3, kGroup4 };
 
-void decode_ccitt(const TiffChunk& chunk, const TiffRows& rows, Coding coding) {
+void decode_ccitt(TiffState& tiff, const TiffChunk& chunk, const TiffRows& rows, Coding coding) {
   const int32_t L = rows.row_pixels;
-  const bool mixed = coding == Coding::kGroup3 && (g_tiff.t4_options & 1) != 0;
-  Bits bits(chunk.data, chunk.size);
-  g_reference.clear();
-  g_row.assign(static_cast<size_t>(L), 0);
+  const bool mixed = coding == Coding::kGroup3 && (tiff.t4_options & 1) != 0;
+  TiffBits bits(chunk.data, chunk.size);
+  std::vector<int32_t>& reference = tiff.reference_changes;
+  std::vector<int32_t>& changes = tiff.coding_changes;
+  reference.clear();
+  uint8_t* scratch = tiff.buffer(kCodedRowBuffer, L);
+  if (scratch == nullptr) return;
 
   for (int32_t r = 0; r < rows.coded_rows && !bits.exhausted(); ++r) {
-    g_coding.clear();
+    changes.clear();
     bool two_dimensional = coding == Coding::kGroup4;
     if (coding == Coding::kGroup3) {
       skip_end_of_line(bits);
@@ -300,34 +282,31 @@ void decode_ccitt(const TiffChunk& chunk, const TiffRows& rows, Coding coding) {
         bits.skip(1);
       }
     }
-    if (!(two_dimensional ? decode_2d_line(bits, L) : decode_1d_line(bits, L))) return;
+    if (!(two_dimensional ? decode_2d_line(bits, L, reference, changes) : decode_1d_line(bits, L, changes))) return;
     if (coding == Coding::kModifiedHuffman) bits.align();
     // A change at the line's end changes no pixel.
-    while (!g_coding.empty() && g_coding.back() >= L) g_coding.pop_back();
+    while (!changes.empty() && changes.back() >= L) changes.pop_back();
 
     if (r < rows.rows) {
       // Tiles in the last column show only part of their lines.
-      uint8_t* direct = tiff_row_target(r);
-      uint8_t* row = direct != nullptr ? direct : g_row.data();
+      uint8_t* direct = tiff_row_target(tiff, r);
+      uint8_t* row = direct != nullptr ? direct : scratch;
       const int32_t shown = direct != nullptr ? std::min(L, rows.shown_pixels) : L;
-      const size_t n = g_coding.size();
-      int32_t at = 0;
-      for (size_t k = 0; k < n && at < shown; k += 2) {
-        const int32_t from = std::min(g_coding[k], shown);
-        const int32_t to = std::min(k + 1 < n ? g_coding[k + 1] : L, shown);
-        std::memset(row + at, 0, static_cast<size_t>(from - at));
-        std::memset(row + from, 1, static_cast<size_t>(to - from));
-        at = to;
-      }
-      std::memset(row + at, 0, static_cast<size_t>(shown - at));
-      if (direct == nullptr) tiff_land_bytes(row, r);
+      fill_line(row, shown, changes, L);
+      if (direct == nullptr) tiff_land_bytes(tiff, row, r);
     }
-    g_reference.swap(g_coding);
+    reference.swap(changes);
   }
 }
 
 }  // namespace
 
-void tiff_strip_mh(const TiffChunk& chunk, const TiffRows& rows) { decode_ccitt(chunk, rows, Coding::kModifiedHuffman); }
-void tiff_strip_g3(const TiffChunk& chunk, const TiffRows& rows) { decode_ccitt(chunk, rows, Coding::kGroup3); }
-void tiff_strip_g4(const TiffChunk& chunk, const TiffRows& rows) { decode_ccitt(chunk, rows, Coding::kGroup4); }
+void tiff_strip_mh(TiffState& tiff, const TiffChunk& chunk, const TiffRows& rows) {
+  decode_ccitt(tiff, chunk, rows, Coding::kModifiedHuffman);
+}
+void tiff_strip_g3(TiffState& tiff, const TiffChunk& chunk, const TiffRows& rows) {
+  decode_ccitt(tiff, chunk, rows, Coding::kGroup3);
+}
+void tiff_strip_g4(TiffState& tiff, const TiffChunk& chunk, const TiffRows& rows) {
+  decode_ccitt(tiff, chunk, rows, Coding::kGroup4);
+}

@@ -1,6 +1,7 @@
 // Turns a directory into pixels: sizes the pixel block, walks the strips or tiles, hands each
 // to its decompressor and lands the decoded rows, converting the pixel format and applying
 // the orientation on the way.
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstring>
@@ -10,39 +11,8 @@
 #include "core/memory.h"
 #include "image/image.h"
 #include "image/pixels.h"
-#include "io/stream.h"
 
 namespace {
-
-// Where file pixel (x, y) lands: origin + x * pixel_step + y * row_step, in bytes from the
-// start of the pixel block. Steps are multiples of the stored pixel size and may be negative.
-struct Geometry {
-  int64_t origin;
-  int64_t pixel_step;
-  int64_t row_step;
-};
-
-struct Landing {
-  uint8_t* pixels;       // start of the pixel block
-  Geometry plane;        // geometry of the current plane
-  int32_t bits;          // stored bits per pixel: 1, 2, 4, 8, 24 or 32
-  int32_t pixel_bytes;
-  bool rgba;             // 32-bit pixels are RGB plus an extra sample, not CMYK
-  bool predictor;
-  bool wide;             // coded samples are 16 bits, reduced to 8 before landing
-  bool big_endian;       // byte order of 16-bit samples
-  int32_t samples;       // samples of one coded pixel (1 for a plane)
-  int32_t sub_h, sub_v;  // YCbCr subsampling: one coded row holds sub_v image rows
-  // The current strip or tile.
-  int32_t x0, y0;        // its first pixel in file coordinates
-  int32_t pixels_shown;  // pixels of each row that fall inside the image
-  int32_t rows;          // rows that fall inside the image
-  int32_t row_pixels;    // coded pixels per row
-  int32_t landed;        // rows of the current strip or tile landed so far (always from 0)
-  bool cleared;          // the whole block was cleared before decoding
-};
-
-Landing g_land;
 
 // Bits of one byte spread to eight bytes of 0 or 1, most significant first.
 struct BitTable {
@@ -71,8 +41,8 @@ struct ReversedBytes {
 const ReversedBytes kReversed;
 
 // Converts `n` pixels of a coded row to the stored format at `out` (contiguous).
-void convert_row(const uint8_t* src, uint8_t* out, int32_t n) {
-  switch (g_land.bits) {
+void convert_row(TiffState& tiff, const uint8_t* src, uint8_t* out, int32_t n) {
+  switch (tiff.land.bits) {
     case 1: {
       const uint64_t* table = kBits.spread;
       int32_t whole = n / 8;
@@ -121,7 +91,7 @@ void convert_row(const uint8_t* src, uint8_t* out, int32_t n) {
       break;
     }
     case 32:
-      if (g_land.rgba) {
+      if (tiff.land.rgba) {
         std::memcpy(out, src, size_t(n) * 4);
       } else {
         for (int32_t i = 0; i < n; ++i, src += 4, out += 4) {
@@ -139,85 +109,83 @@ void convert_row(const uint8_t* src, uint8_t* out, int32_t n) {
 }
 
 // Horizontal differencing undone on one-byte-per-pixel values of fewer than 8 bits.
-void undo_small_predictor(uint8_t* row, int32_t n) {
-  const uint8_t mask = static_cast<uint8_t>((1u << g_land.bits) - 1);
+void undo_small_predictor(TiffState& tiff, uint8_t* row, int32_t n) {
+  const uint8_t mask = static_cast<uint8_t>((1u << tiff.land.bits) - 1);
   for (int32_t i = 1; i < n; ++i) row[i] = (row[i] + row[i - 1]) & mask;
 }
 
-// Copies `n` stored pixels from `row` to their places for file row `y`, from file column x0.
-void place(const uint8_t* row, int32_t y, int32_t n) {
-  const Geometry& g = g_land.plane;
-  uint8_t* dest = g_land.pixels + g.origin + int64_t{g_land.x0} * g.pixel_step + int64_t{y} * g.row_step;
-  const int64_t step = g.pixel_step;
-  if (g_land.pixel_bytes == 1) {
-    for (int32_t i = 0; i < n; ++i, dest += step) *dest = row[i];
+// Copies `n` stored pixels from `src` to their places for row `row` of the current strip or
+// tile.
+void place(TiffState& tiff, const uint8_t* src, int32_t row, int32_t n) {
+  uint8_t* dest = tiff.land.land_ptr(row);
+  const int64_t step = tiff.land.plane.pixel_step;
+  if (tiff.land.pixel_bytes == 1) {
+    for (int32_t i = 0; i < n; ++i, dest += step) *dest = src[i];
   } else {
-    for (int32_t i = 0; i < n; ++i, dest += step) std::memcpy(dest, row + i * 4, 4);
+    for (int32_t i = 0; i < n; ++i, dest += step) std::memcpy(dest, src + i * 4, 4);
   }
 }
 
-uint8_t* row_scratch(int64_t bytes) { return tiff_buffer(kRowBuffer, bytes); }
+uint8_t* row_scratch(TiffState& tiff, int64_t bytes) { return tiff.buffer(kRowBuffer, bytes); }
 
 // Rows of the current strip or tile that no data reached are cleared to 0.
-void clear_unlanded_rows() {
-  if (g_land.landed >= g_land.rows || g_land.cleared) return;
-  const Geometry& g = g_land.plane;
-  if (g.pixel_step == g_land.pixel_bytes || g.pixel_step == -g_land.pixel_bytes) {
+void clear_unlanded_rows(TiffState& tiff) {
+  if (tiff.land.landed >= tiff.land.rows || tiff.land.cleared) return;
+  const TiffGeometry& g = tiff.land.plane;
+  if (g.pixel_step == tiff.land.pixel_bytes || g.pixel_step == -tiff.land.pixel_bytes) {
     // The row is one run of bytes, forwards or mirrored.
-    const int64_t span = int64_t{g_land.pixels_shown} * g_land.pixel_bytes;
-    for (int32_t r = g_land.landed; r < g_land.rows; ++r) {
-      int64_t first = g.origin + int64_t{g_land.x0} * g.pixel_step + int64_t{g_land.y0 + r} * g.row_step;
-      if (g.pixel_step < 0) first -= span - g_land.pixel_bytes;
-      std::memset(g_land.pixels + first, 0, static_cast<size_t>(span));
+    const int64_t span = int64_t{tiff.land.pixels_shown} * tiff.land.pixel_bytes;
+    for (int32_t r = tiff.land.landed; r < tiff.land.rows; ++r) {
+      uint8_t* first = tiff.land.land_ptr(r);
+      if (g.pixel_step < 0) first -= span - tiff.land.pixel_bytes;
+      std::memset(first, 0, static_cast<size_t>(span));
     }
-    g_land.landed = g_land.rows;
+    tiff.land.landed = tiff.land.rows;
     return;
   }
-  const int64_t bytes = int64_t{g_land.pixels_shown} * g_land.pixel_bytes;
-  uint8_t* zero = row_scratch(int64_t{g_land.row_pixels} * g_land.pixel_bytes + 8);
+  const int64_t bytes = int64_t{tiff.land.pixels_shown} * tiff.land.pixel_bytes;
+  uint8_t* zero = row_scratch(tiff, int64_t{tiff.land.row_pixels} * tiff.land.pixel_bytes + 8);
   if (zero == nullptr) return;
   std::memset(zero, 0, static_cast<size_t>(bytes));
-  for (int32_t r = g_land.landed; r < g_land.rows; ++r) place(zero, g_land.y0 + r, g_land.pixels_shown);
-  g_land.landed = g_land.rows;
+  for (int32_t r = tiff.land.landed; r < tiff.land.rows; ++r) place(tiff, zero, r, tiff.land.pixels_shown);
+  tiff.land.landed = tiff.land.rows;
 }
 
 // 16-bit samples to 8 bits, rounded to the nearest: v x 255 / 65535 = v / 257.
-const uint8_t* narrow_row(const uint8_t* src, int64_t count) {
-  uint8_t* out = tiff_buffer(kNarrowBuffer, count + 8);
+const uint8_t* narrow_row(TiffState& tiff, const uint8_t* src, int64_t count) {
+  uint8_t* out = tiff.buffer(kNarrowBuffer, count + 8);
   if (out == nullptr) return nullptr;
-  const int high = g_land.big_endian ? 0 : 1;
+  const int high = tiff.land.big_endian ? 0 : 1;
   for (int64_t i = 0; i < count; ++i, src += 2)
     out[i] = static_cast<uint8_t>(((uint32_t{src[high]} << 8 | src[1 - high]) + 128) / 257);
   return out;
 }
 
 // Lands one image row of the strip or tile from a coded row of one pixel per coded pixel.
-void land_row(const uint8_t* src, int32_t row, bool predicted) {
-  if (row < 0 || row >= g_land.rows) return;
-  if (row >= g_land.landed) g_land.landed = row + 1;
-  const int32_t y = g_land.y0 + row;
-  const int32_t n = g_land.pixels_shown;
-  if (g_land.wide && (src = narrow_row(src, int64_t{n} * g_land.samples)) == nullptr) return;
-  const Geometry& g = g_land.plane;
-  const bool small_predicted = predicted && g_land.bits < 8;
-  if (g.pixel_step == g_land.pixel_bytes && !small_predicted) {
-    uint8_t* dest = g_land.pixels + g.origin + int64_t{g_land.x0} * g.pixel_step + int64_t{y} * g.row_step;
-    convert_row(src, dest, n);
+void land_row(TiffState& tiff, const uint8_t* src, int32_t row, bool predicted) {
+  if (row < 0 || row >= tiff.land.rows) return;
+  if (row >= tiff.land.landed) tiff.land.landed = row + 1;
+  const int32_t n = tiff.land.pixels_shown;
+  if (tiff.land.wide && (src = narrow_row(tiff, src, int64_t{n} * tiff.land.samples)) == nullptr) return;
+  const TiffGeometry& g = tiff.land.plane;
+  const bool small_predicted = predicted && tiff.land.bits < 8;
+  if (g.pixel_step == tiff.land.pixel_bytes && !small_predicted) {
+    convert_row(tiff, src, tiff.land.land_ptr(row), n);
     return;
   }
-  uint8_t* out = row_scratch(int64_t{g_land.row_pixels} * g_land.pixel_bytes + 8);
+  uint8_t* out = row_scratch(tiff, int64_t{tiff.land.row_pixels} * tiff.land.pixel_bytes + 8);
   if (out == nullptr) return;
-  convert_row(src, out, n);
-  if (small_predicted) undo_small_predictor(out, n);
-  place(out, y, n);
+  convert_row(tiff, src, out, n);
+  if (small_predicted) undo_small_predictor(tiff, out, n);
+  place(tiff, out, row, n);
 }
 
 // A coded row of subsampled YCbCr holds sub_v image rows as units of sub_h x sub_v luma
 // samples followed by one Cb and one Cr; each pixel gets its unit's chroma.
-void land_subsampled(const uint8_t* src, int32_t coded_row) {
-  const int32_t h = g_land.sub_h, v = g_land.sub_v;
-  const int64_t n = g_land.row_pixels;
-  uint8_t* rows = tiff_buffer(kExpandBuffer, v * n * 3 + 8);
+void land_subsampled(TiffState& tiff, const uint8_t* src, int32_t coded_row) {
+  const int32_t h = tiff.land.sub_h, v = tiff.land.sub_v;
+  const int64_t n = tiff.land.row_pixels;
+  uint8_t* rows = tiff.buffer(kExpandBuffer, v * n * 3 + 8);
   if (rows == nullptr) return;
   for (int64_t x0 = 0; x0 < n; x0 += h, src += h * v + 2) {
     const int64_t across = n - x0 < h ? n - x0 : h;
@@ -229,48 +197,46 @@ void land_subsampled(const uint8_t* src, int32_t coded_row) {
         p[2] = src[h * v + 1];
       }
   }
-  for (int32_t j = 0; j < v; ++j) land_row(rows + j * n * 3, coded_row * v + j, false);
+  for (int32_t j = 0; j < v; ++j) land_row(tiff, rows + j * n * 3, coded_row * v + j, false);
 }
 
 }  // namespace
 
-void tiff_land_row(const uint8_t* src, int32_t row, bool predicted) {
-  if (g_land.sub_h * g_land.sub_v > 1) {
-    land_subsampled(src, row);
+void tiff_land_row(TiffState& tiff, const uint8_t* src, int32_t row, bool predicted) {
+  if (tiff.land.sub_h * tiff.land.sub_v > 1) {
+    land_subsampled(tiff, src, row);
   } else {
-    land_row(src, row, predicted);
+    land_row(tiff, src, row, predicted);
   }
 }
 
-uint8_t* tiff_row_target(int32_t row) {
-  if (row < 0 || row >= g_land.rows || g_land.plane.pixel_step != 1) return nullptr;
-  if (row >= g_land.landed) g_land.landed = row + 1;
-  return g_land.pixels + g_land.plane.origin + g_land.x0 + int64_t{g_land.y0 + row} * g_land.plane.row_step;
+uint8_t* tiff_row_target(TiffState& tiff, int32_t row) {
+  if (row < 0 || row >= tiff.land.rows || tiff.land.plane.pixel_step != 1) return nullptr;
+  if (row >= tiff.land.landed) tiff.land.landed = row + 1;
+  return tiff.land.land_ptr(row);
 }
 
-uint8_t* tiff_direct_row(int32_t row, int64_t bytes) {
-  if (g_land.bits != 8 || g_land.wide || g_land.pixels_shown < bytes) return nullptr;
-  return tiff_row_target(row);
+uint8_t* tiff_direct_row(TiffState& tiff, int32_t row, int64_t bytes) {
+  if (tiff.land.bits != 8 || tiff.land.wide || tiff.land.pixels_shown < bytes) return nullptr;
+  return tiff_row_target(tiff, row);
 }
 
-void tiff_land_bytes(const uint8_t* src, int32_t row) {
-  if (row < 0 || row >= g_land.rows) return;
-  if (row >= g_land.landed) g_land.landed = row + 1;
-  const int32_t y = g_land.y0 + row;
-  if (g_land.plane.pixel_step == 1) {
-    uint8_t* dest = g_land.pixels + g_land.plane.origin + g_land.x0 + int64_t{y} * g_land.plane.row_step;
-    std::memcpy(dest, src, static_cast<size_t>(g_land.pixels_shown));
+void tiff_land_bytes(TiffState& tiff, const uint8_t* src, int32_t row) {
+  if (row < 0 || row >= tiff.land.rows) return;
+  if (row >= tiff.land.landed) tiff.land.landed = row + 1;
+  if (tiff.land.plane.pixel_step == 1) {
+    std::memcpy(tiff.land.land_ptr(row), src, static_cast<size_t>(tiff.land.pixels_shown));
     return;
   }
-  place(src, y, g_land.pixels_shown);
+  place(tiff, src, row, tiff.land.pixels_shown);
 }
 
-void tiff_undo_predictor(uint8_t* row, int32_t pixels) {
-  if (g_land.bits < 8) return;  // undone after unpacking, in tiff_land_row
-  if (g_land.wide) {
+void tiff_undo_predictor(const TiffLanding& land, uint8_t* row, int32_t pixels) {
+  if (land.bits < 8) return;  // undone after unpacking, in tiff_land_row
+  if (land.wide) {
     // Differences of 16-bit samples in the file's byte order.
-    const int high = g_land.big_endian ? 0 : 1;
-    const int64_t step = int64_t{g_land.samples} * 2;
+    const int high = land.big_endian ? 0 : 1;
+    const int64_t step = int64_t{land.samples} * 2;
     const int64_t end = int64_t{pixels} * step;
     for (int64_t i = step; i < end; i += 2) {
       uint8_t* p = row + i;
@@ -281,7 +247,7 @@ void tiff_undo_predictor(uint8_t* row, int32_t pixels) {
     }
     return;
   }
-  const int32_t stride = g_land.bits / 8;
+  const int32_t stride = land.bits / 8;
   if (stride == 3) {
     // Running sums kept in registers, one per sample.
     uint8_t r = row[0], g = row[1], b = row[2];
@@ -297,76 +263,51 @@ void tiff_undo_predictor(uint8_t* row, int32_t pixels) {
   for (int64_t i = stride; i < end; ++i) row[i] = static_cast<uint8_t>(row[i] + row[i - stride]);
 }
 
-bool tiff_predictor_active() { return g_land.predictor; }
 
 namespace {
 
-struct Buffer {
-  uint8_t* data = nullptr;
-  int64_t size = 0;
-};
-Buffer g_buffers[kBufferSlots];
-
-bool read_chunk(uint32_t index, TiffChunk* chunk) {
-  const uint64_t offset = g_tiff.offsets[index];
-  const uint64_t file_size = static_cast<uint64_t>(g_tiff.file_size);
+bool read_chunk(TiffState& tiff, uint32_t index, TiffChunk* chunk) {
+  const uint64_t offset = tiff.offsets[index];
+  const uint64_t file_size = static_cast<uint64_t>(tiff.file_size);
   uint64_t count;
-  if (g_tiff.byte_counts != nullptr && index < g_tiff.byte_count_count) {
-    count = g_tiff.byte_counts[index];
+  if (tiff.byte_counts != nullptr && index < tiff.byte_count_count) {
+    count = tiff.byte_counts[index];
   } else {
     // Without byte counts the data runs to the end of the file.
     count = offset <= file_size ? file_size - offset : 0;
   }
-  return tiff_read_block(offset, count, kChunkBuffer, chunk);
+  return tiff_file_block(tiff, offset, count, chunk);
 }
 
 }  // namespace
 
-bool tiff_read_block(uint64_t offset, uint64_t count, int slot, TiffChunk* chunk) {
-  const uint64_t file_size = static_cast<uint64_t>(g_tiff.file_size);
+bool tiff_file_block(const TiffState& tiff, uint64_t offset, uint64_t count, TiffChunk* chunk) {
+  const uint64_t file_size = static_cast<uint64_t>(tiff.file_size);
   if (offset > file_size || count > file_size - offset) {
     g_error = ERR_INVALID_FILE;
     return false;
   }
+  chunk->data = tiff.in.data() + offset;
   chunk->size = static_cast<int64_t>(count);
-  const uint8_t* whole;
-  int64_t whole_size;
-  if (stream_whole_file(&whole, &whole_size)) {
-    chunk->data = whole + offset;
-    return true;
-  }
-  // Through the small window: the block is read straight from the file.
-  uint8_t* copy = tiff_buffer(slot, chunk->size + 8);
-  if (copy == nullptr) return false;
-  std::memset(copy + chunk->size, 0, 8);
-  if (count > 1) stream_read_at(copy, static_cast<int64_t>(offset), chunk->size - 1);
-  if (count > 0) {
-    // A block may end exactly at the end of the file, which the block read refuses.
-    stream_seek(static_cast<int64_t>(offset + count - 1), 0);
-    copy[count - 1] = static_cast<uint8_t>(stream_get_u8());
-  }
-  chunk->data = copy;
-  return g_error == 0;
+  return true;
 }
 
 namespace {
 
-// Reads the strip or tile at `offset`; false with code 14 when it lies past the end. With
+// The strip or tile `index`; false with code 14 when it lies past the end. With
 // FillOrder 2 the bits of every byte are reversed, so that every decoder reads FillOrder 1;
 // JPEG data are bytes, not bit strings, and stay as they are.
-bool get_chunk(uint32_t index, TiffChunk* chunk) {
-  if (!read_chunk(index, chunk)) return false;
-  if (g_tiff.fill_order == 1 || g_tiff.image->description == DESC_TIFF_JPEG) return true;
-  uint8_t* reversed = tiff_buffer(kChunkBuffer, chunk->size + 8);
+bool get_chunk(TiffState& tiff, uint32_t index, TiffChunk* chunk) {
+  if (!read_chunk(tiff, index, chunk)) return false;
+  if (tiff.fill_order == 1 || tiff.image->description == DESC_TIFF_JPEG) return true;
+  uint8_t* reversed = tiff.buffer(kChunkBuffer, chunk->size + 8);
   if (reversed == nullptr) return false;
   for (int64_t i = 0; i < chunk->size; ++i) reversed[i] = kReversed.value[chunk->data[i]];
   chunk->data = reversed;
   return true;
 }
 
-using Handler = void (*)(const TiffChunk&, const TiffRows&);
-
-Handler handler_for(int32_t description) {
+TiffStripHandler handler_for(const TiffState& tiff, int32_t description) {
   switch (description) {
     case DESC_TIFF_NONE: return tiff_strip_raw;
     case DESC_TIFF_G4: return tiff_strip_g4;
@@ -374,7 +315,7 @@ Handler handler_for(int32_t description) {
     case DESC_TIFF_DEFLATE: return tiff_strip_deflate;
     case DESC_TIFF_CCITT1D: return tiff_strip_mh;
     case DESC_TIFF_G3: return tiff_strip_g3;
-    case DESC_TIFF_JPEG: return g_tiff.old_jpeg ? nullptr : tiff_strip_jpeg;
+    case DESC_TIFF_JPEG: return tiff.old_jpeg ? nullptr : tiff_strip_jpeg;
     case DESC_TIFF_PACKBITS: return tiff_strip_packbits;
     default: return nullptr;
   }
@@ -382,7 +323,7 @@ Handler handler_for(int32_t description) {
 
 // The geometry of one plane for the orientation; W and H are the file's width and height,
 // row_bytes that of the shown image.
-Geometry plane_geometry(int orientation, int64_t base, int64_t W, int64_t H, int64_t pb,
+TiffGeometry plane_geometry(int orientation, int64_t base, int64_t W, int64_t H, int64_t pb,
                         int64_t rb) {
   switch (orientation) {
     default:
@@ -437,8 +378,7 @@ uint8_t clamp_round(float v) { return static_cast<uint8_t>(v <= 0 ? 0 : v >= 255
 // Y, Cb and Cr codes scaled by ReferenceBlackWhite: Y to 0..255, chroma to -127..127 around 0.
 struct YcbcrScale {
   float y[256], cb[256], cr[256];
-  YcbcrScale() {
-    const float* ref = g_tiff.reference;
+  explicit YcbcrScale(const float* ref) {
     float* out[3] = {y, cb, cr};
     for (int c = 0; c < 3; ++c) {
       const float range = ref[2 * c + 1] - ref[2 * c] != 0 ? ref[2 * c + 1] - ref[2 * c] : 1;
@@ -448,13 +388,13 @@ struct YcbcrScale {
 };
 
 // YCbCr or CIELab samples at p0, p1, p2 (`count` pixels, `step` bytes apart) to R, G, B.
-void convert_to_rgb(uint8_t* p0, uint8_t* p1, uint8_t* p2, int64_t count, int64_t step) {
-  if (g_tiff.colour_model == 4) {
+void convert_to_rgb(TiffState& tiff, uint8_t* p0, uint8_t* p1, uint8_t* p2, int64_t count, int64_t step) {
+  if (tiff.colour_model == kLabModel) {
     for (int64_t i = 0; i < count; ++i, p0 += step, p1 += step, p2 += step) lab_to_rgb(p0, p1, p2);
     return;
   }
-  const YcbcrScale scale;
-  const float red = g_tiff.luma[0], green = g_tiff.luma[1], blue = g_tiff.luma[2];
+  const YcbcrScale scale(tiff.reference);
+  const float red = tiff.luma[0], green = tiff.luma[1], blue = tiff.luma[2];
   for (int64_t i = 0; i < count; ++i, p0 += step, p1 += step, p2 += step) {
     const float y = scale.y[*p0];
     const float r = y + (2 - 2 * red) * scale.cr[*p2];
@@ -465,231 +405,260 @@ void convert_to_rgb(uint8_t* p0, uint8_t* p1, uint8_t* p2, int64_t count, int64_
   }
 }
 
-}  // namespace
 
-uint8_t* tiff_buffer(int slot, int64_t size) {
-  Buffer& b = g_buffers[slot];
-  if (size > b.size) {
-    if (size < 0 || static_cast<uint64_t>(size) > mem_limit()) {
-      g_error = ERR_MEMORY;
-      return nullptr;
-    }
-    if (mem_alloc(&b.data, static_cast<size_t>(size)) == nullptr) {
-      b.size = 0;
-      return nullptr;
-    }
-    b.size = size;
-  }
-  return b.data;
-}
-
-void tiff_free_buffers() {
-  for (Buffer& b : g_buffers) {
-    mem_free(&b.data);
-    b.size = 0;
-  }
-}
-
-void tiff_decode_image() {
-  ImageRecord* image = g_tiff.image;
-  const int32_t description = image->description;
-  const Handler handler = handler_for(description);
-  if (handler == nullptr) {
-    g_error = ERR_UNKNOWN_FORMAT;
-    return;
-  }
-  const int orientation = g_tiff.orientation;
-  if (orientation < 1 || orientation > 8 || (g_tiff.planar_config != 1 && g_tiff.planar_config != 2) ||
-      g_tiff.file_width == 0 || g_tiff.file_height == 0 || g_tiff.file_width > INT32_MAX ||
-      g_tiff.file_height > INT32_MAX || g_tiff.offsets == nullptr || g_tiff.samples < 1) {
-    g_error = ERR_INVALID_FILE;
-    return;
-  }
-  const bool planar = g_tiff.planar_config == 2 && g_tiff.samples > 1;
-
-  // Stored layout: 16-bit samples are kept as 8; chunky samples make one plane of wider
-  // pixels.
-  const bool wide = g_tiff.sample_bits == 16;
-  const int32_t sample_bits = wide ? 8 : g_tiff.sample_bits;
-  const int32_t coded_samples = planar ? 1 : g_tiff.samples;
-  int64_t bits = sample_bits;
-  int32_t planes = g_tiff.samples;
-  if (!planar) {
-    bits *= planes;
-    planes = 1;
-  }
+// How a page is stored and how its strips or tiles are laid out.
+struct PageLayout {
+  TiffStripHandler handler;
+  bool planar;           // planes stored one after the other
+  bool wide;             // 16-bit samples, kept as 8
+  bool converted;        // YCbCr or CIELab samples turned into RGB after decoding
+  bool tiled;
+  int32_t coded_samples; // samples of one coded pixel
+  int64_t bits;          // stored bits per pixel
+  int32_t planes;
   int32_t pixel_bytes;
-  switch (bits) {
-    case 1: case 2: case 4: case 8: pixel_bytes = 1; break;
-    case 16: pixel_bytes = 2; break;
-    case 24: case 32: pixel_bytes = 4; break;
-    default: g_error = ERR_INVALID_FILE; return;
+  int32_t sub_h, sub_v;  // YCbCr subsampling
+  int64_t chunk_width, chunk_length;  // pixels and rows of a strip or tile
+  int64_t across, down;  // strips or tiles in a row and in a column of one plane
+  int64_t bytes_per_row; // bytes of one coded row
+};
+
+// Checks the sample layout the directory declares and works out the stored one: 16-bit
+// samples are kept as 8; chunky samples make one plane of wider pixels. False with the error.
+bool plan_pixels(TiffState& tiff, PageLayout* page) {
+  const int32_t description = tiff.image->description;
+  page->handler = handler_for(tiff, description);
+  if (page->handler == nullptr) {
+    g_error = ERR_UNKNOWN_FORMAT;
+    return false;
+  }
+  if (tiff.orientation < 1 || tiff.orientation > 8 || (tiff.planar_config != 1 && tiff.planar_config != 2) ||
+      tiff.file_width == 0 || tiff.file_height == 0 || tiff.file_width > INT32_MAX ||
+      tiff.file_height > INT32_MAX || tiff.offsets == nullptr || tiff.samples < 1) {
+    g_error = ERR_INVALID_FILE;
+    return false;
+  }
+  page->planar = tiff.planar_config == 2 && tiff.samples > 1;
+  page->wide = tiff.sample_bits == 16;
+  const int32_t sample_bits = page->wide ? 8 : tiff.sample_bits;
+  page->coded_samples = page->planar ? 1 : tiff.samples;
+  page->bits = page->planar ? sample_bits : int64_t{sample_bits} * tiff.samples;
+  page->planes = page->planar ? tiff.samples : 1;
+  switch (page->bits) {
+    case 1: case 2: case 4: case 8: page->pixel_bytes = 1; break;
+    case 16: page->pixel_bytes = 2; break;
+    case 24: case 32: page->pixel_bytes = 4; break;
+    default: g_error = ERR_INVALID_FILE; return false;
   }
   // Not shown: two samples a pixel (grey and alpha), single samples of 24 or 32 bits,
   // signed and floating-point samples, colour maps of 16-bit indexes, and colour spaces
   // other than RGB and CMYK except 8-bit CIELab and YCbCr.
   // JPEG data carry their own colour conversion and subsampling.
-  const int model = g_tiff.colour_model;
+  const int model = tiff.colour_model;
   const bool jpeg = description == DESC_TIFF_JPEG;
-  const bool converted = model == 4 || (model == 2 && !jpeg);
-  const int sub_h = converted && model == 2 ? g_tiff.subsample_h : 1;
-  const int sub_v = converted && model == 2 ? g_tiff.subsample_v : 1;
-  const bool subsampled = sub_h * sub_v > 1;
-  if (pixel_bytes == 2 || (pixel_bytes == 4 && sample_bits != 8) || g_tiff.signed_or_float != 0 ||
-      g_tiff.predictor > 1 || (wide && g_tiff.photometric == 3) ||
-      (converted && (g_tiff.sample_bits != 8 || g_tiff.samples != 3)) || (jpeg && g_tiff.sample_bits != 8) ||
-      (subsampled && (planar || g_tiff.predictor != 0))) {
+  page->converted = model == kLabModel || (model == kYcbcrModel && !jpeg);
+  const bool ycbcr = page->converted && model == kYcbcrModel;
+  page->sub_h = ycbcr ? tiff.subsample_h : 1;
+  page->sub_v = ycbcr ? tiff.subsample_v : 1;
+  const bool subsampled = page->sub_h * page->sub_v > 1;
+  if (page->pixel_bytes == 2 || (page->pixel_bytes == 4 && sample_bits != 8) || tiff.signed_or_float != 0 ||
+      tiff.predictor > 1 || (page->wide && tiff.photometric == kPalette) ||
+      (page->converted && (tiff.sample_bits != 8 || tiff.samples != 3)) || (jpeg && tiff.sample_bits != 8) ||
+      (subsampled && (page->planar || tiff.predictor != 0))) {
     g_error = ERR_UNKNOWN_FORMAT;
-    return;
+    return false;
   }
   // CCITT codes pixels of one bit and nothing else; Predictor 0 does not exist.
   const bool ccitt = description == DESC_TIFF_CCITT1D || description == DESC_TIFF_G3 || description == DESC_TIFF_G4;
-  if ((sub_h != 1 && sub_h != 2 && sub_h != 4) || (sub_v != 1 && sub_v != 2 && sub_v != 4) ||
-      (converted && model == 2 && g_tiff.luma[1] <= 0) || (ccitt && bits != 1) || g_tiff.predictor < 0) {
+  const auto valid_factor = [](int f) { return f == 1 || f == 2 || f == 4; };
+  if (!valid_factor(page->sub_h) || !valid_factor(page->sub_v) || (ycbcr && tiff.luma[1] <= 0) ||
+      (ccitt && page->bits != 1) || tiff.predictor < 0) {
     g_error = ERR_INVALID_FILE;
-    return;
+    return false;
   }
-  const int64_t W = g_tiff.file_width;
-  const int64_t H = g_tiff.file_height;
-  const bool transposed = orientation > 4;
-  image->width = static_cast<int32_t>(transposed ? H : W);
-  image->height = static_cast<int32_t>(transposed ? W : H);
-  image->bits = static_cast<int32_t>(bits);
-  image->planes = planes;
-  image->pixel_bytes = pixel_bytes;
-  int64_t row_bytes = int64_t{pixel_bytes} * image->width;
-  if (bits <= 8) row_bytes = (row_bytes + 3) & ~int64_t{3};
+  return true;
+}
+
+// Strips or tiles: their size, their number, and the bytes of one coded row.
+bool plan_chunks(TiffState& tiff, PageLayout* page) {
+  const int64_t W = tiff.file_width;
+  const int64_t H = tiff.file_height;
+  page->tiled = tiff.strip_count == 0;
+  if (page->tiled) {
+    if (tiff.tile_width == 0 || tiff.rows_per_strip == 0 || tiff.rows_per_strip % 16 != 0) {
+      g_error = ERR_INVALID_FILE;
+      return false;
+    }
+    page->chunk_width = tiff.tile_width;
+  } else {
+    if (tiff.rows_per_strip > H) tiff.rows_per_strip = static_cast<uint32_t>(H);
+    if (tiff.rows_per_strip == 0) {
+      g_error = ERR_INVALID_FILE;
+      return false;
+    }
+    page->chunk_width = W;
+  }
+  page->chunk_length = tiff.rows_per_strip;
+  page->across = (W + page->chunk_width - 1) / page->chunk_width;
+  page->down = (H + page->chunk_length - 1) / page->chunk_length;
+  // A coded row of subsampled YCbCr is a row of units covering sub_v image rows.
+  const int32_t h = page->sub_h, v = page->sub_v;
+  page->bytes_per_row = h * v > 1 ? (page->chunk_width + h - 1) / h * (h * v + 2)
+                                  : coded_row_bytes(page->chunk_width * page->coded_samples, tiff.sample_bits);
+  if (page->bytes_per_row * page->chunk_length > int64_t{INT32_MAX}) {
+    g_error = ERR_MEMORY;
+    return false;
+  }
+  return true;
+}
+
+// Sizes the record for the stored layout.
+bool size_record(TiffState& tiff, const PageLayout& page) {
+  ImageRecord* image = tiff.image;
+  const bool transposed = tiff.orientation > 4;
+  image->width = static_cast<int32_t>(transposed ? tiff.file_height : tiff.file_width);
+  image->height = static_cast<int32_t>(transposed ? tiff.file_width : tiff.file_height);
+  image->bits = static_cast<int32_t>(page.bits);
+  image->planes = page.planes;
+  image->pixel_bytes = page.pixel_bytes;
+  const int64_t used = int64_t{page.pixel_bytes} * image->width;
+  const int64_t row_bytes = page.bits <= 8 ? (used + 3) & ~int64_t{3} : used;
   if (row_bytes > INT32_MAX) {
     g_error = ERR_MEMORY;
-    return;
+    return false;
   }
   image->row_bytes = static_cast<int32_t>(row_bytes);
+  return true;
+}
 
-  const bool tiled = g_tiff.strip_count == 0;
-  int64_t chunk_width, chunk_length, across, down;
-  if (tiled) {
-    if (g_tiff.tile_width == 0 || g_tiff.rows_per_strip == 0 || g_tiff.rows_per_strip % 16 != 0) {
-      g_error = ERR_INVALID_FILE;
-      return;
-    }
-    chunk_width = g_tiff.tile_width;
-    chunk_length = g_tiff.rows_per_strip;
-    across = (W + chunk_width - 1) / chunk_width;
-    down = (H + chunk_length - 1) / chunk_length;
-  } else {
-    if (g_tiff.rows_per_strip > H) g_tiff.rows_per_strip = static_cast<uint32_t>(H);
-    if (g_tiff.rows_per_strip == 0) {
-      g_error = ERR_INVALID_FILE;
-      return;
-    }
-    chunk_width = W;
-    chunk_length = g_tiff.rows_per_strip;
-    across = 1;
-    down = (H + chunk_length - 1) / chunk_length;
-  }
-  // A coded row of subsampled YCbCr is a row of units covering sub_v image rows.
-  const int64_t bytes_per_row =
-      subsampled ? (chunk_width + sub_h - 1) / sub_h * (sub_h * sub_v + 2)
-                 : coded_row_bytes(chunk_width * coded_samples, g_tiff.sample_bits);
-  if (bytes_per_row * chunk_length > int64_t{INT32_MAX}) {
-    g_error = ERR_MEMORY;
-    return;
-  }
-
-  if (!image_set_pixel_size(image, planes)) return;
+// Allocates the record's pixels, with the row padding cleared.
+bool allocate_pixels(TiffState& tiff, const PageLayout& page) {
+  ImageRecord* image = tiff.image;
+  if (!image_set_pixel_size(image, page.planes)) return false;
   // All pages of a file live at once: together they stay within what one block may take.
-  g_tiff.pixel_total += image->pixel_size;
-  if (g_tiff.pixel_total > mem_limit()) {
+  tiff.pixel_total += image->pixel_size;
+  if (tiff.pixel_total > mem_limit()) {
     g_error = ERR_MEMORY;
-    return;
+    return false;
   }
-  image_alloc_pixels(image, g_tiff.group);
-  if (g_error != 0) return;
+  image_alloc_pixels(image, tiff.group);
+  if (g_error != 0) return false;
   if (image->pixels == nullptr) {
     g_error = ERR_MEMORY;
-    return;
+    return false;
   }
   // Row padding is cleared here, pixels the data never reaches after their strip or tile.
-  if (row_bytes > int64_t{pixel_bytes} * image->width) {
-    const int64_t used = int64_t{pixel_bytes} * image->width;
-    for (int64_t r = 0; r < int64_t{planes} * image->height; ++r)
+  const int64_t used = int64_t{page.pixel_bytes} * image->width;
+  const int64_t row_bytes = image->row_bytes;
+  if (row_bytes > used) {
+    for (int64_t r = 0; r < int64_t{page.planes} * image->height; ++r)
       std::memset(image->pixels + r * row_bytes + used, 0, static_cast<size_t>(row_bytes - used));
   }
+  return true;
+}
 
-  g_land = Landing{};
+void start_landing(TiffState& tiff, const PageLayout& page) {
+  TiffLanding& land = tiff.land;
+  land = TiffLanding{};
   // File rows that become columns would be cleared a byte at a time: clear the block at once.
-  if (transposed) {
-    std::memset(image->pixels, 0, image->pixel_size);
-    g_land.cleared = true;
+  if (tiff.orientation > 4) {
+    std::memset(tiff.image->pixels, 0, tiff.image->pixel_size);
+    land.cleared = true;
   }
-  g_land.pixels = image->pixels;
-  g_land.bits = static_cast<int32_t>(bits);
-  g_land.pixel_bytes = pixel_bytes;
-  g_land.rgba = g_tiff.colour_model == 1;
-  g_land.predictor = g_tiff.predictor != 0;
-  g_land.wide = wide;
-  g_land.big_endian = g_tiff.byte_order != 0;
-  g_land.samples = coded_samples;
-  g_land.sub_h = sub_h;
-  g_land.sub_v = sub_v;
-  g_land.row_pixels = static_cast<int32_t>(chunk_width);
+  land.pixels = tiff.image->pixels;
+  land.bits = static_cast<int32_t>(page.bits);
+  land.pixel_bytes = page.pixel_bytes;
+  land.rgba = tiff.colour_model == kRgbModel;
+  land.predictor = tiff.predictor != 0;
+  land.wide = page.wide;
+  land.big_endian = tiff.byte_order == BIG_ENDIAN_ORDER;
+  land.samples = page.coded_samples;
+  land.sub_h = page.sub_h;
+  land.sub_v = page.sub_v;
+  land.row_pixels = static_cast<int32_t>(page.chunk_width);
+}
 
-  const int64_t per_plane = across * down;
-  const int64_t plane_bytes = row_bytes * image->height;
-  const int64_t chunks = int64_t{planes} * per_plane;
+// Decodes every strip or tile of every plane into its place; stops at the first error.
+void decode_chunks(TiffState& tiff, const PageLayout& page) {
+  TiffLanding& land = tiff.land;
+  const int64_t W = tiff.file_width;
+  const int64_t H = tiff.file_height;
+  const int64_t per_plane = page.across * page.down;
+  const int64_t row_bytes = tiff.image->row_bytes;
+  const int64_t plane_bytes = row_bytes * tiff.image->height;
+  const int64_t chunks = int64_t{page.planes} * per_plane;
+  const int32_t sub_v = page.sub_v;
   for (int64_t index = 0; index < chunks && g_error == 0; ++index) {
     const int64_t plane = index / per_plane;
     const int64_t within = index % per_plane;
-    const int64_t x0 = (within % across) * chunk_width;
-    const int64_t y0 = (within / across) * chunk_length;
-    g_land.plane = plane_geometry(orientation, plane * plane_bytes, W, H, pixel_bytes, row_bytes);
-    g_land.x0 = static_cast<int32_t>(x0);
-    g_land.y0 = static_cast<int32_t>(y0);
-    g_land.pixels_shown = static_cast<int32_t>(W - x0 < chunk_width ? W - x0 : chunk_width);
-    g_land.rows = static_cast<int32_t>(H - y0 < chunk_length ? H - y0 : chunk_length);
+    const int64_t x0 = (within % page.across) * page.chunk_width;
+    const int64_t y0 = (within / page.across) * page.chunk_length;
+    land.plane = plane_geometry(tiff.orientation, plane * plane_bytes, W, H, page.pixel_bytes, row_bytes);
+    land.x0 = static_cast<int32_t>(x0);
+    land.y0 = static_cast<int32_t>(y0);
+    land.pixels_shown = static_cast<int32_t>(std::min(W - x0, page.chunk_width));
+    land.rows = static_cast<int32_t>(std::min(H - y0, page.chunk_length));
+    land.landed = 0;
     TiffRows rows;
-    rows.row_pixels = static_cast<int32_t>(chunk_width);
-    rows.bytes_per_row = bytes_per_row;
-    rows.rows = (g_land.rows + sub_v - 1) / sub_v;
-    rows.shown_pixels = g_land.pixels_shown;
-    rows.coded_rows = tiled ? static_cast<int32_t>((chunk_length + sub_v - 1) / sub_v) : rows.rows;
-    g_land.landed = 0;
+    rows.row_pixels = static_cast<int32_t>(page.chunk_width);
+    rows.bytes_per_row = page.bytes_per_row;
+    rows.rows = (land.rows + sub_v - 1) / sub_v;
+    rows.shown_pixels = land.pixels_shown;
+    rows.coded_rows = page.tiled ? static_cast<int32_t>((page.chunk_length + sub_v - 1) / sub_v) : rows.rows;
     TiffChunk chunk;
-    if (index < g_tiff.offset_count) {
-      if (!get_chunk(static_cast<uint32_t>(index), &chunk)) break;
-      handler(chunk, rows);
+    if (index < tiff.offset_count) {
+      if (!get_chunk(tiff, static_cast<uint32_t>(index), &chunk)) break;
+      page.handler(tiff, chunk, rows);
+      // Strips usually follow one another: the file's pages before this one are given back
+      // (read again, should a later strip or page stand there).
+      tiff.in.release_before(tiff.offsets[index]);
     }
-    clear_unlanded_rows();
-  }
-  if (g_error == 0 && converted) {
-    if (planar) {
-      convert_to_rgb(image->pixels, image->pixels + plane_bytes, image->pixels + 2 * plane_bytes, plane_bytes, 1);
-    } else {
-      convert_to_rgb(image->pixels, image->pixels + 1, image->pixels + 2, plane_bytes / 4, 4);
-    }
-  }
-  // Planar CMYK: the first three planes become red, green and blue as chunky CMYK does,
-  // so that the planes show as colours; the fourth keeps K.
-  if (g_error == 0 && planar && planes == 4 && bits == 8 && g_tiff.colour_model == 3) {
-    uint8_t* c = image->pixels;
-    cmyk_planes_to_rgb(c, c + plane_bytes, c + 2 * plane_bytes, c + 3 * plane_bytes, plane_bytes, false);
+    clear_unlanded_rows(tiff);
   }
 }
 
-void tiff_strip_raw(const TiffChunk& chunk, const TiffRows& rows) {
+// YCbCr and CIELab become RGB; planar CMYK has its first three planes turned into red, green
+// and blue as chunky CMYK does, so that the planes show as colours, and the fourth keeps K.
+void finish_colours(TiffState& tiff, const PageLayout& page) {
+  uint8_t* p = tiff.image->pixels;
+  const int64_t plane_bytes = int64_t{tiff.image->row_bytes} * tiff.image->height;
+  if (page.converted) {
+    if (page.planar) {
+      convert_to_rgb(tiff, p, p + plane_bytes, p + 2 * plane_bytes, plane_bytes, 1);
+    } else {
+      convert_to_rgb(tiff, p, p + 1, p + 2, plane_bytes / 4, 4);
+    }
+  }
+  if (page.planar && page.planes == 4 && page.bits == 8 && tiff.colour_model == kCmykModel)
+    cmyk_planes_to_rgb(p, p + plane_bytes, p + 2 * plane_bytes, p + 3 * plane_bytes, plane_bytes, false);
+}
+
+}  // namespace
+
+void tiff_decode_image(TiffState& tiff) {
+  PageLayout page;
+  if (!plan_pixels(tiff, &page) || !size_record(tiff, page) || !plan_chunks(tiff, &page) ||
+      !allocate_pixels(tiff, page))
+    return;
+  start_landing(tiff, page);
+  decode_chunks(tiff, page);
+  if (g_error == 0) finish_colours(tiff, page);
+}
+
+void tiff_strip_raw(TiffState& tiff, const TiffChunk& chunk, const TiffRows& rows) {
   const int64_t bpr = rows.bytes_per_row;
   const uint8_t* p = chunk.data;
   int64_t left = chunk.size;
   for (int32_t r = 0; r < rows.coded_rows && left > 0; ++r) {
     if (left >= bpr) {
-      tiff_land_row(p, r, false);
+      tiff_land_row(tiff, p, r, false);
     } else {
       // The strip ends inside this row: the rest of the row reads as 0.
-      uint8_t* row = tiff_buffer(kCodedRowBuffer, bpr + 8);
+      uint8_t* row = tiff.buffer(kCodedRowBuffer, bpr + 8);
       if (row == nullptr) return;
       std::memcpy(row, p, static_cast<size_t>(left));
       std::memset(row + left, 0, static_cast<size_t>(bpr - left));
-      tiff_land_row(row, r, false);
+      tiff_land_row(tiff, row, r, false);
       return;
     }
     p += bpr;

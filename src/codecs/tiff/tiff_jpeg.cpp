@@ -15,18 +15,18 @@ bool starts_with_marker(const uint8_t* data, int64_t size, uint8_t marker) {
 }
 
 // The tables without their end of image, then the strip without its start of image.
-const uint8_t* joined_stream(const TiffChunk& chunk, int64_t* size) {
-  if (g_tiff.jpeg_tables_size == 0) {
+const uint8_t* joined_stream(TiffState& tiff, const TiffChunk& chunk, int64_t* size) {
+  if (tiff.jpeg_tables_size == 0) {
     *size = chunk.size;
     return chunk.data;
   }
   TiffChunk tables;
-  if (!tiff_read_block(g_tiff.jpeg_tables_offset, g_tiff.jpeg_tables_size, kTablesBuffer, &tables)) return nullptr;
+  if (!tiff_file_block(tiff, tiff.jpeg_tables_offset, tiff.jpeg_tables_size, &tables)) return nullptr;
   int64_t head = tables.size;
   if (head >= 2 && tables.data[head - 2] == 0xFF && tables.data[head - 1] == 0xD9) head -= 2;
   const int64_t skip = starts_with_marker(chunk.data, chunk.size, 0xD8) ? 2 : 0;
   *size = head + chunk.size - skip;
-  uint8_t* out = tiff_buffer(kOutputBuffer, *size);
+  uint8_t* out = tiff.tile_buffer(*size);
   if (out == nullptr) return nullptr;
   std::memcpy(out, tables.data, static_cast<size_t>(head));
   std::memcpy(out + head, chunk.data + skip, static_cast<size_t>(chunk.size - skip));
@@ -56,22 +56,22 @@ bool frame_fits(const uint8_t* data, int64_t size, int64_t width, int64_t height
 
 }  // namespace
 
-void tiff_strip_jpeg(const TiffChunk& chunk, const TiffRows& rows) {
+void tiff_strip_jpeg(TiffState& tiff, const TiffChunk& chunk, const TiffRows& rows) {
   int64_t size;
-  const uint8_t* stream = joined_stream(chunk, &size);
+  const uint8_t* stream = joined_stream(tiff, chunk, &size);
   if (stream == nullptr) return;
-  if (!starts_with_marker(stream, size, 0xD8) || !frame_fits(stream, size, rows.row_pixels, g_tiff.rows_per_strip)) {
+  if (!starts_with_marker(stream, size, 0xD8) || !frame_fits(stream, size, rows.row_pixels, tiff.rows_per_strip)) {
     g_error = ERR_INVALID_FILE;
     return;
   }
   Handle handle;
-  ImageRecord* part = image_create_like(g_tiff.image, &handle);
+  ImageRecord* part = image_create_like(tiff.image, &handle);
   if (part == nullptr) return;
   // YCbCr data are turned into RGB by the JPEG decoder; RGB, grey and CMYK come as stored.
-  decode_jpeg_memory(part, stream, size, g_tiff.colour_model == 2);
+  decode_jpeg_memory(part, stream, size, tiff.colour_model == kYcbcrModel);
   const int32_t samples = static_cast<int32_t>(rows.bytes_per_row / rows.row_pixels);
   if (g_error == 0 && part->planes != samples) g_error = ERR_INVALID_FILE;
-  uint8_t* row = g_error == 0 ? tiff_buffer(kCodedRowBuffer, rows.bytes_per_row) : nullptr;
+  uint8_t* row = g_error == 0 ? tiff.buffer(kCodedRowBuffer, rows.bytes_per_row) : nullptr;
   if (row != nullptr) {
     // Interleave the planes; columns and rows the JPEG picture does not cover read as 0.
     const int64_t plane_size = int64_t{part->row_bytes} * part->height;
@@ -82,7 +82,7 @@ void tiff_strip_jpeg(const TiffChunk& chunk, const TiffRows& rows) {
         const uint8_t* from = part->pixels + c * plane_size + int64_t{r} * part->row_bytes;
         for (int32_t x = 0; x < width; ++x) row[int64_t{x} * samples + c] = from[x];
       }
-      tiff_land_row(row, r, false);
+      tiff_land_row(tiff, row, r, false);
     }
   }
   const int32_t error = g_error;

@@ -45,8 +45,31 @@ void file_release_mapped(const uint8_t* data, size_t count) {
 }
 
 #else
-// Windows reads files into memory instead.
-const uint8_t* file_map(FILE*, int64_t, size_t*) { return nullptr; }
-void file_unmap(const uint8_t*, size_t) {}
+#include <io.h>
+#include <windows.h>
+
+// A read-only view of the file. The bytes after the file's end, up to the end of its last page,
+// read as zero; a file whose last page leaves fewer than two of them is read instead.
+const uint8_t* file_map(FILE* fp, int64_t size, size_t* length) {
+  SYSTEM_INFO info;
+  GetSystemInfo(&info);
+  const uint64_t page = info.dwPageSize;
+  if (size <= 0 || page == 0 || uint64_t(size) > SIZE_MAX - page) return nullptr;
+  const uint64_t spare = (page - uint64_t(size) % page) % page;
+  if (spare < 2) return nullptr;
+  HANDLE file = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(fp)));
+  if (file == INVALID_HANDLE_VALUE) return nullptr;
+  HANDLE mapping = CreateFileMappingW(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
+  if (mapping == nullptr) return nullptr;
+  void* view = MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0);
+  CloseHandle(mapping);  // the view keeps the mapping open
+  if (view == nullptr) return nullptr;
+  *length = size_t(size);
+  return static_cast<const uint8_t*>(view);
+}
+
+void file_unmap(const uint8_t* data, size_t) { UnmapViewOfFile(data); }
+
+// The system trims a view's pages from the working set by itself when memory is short.
 void file_release_mapped(const uint8_t*, size_t) {}
 #endif

@@ -10,11 +10,12 @@ namespace {
 // Entry kinds.
 enum : uint32_t {
   KIND_LITERAL = 0,
-  KIND_LENGTH = 1,  // also a distance, in the distance table
-  KIND_END = 2,
-  KIND_LINK = 3,
-  KIND_NO_CODE = 4,     // no code has this bit string
-  KIND_BAD_SYMBOL = 5,  // length symbols 286, 287 and distance symbols 30, 31
+  KIND_LITERAL_PAIR = 1,  // two literals (the first one's code length as the extra bits)
+  KIND_LENGTH = 2,        // also a distance, in the distance table
+  KIND_END = 3,
+  KIND_LINK = 4,
+  KIND_NO_CODE = 5,     // no code has this bit string
+  KIND_BAD_SYMBOL = 6,  // length symbols 286, 287 and distance symbols 30, 31
 };
 
 constexpr HuffEntry make_entry(uint32_t length, uint32_t extra, uint32_t kind, uint32_t value) {
@@ -23,6 +24,8 @@ constexpr HuffEntry make_entry(uint32_t length, uint32_t extra, uint32_t kind, u
 inline uint32_t entry_length(HuffEntry e) { return e & 15; }
 inline uint32_t entry_extra(HuffEntry e) { return (e >> 4) & 15; }
 inline uint32_t entry_kind(HuffEntry e) { return (e >> 8) & 7; }
+// A literal or a pair of them: kinds 0 and 1.
+inline bool entry_is_literals(HuffEntry e) { return (e & (6u << 8)) == 0; }
 inline uint32_t entry_value(HuffEntry e) { return e >> 16; }
 
 const uint16_t kLengthBase[29] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
@@ -118,6 +121,23 @@ void huff_table_build(HuffTable* table, HuffEntry* entries, int32_t root_bits, A
   }
 }
 
+// Where a literal's code leaves room in the root for the code of a second literal, its root
+// entries hold both, so that one probe gives two bytes.
+void pair_literals(HuffTable* table) {
+  const uint32_t root_size = 1u << table->root_bits;
+  HuffEntry single[1 << kLitlenRootBits];
+  std::copy(table->entries, table->entries + root_size, single);
+  for (uint32_t i = 0; i < root_size; ++i) {
+    const HuffEntry first = single[i];
+    if (entry_kind(first) != KIND_LITERAL) continue;
+    const uint32_t first_length = entry_length(first);
+    const HuffEntry second = single[i >> first_length];
+    const uint32_t length = first_length + entry_length(second);
+    if (entry_kind(second) != KIND_LITERAL || length > static_cast<uint32_t>(table->root_bits)) continue;
+    table->entries[i] = make_entry(length, first_length, KIND_LITERAL_PAIR, entry_value(first) | entry_value(second) << 8);
+  }
+}
+
 // The tables of fixed-code blocks: no code is longer than the root, so the root tables
 // are all there is. Built on first use and never changed.
 struct FixedTables {
@@ -132,6 +152,7 @@ struct FixedTables {
     std::fill(lengths + 256, lengths + 280, 7);
     std::fill(lengths + 280, lengths + kLitlenSymbols, 8);
     huff_table_build(&litlen, litlen_entries, kLitlenRootBits, ALPHABET_LITLEN, lengths, kLitlenSymbols);
+    pair_literals(&litlen);
     std::fill(lengths, lengths + kDistSymbols, 5);
     huff_table_build(&dist, dist_entries, kDistRootBits, ALPHABET_DIST, lengths, kDistSymbols);
   }
@@ -294,6 +315,7 @@ inline void copy_match(uint8_t* out, uint32_t distance, uint32_t length, bool wi
 // code's bits are consumed. The caller has refilled the bit buffer.
 inline HuffEntry huff_decode_symbol(InflateState* s, const HuffTable& table) {
   HuffEntry e = table.entries[s->bit_buffer & ((uint64_t{1} << table.root_bits) - 1)];
+  if (entry_kind(e) == KIND_LITERAL_PAIR) e = make_entry(entry_extra(e), 0, KIND_LITERAL, entry_value(e) & 0xFF);
   if (entry_kind(e) == KIND_LINK) {
     consume(s, table.root_bits);
     e = table.entries[entry_value(e) + (s->bit_buffer & ((uint64_t{1} << entry_extra(e)) - 1))];
@@ -331,21 +353,30 @@ bool inflate_codes_fast(InflateState* s, const HuffTable& litlen, const HuffTabl
   uint64_t bits = s->bit_buffer;
   uint32_t count = s->bit_count;
   bool stop = false;
+  // A refill only adds bits above the ones held: an entry probed with at least the root's
+  // width of bits held stays good across it, and the next round starts from it.
+  static_assert(5 * kLitlenRootBits <= 56, "four literals and the next probe fit one refill");
+  HuffEntry e = 0;
+  bool probed = false;
   while (in_end - in >= 8 && out_end - out >= kMaxMatch + kWideCopySlack) {
     bits |= load_le64(in) << count;
     in += (63 - count) >> 3;
     count |= 56;
-    HuffEntry e = lit_entries[bits & lit_mask];
-    if (entry_kind(e) == KIND_LITERAL) {
-      // At least 41 bits remain: room for a second literal without a refill.
-      bits >>= entry_length(e);
-      count -= entry_length(e);
-      *out++ = static_cast<uint8_t>(entry_value(e));
-      e = lit_entries[bits & lit_mask];
-      if (entry_kind(e) != KIND_LITERAL) continue;
-      bits >>= entry_length(e);
-      count -= entry_length(e);
-      *out++ = static_cast<uint8_t>(entry_value(e));
+    if (!probed) e = lit_entries[bits & lit_mask];
+    probed = false;
+    if (entry_is_literals(e)) {
+      // Literals from the root take at most 11 bits each: four probes fit one refill and
+      // leave the root's width for the next. Both bytes of an entry are stored; the second
+      // is overwritten after a single literal.
+      for (int probe = 0; probe < 4 && entry_is_literals(e); ++probe) {
+        out[0] = static_cast<uint8_t>(entry_value(e));
+        out[1] = static_cast<uint8_t>(entry_value(e) >> 8);
+        out += 1 + entry_kind(e);
+        bits >>= entry_length(e);
+        count -= entry_length(e);
+        e = lit_entries[bits & lit_mask];
+      }
+      probed = true;
       continue;
     }
     if (entry_kind(e) == KIND_LINK) {
@@ -384,6 +415,10 @@ bool inflate_codes_fast(InflateState* s, const HuffTable& litlen, const HuffTabl
     if (entry_kind(e) != KIND_LENGTH || distance > window || distance > static_cast<size_t>(out - out_start)) {
       stop = true;
       break;
+    }
+    if (count >= lit_root) {
+      e = lit_entries[bits & lit_mask];
+      probed = true;
     }
     copy_match(out, distance, length, true);
     out += length;
@@ -581,6 +616,7 @@ void inflate_block_dynamic(InflateState* s) {
   uint8_t lengths[286 + 32];
   if (!inflate_read_lengths(s, lengths, hlit + hdist)) return;
   huff_table_build(&s->litlen, s->litlen_entries, kLitlenRootBits, ALPHABET_LITLEN, lengths, hlit);
+  pair_literals(&s->litlen);
   huff_table_build(&s->dist, s->dist_entries, kDistRootBits, ALPHABET_DIST, lengths + hlit, hdist);
   s->pending = PENDING_DYNAMIC;
   inflate_codes(s, s->litlen, s->dist);

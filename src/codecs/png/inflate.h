@@ -11,12 +11,13 @@
 
 // One decoding table entry: bits 0-3 the code length (the root width for a link to a
 // second-level table), bits 4-7 the extra bits that follow the code (the width of the
-// second-level table for a link), bits 8-10 the kind, bits 16-31 the value (literal byte,
+// second-level table for a link; the first code's length for a pair of literals), bits 8-10
+// the kind, bits 16-31 the value (literal byte or two,
 // length or distance base, second-level table offset).
 using HuffEntry = uint32_t;
 
-constexpr int kLitlenRootBits = 10;
-constexpr int kDistRootBits = 8;
+constexpr int kLitlenRootBits = 11;
+constexpr int kDistRootBits = 10;
 constexpr int kMaxCodeBits = 15;
 constexpr int kLitlenSymbols = 288;
 constexpr int kDistSymbols = 32;

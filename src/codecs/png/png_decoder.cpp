@@ -41,7 +41,8 @@ struct PngDecoder {
   bool rgb_alpha;
   bool has_alpha;
   int32_t interlace;
-  bool background_filled;  // bKGD painted the pixel block
+  bool has_background;     // bKGD gave the colour of the slots no row reaches; else they are 0
+  uint8_t background[4];  // that colour as a pixel slot holds it
   bool key_16;             // a tRNS key of a 16-bit image, compared on its full samples
   uint32_t key[3];
   // The IDAT chunks: where the first starts, their data bytes together, and where the walk
@@ -70,7 +71,7 @@ struct PngDecoder {
   InflateState inflate;
 };
 
-constexpr int64_t kReleaseStep = int64_t{4} << 20;
+constexpr int64_t kReleaseStep = int64_t{1} << 20;
 
 // --- Reading the file: past its end every byte reads as 0 ------------------------------
 
@@ -223,8 +224,8 @@ void png_chunk_idat(PngDecoder& png, const uint8_t*, uint32_t length) {
 
 void png_chunk_iend(PngDecoder& png, const uint8_t*, uint32_t) { png.iend_seen = true; }
 
-// The file's bytes before `offset` are not read again: their memory goes back a few
-// megabytes at a time, so that the file does not stay whole beside the picture.
+// The file's bytes before `offset` are not read again: their memory goes back a
+// megabyte at a time, so that the file does not stay whole beside the picture.
 void png_release_before(PngDecoder& png, int64_t offset) {
   if (offset - png.released < kReleaseStep) return;
   png.in->release_before(offset);
@@ -293,52 +294,32 @@ void png_chunk_gama(PngDecoder& png, const uint8_t*, uint32_t length) {
   if (length < 4) g_error = ERR_INVALID_FILE;
 }
 
-// Paints the whole pixel block with the background colour before any row lands.
+// Notes the background colour: the pixel slots no row reaches show it when the rows land.
 void png_chunk_bkgd(PngDecoder& png, const uint8_t*, uint32_t length) {
   if (!png.header_seen) return;
-  ImageRecord* image = png.image;
-  uint8_t* pixels = image->pixels;
-  const size_t block = size_t(image->row_bytes) * size_t(image->height);
   uint32_t consumed = 0;
+  uint8_t* background = png.background;
   switch (png.colour_type) {
     case 3:
+      background[0] = static_cast<uint8_t>(read_u8(png));
+      consumed = 1;
+      break;
     case 0:
-    case 4: {
-      uint8_t value;
-      if (png.colour_type == 3) {
-        value = static_cast<uint8_t>(read_u8(png));
-        consumed = 1;
-      } else {
-        value = read_chunk_sample(png);
-        consumed = 2;
-      }
-      if (pixels != nullptr) std::memset(pixels, value, block);
+    case 4:
+      background[0] = read_chunk_sample(png);
+      consumed = 2;
       break;
-    }
     case 2:
-    case 6: {
-      const uint8_t r = read_chunk_sample(png);
-      const uint8_t gr = read_chunk_sample(png);
-      const uint8_t b = read_chunk_sample(png);
+    case 6:
+      for (int c = 0; c < 3; ++c) background[c] = read_chunk_sample(png);
+      background[3] = 0;
       consumed = 6;
-      if (pixels == nullptr) break;
-      const uint32_t slots = static_cast<uint32_t>(image->row_bytes / image->pixel_bytes);
-      for (int32_t y = 0; y < image->height; ++y) {
-        uint8_t* p = pixels + size_t(y) * image->row_bytes;
-        for (uint32_t x = 0; x < slots; ++x, p += 4) {
-          p[0] = r;
-          p[1] = gr;
-          p[2] = b;
-          p[3] = 0;
-        }
-      }
       break;
-    }
     default:
       consumed = length;
       break;
   }
-  if (pixels != nullptr) png.background_filled = true;
+  png.has_background = true;
   if (length < consumed) g_error = ERR_INVALID_FILE;
 }
 
@@ -663,6 +644,13 @@ struct Expansion {
 };
 const Expansion kExpansion;
 
+// The first three bytes of a word as memory holds it.
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+constexpr uint32_t kRgbOfWord = 0xFFFFFF00u;
+#else
+constexpr uint32_t kRgbOfWord = 0x00FFFFFFu;
+#endif
+
 inline uint32_t load_u16be(const uint8_t* p) { return (uint32_t{p[0]} << 8) | p[1]; }
 
 // A pixel whose full samples differ from the tRNS key must not land as the key's rounded
@@ -728,16 +716,29 @@ size_t land_row(PngDecoder& png, const uint8_t* src, uint8_t* dst, size_t width,
       if (png.rgb_alpha) {
         std::memcpy(dst, src, 4 * width);
       } else {
+        // A word at a time: the fourth byte read (the next pixel's, or the row's slack) is
+        // masked off.
         for (size_t x = 0; x < width; ++x, src += 3, dst += 4) {
-          dst[0] = src[0];
-          dst[1] = src[1];
-          dst[2] = src[2];
-          dst[3] = 0;
+          uint32_t slot;
+          std::memcpy(&slot, src, 4);
+          slot &= kRgbOfWord;
+          std::memcpy(dst, &slot, 4);
         }
       }
       return 4 * width;
     default:
       return 0;
+  }
+}
+
+// Paints bytes [from, to) of a row of the picture with the background, or zero.
+void paint_background(const PngDecoder& png, uint8_t* row, size_t from, size_t to) {
+  if (!png.has_background) {
+    std::memset(row + from, 0, to - from);
+  } else if (png.image->pixel_bytes == 1) {
+    std::memset(row + from, png.background[0], to - from);
+  } else {
+    for (size_t i = from; i < to; i += 4) std::memcpy(row + i, png.background, 4);
   }
 }
 
@@ -769,7 +770,7 @@ void png_land_pass(PngDecoder& png, const Pass& pass, uint8_t* scratch) {
     uint8_t* dst = image->pixels + (pass.y0 + r * pass.dy) * row_bytes;
     if (scratch == nullptr) {
       const size_t landed = land_row(png, row, dst, columns, row_bytes);
-      if (!png.background_filled && landed < row_bytes) std::memset(dst + landed, 0, row_bytes - landed);
+      if (landed < row_bytes) paint_background(png, dst, landed, row_bytes);
       continue;
     }
     land_row(png, row, scratch, columns, (size_t(columns) + 7) & ~size_t{7});
@@ -784,8 +785,9 @@ void png_land_pass(PngDecoder& png, const Pass& pass, uint8_t* scratch) {
     // The data ran out inside this pass: later passes get nothing, not even rows of their
     // own width from the bytes left over.
     png.raw_row = png.raw_filled;
-    if (scratch == nullptr && !png.background_filled)
-      std::memset(image->pixels + complete * row_bytes, 0, (rows - complete) * row_bytes);
+    if (scratch == nullptr) {
+      for (size_t r = complete; r < rows; ++r) paint_background(png, image->pixels + r * row_bytes, 0, row_bytes);
+    }
   }
 }
 
@@ -800,7 +802,8 @@ void png_land_rows(PngDecoder& png) {
     png_land_pass(png, kWhole, nullptr);
   } else {
     // Passes land pixel by pixel: what no pass reaches keeps the background, or zero.
-    if (!png.background_filled) std::memset(image->pixels, 0, image->pixel_size);
+    for (int32_t y = 0; y < image->height; ++y)
+      paint_background(png, image->pixels + size_t(y) * image->row_bytes, 0, size_t(image->row_bytes));
     uint8_t* scratch = nullptr;
     // Room for a whole row of pixels, 1-bit rows landing up to 7 padding pixels more.
     if (mem_alloc(&scratch, size_t(image->pixel_bytes) * (size_t(image->width) + 8)) == nullptr) return;

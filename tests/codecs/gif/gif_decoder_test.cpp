@@ -39,12 +39,6 @@ class GifDecoder : public ::testing::Test {
     g_error = 0;
   }
 
-  LoadResult load_path(const std::string& path) {
-    LoadResult r = load_file(path);
-    loaded_.push_back(r);
-    return r;
-  }
-
   std::vector<LoadResult> loaded_;
 
   // Member types of the group in order: C frame control, I image, P pixel block.
@@ -100,7 +94,7 @@ TEST_F(GifDecoder, FilesOfOtherToolsMatchGiflib) {
   for (const auto& [name, loops] : std::vector<std::pair<std::string, int>>{
            {"pil.gif", 3}, {"pil_loop0.gif", 65535}, {"im.gif", 1}, {"layers.gif", 2}, {"opt.gif", 65535}}) {
     fresh();
-    LoadResult a = load_path(tool_file(name));
+    LoadResult a = load(read_file(tool_file(name)));
     ASSERT_EQ(a.error, 0) << name;
     ASSERT_FALSE(frame_controls(a.group).empty()) << name;
     EXPECT_EQ(frame_controls(a.group).back()->loops, loops) << name;

@@ -139,7 +139,8 @@ void pair_literals(HuffTable* table) {
 }
 
 // The tables of fixed-code blocks: no code is longer than the root, so the root tables
-// are all there is. Built on first use and never changed.
+// are all there is, and no two literals (8 or 9 bits each) share an entry. Built on first
+// use and never changed.
 struct FixedTables {
   HuffEntry litlen_entries[1 << kLitlenRootBits];
   HuffEntry dist_entries[1 << kDistRootBits];
@@ -152,7 +153,6 @@ struct FixedTables {
     std::fill(lengths + 256, lengths + 280, 7);
     std::fill(lengths + 280, lengths + kLitlenSymbols, 8);
     huff_table_build(&litlen, litlen_entries, kLitlenRootBits, ALPHABET_LITLEN, lengths, kLitlenSymbols);
-    pair_literals(&litlen);
     std::fill(lengths, lengths + kDistSymbols, 5);
     huff_table_build(&dist, dist_entries, kDistRootBits, ALPHABET_DIST, lengths, kDistSymbols);
   }

@@ -4,7 +4,7 @@ reference library (ref_decode.c), run alternately on the 12-megapixel pictures t
 make_files.sh writes. Prints one Markdown table: median wall time of each, the median of the
 per-pair ratios (ours / reference) and the peak resident memory of each.
 
-Usage: whole_process.py KORVELA [--files DIR] [--runs N] [--only TEXT]"""
+Usage: whole_process.py KORVELA [--files DIR] [--runs N] [--only NAME...]"""
 import argparse
 import os
 import statistics
@@ -56,7 +56,8 @@ def main():
     parser.add_argument("korvela")
     parser.add_argument("--files", default="/tmp/korvela-bench")
     parser.add_argument("--runs", type=int, default=7)
-    parser.add_argument("--only", default="", help="run only the workloads whose name holds this text")
+    parser.add_argument("--only", nargs="+", default=None,
+                        help="run only the workloads whose file names are given (e.g. rgb.png)")
     args = parser.parse_args()
     subprocess.run([os.path.join(HERE, "make_files.sh"), args.files], check=True,
                    stdout=subprocess.DEVNULL)
@@ -65,7 +66,7 @@ def main():
     print("| workload | korvela s | reference s | ratio (median) | korvela MiB | reference MiB |")
     print("|---|---|---|---|---|---|")
     for name, file_name, library in WORKLOADS:
-        if args.only not in name:
+        if args.only is not None and file_name not in args.only:
             continue
         path = os.path.join(args.files, file_name)
         ours, theirs, ratios, our_peak, their_peak = [], [], [], 0.0, 0.0

@@ -12,52 +12,12 @@
 #include "core/memory.h"
 #include "image/image.h"
 
-GifDecoder g_gif;
-
 namespace {
 
-// ---- Reads over the file in memory, with the input stream's end rules: a read that
-// starts at or past the end sets error 2 and yields 0; a block that starts inside the file
-// and runs past it reads zeros for the missing part.
-
-uint32_t read_u8() {
-  GifDecoder& g = g_gif;
-  if (g.pos >= g.size) {
-    g_error = ERR_FILE_ACCESS;
-    return 0;
-  }
-  return g.data[g.pos++];
-}
-
-void read_block(uint8_t* dest, int64_t count) {
-  GifDecoder& g = g_gif;
-  if (g.pos >= g.size) {
-    g_error = ERR_FILE_ACCESS;
-    return;
-  }
-  int64_t have = g.size - g.pos;
-  if (have > count) have = count;
-  std::memcpy(dest, g.data + g.pos, static_cast<size_t>(have));
-  std::memset(dest + have, 0, static_cast<size_t>(count - have));
-  g.pos += count;
-}
-
-uint32_t read_u16() {
-  uint8_t b[2];
-  int32_t before = g_error;
-  g_error = 0;
-  read_block(b, 2);
-  bool ok = g_error == 0;
-  if (before != 0) g_error = before;
-  return ok ? (uint32_t{b[1]} << 8) | b[0] : 0;
-}
-
-void skip(int64_t count) { g_gif.pos += count; }
-
 // Reads `count` RGB triples into three 256-byte arrays.
-void read_palette(uint8_t* red, uint8_t* green, uint8_t* blue, int count) {
+void read_palette(ByteReader& in, uint8_t* red, uint8_t* green, uint8_t* blue, int count) {
   uint8_t triples[3 * 256];
-  read_block(triples, 3 * count);
+  in.read(triples, 3 * count);
   for (int i = 0; i < count; ++i) {
     red[i] = triples[3 * i];
     green[i] = triples[3 * i + 1];
@@ -156,63 +116,61 @@ constexpr Transition kTransitions[STATE_COUNT][CLASS_COUNT] = {
      {ACT_SKIP, STATE_SKIP}, {ACT_SKIP, STATE_SKIP}, {ACT_SKIP, STATE_SKIP}},
 };
 
-void act_none(uint32_t) {}
+void act_none(GifDecoder&, uint32_t) {}
 
-void act_bad_byte(uint32_t) {
-  g_gif.done = -1;
+void act_bad_byte(GifDecoder& g, uint32_t) {
+  g.done = -1;
   g_error = ERR_INVALID_FILE;
 }
 
-void act_trailer(uint32_t) { g_gif.done = 1; }
+void act_trailer(GifDecoder& g, uint32_t) { g.done = 1; }
 
-void act_skip(uint32_t length) { skip(length); }
+void act_skip(GifDecoder& g, uint32_t length) { g.in->skip(length); }
 
-void act_plain_text(uint32_t) {
+void act_plain_text(GifDecoder& g, uint32_t) {
   // The header sub-block (position, grid, colours); the text sub-blocks follow.
-  uint32_t n = read_u8();
-  skip(n);
+  uint32_t n = g.in->u8();
+  g.in->skip(n);
 }
 
-void act_application(uint32_t) {
-  GifDecoder& g = g_gif;
-  const int32_t size = static_cast<int8_t>(read_u8());
+void act_application(GifDecoder& g, uint32_t) {
+  const int32_t size = static_cast<int8_t>(g.in->u8());
   char id[11];
-  read_block(reinterpret_cast<uint8_t*>(id), 11);
+  g.in->read(id, 11);
   if (g_error != 0) return;
   if (size < 11) {
     g_error = ERR_INVALID_FILE;
     return;
   }
-  skip(size - 11);
+  g.in->skip(size - 11);
   if (std::memcmp(id, "NETSCAPE2.0", 11) != 0) return;
   // Find the loop sub-block (identifier with low bits 1); other sub-blocks are passed over.
   for (;;) {
-    const uint32_t length = read_u8();
+    const uint32_t length = g.in->u8();
     if (g_error != 0) return;
     if (length == 0) {
-      --g.pos;  // the terminator is left for the skipping state
+      g.in->skip(-1);  // the terminator is left for the skipping state
       return;
     }
-    const uint32_t id_byte = read_u8();
+    const uint32_t id_byte = g.in->u8();
     if ((id_byte & 7) != 1) {
-      skip(int64_t{length} - 1);
+      g.in->skip(int64_t{length} - 1);
       continue;
     }
-    const uint32_t count = read_u16();
+    const uint32_t count = g.in->u16le();
     if (g_error != 0) return;
     g.loop_count = static_cast<uint16_t>(count == 0 ? 65535 : count);
     if (length < 3) {
       g_error = ERR_INVALID_FILE;
       return;
     }
-    skip(int64_t{length} - 3);
+    g.in->skip(int64_t{length} - 3);
     return;
   }
 }
 
-void act_control(uint32_t) {
-  GifDecoder& g = g_gif;
-  const int32_t size = static_cast<int8_t>(read_u8());
+void act_control(GifDecoder& g, uint32_t) {
+  const int32_t size = static_cast<int8_t>(g.in->u8());
   Handle handle;
   FrameControl* control;
   obj_create(TYPE_FRAME_CONTROL, &handle, &control);
@@ -220,24 +178,23 @@ void act_control(uint32_t) {
   group_add(g.group, TYPE_FRAME_CONTROL, handle, control);
   if (g_error != 0) return;
   g.control = handle;
-  const uint32_t packed = read_u8();
+  const uint32_t packed = g.in->u8();
   control->disposal = static_cast<uint8_t>((packed >> 2) & 7);
   control->user_input = static_cast<uint8_t>((packed >> 1) & 1);
   g.transparent_flag = static_cast<uint8_t>(packed & 1);
   control->loops = g.loop_count;
-  control->delay = static_cast<int16_t>(read_u16());
-  g.transparent_index = static_cast<uint8_t>(read_u8());
+  control->delay = static_cast<int16_t>(g.in->u16le());
+  g.transparent_index = static_cast<uint8_t>(g.in->u8());
   if (g_error != 0) return;
   if (size < 4) {
     g_error = ERR_INVALID_FILE;
     return;
   }
-  skip(size - 4);
+  g.in->skip(size - 4);
 }
 
 // Makes sure the frame's decode buffer holds `bytes`.
-bool ensure_decode_buffer(int64_t bytes) {
-  GifDecoder& g = g_gif;
+bool ensure_decode_buffer(GifDecoder& g, int64_t bytes) {
   if (g.decode_allocated < bytes || g.decode_buffer == nullptr) {
     g.decode_allocated = 0;
     if (mem_alloc(&g.decode_buffer, static_cast<size_t>(bytes)) == nullptr) return false;
@@ -278,8 +235,7 @@ bool same_palette(const ImageRecord* a, const ImageRecord* b) {
 // or is smaller, else the background. Each picture is shown with its own frame's palette,
 // so when the palettes differ the previous picture's indexes are turned into indexes of
 // the same colours in the new palette.
-void start_picture(ImageRecord* image, const ImageRecord* previous, int colours, bool local) {
-  GifDecoder& g = g_gif;
+void start_picture(GifDecoder& g, ImageRecord* image, const ImageRecord* previous, int colours, bool local) {
   const bool from_previous = previous->pixels != nullptr && image->width <= previous->width &&
                              image->height <= previous->height && g.disposal_state != 2;
   if (from_previous && same_palette(image, previous)) {
@@ -314,8 +270,7 @@ void start_picture(ImageRecord* image, const ImageRecord* previous, int colours,
   for (uint32_t i = 0; i < image->pixel_size; ++i) dst[i] = map[src[i]];
 }
 
-void act_image(uint32_t) {
-  GifDecoder& g = g_gif;
+void act_image(GifDecoder& g, uint32_t) {
   g.previous = g.current != nullptr ? g.current : g.screen;
   Handle handle;
   ImageRecord* image;
@@ -333,10 +288,10 @@ void act_image(uint32_t) {
   group_add(g.group, TYPE_IMAGE, handle, image);
   if (g_error != 0) return;
 
-  g.frame_left = static_cast<int32_t>(read_u16());
-  g.frame_top = static_cast<int32_t>(read_u16());
-  g.frame_width = static_cast<int32_t>(read_u16());
-  g.frame_height = static_cast<int32_t>(read_u16());
+  g.frame_left = static_cast<int32_t>(g.in->u16le());
+  g.frame_top = static_cast<int32_t>(g.in->u16le());
+  g.frame_width = static_cast<int32_t>(g.in->u16le());
+  g.frame_height = static_cast<int32_t>(g.in->u16le());
   if (g_error != 0) return;
   // A frame larger than the picture enlarges it, for this frame and the ones after it.
   if (g.frame_width > image->width || g.frame_height > image->height) {
@@ -360,7 +315,7 @@ void act_image(uint32_t) {
   image_alloc_pixels(image, g.group);
   if (g_error != 0) return;
 
-  const uint32_t packed = read_u8();
+  const uint32_t packed = g.in->u8();
   g.interlaced = static_cast<uint8_t>((packed >> 6) & 1);
   int colours;
   if (packed & 0x80) {
@@ -368,14 +323,14 @@ void act_image(uint32_t) {
     std::memset(image->palette_green, 0, 256);
     std::memset(image->palette_blue, 0, 256);
     colours = 1 << ((packed & 7) + 1);
-    read_palette(image->palette_red, image->palette_green, image->palette_blue, colours);
+    read_palette(*g.in, image->palette_red, image->palette_green, image->palette_blue, colours);
   } else {
     std::memcpy(image->palette_red, g.global_palette, 256);
     std::memcpy(image->palette_green, g.global_palette + 256, 256);
     std::memcpy(image->palette_blue, g.global_palette + 512, 256);
     colours = g.global_count;
   }
-  start_picture(image, g.previous, colours, (packed & 0x80) != 0);
+  start_picture(g, image, g.previous, colours, (packed & 0x80) != 0);
 
   // A frame that covers the whole picture, rows in order, without transparency, whose rows
   // need no padding, is decoded straight into the picture.
@@ -386,20 +341,20 @@ void act_image(uint32_t) {
   if (g.output_in_place) {
     g.output = image->pixels;
   } else {
-    if (!ensure_decode_buffer(frame_bytes)) return;
+    if (!ensure_decode_buffer(g, frame_bytes)) return;
     g.output = g.decode_buffer;
   }
 
-  const uint32_t minimum_code_size = read_u8();
+  const uint32_t minimum_code_size = g.in->u8();
   if (g_error != 0) return;
-  gif_lzw_reset(static_cast<int>(minimum_code_size));
+  gif_lzw_reset(g.lzw, static_cast<int>(minimum_code_size));
 }
 
-void act_image_data(uint32_t length) { gif_image_data(length); }
+void act_image_data(GifDecoder& g, uint32_t length) { gif_image_data(g, length); }
 
-void act_end_of_data(uint32_t) { gif_end_of_image(); }
+void act_end_of_data(GifDecoder& g, uint32_t) { gif_end_of_image(g); }
 
-using ActionFunction = void (*)(uint32_t byte);
+using ActionFunction = void (*)(GifDecoder& g, uint32_t byte);
 constexpr ActionFunction kActions[ACT_COUNT] = {
     act_none,       act_bad_byte, act_image,      act_trailer,     act_application,
     act_control,    act_plain_text, act_end_of_data, act_image_data, act_skip,
@@ -421,18 +376,9 @@ int32_t interlaced_row(int32_t i, int32_t height) {
   return 1 + i * 2;
 }
 
-void release_buffers() {
-  GifDecoder& g = g_gif;
-  mem_free(&g.decode_buffer);
-  mem_free(&g.packed);
-  g.decode_allocated = 0;
-  g.packed_allocated = 0;
-}
-
 }  // namespace
 
-void gif_end_of_image() {
-  GifDecoder& g = g_gif;
+void gif_end_of_image(GifDecoder& g) {
   ImageRecord* image = g.current;
   if (image == nullptr) return;
   // Only what was decoded is placed; a frame whose data ends early leaves the rest of its
@@ -473,9 +419,8 @@ void gif_end_of_image() {
 
 void decode_gif(ImageRecord** image_slot, Handle group, ByteReader& in) {
   ImageRecord* screen = *image_slot;
-  GifDecoder& g = g_gif;
-  release_buffers();
-  std::memset(&g, 0, sizeof g);
+  GifDecoder g{};
+  g.in = &in;
   g.screen = screen;
   g.group = group;
   g.loop_count = 1;
@@ -487,26 +432,24 @@ void decode_gif(ImageRecord** image_slot, Handle group, ByteReader& in) {
   in.read(field, 3);
   if (g_error == 0 && std::sscanf(field, "%3s", version) != 1) g_error = ERR_FILE_ACCESS;
   if (g_error != 0) return;
-  g.data = in.data();
-  g.size = in.size();
-  g.pos = 6;
+  in.seek(6);
   if (std::strcmp(version, "87a") == 0) screen->description = DESC_GIF87A;
   else if (std::strcmp(version, "89a") == 0) screen->description = DESC_GIF89A;
   else screen->description = DESC_GIF_OTHER;
 
-  screen->width = static_cast<int32_t>(read_u16());
-  screen->height = static_cast<int32_t>(read_u16());
-  const uint32_t packed = read_u8();
+  screen->width = static_cast<int32_t>(g.in->u16le());
+  screen->height = static_cast<int32_t>(g.in->u16le());
+  const uint32_t packed = g.in->u8();
   screen->bits = static_cast<int32_t>((packed & 7) + 1);
   screen->pixel_bytes = 1;
   screen->planes = 1;
   screen->row_bytes = round_up4(screen->width);
   if (g_error == 0) image_set_pixel_size(screen, 1);
-  g.background = static_cast<uint8_t>(read_u8());
-  read_u8();  // aspect ratio, not used
+  g.background = static_cast<uint8_t>(g.in->u8());
+  g.in->u8();  // aspect ratio, not used
   int colours = 1 << screen->bits;
   if ((packed & 0x80) && g_error == 0)
-    read_palette(g.global_palette, g.global_palette + 256, g.global_palette + 512, colours);
+    read_palette(in, g.global_palette, g.global_palette + 256, g.global_palette + 512, colours);
   int white;
   palette_white_index(g.global_palette, &colours, &white);
   g.background = static_cast<uint8_t>(white);
@@ -514,17 +457,16 @@ void decode_gif(ImageRecord** image_slot, Handle group, ByteReader& in) {
 
   State state = STATE_BETWEEN;
   while (g.done == 0 && g_error == 0) {
-    const uint32_t byte = read_u8();
+    const uint32_t byte = g.in->u8();
     if (g_error != 0) break;
     const Transition t = kTransitions[state][kClasses.of[byte]];
-    kActions[t.action](byte);
+    kActions[t.action](g, byte);
     if (g_error != 0) break;
     state = t.next;
   }
   // A file that holds no image at all has nothing to show.
   if (g_error == 0 && g.current == nullptr) g_error = ERR_INVALID_FILE;
 
-  release_buffers();
   *image_slot = nullptr;
   // The screen record served only as the first frame's template; the frames are the
   // group's images. On failure the dispatcher destroys it with everything else.

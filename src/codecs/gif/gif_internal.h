@@ -1,9 +1,11 @@
-// Working state shared by the GIF block parser and the LZW decoder. One decode runs at a
-// time, so the state lives in one static context.
+// Working state shared by the GIF block parser and the LZW decoder: one context per decode,
+// on the decode's stack, that frees its buffers when the decode ends.
 #pragma once
 #include <cstdint>
 
+#include "core/memory.h"
 #include "core/registry.h"
+#include "io/byte_reader.h"
 
 struct ImageRecord;
 
@@ -26,14 +28,20 @@ struct GifLzw {
 };
 
 struct GifDecoder {
+  GifDecoder() = default;
+  GifDecoder(const GifDecoder&) = delete;
+  GifDecoder& operator=(const GifDecoder&) = delete;
+  ~GifDecoder() {
+    mem_free(&decode_buffer);
+    mem_free(&packed);
+  }
+
   ImageRecord* screen;    // the dispatcher's record: the logical screen, never given pixels
   ImageRecord* current;   // the frame being built
   ImageRecord* previous;  // the frame before it (the screen at the first frame)
   Handle group;
 
-  const uint8_t* data;  // the whole file, followed by two zero bytes
-  int64_t size;
-  int64_t pos;          // the parser's read position
+  ByteReader* in;  // the whole file; its cursor is the parser's read position
 
   uint8_t global_palette[3 * 256];  // red, green, blue arrays
   uint8_t background;     // the global palette's white entry
@@ -53,22 +61,20 @@ struct GifDecoder {
   uint8_t* output;
   int64_t output_capacity;  // bytes the frame needs (frame_width x frame_height)
   bool output_in_place;
-  uint8_t* decode_buffer;
+  uint8_t* decode_buffer = nullptr;
   int64_t decode_allocated;
 
   // Image data with the sub-block length bytes taken out.
-  uint8_t* packed;
+  uint8_t* packed = nullptr;
   int64_t packed_allocated;
 
   GifLzw lzw;
 };
 
-extern GifDecoder g_gif;
-
 // Starts the LZW decoder of one image with the minimum code size m (error 14 above 11).
-void gif_lzw_reset(int m);
+void gif_lzw_reset(GifLzw& lzw, int m);
 // Decodes the image data that starts with the sub-block length byte just read, and the
 // sub-blocks after it; leaves the read position at the length byte that ends the data.
-void gif_image_data(uint32_t length_byte);
+void gif_image_data(GifDecoder& g, uint32_t length_byte);
 // Places the decoded frame into its picture (the end of an image's data).
-void gif_end_of_image();
+void gif_end_of_image(GifDecoder& g);

@@ -18,6 +18,10 @@ enum DataEnd {
   END_TRUNCATED,   // a sub-block that runs past the end of the file
 };
 
+constexpr int kMaxCodeBits = 12;
+constexpr uint32_t kTrailer = 0x3B;
+constexpr int64_t kReadSlack = 16;  // zero bytes after the joined data, for 8-byte loads
+
 struct Joined {
   int64_t complete;   // bytes of whole sub-blocks
   int64_t available;  // plus what the file holds of a truncated last sub-block
@@ -48,15 +52,15 @@ inline void copy_string(uint8_t* dst, const uint8_t* src, int32_t n) {
   } while (i < n);
 }
 
-// Joins the sub-blocks that start with the length byte at `at` into g_gif.packed.
-bool join_sub_blocks(int64_t at, Joined* joined) {
-  GifDecoder& g = g_gif;
+// Joins the sub-blocks that start with the length byte at `at` into g.packed.
+bool join_sub_blocks(GifDecoder& g, int64_t at, Joined* joined) {
+  const uint8_t* data = g.in->data();
+  const int64_t size = g.in->size();
   // Measure first: the buffer holds this image's data only, plus 16 spare bytes that let
   // the bit reader load 8 bytes at a time.
   int64_t total = 0;
-  for (int64_t walk = at; walk < g.size && g.data[walk] != 0; walk += 1 + g.data[walk])
-    total += g.data[walk];
-  const int64_t need = total + 16;
+  for (int64_t walk = at; walk < size && data[walk] != 0; walk += 1 + data[walk]) total += data[walk];
+  const int64_t need = total + kReadSlack;
   if (g.packed_allocated < need) {
     g.packed_allocated = 0;
     if (mem_alloc(&g.packed, static_cast<size_t>(need)) == nullptr) return false;
@@ -64,21 +68,21 @@ bool join_sub_blocks(int64_t at, Joined* joined) {
   }
   int64_t out = 0;
   for (;;) {
-    if (at >= g.size) {
+    if (at >= size) {
       joined->kind = END_FILE;
       break;
     }
-    const uint32_t length = g.data[at];
+    const uint32_t length = data[at];
     if (length == 0) {
       joined->kind = END_TERMINATOR;
       break;
     }
-    if (at + 1 + length > g.size) {
+    if (at + 1 + length > size) {
       joined->kind = END_TRUNCATED;
       joined->end_length = length;
       break;
     }
-    std::memcpy(g.packed + out, g.data + at + 1, length);
+    std::memcpy(g.packed + out, data + at + 1, length);
     out += length;
     at += 1 + length;
   }
@@ -86,21 +90,108 @@ bool join_sub_blocks(int64_t at, Joined* joined) {
   joined->end_at = at;
   int64_t tail = 0;
   if (joined->kind == END_TRUNCATED) {
-    tail = g.size - (at + 1);
-    if (tail > 0) std::memcpy(g.packed + out, g.data + at + 1, static_cast<size_t>(tail));
+    tail = size - (at + 1);
+    if (tail > 0) std::memcpy(g.packed + out, data + at + 1, static_cast<size_t>(tail));
     else tail = 0;
   }
   joined->available = out + tail;
-  std::memset(g.packed + joined->available, 0, 16);
+  std::memset(g.packed + joined->available, 0, kReadSlack);
   return true;
 }
 
+// The frame's indexes in decode order. Strings that end this far before the end are copied
+// 16 bytes at a time; nearer the end (the picture itself has no slack) they are copied
+// exactly, and nothing goes past the end.
+struct Output {
+  uint8_t* buffer;
+  int64_t capacity;
+  int64_t wide_limit;
+};
+
+// Writes the n bytes of the string at `from` at `out`.
+inline void put_string(const Output& o, int64_t out, uint32_t from, int32_t n) {
+  if (out + n <= o.wide_limit) {
+    copy_string(o.buffer + out, o.buffer + from, n);
+  } else if (out < o.capacity) {
+    const int64_t fits = o.capacity - out < n ? o.capacity - out : n;
+    std::memcpy(o.buffer + out, o.buffer + from, static_cast<size_t>(fits));
+  }
+}
+
+// Writes the string of the code being defined: the previous string, just written before
+// `out`, and its own first byte.
+inline void put_defining_string(const Output& o, int64_t out, int32_t previous_length) {
+  uint8_t* buffer = o.buffer;
+  if (out + previous_length + 1 <= o.wide_limit) {
+    copy_string(buffer + out, buffer + out - previous_length, previous_length);
+    buffer[out + previous_length] = buffer[out - previous_length];
+  } else if (out < o.capacity) {
+    int64_t fits = o.capacity - out;
+    if (fits > previous_length) fits = previous_length;
+    std::memcpy(buffer + out, buffer + out - previous_length, static_cast<size_t>(fits));
+    if (out + previous_length + 1 <= o.capacity) buffer[out + previous_length] = buffer[out - previous_length];
+  }
+}
+
+// What follows when the next code would need bits past the whole sub-blocks.
+enum class Reach { CODE_GOES_ON, STOP };
+
+Reach reach_data_end(GifDecoder& g, const Joined& joined, int64_t bit, int64_t& limit, bool& in_truncated,
+                       int64_t out) {
+  if (in_truncated) {
+    g_error = ERR_FILE_ACCESS;  // the code needs bytes past the end of the file
+    return Reach::STOP;
+  }
+  if (bit == limit) {
+    // The whole sub-blocks are used up exactly: the next length byte is read as such.
+    if (joined.kind == END_TRUNCATED) {
+      if (joined.end_length == kTrailer) {
+        // A trailer where a length byte was expected: the data ends here.
+        g.lzw.out = out;
+        gif_end_of_image(g);
+        g.done = 1;
+      } else {
+        g_error = ERR_INVALID_FILE;
+      }
+    } else {
+      g.in->seek(joined.end_at);
+    }
+    return Reach::STOP;
+  }
+  // The code continues past the whole sub-blocks.
+  if (joined.kind == END_TRUNCATED) {
+    in_truncated = true;
+    limit = joined.available * 8;
+    return Reach::CODE_GOES_ON;
+  }
+  if (joined.kind == END_FILE) g_error = ERR_FILE_ACCESS;
+  g.in->seek(joined.end_at);  // a zero length byte in the middle of a code ends the data
+  return Reach::STOP;
+}
+
+// The sub-block walk, used only to find where an end code's sub-block ends.
+struct SubBlockWalk {
+  int64_t at;      // file position of the current sub-block's length byte
+  int64_t start;   // its first byte among the joined bytes
+  int64_t length;
+
+  // The bit where the sub-block holding `bit` ends.
+  int64_t end_of_block_holding(const uint8_t* data, int64_t bit) {
+    const int64_t byte = (bit + 7) >> 3;
+    while (start + length < byte) {
+      start += length;
+      at += 1 + length;
+      length = data[at];
+    }
+    return (start + length) * 8;
+  }
+};
+
 }  // namespace
 
-void gif_lzw_reset(int m) {
-  GifLzw& z = g_gif.lzw;
+void gif_lzw_reset(GifLzw& z, int m) {
   // Codes are at most 12 bits: a larger start would leave no room for the table.
-  if (m > 11) {
+  if (m > kMaxCodeBits - 1) {
     g_error = ERR_INVALID_FILE;
     return;
   }
@@ -114,24 +205,17 @@ void gif_lzw_reset(int m) {
   z.out = 0;
 }
 
-void gif_image_data(uint32_t length_byte) {
-  GifDecoder& g = g_gif;
+void gif_image_data(GifDecoder& g, uint32_t length_byte) {
   GifLzw& z = g.lzw;
-  const int64_t first_at = g.pos - 1;  // where the parser read `length_byte`
+  const int64_t first_at = g.in->tell() - 1;  // where the parser read `length_byte`
   Joined joined;
-  if (!join_sub_blocks(first_at, &joined)) return;
-
-  // Sub-block walk, used only to find where an end code's sub-block ends.
-  int64_t block_at = first_at;
-  int64_t block_start = 0;
-  int64_t block_length = length_byte;
+  if (!join_sub_blocks(g, first_at, &joined)) return;
+  SubBlockWalk walk{first_at, 0, length_byte};
 
   const uint8_t* bits = g.packed;
+  const Output output{g.output, g.output_capacity, g.output_capacity - 16};
   uint8_t* buffer = g.output;
   const int64_t capacity = g.output_capacity;
-  // Strings that end this far before the end are copied 16 bytes at a time; nearer the
-  // end (the picture itself has no slack) they are copied exactly.
-  const int64_t wide_limit = capacity - 16;
   uint32_t* start = z.string_start;
   uint16_t* length = z.string_length;
   const int32_t clear_code = z.clear_code;
@@ -150,72 +234,30 @@ void gif_image_data(uint32_t length_byte) {
 
   for (;;) {
     if (bit + code_size > limit) {
-      if (in_truncated) {
-        g_error = ERR_FILE_ACCESS;  // the code needs bytes past the end of the file
-        break;
-      }
-      if (bit == limit) {
-        // The whole sub-blocks are used up exactly: the next length byte is read as such.
-        if (joined.kind == END_TRUNCATED) {
-          if (joined.end_length == 0x3B) {
-            // A trailer where a length byte was expected: the data ends here.
-            z.out = out;
-            gif_end_of_image();
-            g.done = 1;
-          } else {
-            g_error = ERR_INVALID_FILE;
-          }
-        } else {
-          g.pos = joined.end_at;
-        }
-        break;
-      }
-      // The code continues past the whole sub-blocks.
-      if (joined.kind == END_TRUNCATED) {
-        in_truncated = true;
-        limit = joined.available * 8;
-        continue;
-      }
-      if (joined.kind == END_FILE) g_error = ERR_FILE_ACCESS;
-      g.pos = joined.end_at;  // a zero length byte in the middle of a code ends the data
-      break;
+      if (reach_data_end(g, joined, bit, limit, in_truncated, out) == Reach::STOP) break;
+      continue;
     }
-    const uint32_t code =
-        static_cast<uint32_t>(load_le64(bits + (bit >> 3)) >> (bit & 7)) & mask;
+    const uint32_t code = static_cast<uint32_t>(load_le64(bits + (bit >> 3)) >> (bit & 7)) & mask;
     bit += code_size;
 
     if (code > static_cast<uint32_t>(end_code)) {
       if (code <= static_cast<uint32_t>(last)) {
-        const uint32_t from = start[code];
         const int32_t n = length[code];
+        const uint32_t from = start[code];
         if (last < kGifMaxCodes - 1) {
           ++last;
           start[last] = static_cast<uint32_t>(out - previous_length);
           length[last] = static_cast<uint16_t>(previous_length + 1);
         }
-        if (out + n <= wide_limit) {
-          copy_string(buffer + out, buffer + from, n);
-        } else if (out < capacity) {
-          const int64_t fits = capacity - out < n ? capacity - out : n;
-          std::memcpy(buffer + out, buffer + from, static_cast<size_t>(fits));
-        }
+        put_string(output, out, from, n);
         out += n;
         previous_length = n;
       } else if (code == static_cast<uint32_t>(last) + 1 && !fresh) {
-        // The code being defined: the previous string and its own first byte.
         const int32_t n = previous_length + 1;
         last = static_cast<int32_t>(code);
         start[last] = static_cast<uint32_t>(out);
         length[last] = static_cast<uint16_t>(n);
-        if (out + n <= wide_limit) {
-          copy_string(buffer + out, buffer + out - previous_length, previous_length);
-          buffer[out + previous_length] = buffer[out - previous_length];
-        } else if (out < capacity) {
-          int64_t fits = capacity - out;
-          if (fits > previous_length) fits = previous_length;
-          std::memcpy(buffer + out, buffer + out - previous_length, static_cast<size_t>(fits));
-          if (out + n <= capacity) buffer[out + previous_length] = buffer[out - previous_length];
-        }
+        put_defining_string(output, out, previous_length);
         out += n;
         previous_length = n;
       } else {
@@ -246,16 +288,10 @@ void gif_image_data(uint32_t length_byte) {
         g_error = ERR_FILE_ACCESS;
         break;
       }
-      const int64_t byte = (bit + 7) >> 3;
-      while (block_start + block_length < byte) {
-        block_start += block_length;
-        block_at += 1 + block_length;
-        block_length = g.data[block_at];
-      }
-      bit = (block_start + block_length) * 8;
+      bit = walk.end_of_block_holding(g.in->data(), bit);
       continue;
     }
-    if (last >= grow_at && code_size < 12) {
+    if (last >= grow_at && code_size < kMaxCodeBits) {
       ++code_size;
       mask = (1u << code_size) - 1;
       grow_at = (1 << code_size) - 1;

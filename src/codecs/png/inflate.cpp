@@ -10,11 +10,12 @@ namespace {
 // Entry kinds.
 enum : uint32_t {
   KIND_LITERAL = 0,
-  KIND_LENGTH = 1,  // also a distance, in the distance table
-  KIND_END = 2,
-  KIND_LINK = 3,
-  KIND_NO_CODE = 4,     // no code has this bit string
-  KIND_BAD_SYMBOL = 5,  // length symbols 286, 287 and distance symbols 30, 31
+  KIND_LITERAL_PAIR = 1,  // two literals (the first one's code length as the extra bits)
+  KIND_LENGTH = 2,        // also a distance, in the distance table
+  KIND_END = 3,
+  KIND_LINK = 4,
+  KIND_NO_CODE = 5,     // no code has this bit string
+  KIND_BAD_SYMBOL = 6,  // length symbols 286, 287 and distance symbols 30, 31
 };
 
 constexpr HuffEntry make_entry(uint32_t length, uint32_t extra, uint32_t kind, uint32_t value) {
@@ -23,6 +24,8 @@ constexpr HuffEntry make_entry(uint32_t length, uint32_t extra, uint32_t kind, u
 inline uint32_t entry_length(HuffEntry e) { return e & 15; }
 inline uint32_t entry_extra(HuffEntry e) { return (e >> 4) & 15; }
 inline uint32_t entry_kind(HuffEntry e) { return (e >> 8) & 7; }
+// A literal or a pair of them: kinds 0 and 1.
+inline bool entry_is_literals(HuffEntry e) { return (e & (6u << 8)) == 0; }
 inline uint32_t entry_value(HuffEntry e) { return e >> 16; }
 
 const uint16_t kLengthBase[29] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
@@ -37,13 +40,6 @@ const uint8_t kDistExtra[30] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5, 
 const uint8_t kCodeLengthOrder[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
 
 enum Alphabet { ALPHABET_LITLEN, ALPHABET_DIST };
-
-HuffEntry g_litlen_entries[kLitlenTableSize];
-HuffEntry g_dist_entries[kDistTableSize];
-HuffEntry g_fixed_litlen_entries[1 << kLitlenRootBits];
-HuffEntry g_fixed_dist_entries[1 << kDistRootBits];
-HuffTable g_fixed_litlen;
-HuffTable g_fixed_dist;
 
 HuffEntry symbol_entry(Alphabet alphabet, uint32_t symbol, uint32_t length) {
   if (alphabet == ALPHABET_DIST) {
@@ -86,7 +82,7 @@ void huff_table_build(HuffTable* table, HuffEntry* entries, int32_t root_bits, A
     uint8_t length;
     uint16_t reversed;
   };
-  LongCode long_codes[288];
+  LongCode long_codes[kLitlenSymbols];
   int32_t long_count = 0;
   uint8_t sub_bits[1 << kLitlenRootBits] = {0};
   for (int32_t s = 0; s < count; ++s) {
@@ -125,17 +121,46 @@ void huff_table_build(HuffTable* table, HuffEntry* entries, int32_t root_bits, A
   }
 }
 
-void fixed_tables_init() {
-  if (g_fixed_litlen.entries != nullptr) return;
-  uint8_t lengths[288];
-  std::fill(lengths, lengths + 144, 8);
-  std::fill(lengths + 144, lengths + 256, 9);
-  std::fill(lengths + 256, lengths + 280, 7);
-  std::fill(lengths + 280, lengths + 288, 8);
-  huff_table_build(&g_fixed_litlen, g_fixed_litlen_entries, kLitlenRootBits, ALPHABET_LITLEN,
-                   lengths, 288);
-  std::fill(lengths, lengths + 32, 5);
-  huff_table_build(&g_fixed_dist, g_fixed_dist_entries, kDistRootBits, ALPHABET_DIST, lengths, 32);
+// Where a literal's code leaves room in the root for the code of a second literal, its root
+// entries hold both, so that one probe gives two bytes.
+void pair_literals(HuffTable* table) {
+  const uint32_t root_size = 1u << table->root_bits;
+  HuffEntry single[1 << kLitlenRootBits];
+  std::copy(table->entries, table->entries + root_size, single);
+  for (uint32_t i = 0; i < root_size; ++i) {
+    const HuffEntry first = single[i];
+    if (entry_kind(first) != KIND_LITERAL) continue;
+    const uint32_t first_length = entry_length(first);
+    const HuffEntry second = single[i >> first_length];
+    const uint32_t length = first_length + entry_length(second);
+    if (entry_kind(second) != KIND_LITERAL || length > static_cast<uint32_t>(table->root_bits)) continue;
+    table->entries[i] = make_entry(length, first_length, KIND_LITERAL_PAIR, entry_value(first) | entry_value(second) << 8);
+  }
+}
+
+// The tables of fixed-code blocks: no code is longer than the root, so the root tables
+// are all there is, and no two literals (8 or 9 bits each) share an entry. Built on first
+// use and never changed.
+struct FixedTables {
+  HuffEntry litlen_entries[1 << kLitlenRootBits];
+  HuffEntry dist_entries[1 << kDistRootBits];
+  HuffTable litlen;
+  HuffTable dist;
+  FixedTables() {
+    uint8_t lengths[kLitlenSymbols];
+    std::fill(lengths, lengths + 144, 8);
+    std::fill(lengths + 144, lengths + 256, 9);
+    std::fill(lengths + 256, lengths + 280, 7);
+    std::fill(lengths + 280, lengths + kLitlenSymbols, 8);
+    huff_table_build(&litlen, litlen_entries, kLitlenRootBits, ALPHABET_LITLEN, lengths, kLitlenSymbols);
+    std::fill(lengths, lengths + kDistSymbols, 5);
+    huff_table_build(&dist, dist_entries, kDistRootBits, ALPHABET_DIST, lengths, kDistSymbols);
+  }
+};
+
+const FixedTables& fixed_tables() {
+  static const FixedTables tables;
+  return tables;
 }
 
 // --- Bit source -----------------------------------------------------------------------
@@ -149,8 +174,31 @@ inline uint64_t load_le64(const uint8_t* p) {
   return v;
 }
 
+// Moves on to the next piece of input, if the source has one that is not empty.
+bool next_piece(InflateState* s) {
+  while (s->next_input != nullptr) {
+    if (!s->next_input(s->source, &s->in, &s->in_end)) {
+      s->next_input = nullptr;
+      s->in = s->in_end;
+      return false;
+    }
+    if (s->in < s->in_end) return true;
+  }
+  return false;
+}
+
 // Tops the bit buffer up to at least 56 bits. Past the end of the data, zero bytes are fed
 // in and counted; consuming one of their bits means the data ran out.
+void refill_bytewise(InflateState* s) {
+  while (s->bit_count <= 56) {
+    uint64_t byte = 0;
+    if (s->in < s->in_end || next_piece(s)) byte = *s->in++;
+    else ++s->padding;
+    s->bit_buffer |= byte << s->bit_count;
+    s->bit_count += 8;
+  }
+}
+
 inline void refill(InflateState* s) {
   if (s->in_end - s->in >= 8) {
     s->bit_buffer |= load_le64(s->in) << s->bit_count;
@@ -158,13 +206,7 @@ inline void refill(InflateState* s) {
     s->bit_count |= 56;
     return;
   }
-  while (s->bit_count <= 56) {
-    uint64_t byte = 0;
-    if (s->in < s->in_end) byte = *s->in++;
-    else ++s->padding;
-    s->bit_buffer |= byte << s->bit_count;
-    s->bit_count += 8;
-  }
+  refill_bytewise(s);
 }
 
 inline void consume(InflateState* s, uint32_t n) {
@@ -186,37 +228,47 @@ uint32_t get_bits(InflateState* s, uint32_t n) {
 
 enum : uint8_t { PENDING_NONE, PENDING_STORED, PENDING_FIXED, PENDING_DYNAMIC };
 
+constexpr uint32_t kMaxMatch = 258;
+constexpr uint32_t kWideCopySlack = 16;  // bytes a wide match copy may write past its end
+
 void fail(InflateState* s) {
   g_error = ERR_INVALID_FILE;
   s->final_block = true;
   s->pending = PENDING_NONE;
 }
 
-// Copies what the output has room for of the stored block's bytes.
+// Copies what the output has room for of the stored block's bytes: first the whole bytes
+// the bit buffer still holds, then straight from the input, piece after piece.
 void inflate_stored_bytes(InflateState* s) {
-  const size_t room = static_cast<size_t>(s->out_end - s->out);
-  const size_t n = std::min<size_t>(s->stored_left, room);
-  if (static_cast<size_t>(s->in_end - s->in) < n) return fail(s);
-  std::memcpy(s->out, s->in, n);
-  s->out += n;
-  s->in += n;
-  s->stored_left -= static_cast<uint32_t>(n);
+  while (s->stored_left != 0 && s->out < s->out_end && s->bit_count > 8 * s->padding) {
+    *s->out++ = static_cast<uint8_t>(s->bit_buffer);
+    consume(s, 8);
+    --s->stored_left;
+  }
+  if (s->stored_left != 0 && s->out < s->out_end) {
+    // Only fed-in zeros are left in the buffer: they are dropped.
+    s->bit_buffer = 0;
+    s->bit_count = 0;
+    s->padding = 0;
+  }
+  while (s->stored_left != 0 && s->out < s->out_end) {
+    if (s->in == s->in_end && !next_piece(s)) return fail(s);
+    const size_t n = std::min({size_t{s->stored_left}, static_cast<size_t>(s->out_end - s->out),
+                               static_cast<size_t>(s->in_end - s->in)});
+    std::memcpy(s->out, s->in, n);
+    s->out += n;
+    s->in += n;
+    s->stored_left -= static_cast<uint32_t>(n);
+  }
   if (s->stored_left != 0) s->output_full = true;
   else s->pending = PENDING_NONE;
 }
 
 void inflate_block_stored(InflateState* s) {
-  // Drop the rest of the current byte, then give back the whole bytes still buffered.
-  consume(s, s->bit_count & 7);
-  const uint32_t buffered = s->bit_count / 8;
-  if (s->padding > buffered) return fail(s);
-  s->in -= buffered - s->padding;
-  s->padding = 0;
-  s->bit_buffer = 0;
-  s->bit_count = 0;
-  if (s->in_end - s->in < 4) return fail(s);
-  s->stored_left = s->in[0] | (s->in[1] << 8);  // NLEN (the next two bytes) is not compared
-  s->in += 4;
+  consume(s, s->bit_count & 7);  // the rest of the current byte
+  s->stored_left = get_bits(s, 16);
+  get_bits(s, 16);  // NLEN, not compared
+  if (ran_out(s)) return fail(s);
   s->pending = PENDING_STORED;
   inflate_stored_bytes(s);
 }
@@ -263,6 +315,7 @@ inline void copy_match(uint8_t* out, uint32_t distance, uint32_t length, bool wi
 // code's bits are consumed. The caller has refilled the bit buffer.
 inline HuffEntry huff_decode_symbol(InflateState* s, const HuffTable& table) {
   HuffEntry e = table.entries[s->bit_buffer & ((uint64_t{1} << table.root_bits) - 1)];
+  if (entry_kind(e) == KIND_LITERAL_PAIR) e = make_entry(entry_extra(e), 0, KIND_LITERAL, entry_value(e) & 0xFF);
   if (entry_kind(e) == KIND_LINK) {
     consume(s, table.root_bits);
     e = table.entries[entry_value(e) + (s->bit_buffer & ((uint64_t{1} << entry_extra(e)) - 1))];
@@ -279,8 +332,12 @@ inline uint32_t extra_bits(InflateState* s, HuffEntry e) {
   return v;
 }
 
-// The body shared by fixed and dynamic blocks.
-void inflate_codes(InflateState* s, const HuffTable& litlen, const HuffTable& dist) {
+// Far from both ends of the input piece and of the output: the bit buffer refills a word at
+// a time and a whole symbol with its match (at most 48 bits) fits one refill; matches are
+// copied in words. The state lives in locals so that byte stores cannot be taken to alias
+// it, and the symbol decoding of huff_decode_symbol is written out in place. Returns true
+// when an end is near, false when the block ended or a fault stopped it.
+bool inflate_codes_fast(InflateState* s, const HuffTable& litlen, const HuffTable& dist, uint8_t*& out_ref) {
   const HuffEntry* lit_entries = litlen.entries;
   const HuffEntry* dist_entries = dist.entries;
   const uint32_t lit_root = litlen.root_bits;
@@ -290,164 +347,174 @@ void inflate_codes(InflateState* s, const HuffTable& litlen, const HuffTable& di
   uint8_t* const out_start = s->out_start;
   uint8_t* const out_end = s->out_end;
   const uint32_t window = static_cast<uint32_t>(s->window_size);
-  uint8_t* out = s->out;
+  uint8_t* out = out_ref;
+  const uint8_t* in = s->in;
+  const uint8_t* const in_end = s->in_end;
+  uint64_t bits = s->bit_buffer;
+  uint32_t count = s->bit_count;
+  bool stop = false;
+  // A refill only adds bits above the ones held: an entry probed with at least the root's
+  // width of bits held stays good across it, and the next round starts from it.
+  static_assert(5 * kLitlenRootBits <= 56, "four literals and the next probe fit one refill");
+  HuffEntry e = 0;
+  bool probed = false;
+  while (in_end - in >= 8 && out_end - out >= kMaxMatch + kWideCopySlack) {
+    bits |= load_le64(in) << count;
+    in += (63 - count) >> 3;
+    count |= 56;
+    if (!probed) e = lit_entries[bits & lit_mask];
+    probed = false;
+    if (entry_is_literals(e)) {
+      // Literals from the root take at most 11 bits each: four probes fit one refill and
+      // leave the root's width for the next. Both bytes of an entry are stored; the second
+      // is overwritten after a single literal.
+      for (int probe = 0; probe < 4 && entry_is_literals(e); ++probe) {
+        out[0] = static_cast<uint8_t>(entry_value(e));
+        out[1] = static_cast<uint8_t>(entry_value(e) >> 8);
+        out += 1 + entry_kind(e);
+        bits >>= entry_length(e);
+        count -= entry_length(e);
+        e = lit_entries[bits & lit_mask];
+      }
+      probed = true;
+      continue;
+    }
+    if (entry_kind(e) == KIND_LINK) {
+      bits >>= lit_root;
+      count -= lit_root;
+      e = lit_entries[entry_value(e) + (bits & ((uint64_t{1} << entry_extra(e)) - 1))];
+    }
+    bits >>= entry_length(e);
+    count -= entry_length(e);
+    const uint32_t kind = entry_kind(e);
+    if (kind == KIND_LITERAL) {
+      *out++ = static_cast<uint8_t>(entry_value(e));
+      continue;
+    }
+    if (kind != KIND_LENGTH) {
+      stop = true;
+      if (kind == KIND_END) s->pending = PENDING_NONE;
+      break;
+    }
+    uint32_t extra = entry_extra(e);
+    const uint32_t length = entry_value(e) + static_cast<uint32_t>(bits & ((uint64_t{1} << extra) - 1));
+    bits >>= extra;
+    count -= extra;
+    e = dist_entries[bits & dist_mask];
+    if (entry_kind(e) == KIND_LINK) {
+      bits >>= dist_root;
+      count -= dist_root;
+      e = dist_entries[entry_value(e) + (bits & ((uint64_t{1} << entry_extra(e)) - 1))];
+    }
+    bits >>= entry_length(e);
+    count -= entry_length(e);
+    extra = entry_extra(e);
+    const uint32_t distance = entry_value(e) + static_cast<uint32_t>(bits & ((uint64_t{1} << extra) - 1));
+    bits >>= extra;
+    count -= extra;
+    if (entry_kind(e) != KIND_LENGTH || distance > window || distance > static_cast<size_t>(out - out_start)) {
+      stop = true;
+      break;
+    }
+    if (count >= lit_root) {
+      e = lit_entries[bits & lit_mask];
+      probed = true;
+    }
+    copy_match(out, distance, length, true);
+    out += length;
+  }
+  s->in = in;
+  s->bit_buffer = bits;
+  s->bit_count = count;
+  out_ref = out;
+  if (!stop) return true;
+  s->out = out;
+  if (s->pending != PENDING_NONE) fail(s);
+  return false;
+}
 
+// One symbol (and its match) near either end, every step checked against the end of the data
+// and of the output. Returns false when the block ended, the output is full, or a fault
+// stopped it.
+bool inflate_code_checked(InflateState* s, const HuffTable& litlen, const HuffTable& dist, uint8_t*& out) {
+  uint8_t* const out_end = s->out_end;
+  refill(s);
+  HuffEntry e = huff_decode_symbol(s, litlen);
+  const uint32_t kind = entry_kind(e);
+  if (ran_out(s)) return false;
+  if (kind == KIND_LITERAL) {
+    *out++ = static_cast<uint8_t>(entry_value(e));
+    // Once the output is full nothing more is read, not even the end of the block.
+    if (out != out_end) return true;
+    s->output_full = true;
+    return false;
+  }
+  if (kind == KIND_END) {
+    s->pending = PENDING_NONE;
+    return false;
+  }
+  if (kind != KIND_LENGTH) return false;
+  const uint32_t length = entry_value(e) + extra_bits(s, e);
+  e = huff_decode_symbol(s, dist);
+  if (entry_kind(e) != KIND_LENGTH) return false;
+  const uint32_t distance = entry_value(e) + extra_bits(s, e);
+  if (ran_out(s) || distance > static_cast<uint32_t>(s->window_size) ||
+      distance > static_cast<size_t>(out - s->out_start))
+    return false;
+  const size_t room = static_cast<size_t>(out_end - out);
+  if (length > room) {
+    copy_match(out, distance, static_cast<uint32_t>(room), false);
+    out += room;
+    s->match_left = length - static_cast<uint32_t>(room);
+    s->match_distance = distance;
+    s->output_full = true;
+    return false;
+  }
+  copy_match(out, distance, length, false);
+  out += length;
+  if (out != out_end) return true;
+  s->output_full = true;
+  return false;
+}
+
+// The body shared by fixed and dynamic blocks: fast steps while both ends are far, checked
+// ones near them (the end of an input piece, past which the next one goes on, or the end
+// of the output).
+void inflate_codes(InflateState* s, const HuffTable& litlen, const HuffTable& dist) {
+  uint8_t* out = s->out;
   if (s->match_left != 0) {
     // The rest of a match the previous piece had no room for.
-    const uint32_t n = std::min<uint32_t>(s->match_left, static_cast<uint32_t>(out_end - out));
+    const uint32_t n = std::min<uint32_t>(s->match_left, static_cast<uint32_t>(s->out_end - out));
     copy_match(out, s->match_distance, n, false);
     out += n;
     s->match_left -= n;
-    if (out == out_end) {
+    if (out == s->out_end) {
       s->out = out;
       s->output_full = true;
       return;
     }
   }
-
-  // Far from both ends: the bit buffer refills a word at a time and a whole symbol with its
-  // match (at most 48 bits) fits one refill; matches are copied in words. The state lives in
-  // locals so that byte stores cannot be taken to alias it, and the symbol decoding of
-  // huff_decode_symbol is written out in place.
-  {
-    const uint8_t* in = s->in;
-    const uint8_t* const in_end = s->in_end;
-    uint64_t bits = s->bit_buffer;
-    uint32_t count = s->bit_count;
-    bool stop = false;
-    while (in_end - in >= 8 && out_end - out >= 258 + 16) {
-      bits |= load_le64(in) << count;
-      in += (63 - count) >> 3;
-      count |= 56;
-      HuffEntry e = lit_entries[bits & lit_mask];
-      if (entry_kind(e) == KIND_LITERAL) {
-        // At least 41 bits remain: room for a second literal without a refill.
-        bits >>= entry_length(e);
-        count -= entry_length(e);
-        *out++ = static_cast<uint8_t>(entry_value(e));
-        e = lit_entries[bits & lit_mask];
-        if (entry_kind(e) != KIND_LITERAL) continue;
-        bits >>= entry_length(e);
-        count -= entry_length(e);
-        *out++ = static_cast<uint8_t>(entry_value(e));
-        continue;
-      }
-      if (entry_kind(e) == KIND_LINK) {
-        bits >>= lit_root;
-        count -= lit_root;
-        e = lit_entries[entry_value(e) + (bits & ((uint64_t{1} << entry_extra(e)) - 1))];
-      }
-      bits >>= entry_length(e);
-      count -= entry_length(e);
-      const uint32_t kind = entry_kind(e);
-      if (kind == KIND_LITERAL) {
-        *out++ = static_cast<uint8_t>(entry_value(e));
-        continue;
-      }
-      if (kind != KIND_LENGTH) {
-        stop = true;
-        if (kind == KIND_END) {
-          s->in = in;
-          s->bit_buffer = bits;
-          s->bit_count = count;
-          s->out = out;
-          s->pending = PENDING_NONE;
-          return;
-        }
-        break;
-      }
-      uint32_t extra = entry_extra(e);
-      const uint32_t length = entry_value(e) + static_cast<uint32_t>(bits & ((uint64_t{1} << extra) - 1));
-      bits >>= extra;
-      count -= extra;
-      e = dist_entries[bits & dist_mask];
-      if (entry_kind(e) == KIND_LINK) {
-        bits >>= dist_root;
-        count -= dist_root;
-        e = dist_entries[entry_value(e) + (bits & ((uint64_t{1} << entry_extra(e)) - 1))];
-      }
-      bits >>= entry_length(e);
-      count -= entry_length(e);
-      extra = entry_extra(e);
-      const uint32_t distance = entry_value(e) + static_cast<uint32_t>(bits & ((uint64_t{1} << extra) - 1));
-      bits >>= extra;
-      count -= extra;
-      if (entry_kind(e) != KIND_LENGTH || distance > window ||
-          distance > static_cast<size_t>(out - out_start)) {
-        stop = true;
-        break;
-      }
-      copy_match(out, distance, length, true);
-      out += length;
-    }
-    s->in = in;
-    s->bit_buffer = bits;
-    s->bit_count = count;
-    if (stop) {
-      s->out = out;
-      fail(s);
-      return;
-    }
-  }
-
-  // Near either end: every step is checked against the end of the data and of the output.
   for (;;) {
-    refill(s);
-    HuffEntry e = huff_decode_symbol(s, litlen);
-    const uint32_t kind = entry_kind(e);
-    if (ran_out(s)) break;
-    if (kind == KIND_LITERAL) {
-      *out++ = static_cast<uint8_t>(entry_value(e));
-      // Once the output is full nothing more is read, not even the end of the block.
-      if (out == out_end) {
-        s->output_full = true;
-        break;
-      }
-      continue;
-    }
-    if (kind == KIND_END) {
-      s->out = out;
-      s->pending = PENDING_NONE;
-      return;
-    }
-    if (kind != KIND_LENGTH) break;
-    const uint32_t length = entry_value(e) + extra_bits(s, e);
-    e = huff_decode_symbol(s, dist);
-    if (entry_kind(e) != KIND_LENGTH) break;
-    const uint32_t distance = entry_value(e) + extra_bits(s, e);
-    if (ran_out(s) || distance > window || distance > static_cast<size_t>(out - out_start)) break;
-    const size_t room = static_cast<size_t>(out_end - out);
-    if (length > room) {
-      copy_match(out, distance, static_cast<uint32_t>(room), false);
-      out += room;
-      s->match_left = length - static_cast<uint32_t>(room);
-      s->match_distance = distance;
-      s->output_full = true;
-      break;
-    }
-    copy_match(out, distance, length, false);
-    out += length;
-    if (out == out_end) {
-      s->output_full = true;
-      break;
-    }
+    if (!inflate_codes_fast(s, litlen, dist, out)) return;
+    if (!inflate_code_checked(s, litlen, dist, out)) break;
   }
   s->out = out;
-  if (!s->output_full) fail(s);
+  if (!s->output_full && s->pending != PENDING_NONE) fail(s);
 }
 
 void inflate_block_fixed(InflateState* s) {
-  fixed_tables_init();
   s->pending = PENDING_FIXED;
-  inflate_codes(s, g_fixed_litlen, g_fixed_dist);
+  inflate_codes(s, fixed_tables().litlen, fixed_tables().dist);
 }
 
-// Decodes one code-length symbol bit by bit: the value grows until a code of exactly that
-// length has it. Returns -1 (after the log line) when the bit string is no code.
+// Decodes one code-length symbol bit by bit, most significant first: the value starts with
+// the shortest code's bits and grows until a code of exactly that length has it. Returns -1
+// (after the log line) when the bit string is no code.
 int32_t code_length_symbol(InflateState* s) {
   const CodeLengthTable& t = s->codelen;
-  uint32_t value = get_bits(s, 1);
-  int32_t len = 1;
+  uint32_t value = 0;
+  for (int32_t i = 0; i < t.min_len; ++i) value = value * 2 + get_bits(s, 1);
+  int32_t len = t.min_len;
   bool found = false;
   while (len <= t.max_len) {
     if (t.lengths[value] == len) {
@@ -512,11 +579,15 @@ bool inflate_read_lengths(InflateState* s, uint8_t* lengths, int32_t total) {
 void huff_table_build(CodeLengthTable* t, const uint8_t* code_lengths) {
   uint32_t per_length[8] = {0};
   t->max_len = 0;
+  t->min_len = 7;
   for (int i = 0; i < 19; ++i) {
     const int32_t length = code_lengths[i];
     ++per_length[length];
     t->max_len = std::max(t->max_len, length);
+    if (length != 0) t->min_len = std::min(t->min_len, length);
   }
+  // Without any code, one bit is read and leads nowhere.
+  if (t->max_len == 0) t->min_len = 1;
   per_length[0] = 0;
   uint32_t next[8] = {0};
   for (int bits = 2; bits <= 7; ++bits) next[bits] = (next[bits - 1] + per_length[bits - 1]) * 2;
@@ -544,8 +615,9 @@ void inflate_block_dynamic(InflateState* s) {
   huff_table_build(&s->codelen, code_lengths);
   uint8_t lengths[286 + 32];
   if (!inflate_read_lengths(s, lengths, hlit + hdist)) return;
-  huff_table_build(&s->litlen, g_litlen_entries, kLitlenRootBits, ALPHABET_LITLEN, lengths, hlit);
-  huff_table_build(&s->dist, g_dist_entries, kDistRootBits, ALPHABET_DIST, lengths + hlit, hdist);
+  huff_table_build(&s->litlen, s->litlen_entries, kLitlenRootBits, ALPHABET_LITLEN, lengths, hlit);
+  pair_literals(&s->litlen);
+  huff_table_build(&s->dist, s->dist_entries, kDistRootBits, ALPHABET_DIST, lengths + hlit, hdist);
   s->pending = PENDING_DYNAMIC;
   inflate_codes(s, s->litlen, s->dist);
 }
@@ -566,10 +638,13 @@ void zlib_check_header(const uint8_t* data, size_t size, int32_t* window_size) {
   *window_size = 1 << ((data[0] >> 4) + 8);
 }
 
-void inflate_start(InflateState* s, const uint8_t* data, const uint8_t* data_end, int32_t window_size) {
+void inflate_start(InflateState* s, const uint8_t* data, const uint8_t* data_end, int32_t window_size,
+                   InflateSource next_input, void* source) {
   s->window_size = window_size;
   s->in = data;
   s->in_end = data_end;
+  s->next_input = next_input;
+  s->source = source;
   s->bit_buffer = 0;
   s->bit_count = 0;
   s->padding = 0;
@@ -586,7 +661,7 @@ size_t inflate_more(InflateState* s, uint8_t* history, uint8_t* out, uint8_t* ou
   s->output_full = false;
   if (g_error == 0 && s->out < s->out_end) {
     if (s->pending == PENDING_STORED) inflate_stored_bytes(s);
-    else if (s->pending == PENDING_FIXED) inflate_codes(s, g_fixed_litlen, g_fixed_dist);
+    else if (s->pending == PENDING_FIXED) inflate_codes(s, fixed_tables().litlen, fixed_tables().dist);
     else if (s->pending == PENDING_DYNAMIC) inflate_codes(s, s->litlen, s->dist);
   }
   while (g_error == 0 && !s->final_block && !s->output_full && s->out < s->out_end) {
@@ -611,6 +686,6 @@ size_t inflate_zlib(const uint8_t* data, size_t size, uint8_t* out, size_t out_s
   int32_t window_size = 0;
   zlib_check_header(data, size, &window_size);
   if (g_error != 0) return 0;
-  static InflateState state;
+  InflateState state;
   return inflate_blocks(&state, data + 2, data + size, out, out + out_size, window_size);
 }

@@ -1,6 +1,6 @@
-// PNG decoder: reads the chunks, gathers the IDAT data, then inflates it a piece at a time,
-// undoing the row filters and landing the rows in the image record as they come, pass by pass
-// for Adam7 interlacing.
+// PNG decoder: reads the chunks, then inflates the IDAT data straight from the file's bytes,
+// chunk after chunk, a piece at a time, undoing the row filters and landing the rows in the
+// image record as they come, pass by pass for Adam7 interlacing.
 // Every colour type and depth is read; 16-bit samples are rounded to 8 bits.
 #include <algorithm>
 #include <cstdlib>
@@ -17,7 +17,15 @@
 
 namespace {
 
-struct PngState {
+// One decode's state; its buffers go with it.
+struct PngDecoder {
+  PngDecoder() = default;
+  PngDecoder(const PngDecoder&) = delete;
+  PngDecoder& operator=(const PngDecoder&) = delete;
+  ~PngDecoder() {
+    mem_free(&raw);
+    mem_free(&rows);
+  }
   ImageRecord* image;
   Handle group;
   // The whole file's bytes.
@@ -33,20 +41,23 @@ struct PngState {
   bool rgb_alpha;
   bool has_alpha;
   int32_t interlace;
-  bool background_filled;  // bKGD painted the pixel block
+  bool has_background;     // bKGD gave the colour of the slots no row reaches; else they are 0
+  uint8_t background[4];  // that colour as a pixel slot holds it
   bool key_16;             // a tRNS key of a 16-bit image, compared on its full samples
   uint32_t key[3];
-  uint8_t* compressed;
-  size_t compressed_used;
-  size_t compressed_capacity;
+  // The IDAT chunks: where the first starts, their data bytes together, and where the walk
+  // for the next one goes on while inflating.
+  int64_t first_idat;
+  uint64_t idat_bytes;
+  int64_t next_chunk;
   bool iend_seen;
   // Inflated rows, a piece at a time: [0, raw_filled) holds output and the next row starts
   // at raw_row. A new piece first moves to the front what must be kept: the window that
   // back-references may reach and the start of the next row. Rows are unfiltered in `rows`,
   // two buffers taken in turn so that the prior row stays, while the inflated bytes stay as
   // they are for the back-references.
-  uint8_t* raw;
-  uint8_t* rows;
+  uint8_t* raw = nullptr;
+  uint8_t* rows = nullptr;
   const uint8_t* prior;  // data bytes of the prior row of the pass, null for its first row
   size_t raw_capacity;
   size_t raw_filled;
@@ -60,24 +71,22 @@ struct PngState {
   InflateState inflate;
 };
 
-PngState g;
-
-constexpr int64_t kReleaseStep = int64_t{4} << 20;
+constexpr int64_t kReleaseStep = int64_t{1} << 20;
 
 // --- Reading the file: past its end every byte reads as 0 ------------------------------
 
-uint32_t read_u8() {
-  uint32_t v = g.position < g.file_size ? g.file[g.position] : 0;
-  ++g.position;
+uint32_t read_u8(PngDecoder& png) {
+  uint32_t v = png.position < png.file_size ? png.file[png.position] : 0;
+  ++png.position;
   return v;
 }
-uint32_t read_u16be() {
-  uint32_t hi = read_u8();
-  return (hi << 8) | read_u8();
+uint32_t read_u16be(PngDecoder& png) {
+  uint32_t hi = read_u8(png);
+  return (hi << 8) | read_u8(png);
 }
-uint32_t read_u32be() {
-  uint32_t hi = read_u16be();
-  return (hi << 16) | read_u16be();
+uint32_t read_u32be(PngDecoder& png) {
+  uint32_t hi = read_u16be(png);
+  return (hi << 16) | read_u16be(png);
 }
 
 // A 16-bit sample rounded to 8 bits: round(v x 255 / 65535), exact for every v.
@@ -85,61 +94,62 @@ inline uint8_t reduce_16(uint32_t v) { return static_cast<uint8_t>((v * 255 + 32
 
 // A sample of tRNS or bKGD: rounded to 8 bits in a 16-bit image, otherwise taken as signed
 // and clamped to 0..255.
-uint8_t read_chunk_sample(uint32_t* full = nullptr) {
-  const uint32_t v = read_u16be();
+uint8_t read_chunk_sample(PngDecoder& png, uint32_t* full = nullptr) {
+  const uint32_t v = read_u16be(png);
   if (full != nullptr) *full = v;
-  if (g.sample_bits == 16) return reduce_16(v);
+  if (png.sample_bits == 16) return reduce_16(v);
   return static_cast<uint8_t>(std::clamp<int32_t>(static_cast<int16_t>(v), 0, 255));
 }
 
 // --- Chunk handlers: entered at the chunk data; the loop moves on to the CRC afterwards ---
 
-void png_chunk_skip(const uint8_t*, uint32_t) {}
+void png_chunk_skip(PngDecoder&, const uint8_t*, uint32_t) {}
 
-void png_chunk_ihdr(const uint8_t*, uint32_t length) {
-  ImageRecord* image = g.image;
+void png_chunk_ihdr(PngDecoder& png, const uint8_t*, uint32_t length) {
+  ImageRecord* image = png.image;
   // A second header would describe another picture than the block already allocated.
-  if (g.header_seen) {
+  // A header too short to hold its fields is refused before anything is read or allocated.
+  if (png.header_seen || length < 13) {
     g_error = ERR_INVALID_FILE;
     return;
   }
-  const int32_t width = static_cast<int32_t>(read_u32be());
-  const int32_t height = static_cast<int32_t>(read_u32be());
+  const int32_t width = static_cast<int32_t>(read_u32be(png));
+  const int32_t height = static_cast<int32_t>(read_u32be(png));
   if (width < 0 || height < 0) {
     g_error = ERR_VALUE;
     return;
   }
   image->width = width;
   image->height = height;
-  const int32_t depth = static_cast<int32_t>(read_u8());
+  const int32_t depth = static_cast<int32_t>(read_u8(png));
   image->bits = depth;
   if (depth < 1 || depth > 16) {
     g_error = ERR_INVALID_FILE;
     return;
   }
-  g.colour_type = static_cast<int32_t>(read_u8());
-  const uint32_t compression = read_u8();
-  const uint32_t filter = read_u8();
+  png.colour_type = static_cast<int32_t>(read_u8(png));
+  const uint32_t compression = read_u8(png);
+  const uint32_t filter = read_u8(png);
   if (compression != 0 || filter != 0) {
     g_error = ERR_INVALID_FILE;
     return;
   }
-  g.interlace = static_cast<int32_t>(read_u8());
-  if (g.interlace > 1) {  // 0 none, 1 Adam7: no other method exists
+  png.interlace = static_cast<int32_t>(read_u8(png));
+  if (png.interlace > 1) {  // 0 none, 1 Adam7: no other method exists
     g_error = ERR_INVALID_FILE;
     return;
   }
-  g.grey_alpha = g.colour_type == 4;
-  g.rgb_alpha = g.colour_type == 6;
-  g.has_alpha = g.grey_alpha || g.rgb_alpha;
-  g.sample_bits = depth;
-  g.header_seen = true;
+  png.grey_alpha = png.colour_type == 4;
+  png.rgb_alpha = png.colour_type == 6;
+  png.has_alpha = png.grey_alpha || png.rgb_alpha;
+  png.sample_bits = depth;
+  png.header_seen = true;
   const bool low_depth = depth == 1 || depth == 2 || depth == 4 || depth == 8;
-  switch (g.colour_type) {
+  switch (png.colour_type) {
     case 0:
     case 4:
       // Grey with alpha exists only at 8 and 16 bits; 16-bit grey lands as 8-bit grey.
-      if ((!low_depth && depth != 16) || (g.colour_type == 4 && depth < 8)) {
+      if ((!low_depth && depth != 16) || (png.colour_type == 4 && depth < 8)) {
         g_error = ERR_INVALID_FILE;
         return;
       }
@@ -172,7 +182,7 @@ void png_chunk_ihdr(const uint8_t*, uint32_t length) {
     return;
   }
   static const int32_t kDescriptions[2][2] = {{DESC_PNG, DESC_PNG_16}, {DESC_PNG_INTERLACED, DESC_PNG_INTERLACED_16}};
-  image->description = kDescriptions[g.interlace != 0][depth == 16];
+  image->description = kDescriptions[png.interlace != 0][depth == 16];
   int64_t row_bytes = int64_t{image->pixel_bytes} * width;
   if (image->bits <= 8) row_bytes = (row_bytes + 3) & ~int64_t{3};
   if (row_bytes > INT32_MAX) {
@@ -181,78 +191,85 @@ void png_chunk_ihdr(const uint8_t*, uint32_t length) {
   }
   image->row_bytes = static_cast<int32_t>(row_bytes);
   if (!image_set_pixel_size(image, 1)) return;
-  image_alloc_pixels(image, g.group);
-  if (g_error != 0) return;
-  if (length < 13) g_error = ERR_INVALID_FILE;
+  image_alloc_pixels(image, png.group);
 }
 
-void png_chunk_plte(const uint8_t*, uint32_t length) {
+void png_chunk_plte(PngDecoder& png, const uint8_t*, uint32_t length) {
   if (length % 3 != 0) {
     g_error = ERR_INVALID_FILE;
     return;
   }
   // A grey image keeps its ramp; entries past 256 have no slot.
-  if (g.header_seen && (g.colour_type == 0 || g.colour_type == 4)) return;
+  if (png.header_seen && (png.colour_type == 0 || png.colour_type == 4)) return;
   const uint32_t entries = std::min<uint32_t>(length / 3, 256);
-  ImageRecord* image = g.image;
+  ImageRecord* image = png.image;
   for (uint32_t i = 0; i < entries; ++i) {
-    image->palette_red[i] = static_cast<uint8_t>(read_u8());
-    image->palette_green[i] = static_cast<uint8_t>(read_u8());
-    image->palette_blue[i] = static_cast<uint8_t>(read_u8());
+    image->palette_red[i] = static_cast<uint8_t>(read_u8(png));
+    image->palette_green[i] = static_cast<uint8_t>(read_u8(png));
+    image->palette_blue[i] = static_cast<uint8_t>(read_u8(png));
   }
 }
 
-void png_chunk_idat(const uint8_t* data, uint32_t length) {
+void png_chunk_idat(PngDecoder& png, const uint8_t*, uint32_t length) {
   // The data must lie inside the file: a chunk cut short by the end of the file could
   // never be followed by IEND.
-  if (int64_t{length} > g.file_size - g.position) {
+  if (int64_t{length} > png.file_size - png.position) {
     g_error = ERR_INVALID_FILE;
     return;
   }
   if (length == 0) return;
-  if (g.compressed_used + length > g.compressed_capacity) {
-    // The data of all IDAT chunks together cannot exceed the file.
-    const size_t step = std::min<size_t>(g.image->pixel_size / 4, static_cast<size_t>(g.file_size));
-    const size_t grow = std::max<size_t>(step, size_t{length} + 2);
-    g.compressed_capacity += grow;
-    if (mem_realloc(&g.compressed, g.compressed_capacity) == nullptr) {
-      g.compressed_capacity = 0;
-      g.compressed_used = 0;
-      g_error = ERR_MEMORY;
-      return;
-    }
-  }
-  std::memcpy(g.compressed + g.compressed_used, data, length);
-  g.compressed_used += length;
-  // The file's bytes gathered so far are not read again: their memory goes back a few
-  // megabytes at a time, so the file and its gathered copy do not both stay whole.
-  const int64_t copied = g.position + length;
-  if (copied - g.released >= kReleaseStep) {
-    g.in->release_before(copied);
-    g.released = copied;
-  }
+  if (png.idat_bytes == 0) png.first_idat = png.position - 8;
+  png.idat_bytes += length;
 }
 
-void png_chunk_iend(const uint8_t*, uint32_t) { g.iend_seen = true; }
+void png_chunk_iend(PngDecoder& png, const uint8_t*, uint32_t) { png.iend_seen = true; }
+
+// The file's bytes before `offset` are not read again: their memory goes back a
+// megabyte at a time, so that the file does not stay whole beside the picture.
+void png_release_before(PngDecoder& png, int64_t offset) {
+  if (offset - png.released < kReleaseStep) return;
+  png.in->release_before(offset);
+  png.released = offset;
+}
+
+// The inflater's source: the data of the next IDAT chunk that holds any, following the
+// chain the chunk loop has already walked up to IEND.
+bool png_next_idat(void* source, const uint8_t** data, const uint8_t** data_end) {
+  PngDecoder& png = *static_cast<PngDecoder*>(source);
+  while (png.next_chunk + 12 <= png.file_size) {
+    const uint8_t* chunk = png.file + png.next_chunk;
+    const uint32_t length = (uint32_t{chunk[0]} << 24) | (uint32_t{chunk[1]} << 16) | (uint32_t{chunk[2]} << 8) | chunk[3];
+    if (std::memcmp(chunk + 4, "IEND", 4) == 0) break;
+    png_release_before(png, png.next_chunk);
+    png.next_chunk += int64_t{length} + 12;
+    if (length != 0 && std::memcmp(chunk + 4, "IDAT", 4) == 0) {
+      *data = chunk + 8;
+      *data_end = chunk + 8 + length;
+      return true;
+    }
+  }
+  return false;
+}
+
 
 // Checks a chunk that must hold `consumed` bytes, and marks the transparency as set.
-void png_chunk_trns(const uint8_t*, uint32_t length) {
-  if (!g.header_seen) return;
-  ImageRecord* image = g.image;
+void png_chunk_trns(PngDecoder& png, const uint8_t*, uint32_t length) {
+  if (!png.header_seen) return;
+  ImageRecord* image = png.image;
   uint32_t consumed = 0;
-  switch (g.colour_type) {
+  switch (png.colour_type) {
     case 0:
     case 2:
-      consumed = g.colour_type == 0 ? 2 : 6;
-      for (uint32_t i = 0; i < consumed / 2; ++i) image->transparent[i] = read_chunk_sample(&g.key[i]);
-      g.key_16 = g.sample_bits == 16 && length >= consumed;
+      consumed = png.colour_type == 0 ? 2 : 6;
+      for (uint32_t i = 0; i < consumed / 2; ++i) image->transparent[i] = read_chunk_sample(png, &png.key[i]);
+      png.key_16 = png.sample_bits == 16 && length >= consumed;
       break;
     case 3: {
       // The first fully transparent entry, else the first of the most transparent ones.
       const uint32_t count = std::min<uint32_t>(length, 256);
       uint32_t smallest = 255;
       for (uint32_t i = 0; i < count; ++i) {
-        const uint32_t alpha = read_u8();
+        const uint32_t alpha = read_u8(png);
         consumed = i + 1;
         if (alpha == 0) {
           image->transparent[0] = static_cast<uint8_t>(i);
@@ -272,65 +289,45 @@ void png_chunk_trns(const uint8_t*, uint32_t length) {
   if (length < consumed) g_error = ERR_INVALID_FILE;
 }
 
-void png_chunk_gama(const uint8_t*, uint32_t length) {
-  g.image->gamma = static_cast<int32_t>(read_u32be()) * 0.00001;
+void png_chunk_gama(PngDecoder& png, const uint8_t*, uint32_t length) {
+  png.image->gamma = static_cast<int32_t>(read_u32be(png)) * 0.00001;
   if (length < 4) g_error = ERR_INVALID_FILE;
 }
 
-// Paints the whole pixel block with the background colour before any row lands.
-void png_chunk_bkgd(const uint8_t*, uint32_t length) {
-  if (!g.header_seen) return;
-  ImageRecord* image = g.image;
-  uint8_t* pixels = image->pixels;
-  const size_t block = size_t(image->row_bytes) * size_t(image->height);
+// Notes the background colour: the pixel slots no row reaches show it when the rows land.
+void png_chunk_bkgd(PngDecoder& png, const uint8_t*, uint32_t length) {
+  if (!png.header_seen) return;
   uint32_t consumed = 0;
-  switch (g.colour_type) {
+  uint8_t* background = png.background;
+  switch (png.colour_type) {
     case 3:
+      background[0] = static_cast<uint8_t>(read_u8(png));
+      consumed = 1;
+      break;
     case 0:
-    case 4: {
-      uint8_t value;
-      if (g.colour_type == 3) {
-        value = static_cast<uint8_t>(read_u8());
-        consumed = 1;
-      } else {
-        value = read_chunk_sample();
-        consumed = 2;
-      }
-      if (pixels != nullptr) std::memset(pixels, value, block);
+    case 4:
+      background[0] = read_chunk_sample(png);
+      consumed = 2;
       break;
-    }
     case 2:
-    case 6: {
-      const uint8_t r = read_chunk_sample();
-      const uint8_t gr = read_chunk_sample();
-      const uint8_t b = read_chunk_sample();
+    case 6:
+      for (int c = 0; c < 3; ++c) background[c] = read_chunk_sample(png);
+      background[3] = 0;
       consumed = 6;
-      if (pixels == nullptr) break;
-      const uint32_t slots = static_cast<uint32_t>(image->row_bytes / image->pixel_bytes);
-      for (int32_t y = 0; y < image->height; ++y) {
-        uint8_t* p = pixels + size_t(y) * image->row_bytes;
-        for (uint32_t x = 0; x < slots; ++x, p += 4) {
-          p[0] = r;
-          p[1] = gr;
-          p[2] = b;
-          p[3] = 0;
-        }
-      }
       break;
-    }
     default:
       consumed = length;
       break;
   }
-  if (pixels != nullptr) g.background_filled = true;
+  png.has_background = true;
   if (length < consumed) g_error = ERR_INVALID_FILE;
 }
 
-void png_chunk_phys(const uint8_t*, uint32_t length) {
-  ImageRecord* image = g.image;
-  image->x_resolution = static_cast<int32_t>(read_u32be());
-  image->y_resolution = static_cast<int32_t>(read_u32be());
-  const uint32_t unit = read_u8();
+void png_chunk_phys(PngDecoder& png, const uint8_t*, uint32_t length) {
+  ImageRecord* image = png.image;
+  image->x_resolution = static_cast<int32_t>(read_u32be(png));
+  image->y_resolution = static_cast<int32_t>(read_u32be(png));
+  const uint32_t unit = read_u8(png);
   if (unit == 1) {
     // Pixels per metre become pixels per inch.
     image->x_resolution = static_cast<int32_t>(image->x_resolution * 0.0254);
@@ -344,11 +341,11 @@ void png_chunk_phys(const uint8_t*, uint32_t length) {
 
 // Ancillary chunks (first letter lower case) are skipped; an unknown critical chunk makes
 // the file unsupported.
-void png_chunk_unknown(const uint8_t* type, uint32_t) {
+void png_chunk_unknown(const uint8_t* type) {
   if ((type[0] & 0x20) == 0) g_error = ERR_UNKNOWN_FORMAT;
 }
 
-using ChunkHandler = void (*)(const uint8_t* data_or_type, uint32_t length);
+using ChunkHandler = void (*)(PngDecoder& png, const uint8_t* data_or_type, uint32_t length);
 struct ChunkEntry {
   char name[5];
   ChunkHandler handler;
@@ -379,30 +376,30 @@ uint32_t pass_extent(uint32_t size, uint32_t first, uint32_t step) {
 }
 
 // Sets the raw row geometry for rows of `width` pixels.
-void png_row_geometry(uint32_t width) {
-  const int32_t bits = g.sample_bits;
-  const int32_t channels = g.colour_type == 2 ? 3 : g.colour_type == 6 ? 4 : g.colour_type == 4 ? 2 : 1;
+void png_row_geometry(PngDecoder& png, uint32_t width) {
+  const int32_t bits = png.sample_bits;
+  const int32_t channels = png.colour_type == 2 ? 3 : png.colour_type == 6 ? 4 : png.colour_type == 4 ? 2 : 1;
   const uint64_t bits_per_row = uint64_t(width) * uint64_t(bits) * uint64_t(channels);
-  g.row_data_bytes = static_cast<size_t>((bits_per_row + 7) / 8);
-  g.raw_stride = g.row_data_bytes + 1;
-  g.filter_bpp = std::max(1, bits * channels / 8);
+  png.row_data_bytes = static_cast<size_t>((bits_per_row + 7) / 8);
+  png.raw_stride = png.row_data_bytes + 1;
+  png.filter_bpp = std::max(1, bits * channels / 8);
 }
 
 // Bytes of inflated data the image needs: a filter byte and the data of each row of each
 // pass that has pixels.
-uint64_t png_raw_size() {
-  const uint32_t width = static_cast<uint32_t>(g.image->width);
-  const uint32_t height = static_cast<uint32_t>(g.image->height);
-  if (g.interlace == 0) {
-    png_row_geometry(width);
-    return uint64_t(g.raw_stride) * height;
+uint64_t png_raw_size(PngDecoder& png) {
+  const uint32_t width = static_cast<uint32_t>(png.image->width);
+  const uint32_t height = static_cast<uint32_t>(png.image->height);
+  if (png.interlace == 0) {
+    png_row_geometry(png, width);
+    return uint64_t(png.raw_stride) * height;
   }
   uint64_t total = 0;
   for (const Pass& p : kAdam7) {
     const uint32_t columns = pass_extent(width, p.x0, p.dx);
     if (columns == 0) continue;
-    png_row_geometry(columns);
-    total += uint64_t(g.raw_stride) * pass_extent(height, p.y0, p.dy);
+    png_row_geometry(png, columns);
+    total += uint64_t(png.raw_stride) * pass_extent(height, p.y0, p.dy);
   }
   return total;
 }
@@ -412,59 +409,66 @@ constexpr size_t kInflatePiece = size_t{1} << 18;
 // Room after an unfiltered row for the wide loads of the filters and of the landing.
 constexpr size_t kRowSlack = 16;
 
-void png_inflate() {
+void png_inflate(PngDecoder& png) {
   if (g_error != 0) return;
-  if (g.compressed_used == 0 || !g.iend_seen || !g.header_seen) {
+  if (png.idat_bytes == 0 || !png.iend_seen || !png.header_seen) {
     g_error = ERR_INVALID_FILE;
     return;
   }
+  // The zlib header's two bytes may lie in two chunks.
+  png.next_chunk = png.first_idat;
+  const uint8_t* data = nullptr;
+  const uint8_t* data_end = nullptr;
+  uint8_t header[2];
+  size_t header_size = 0;
+  while (header_size < 2 && (data < data_end || png_next_idat(&png, &data, &data_end))) header[header_size++] = *data++;
   int32_t window_size = 0;
-  zlib_check_header(g.compressed, g.compressed_used, &window_size);
+  zlib_check_header(header, header_size, &window_size);
   if (g_error != 0) return;
-  const uint64_t raw_size = png_raw_size();
+  const uint64_t raw_size = png_raw_size(png);
   if (raw_size > mem_limit()) {
     g_error = ERR_MEMORY;
     return;
   }
-  png_row_geometry(static_cast<uint32_t>(g.image->width));  // the widest rows, the whole image's
-  const size_t stride = g.raw_stride;
+  png_row_geometry(png, static_cast<uint32_t>(png.image->width));  // the widest rows, the whole image's
+  const size_t stride = png.raw_stride;
   const size_t kept = std::max<size_t>(size_t(window_size), stride);
-  g.raw_capacity = size_t(std::min<uint64_t>(kept + std::max<size_t>(stride, kInflatePiece), raw_size));
-  if (mem_alloc(&g.raw, g.raw_capacity) == nullptr) return;
-  if (mem_alloc(&g.rows, 2 * (stride + kRowSlack)) == nullptr) return;
-  g.raw_filled = g.raw_row = 0;
-  g.raw_left = raw_size;
-  g.window_size = window_size;
-  inflate_start(&g.inflate, g.compressed + 2, g.compressed + g.compressed_used, window_size);
+  png.raw_capacity = size_t(std::min<uint64_t>(kept + std::max<size_t>(stride, kInflatePiece), raw_size));
+  if (mem_alloc(&png.raw, png.raw_capacity) == nullptr) return;
+  if (mem_alloc(&png.rows, 2 * (stride + kRowSlack)) == nullptr) return;
+  png.raw_filled = png.raw_row = 0;
+  png.raw_left = raw_size;
+  png.window_size = window_size;
+  inflate_start(&png.inflate, data, data_end, window_size, png_next_idat, &png);
 }
 
 // Inflates the next piece after moving what must be kept to the front. False when no more
 // data comes (the end of the stream, the picture complete, or a fault with g_error set).
-bool png_inflate_piece() {
-  if (g_error != 0 || g.raw_left == 0) return false;
-  const size_t history = std::min<size_t>(g.raw_filled, size_t(g.window_size));
-  const size_t keep_from = std::min(g.raw_filled - history, g.raw_row);
-  std::memmove(g.raw, g.raw + keep_from, g.raw_filled - keep_from);
-  g.raw_filled -= keep_from;
-  g.raw_row -= keep_from;
-  const size_t room = size_t(std::min<uint64_t>(g.raw_capacity - g.raw_filled, g.raw_left));
-  const size_t n = inflate_more(&g.inflate, g.raw, g.raw + g.raw_filled, g.raw + g.raw_filled + room);
-  g.raw_filled += n;
-  g.raw_left -= n;
+bool png_inflate_piece(PngDecoder& png) {
+  if (g_error != 0 || png.raw_left == 0) return false;
+  const size_t history = std::min<size_t>(png.raw_filled, size_t(png.window_size));
+  const size_t keep_from = std::min(png.raw_filled - history, png.raw_row);
+  std::memmove(png.raw, png.raw + keep_from, png.raw_filled - keep_from);
+  png.raw_filled -= keep_from;
+  png.raw_row -= keep_from;
+  const size_t room = size_t(std::min<uint64_t>(png.raw_capacity - png.raw_filled, png.raw_left));
+  const size_t n = inflate_more(&png.inflate, png.raw, png.raw + png.raw_filled, png.raw + png.raw_filled + room);
+  png.raw_filled += n;
+  png.raw_left -= n;
   return n != 0;
 }
 
 // The next `stride` bytes of inflated data. Null when the data ends first.
-const uint8_t* png_next_row(size_t stride) {
-  while (g.raw_filled - g.raw_row < stride) {
-    if (!png_inflate_piece()) return nullptr;
+const uint8_t* png_next_row(PngDecoder& png, size_t stride) {
+  while (png.raw_filled - png.raw_row < stride) {
+    if (!png_inflate_piece(png)) return nullptr;
   }
-  const uint8_t* row = g.raw + g.raw_row;
-  g.raw_row += stride;
+  const uint8_t* row = png.raw + png.raw_row;
+  png.raw_row += stride;
   return row;
 }
 
-// --- Filters: in place on a row's data bytes; the prior row is g.prior ---
+// --- Filters: in place on a row's data bytes; the prior row is png.prior ---
 
 // The Paeth predictor: of a (left), b (above) and c (above left), the one nearest to
 // a + b - c, ties going to a, then b. Worked out by cases, it is the larger of a and b when
@@ -600,12 +604,12 @@ struct PaethOp {
   }
 };
 
-void png_filter_none(uint8_t*) {}
-void png_filter_sub(uint8_t* row) { by_bpp<SubOp>(g.filter_bpp, row, g.row_data_bytes); }
-void png_filter_up(uint8_t* row) {
-  const uint8_t* prior = g.prior;
+void png_filter_none(PngDecoder&, uint8_t*) {}
+void png_filter_sub(PngDecoder& png, uint8_t* row) { by_bpp<SubOp>(png.filter_bpp, row, png.row_data_bytes); }
+void png_filter_up(PngDecoder& png, uint8_t* row) {
+  const uint8_t* prior = png.prior;
   if (prior == nullptr) return;
-  const size_t n = g.row_data_bytes;
+  const size_t n = png.row_data_bytes;
   size_t i = 0;
 #if defined(__SSE2__)
   for (; i + 16 <= n; i += 16) {
@@ -616,10 +620,10 @@ void png_filter_up(uint8_t* row) {
 #endif
   for (; i < n; ++i) row[i] = static_cast<uint8_t>(row[i] + prior[i]);
 }
-void png_filter_average(uint8_t* row) { by_bpp<AverageOp>(g.filter_bpp, row, g.prior, g.row_data_bytes); }
-void png_filter_paeth(uint8_t* row) { by_bpp<PaethOp>(g.filter_bpp, row, g.prior, g.row_data_bytes); }
+void png_filter_average(PngDecoder& png, uint8_t* row) { by_bpp<AverageOp>(png.filter_bpp, row, png.prior, png.row_data_bytes); }
+void png_filter_paeth(PngDecoder& png, uint8_t* row) { by_bpp<PaethOp>(png.filter_bpp, row, png.prior, png.row_data_bytes); }
 
-using FilterHandler = void (*)(uint8_t* row);
+using FilterHandler = void (*)(PngDecoder& png, uint8_t* row);
 const FilterHandler png_filters[5] = {png_filter_none, png_filter_sub, png_filter_up,
                                       png_filter_average, png_filter_paeth};
 
@@ -640,42 +644,49 @@ struct Expansion {
 };
 const Expansion kExpansion;
 
+// The first three bytes of a word as memory holds it.
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+constexpr uint32_t kRgbOfWord = 0xFFFFFF00u;
+#else
+constexpr uint32_t kRgbOfWord = 0x00FFFFFFu;
+#endif
+
 inline uint32_t load_u16be(const uint8_t* p) { return (uint32_t{p[0]} << 8) | p[1]; }
 
 // A pixel whose full samples differ from the tRNS key must not land as the key's rounded
 // value: the first channel that differs moves one step further from it.
-void keep_off_key(const uint8_t* src, uint8_t* dst, size_t channels) {
-  const uint8_t* key = g.image->transparent;
+void keep_off_key(PngDecoder& png, const uint8_t* src, uint8_t* dst, size_t channels) {
+  const uint8_t* key = png.image->transparent;
   for (size_t c = 0; c < channels; ++c)
     if (dst[c] != key[c]) return;
   for (size_t c = 0; c < channels; ++c) {
     const uint32_t v = load_u16be(src + 2 * c);
-    if (v == g.key[c]) continue;
-    const bool up = v > g.key[c] ? dst[c] < 255 : dst[c] == 0;
+    if (v == png.key[c]) continue;
+    const bool up = v > png.key[c] ? dst[c] < 255 : dst[c] == 0;
     dst[c] = static_cast<uint8_t>(up ? dst[c] + 1 : dst[c] - 1);
     return;
   }
 }
 
 // Lands a row of 16-bit samples, each rounded to 8 bits; returns the bytes written.
-size_t land_row_16(const uint8_t* src, uint8_t* dst, size_t width) {
-  const bool grey = g.colour_type == 0 || g.colour_type == 4;
+size_t land_row_16(PngDecoder& png, const uint8_t* src, uint8_t* dst, size_t width) {
+  const bool grey = png.colour_type == 0 || png.colour_type == 4;
   const size_t channels = grey ? 1 : 3;
-  const size_t step = 2 * (channels + (g.has_alpha ? 1 : 0));
+  const size_t step = 2 * (channels + (png.has_alpha ? 1 : 0));
   const size_t out = grey ? 1 : 4;
   for (size_t x = 0; x < width; ++x, src += step, dst += out) {
     for (size_t c = 0; c < channels; ++c) dst[c] = reduce_16(load_u16be(src + 2 * c));
-    if (!grey) dst[3] = g.rgb_alpha ? reduce_16(load_u16be(src + 6)) : 0;
-    if (g.key_16) keep_off_key(src, dst, channels);
+    if (!grey) dst[3] = png.rgb_alpha ? reduce_16(load_u16be(src + 6)) : 0;
+    if (png.key_16) keep_off_key(png, src, dst, channels);
   }
   return out * width;
 }
 
 // Lands one unfiltered row of `width` pixels; returns the number of bytes written. 1-bit rows
 // write `fill` bytes, pixels past the width coming from the padding bits.
-size_t land_row(const uint8_t* src, uint8_t* dst, size_t width, size_t fill) {
-  if (g.sample_bits == 16) return land_row_16(src, dst, width);
-  switch (g.image->bits) {
+size_t land_row(PngDecoder& png, const uint8_t* src, uint8_t* dst, size_t width, size_t fill) {
+  if (png.sample_bits == 16) return land_row_16(png, src, dst, width);
+  switch (png.image->bits) {
     case 1: {
       // The last source byte gives only four pixels when `fill` is not a whole number of
       // bytes' worth.
@@ -695,21 +706,23 @@ size_t land_row(const uint8_t* src, uint8_t* dst, size_t width, size_t fill) {
       return 2 * sources;
     }
     case 8:
-      if (g.grey_alpha) {
+      if (png.grey_alpha) {
         for (size_t x = 0; x < width; ++x) dst[x] = src[2 * x];
       } else {
         std::memcpy(dst, src, width);
       }
       return width;
     case 24:
-      if (g.rgb_alpha) {
+      if (png.rgb_alpha) {
         std::memcpy(dst, src, 4 * width);
       } else {
+        // A word at a time: the fourth byte read (the next pixel's, or the row's slack) is
+        // masked off.
         for (size_t x = 0; x < width; ++x, src += 3, dst += 4) {
-          dst[0] = src[0];
-          dst[1] = src[1];
-          dst[2] = src[2];
-          dst[3] = 0;
+          uint32_t slot;
+          std::memcpy(&slot, src, 4);
+          slot &= kRgbOfWord;
+          std::memcpy(dst, &slot, 4);
         }
       }
       return 4 * width;
@@ -718,38 +731,49 @@ size_t land_row(const uint8_t* src, uint8_t* dst, size_t width, size_t fill) {
   }
 }
 
+// Paints bytes [from, to) of a row of the picture with the background, or zero.
+void paint_background(const PngDecoder& png, uint8_t* row, size_t from, size_t to) {
+  if (!png.has_background) {
+    std::memset(row + from, 0, to - from);
+  } else if (png.image->pixel_bytes == 1) {
+    std::memset(row + from, png.background[0], to - from);
+  } else {
+    for (size_t i = from; i < to; i += 4) std::memcpy(row + i, png.background, 4);
+  }
+}
+
 // Unfilters and lands the rows of one pass as they are inflated. The whole image lands
 // straight into its rows; a pass of Adam7 lands each row into `scratch` first and spreads its
 // pixels. Rows the inflated data does not reach are left alone.
-void png_land_pass(const Pass& pass, uint8_t* scratch) {
-  ImageRecord* image = g.image;
+void png_land_pass(PngDecoder& png, const Pass& pass, uint8_t* scratch) {
+  ImageRecord* image = png.image;
   const uint32_t columns = pass_extent(static_cast<uint32_t>(image->width), pass.x0, pass.dx);
   const uint32_t rows = pass_extent(static_cast<uint32_t>(image->height), pass.y0, pass.dy);
   if (columns == 0 || rows == 0) return;
-  png_row_geometry(columns);
+  png_row_geometry(png, columns);
   const size_t row_bytes = size_t(image->row_bytes);
   const size_t pixel = size_t(image->pixel_bytes);
   size_t complete = 0;
   for (; complete < rows; ++complete) {
-    const uint8_t* inflated = png_next_row(g.raw_stride);
+    const uint8_t* inflated = png_next_row(png, png.raw_stride);
     if (inflated == nullptr) break;
     const size_t r = complete;
     const uint8_t filter = inflated[0];
     if (filter >= 5) {
-      g.bad_filter = true;
+      png.bad_filter = true;
       return;
     }
-    uint8_t* row = g.rows + (r & 1) * (g.raw_stride + kRowSlack);
-    g.prior = r == 0 ? nullptr : g.rows + ((r - 1) & 1) * (g.raw_stride + kRowSlack);
-    std::memcpy(row, inflated + 1, g.row_data_bytes);
-    png_filters[filter](row);
+    uint8_t* row = png.rows + (r & 1) * (png.raw_stride + kRowSlack);
+    png.prior = r == 0 ? nullptr : png.rows + ((r - 1) & 1) * (png.raw_stride + kRowSlack);
+    std::memcpy(row, inflated + 1, png.row_data_bytes);
+    png_filters[filter](png, row);
     uint8_t* dst = image->pixels + (pass.y0 + r * pass.dy) * row_bytes;
     if (scratch == nullptr) {
-      const size_t landed = land_row(row, dst, columns, row_bytes);
-      if (!g.background_filled && landed < row_bytes) std::memset(dst + landed, 0, row_bytes - landed);
+      const size_t landed = land_row(png, row, dst, columns, row_bytes);
+      if (landed < row_bytes) paint_background(png, dst, landed, row_bytes);
       continue;
     }
-    land_row(row, scratch, columns, (size_t(columns) + 7) & ~size_t{7});
+    land_row(png, row, scratch, columns, (size_t(columns) + 7) & ~size_t{7});
     dst += pass.x0 * pixel;
     if (pixel == 1) {
       for (size_t i = 0; i < columns; ++i) dst[i * pass.dx] = scratch[i];
@@ -760,71 +784,66 @@ void png_land_pass(const Pass& pass, uint8_t* scratch) {
   if (complete < rows) {
     // The data ran out inside this pass: later passes get nothing, not even rows of their
     // own width from the bytes left over.
-    g.raw_row = g.raw_filled;
-    if (scratch == nullptr && !g.background_filled)
-      std::memset(image->pixels + complete * row_bytes, 0, (rows - complete) * row_bytes);
+    png.raw_row = png.raw_filled;
+    if (scratch == nullptr) {
+      for (size_t r = complete; r < rows; ++r) paint_background(png, image->pixels + r * row_bytes, 0, row_bytes);
+    }
   }
 }
 
-void png_land_rows() {
+void png_land_rows(PngDecoder& png) {
   if (g_error != 0) return;
-  ImageRecord* image = g.image;
-  if (g.raw == nullptr || !g.iend_seen) {
+  ImageRecord* image = png.image;
+  if (png.raw == nullptr || !png.iend_seen) {
     g_error = ERR_INVALID_FILE;
     return;
   }
-  if (g.interlace == 0) {
-    png_land_pass(kWhole, nullptr);
+  if (png.interlace == 0) {
+    png_land_pass(png, kWhole, nullptr);
   } else {
     // Passes land pixel by pixel: what no pass reaches keeps the background, or zero.
-    if (!g.background_filled) std::memset(image->pixels, 0, image->pixel_size);
+    for (int32_t y = 0; y < image->height; ++y)
+      paint_background(png, image->pixels + size_t(y) * image->row_bytes, 0, size_t(image->row_bytes));
     uint8_t* scratch = nullptr;
     // Room for a whole row of pixels, 1-bit rows landing up to 7 padding pixels more.
     if (mem_alloc(&scratch, size_t(image->pixel_bytes) * (size_t(image->width) + 8)) == nullptr) return;
     for (const Pass& pass : kAdam7) {
-      png_land_pass(pass, scratch);
-      if (g_error != 0 || g.bad_filter) break;
+      png_land_pass(png, pass, scratch);
+      if (g_error != 0 || png.bad_filter) break;
     }
     mem_free(&scratch);
   }
-  if (g.bad_filter) {
+  if (png.bad_filter) {
     // The rest of the stream is still inflated, so that its faults show as they would.
-    while (png_inflate_piece()) g.raw_row = g.raw_filled;
+    while (png_inflate_piece(png)) png.raw_row = png.raw_filled;
     g_error = ERR_INVALID_FILE;
   }
-}
-
-void png_release() {
-  mem_free(&g.compressed);
-  mem_free(&g.raw);
-  mem_free(&g.rows);
-  g.compressed_used = g.compressed_capacity = 0;
 }
 
 }  // namespace
 
 void decode_png(ImageRecord* image, Handle group, ByteReader& in) {
-  g = PngState{};
-  g.image = image;
-  g.group = group;
-  g.in = &in;
-  g.file = in.data();
-  g.file_size = in.size();
+  PngDecoder png{};
+  png.image = image;
+  png.group = group;
+  png.in = &in;
+  png.file = in.data();
+  png.file_size = in.size();
   image->description = DESC_PNG;
   image->planes = 1;
 
   static const uint8_t kSignatureTail[4] = {0x0D, 0x0A, 0x1A, 0x0A};
-  if (g.file_size < 8 || std::memcmp(g.file + 4, kSignatureTail, 4) != 0) {
+  if (png.file_size < 8 || std::memcmp(png.file + 4, kSignatureTail, 4) != 0) {
     g_error = ERR_INVALID_FILE;
     return;
   }
-  g.position = 8;
-  while (!g.iend_seen) {
-    if (g.position + 12 > g.file_size) break;
-    const uint32_t length = read_u32be();
-    const uint8_t* type = g.file + g.position;
-    g.position += 4;
-    const int64_t data_start = g.position;
+  png.position = 8;
+  while (!png.iend_seen) {
+    if (png.position + 12 > png.file_size) break;
+    const uint32_t length = read_u32be(png);
+    const uint8_t* type = png.file + png.position;
+    png.position += 4;
+    const int64_t data_start = png.position;
     ChunkHandler handler = nullptr;
     for (const ChunkEntry& entry : kChunkTable) {
       if (std::memcmp(entry.name, type, 4) == 0) {
@@ -832,16 +851,14 @@ void decode_png(ImageRecord* image, Handle group, ByteReader& in) {
         break;
       }
     }
-    if (handler != nullptr) handler(g.file + data_start, length);
-    else png_chunk_unknown(type, length);
+    if (handler != nullptr) handler(png, png.file + data_start, length);
+    else png_chunk_unknown(type);
     if (g_error != 0) break;
-    g.position = data_start + length + 4;  // the CRC is not checked
+    png.position = data_start + length + 4;  // the CRC is not checked
+    png_release_before(png, png.position);
   }
-  if (g_error != 0) {
-    png_release();
-    return;
-  }
-  png_inflate();
-  png_land_rows();
-  png_release();
+  if (g_error != 0) return;
+  png.released = 0;  // the inflating walk touches the IDAT chunks again
+  png_inflate(png);
+  png_land_rows(png);
 }

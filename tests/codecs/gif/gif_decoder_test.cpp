@@ -1,11 +1,13 @@
-// The GIF decoder as a whole: files made by ImageMagick, gifsicle and Pillow compared frame
-// by frame with giflib's decoding composed into full pictures; the records a decode leaves
-// in the group; composition, timing and loop counts; and refusals of broken files.
+// The GIF decoder: files made by ImageMagick, gifsicle and Pillow compared frame by frame
+// with giflib's decoding composed into full pictures; the records a decode leaves in the
+// group; composition, timing and loop counts; refusals of broken files; and the image data:
+// code widths, sub-block boundaries, the table's corner cases and corrupt code streams.
 #include <gtest/gtest.h>
 
 #include <cstdio>
 
 #include "codecs/gif/gif_test_util.h"
+#include "codecs/raster_test_support.h"
 #include "core/errors.h"
 #include "core/group.h"
 #include "core/memory.h"
@@ -37,12 +39,6 @@ class GifDecoder : public ::testing::Test {
     g_error = 0;
   }
 
-  LoadResult load_path(const std::string& path) {
-    LoadResult r = load_file(path);
-    loaded_.push_back(r);
-    return r;
-  }
-
   std::vector<LoadResult> loaded_;
 
   // Member types of the group in order: C frame control, I image, P pixel block.
@@ -57,7 +53,22 @@ class GifDecoder : public ::testing::Test {
   }
 
   LoadResult load(const std::vector<uint8_t>& bytes) {
-    return load_path(write_temp_file("built.gif", bytes));
+    LoadResult r = load_bytes("built.gif", bytes);
+    loaded_.push_back(r);
+    return r;
+  }
+
+  // Loads a picture and returns the first `height` rows of `width` stored indexes, nothing
+  // when it is refused; sets `error`.
+  std::vector<uint8_t> decode_bytes(const std::vector<uint8_t>& bytes, int width, int height, int* error) {
+    LoadResult r = load(bytes);
+    *error = r.error;
+    std::vector<uint8_t> out;
+    for (int y = 0; r.error == 0 && y < height; ++y) {
+      std::vector<uint8_t> row = stored_row(r.images[0], y, width);
+      out.insert(out.end(), row.begin(), row.end());
+    }
+    return out;
   }
 
   // The stored index at column x, row y.
@@ -72,18 +83,18 @@ TEST_F(GifDecoder, FilesOfOtherToolsMatchGiflib) {
     for (int white = 0; white <= 1; ++white) files.push_back("pal" + std::to_string(bits) + "_" + std::to_string(white) + ".gif");
   for (const std::string& name : files) {
     SCOPED_TRACE(name);
-    EXPECT_EQ(compare_with_giflib(tool_file(name)), "");
+    EXPECT_EQ(compare_with_giflib(read_file(tool_file(name))), "");
     // The dispatcher's record served as template only: no image is left over.
     EXPECT_EQ(live_images(), 0);
   }
   for (const char* name : {"gif_rose.gif", "gif_spinner.gif"})
-    EXPECT_EQ(compare_with_giflib(std::string(KORVELA_SOURCE_DIR) + "/samples/" + name), "") << name;
+    EXPECT_EQ(compare_with_giflib(read_file(std::string(KORVELA_SOURCE_DIR) + "/samples/" + name)), "") << name;
   // The animation's count is the one of the last frame's control. ImageMagick stores
   // "-loop 3" as 2 repeats, after the first frame's extension: that one keeps 1.
   for (const auto& [name, loops] : std::vector<std::pair<std::string, int>>{
            {"pil.gif", 3}, {"pil_loop0.gif", 65535}, {"im.gif", 1}, {"layers.gif", 2}, {"opt.gif", 65535}}) {
     fresh();
-    LoadResult a = load_path(tool_file(name));
+    LoadResult a = load(read_file(tool_file(name)));
     ASSERT_EQ(a.error, 0) << name;
     ASSERT_FALSE(frame_controls(a.group).empty()) << name;
     EXPECT_EQ(frame_controls(a.group).back()->loops, loops) << name;
@@ -167,7 +178,7 @@ TEST_F(GifDecoder, ControlsLoopsAndVersions) {
       controls.push_back({index, f->loops, f->delay});
     }
     EXPECT_EQ(controls, c.controls);
-    EXPECT_EQ(compare_with_giflib(test_temp_dir() + "/built.gif"), "");
+    EXPECT_EQ(compare_with_giflib(c.file), "");
   }
 }
 
@@ -280,8 +291,102 @@ TEST_F(GifDecoder, RandomAnimationsMatchGiflib) {
               next(3) == 0, palette, local_bits);
     }
     b.trailer();
-    write_temp_file("random.gif", b.bytes);
-    ASSERT_EQ(compare_with_giflib(test_temp_dir() + "/random.gif"), "");
+    ASSERT_EQ(compare_with_giflib(b.bytes), "");
+  }
+}
+
+// Long runs and repeats: long strings, K-w-K codes and a table that fills up.
+std::vector<uint8_t> patterned(size_t n, int colours) {
+  std::vector<uint8_t> v(n);
+  for (size_t i = 0; i < n; ++i) v[i] = uint8_t(((i / 37) * (i % 11 == 0 ? 3 : 1)) % colours);
+  return v;
+}
+
+TEST_F(GifDecoder, CodeSequencesDecodeOrAreRefused) {
+  // With m = 2: clear 4, end 5, first table entry 6.
+  struct Case {
+    const char* what;
+    int m;
+    std::vector<int> codes;
+    int width;
+    std::vector<uint8_t> pixels;  // empty when the file is refused
+  };
+  const Case cases[] = {
+      {"a code two above the last one", 2, {4, 1, 7, 5}, 6, {}},
+      {"data without a first clear code", 2, {3, 2, 6, 5}, 4, {3, 2, 3, 2}},
+      {"a table code first", 2, {6, 5}, 4, {}},
+      {"two clears in a row write nothing", 2, {4, 1, 2, 4, 4, 3, 0, 6, 5}, 6, {1, 2, 3, 0, 3, 0}},
+      {"a table code right after a clear", 2, {4, 1, 2, 6, 4, 6, 5}, 8, {}},
+      {"minimum code size 12", 12, {4096, 1, 4097}, 2, {}},
+      {"size 11: literals above 255 keep their low byte", 11, {2048, 0x105, 7, 2050, 2049}, 4, {5, 7, 5, 7}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Builder b;
+    b.screen(c.width, 1, 8, test_palette(256)).image(0, 0, c.width, 1, pack_codes(c.m, c.codes), c.m).trailer();
+    int error = -1;
+    EXPECT_EQ(decode_bytes(b.bytes, c.width, 1, &error), c.pixels);
+    EXPECT_EQ(error, c.pixels.empty() ? ERR_INVALID_FILE : 0);
+  }
+}
+
+TEST_F(GifDecoder, CodeWidthGrowsAfterCode511AndStaysAt12) {
+  // With m = 8, runs of one colour make every code new; giflib agrees on the result across
+  // 9, 10, 11 and 12 bits, and on a full table that is kept without a clear code.
+  const int w = 640, h = 200;
+  std::vector<uint8_t> px = patterned(w * h, 256);
+  for (bool clear_when_full : {true, false}) {
+    Builder b;
+    b.screen(w, h, 8, test_palette(256)).image(0, 0, w, h, pack_codes(8, lzw_encode(px, 8, clear_when_full)), 8).trailer();
+    EXPECT_EQ(compare_with_giflib(b.bytes), "") << clear_when_full;
+  }
+}
+
+TEST_F(GifDecoder, WhereTheImageDataEnds) {
+  // Image descriptors of 8 x 1 and 4 x 1 pictures with minimum code size 2, data to follow.
+  auto start = [](int width) { return Builder().screen(width, 1, 2, test_palette(4)).raw({0x2C, 0, 0, 0, 0, uint8_t(width), 0, 1, 0, 0, 2}); };
+  const std::vector<uint8_t> ones = pack_codes(2, {4, 1, 1, 1, 1, 1, 1, 1, 1});  // 4 bytes
+  std::vector<uint8_t> then_junk = pack_codes(2, {4, 1, 1, 5});
+  then_junk.push_back(0xFF);
+  const std::vector<uint8_t> second = pack_codes(2, {4, 2, 5});
+  std::vector<uint8_t> long_data = pack_codes(2, lzw_encode(patterned(5000, 4), 2));
+  std::vector<int> bad_late = lzw_encode(patterned(5000, 4), 2);
+  bad_late.insert(bad_late.end() - 1, {4, 6});  // a table code right after a clear code
+  struct Case {
+    const char* what;
+    std::vector<uint8_t> file;
+    int error;
+    std::vector<uint8_t> pixels;  // checked when the file loads
+  };
+  const Case cases[] = {
+      // Clear and literal 1, then 2 bits: the rest of the frame stays background (white, 4).
+      {"data ending inside a code", start(8).raw({1, 0x4C, 0}).trailer().bytes, 0, {1, 4, 4, 4, 4, 4, 4, 4}},
+      {"the rest of an end code's sub-block is skipped",
+       start(4).raw({uint8_t(then_junk.size())}).raw(then_junk).raw({uint8_t(second.size())}).raw(second).raw({0}).trailer().bytes,
+       0, {1, 1, 2, 4}},
+      {"a trailer in place of the terminator",
+       Builder().screen(4, 1, 2, test_palette(4)).image(0, 0, 4, 1, pack_codes(2, {4, 3, 2, 6, 5}), 2, {}, false, {}, 0, false).trailer().bytes,
+       0, {3, 2, 3, 2}},
+      {"a length byte past the end of the file",
+       Builder().screen(4, 1, 2, test_palette(4)).image(0, 0, 4, 1, pack_codes(2, {4, 3, 2, 6, 5}), 2, {}, false, {}, 0, false).raw({0x3A}).bytes,
+       ERR_INVALID_FILE, {}},
+      {"a sub-block past the end of the file", start(8).raw({10}).raw(ones).bytes, ERR_INVALID_FILE, {}},
+      {"a code that runs into such a sub-block", start(8).raw({1, ones[0], 10, ones[1], ones[2]}).bytes, ERR_FILE_ACCESS, {}},
+      {"whole sub-blocks, then nothing", start(8).raw({4}).raw(ones).bytes, ERR_FILE_ACCESS, {}},
+      {"more pixels than the frame: dropped", Builder().screen(3, 2, 2, test_palette(4)).image(0, 0, 3, 2, long_data, 2).trailer().bytes,
+       0, {0, 0, 0, 0, 0, 0}},
+      {"a bad code far past the frame's end",
+       Builder().screen(3, 2, 2, test_palette(4)).image(0, 0, 3, 2, pack_codes(2, bad_late), 2).trailer().bytes, ERR_INVALID_FILE, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const int width = c.file[6];
+    int error = -1;
+    std::vector<uint8_t> got = decode_bytes(c.file, width, int(c.pixels.size()) / std::max(width, 1), &error);
+    EXPECT_EQ(error, c.error);
+    if (c.error == 0) {
+      EXPECT_EQ(got, c.pixels);
+    }
   }
 }
 

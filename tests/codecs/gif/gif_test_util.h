@@ -56,11 +56,11 @@ struct ReferenceFrame {
   int delay = 0;
   bool user_input = false;
 };
-bool giflib_reference(const std::string& path, std::vector<ReferenceFrame>* frames);
+bool giflib_reference(const std::vector<uint8_t>& file, std::vector<ReferenceFrame>* frames);
 
-// Loads a file and checks every frame against the giflib reference; returns a description of
-// the first difference, or "" when all agree.
-std::string compare_with_giflib(const std::string& path);
+// Loads a file's bytes and checks every frame against the giflib reference; returns a
+// description of the first difference, or "" when all agree.
+std::string compare_with_giflib(const std::vector<uint8_t>& file);
 
 // Destroys what a load left in its group, and the group.
 void release(const LoadResult& loaded);

@@ -4,7 +4,7 @@ reference library (ref_decode.c), run alternately on the 12-megapixel pictures t
 make_files.sh writes. Prints one Markdown table: median wall time of each, the median of the
 per-pair ratios (ours / reference) and the peak resident memory of each.
 
-Usage: whole_process.py KORVELA [--files DIR] [--runs N]"""
+Usage: whole_process.py KORVELA [--files DIR] [--runs N] [--only TEXT]"""
 import argparse
 import os
 import statistics
@@ -56,6 +56,7 @@ def main():
     parser.add_argument("korvela")
     parser.add_argument("--files", default="/tmp/korvela-bench")
     parser.add_argument("--runs", type=int, default=7)
+    parser.add_argument("--only", default="", help="run only the workloads whose name contains this")
     args = parser.parse_args()
     subprocess.run([os.path.join(HERE, "make_files.sh"), args.files], check=True,
                    stdout=subprocess.DEVNULL)
@@ -64,6 +65,8 @@ def main():
     print("| workload | korvela s | reference s | ratio (median) | korvela MiB | reference MiB |")
     print("|---|---|---|---|---|---|")
     for name, file_name, library in WORKLOADS:
+        if args.only not in name:
+            continue
         path = os.path.join(args.files, file_name)
         ours, theirs, ratios, our_peak, their_peak = [], [], [], 0.0, 0.0
         for _ in range(args.runs):

@@ -81,10 +81,12 @@ void idct(const JpegIdctConstants& k, const I* x, F level, F* out) {
 
 // True when only the DC coefficient may be non-zero.
 inline bool dc_only(const int16_t* c) {
-  uint64_t w[16];
-  std::memcpy(w, c, sizeof w);
-  uint64_t any = w[0] & ~uint64_t{0xFFFF};
-  for (int i = 1; i < 16; ++i) any |= w[i];
+  uint64_t any = 0;
+  for (int i = 0; i < 16; ++i) {
+    uint64_t w;
+    std::memcpy(&w, c + 4 * i, sizeof w);
+    any |= i == 0 ? w & ~uint64_t{0xFFFF} : w;
+  }
   return any == 0;
 }
 
@@ -152,28 +154,32 @@ struct Transform {
   IdctBatch batches[4];
 };
 
+// Transforms one block of component c into its place in the strip: at once when only its DC
+// coefficient is set (or without the vector transform), else with the next seven of the
+// component.
+inline void transform_block(Transform& t, int c, const int16_t* blk, float* out, int stride) {
+  if (!t.vector || dc_only(blk)) {
+    reconstruct_block(t.k, blk, t.quant[c], t.level, out, stride);
+    return;
+  }
+  IdctBatch& batch = t.batches[c];
+  batch.blocks[batch.count] = blk;
+  batch.outs[batch.count] = out;
+  if (++batch.count == 8) {
+    jpeg_idct8_avx2(t.k, batch.blocks, t.quant[c], t.level, batch.outs, stride);
+    batch.count = 0;
+  }
+}
+
 // Writes the samples of one MCU (its coefficients at `mcu`, column `column` of the MCU row)
 // into the sample strips of the row, component by component.
 void write_mcu(const JpegLayout& L, Transform& t, const int16_t* mcu, int column) {
   for (int c = 0; c < L.components; ++c) {
     const int h = L.h[c], v = L.v[c], stride = L.strip_stride[c];
-    IdctBatch& batch = t.batches[c];
-    for (int j = 0; j < v; ++j) {
-      for (int i = 0; i < h; ++i) {
-        const int16_t* blk = mcu + L.coef_offset[c] + 64 * (j * h + i);
-        float* out = L.strips[c] + int64_t{j} * 8 * stride + (int64_t{column} * h + i) * 8;
-        if (!t.vector || dc_only(blk)) {
-          reconstruct_block(t.k, blk, t.quant[c], t.level, out, stride);
-          continue;
-        }
-        batch.blocks[batch.count] = blk;
-        batch.outs[batch.count] = out;
-        if (++batch.count == 8) {
-          jpeg_idct8_avx2(t.k, batch.blocks, t.quant[c], t.level, batch.outs, stride);
-          batch.count = 0;
-        }
-      }
-    }
+    const int16_t* blk = mcu + L.coef_offset[c];
+    float* row = L.strips[c] + int64_t{column} * h * 8;
+    for (int j = 0; j < v; ++j, row += 8 * int64_t{stride})
+      for (int i = 0; i < h; ++i, blk += 64) transform_block(t, c, blk, row + 8 * i, stride);
   }
 }
 

@@ -105,6 +105,51 @@ void finish_bits(ByteReader& in, const JpegBits& b) {
 enum BlockResult { BLOCK_DONE = 0, BLOCK_MARKER = 1, BLOCK_ERROR = 2, BLOCK_MARKER_FIRST = 3 };
 
 // One block of a sequential scan: DC difference and AC run/size codes, in natural order.
+// The AC codes of a block while the data holds no 0xFF byte, with the reader's state in
+// locals that the compiler keeps in registers. Stops at the end of the block (true) or, with
+// the state written back and *k the next coefficient, where the general loop must go on: a
+// code longer than the look-up, or bytes that the word refill cannot take.
+inline bool ac_run_in_registers(JpegBits& b, int16_t* blk, const JpegHuffman* ac, int* k_io) {
+  uint64_t buf = b.buf;
+  int nbits = b.nbits;
+  int64_t pos = b.pos;
+  int k = *k_io;
+  bool ended = false;
+  while (true) {
+    if (nbits < 32 && !bits_fill_word(b.data, b.size, pos, buf, nbits)) break;
+    const JpegAcFast e = ac->ac_fast[buf >> (64 - kHuffFastBits)];
+    if (e.length == 0) break;
+    const int rs = e.rs, size = rs & 15;
+    k += rs >> 4;
+    if (rs == 0 || k > 63) {  // end of block, or a run past its last coefficient
+      buf <<= e.length;
+      nbits -= e.length;
+      ended = true;
+      break;
+    }
+    if (e.length + size <= kHuffFastBits) {
+      buf <<= e.length + size;
+      nbits -= e.length + size;
+      blk[kJpegZigzag[k]] = e.value;
+    } else {
+      buf <<= e.length;
+      const int32_t extra = static_cast<int32_t>(buf >> (64 - size));
+      buf <<= size;
+      nbits -= e.length + size;
+      blk[kJpegZigzag[k]] = static_cast<int16_t>(jpeg_extend(extra, size));
+    }
+    if (++k == 64) {
+      ended = true;
+      break;
+    }
+  }
+  b.buf = buf;
+  b.nbits = nbits;
+  b.pos = pos;
+  *k_io = k;
+  return ended;
+}
+
 // `last_block` is set to the block once it is cleared.
 int decode_block(JpegBits& b, int16_t* blk, const JpegHuffman* dc, const JpegHuffman* ac, int16_t* pred,
                  const int16_t** last_block) {
@@ -135,7 +180,9 @@ int decode_block(JpegBits& b, int16_t* blk, const JpegHuffman* dc, const JpegHuf
     *pred = static_cast<int16_t>(*pred + jpeg_extend(bits, s));
   }
   blk[0] = *pred;
-  for (int k = 1; k < 64;) {
+  int k = 1;
+  if (b.pad == 0 && !b.at_marker && ac_run_in_registers(b, blk, ac, &k)) return BLOCK_DONE;
+  while (k < 64) {
     if (b.nbits < 32) bits_fill(b);
     const JpegAcFast e = ac->ac_fast[b.buf >> (64 - kHuffFastBits)];
     if (b.pad == 0 && e.length != 0) {

@@ -638,14 +638,43 @@ inline bool ac_all_zero(const int16_t* c) {
   return any == 0;
 }
 
-// Correction bit of one coefficient already non-zero.
-inline bool refine_coefficient(JpegBits& b, int16_t* c, int al) {
-  int32_t bit;
-  if (!bits_receive(b, 1, &bit)) return false;
-  if (bit != 0) {
-    if (*c >= 0) *c = static_cast<int16_t>(*c | (1 << al));
-    else *c = static_cast<int16_t>(*c - (1 << al));
+// Passes over the coefficients from zig-zag position *k on, up to `se` or until `zeros`
+// zero-valued ones are passed, giving each non-zero one its correction bit; *last_zero is the
+// last zero-valued position passed (-1 for none). The reader's buffer stays in locals between
+// refills. False when a marker comes first.
+inline bool refine_pass(JpegBits& b, int16_t* blk, int* k_io, int se, int al, int zeros, int* last_zero) {
+  uint64_t buf = b.buf;
+  int nbits = b.nbits, pad = b.pad, k = *k_io;
+  const int step = 1 << al;
+  *last_zero = -1;
+  while (k <= se) {
+    int16_t* c = &blk[kJpegZigzag[k]];
+    ++k;
+    if (*c == 0) {
+      *last_zero = k - 1;
+      if (--zeros == 0) break;
+      continue;
+    }
+    if (nbits - pad < 1) {  // more bits, or the marker
+      b.buf = buf;
+      b.nbits = nbits;
+      bits_fill(b);
+      if (bits_real(b) < 1) {
+        bits_hit_marker(b);
+        return false;
+      }
+      buf = b.buf;
+      nbits = b.nbits;
+      pad = b.pad;
+    }
+    const bool bit = (buf >> 63) != 0;
+    buf <<= 1;
+    --nbits;
+    if (bit) *c = static_cast<int16_t>(*c >= 0 ? *c | step : *c - step);
   }
+  b.buf = buf;
+  b.nbits = nbits;
+  *k_io = k;
   return true;
 }
 
@@ -683,29 +712,16 @@ int ac_refine(Progressive& p, int16_t* blk) {
         if (!bits_receive(b, 1, &bit)) return BLOCK_MARKER;
         new_value = bit != 0 ? (1 << p.al) : -(1 << p.al);
       }
-      int zeros = 0, last_zero = -1;
-      while (k <= se) {
-        int16_t* c = &blk[kJpegZigzag[k]];
-        ++k;
-        if (*c != 0) {
-          if (!refine_coefficient(b, c, p.al)) return BLOCK_MARKER;
-        } else {
-          last_zero = k - 1;
-          if (++zeros == r + 1) break;
-        }
-      }
+      int last_zero;
+      if (!refine_pass(b, blk, &k, se, p.al, r + 1, &last_zero)) return BLOCK_MARKER;
       if (s == 1 && last_zero >= 0) blk[kJpegZigzag[last_zero]] = static_cast<int16_t>(new_value);
     }
     if (p.eob_run == 0) {
           return BLOCK_DONE;
     }
   }
-  if (!ac_all_zero(blk)) {
-    for (; k <= se; ++k) {
-      int16_t* c = &blk[kJpegZigzag[k]];
-      if (*c != 0 && !refine_coefficient(b, c, p.al)) return BLOCK_MARKER;
-    }
-  }
+  int last_zero;
+  if (!ac_all_zero(blk) && !refine_pass(b, blk, &k, se, p.al, 64, &last_zero)) return BLOCK_MARKER;
   --p.eob_run;
   return BLOCK_DONE;
 }

@@ -2,6 +2,9 @@
 // scan carries every component, else stored like a progressive frame), and the progressive
 // scans (DC and AC bands, first passes and refinements) into the whole-frame coefficients.
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "codecs/jpeg/jpeg_bits.h"
 #include "codecs/jpeg/jpeg_internal.h"
@@ -628,33 +631,71 @@ int ac_first(Progressive& p, int16_t* blk) {
   return BLOCK_DONE;
 }
 
-// True when no AC coefficient of the block is set yet: a refinement then has nothing to
-// correct in it.
-inline bool ac_all_zero(const int16_t* c) {
-  uint64_t w[16];
-  std::memcpy(w, c, sizeof w);
-  uint64_t any = w[0] & ~uint64_t{0xFFFF};
-  for (int i = 1; i < 16; ++i) any |= w[i];
-  return any == 0;
+// For each byte i of a block's natural-order non-zero mask and each value of that byte, the
+// same bits at their zig-zag positions.
+struct ZigzagBits {
+  uint64_t of_byte[8][256];
+};
+
+ZigzagBits make_zigzag_bits() {
+  int zigzag_of[64];
+  for (int z = 0; z < 64; ++z) zigzag_of[kJpegZigzag[z]] = z;
+  ZigzagBits t{};
+  for (int i = 0; i < 8; ++i)
+    for (int v = 0; v < 256; ++v)
+      for (int bit = 0; bit < 8; ++bit)
+        if ((v >> bit) & 1) t.of_byte[i][v] |= uint64_t{1} << zigzag_of[8 * i + bit];
+  return t;
+}
+
+// The zig-zag positions of the block's non-zero coefficients, as bits.
+inline uint64_t nonzero_zigzag(const int16_t* blk) {
+  static const ZigzagBits table = make_zigzag_bits();
+  uint64_t natural = 0;
+#if defined(__SSE2__)
+  const __m128i zero = _mm_setzero_si128();
+  for (int i = 0; i < 4; ++i) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(blk + 16 * i));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(blk + 16 * i + 8));
+    const int zeros = _mm_movemask_epi8(_mm_packs_epi16(_mm_cmpeq_epi16(a, zero), _mm_cmpeq_epi16(b, zero)));
+    natural |= uint64_t{static_cast<uint16_t>(~zeros)} << (16 * i);
+  }
+#else
+  for (int i = 0; i < 64; ++i) natural |= uint64_t{blk[i] != 0} << i;
+#endif
+  uint64_t zigzag = 0;
+  for (int i = 0; i < 8; ++i) zigzag |= table.of_byte[i][(natural >> (8 * i)) & 255];
+  return zigzag;
 }
 
 // Passes over the coefficients from zig-zag position *k on, up to `se` or until `zeros`
 // zero-valued ones are passed, giving each non-zero one its correction bit; *last_zero is the
-// last zero-valued position passed (-1 for none). The reader's buffer stays in locals between
-// refills. False when a marker comes first.
-inline bool refine_pass(JpegBits& b, int16_t* blk, int* k_io, int se, int al, int zeros, int* last_zero) {
-  uint64_t buf = b.buf;
-  int nbits = b.nbits, pad = b.pad, k = *k_io;
-  const int step = 1 << al;
+// last zero-valued position passed (-1 for none). `nonzero` holds the zig-zag positions that
+// were non-zero when the block began (a correction never makes a coefficient zero before the
+// pass is over it); `zeros` of 64 passes the whole band. False when a marker comes first.
+inline bool refine_pass(JpegBits& b, int16_t* blk, uint64_t nonzero, int* k_io, int se, int al, int zeros,
+                        int* last_zero) {
+  const int k = *k_io;
   *last_zero = -1;
-  while (k <= se) {
-    int16_t* c = &blk[kJpegZigzag[k]];
-    ++k;
-    if (*c == 0) {
-      *last_zero = k - 1;
-      if (--zeros == 0) break;
-      continue;
+  if (k > se) return true;
+  const uint64_t band = (~uint64_t{0} >> (63 - se)) & (~uint64_t{0} << k);
+  const uint64_t zero_bits = ~nonzero & band;
+  int end = se;
+  if (zero_bits != 0) {
+    *last_zero = 63 - __builtin_clzll(zero_bits);
+    if (zeros < 64) {
+      uint64_t z = zero_bits;  // drops the first zeros - 1 zero-valued positions
+      for (int i = 1; i < zeros && z != 0; ++i) z &= z - 1;
+      if (z != 0) *last_zero = end = __builtin_ctzll(z);
     }
+  }
+  uint64_t to_correct = nonzero & band & (~uint64_t{0} >> (63 - end));
+  uint64_t buf = b.buf;
+  int nbits = b.nbits, pad = b.pad;
+  const int step = 1 << al;
+  while (to_correct != 0) {
+    int16_t* c = &blk[kJpegZigzag[__builtin_ctzll(to_correct)]];
+    to_correct &= to_correct - 1;
     if (nbits - pad < 1) {  // more bits, or the marker
       b.buf = buf;
       b.nbits = nbits;
@@ -674,7 +715,7 @@ inline bool refine_pass(JpegBits& b, int16_t* blk, int* k_io, int se, int al, in
   }
   b.buf = buf;
   b.nbits = nbits;
-  *k_io = k;
+  *k_io = end + 1;
   return true;
 }
 
@@ -683,6 +724,7 @@ int ac_refine(Progressive& p, int16_t* blk) {
   if (bits_at_marker(b)) return BLOCK_MARKER;
   int k = p.ss == 0 ? 1 : p.ss;
   const int se = p.se;
+  const uint64_t nonzero = nonzero_zigzag(blk);
   if (p.eob_run == 0) {
     const JpegHuffman* ac = p.s->ac[0];
     uint32_t value = 0;
@@ -713,7 +755,7 @@ int ac_refine(Progressive& p, int16_t* blk) {
         new_value = bit != 0 ? (1 << p.al) : -(1 << p.al);
       }
       int last_zero;
-      if (!refine_pass(b, blk, &k, se, p.al, r + 1, &last_zero)) return BLOCK_MARKER;
+      if (!refine_pass(b, blk, nonzero, &k, se, p.al, r + 1, &last_zero)) return BLOCK_MARKER;
       if (s == 1 && last_zero >= 0) blk[kJpegZigzag[last_zero]] = static_cast<int16_t>(new_value);
     }
     if (p.eob_run == 0) {
@@ -721,7 +763,7 @@ int ac_refine(Progressive& p, int16_t* blk) {
     }
   }
   int last_zero;
-  if (!ac_all_zero(blk) && !refine_pass(b, blk, &k, se, p.al, 64, &last_zero)) return BLOCK_MARKER;
+  if (!refine_pass(b, blk, nonzero, &k, se, p.al, 64, &last_zero)) return BLOCK_MARKER;
   --p.eob_run;
   return BLOCK_DONE;
 }

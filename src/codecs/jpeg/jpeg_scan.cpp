@@ -108,49 +108,57 @@ void finish_bits(ByteReader& in, const JpegBits& b) {
 enum BlockResult { BLOCK_DONE = 0, BLOCK_MARKER = 1, BLOCK_ERROR = 2, BLOCK_MARKER_FIRST = 3 };
 
 // One block of a sequential scan: DC difference and AC run/size codes, in natural order.
-// The AC codes of a block while the data holds no 0xFF byte, with the reader's state in
-// locals that the compiler keeps in registers. Stops at the end of the block (true) or, with
-// the state written back and *k the next coefficient, where the general loop must go on: a
-// code longer than the look-up, or bytes that the word refill cannot take.
-inline bool ac_run_in_registers(JpegBits& b, int16_t* blk, const JpegHuffman* ac, int* k_io) {
+// The AC codes of a block's band k..se while the data holds no 0xFF byte, with the reader's
+// state in locals that the compiler keeps in registers; coefficients are scaled by 2^al. In
+// a sequential scan (`band_runs` false) the code 0 ends the block; in a first progressive
+// pass the end-of-band codes are left to the general loop, which reads their run length.
+// Returns true when the block is done, else false with the state written back and *k the
+// next coefficient: a code longer than the look-up, an end-of-band run, or bytes that the
+// word refill cannot take.
+inline bool ac_run_in_registers(JpegBits& b, int16_t* blk, const JpegHuffman* ac, int* k_io, int se, int al,
+                                bool band_runs) {
   uint64_t buf = b.buf;
   int nbits = b.nbits;
   int64_t pos = b.pos;
   int k = *k_io;
   bool ended = false;
-  while (true) {
+  while (k <= se) {
     if (nbits < 32 && !bits_fill_word(b.data, b.size, pos, buf, nbits)) break;
     const JpegAcFast e = ac->ac_fast[buf >> (64 - kHuffFastBits)];
     if (e.length == 0) break;
-    const int rs = e.rs, size = rs & 15;
-    k += rs >> 4;
-    if (rs == 0 || k > 63) {  // end of block, or a run past its last coefficient
+    const int rs = e.rs, size = rs & 15, run = rs >> 4;
+    if (band_runs ? size == 0 && run < 15 : rs == 0) {
+      if (band_runs) break;
       buf <<= e.length;
       nbits -= e.length;
       ended = true;
       break;
     }
-    if (e.length + size <= kHuffFastBits) {
-      buf <<= e.length + size;
-      nbits -= e.length + size;
-      blk[kJpegZigzag[k]] = e.value;
-    } else {
+    k += run;
+    if (k > 63) {  // a run past the block's last coefficient ends it
       buf <<= e.length;
-      const int32_t extra = static_cast<int32_t>(buf >> (64 - size));
-      buf <<= size;
-      nbits -= e.length + size;
-      blk[kJpegZigzag[k]] = static_cast<int16_t>(jpeg_extend(extra, size));
-    }
-    if (++k == 64) {
+      nbits -= e.length;
       ended = true;
       break;
     }
+    int32_t value;
+    if (e.length + size <= kHuffFastBits) {
+      buf <<= e.length + size;
+      value = e.value;
+    } else {
+      buf <<= e.length;
+      value = jpeg_extend(static_cast<int32_t>(buf >> (64 - size)), size);
+      buf <<= size;
+    }
+    nbits -= e.length + size;
+    blk[kJpegZigzag[k]] = static_cast<int16_t>(value * (1 << al));
+    ++k;
   }
   b.buf = buf;
   b.nbits = nbits;
   b.pos = pos;
   *k_io = k;
-  return ended;
+  return ended || k > se;
 }
 
 // `last_block` is set to the block once it is cleared.
@@ -184,7 +192,7 @@ int decode_block(JpegBits& b, int16_t* blk, const JpegHuffman* dc, const JpegHuf
   }
   blk[0] = *pred;
   int k = 1;
-  if (b.pad == 0 && !b.at_marker && ac_run_in_registers(b, blk, ac, &k)) return BLOCK_DONE;
+  if (b.pad == 0 && !b.at_marker && ac_run_in_registers(b, blk, ac, &k, 63, 0, false)) return BLOCK_DONE;
   while (k < 64) {
     if (b.nbits < 32) bits_fill(b);
     const JpegAcFast e = ac->ac_fast[b.buf >> (64 - kHuffFastBits)];
@@ -606,6 +614,7 @@ int ac_first(Progressive& p, int16_t* blk) {
   const JpegHuffman* ac = p.s->ac[0];
   uint32_t value = 0;
   int k = p.ss == 0 ? 1 : p.ss;
+  if (b.pad == 0 && !b.at_marker && ac_run_in_registers(b, blk, ac, &k, p.se, p.al, true)) return BLOCK_DONE;
   while (k <= p.se) {
     if (b.nbits < 32) bits_fill(b);
     const int rs = huff_decode(b, ac, &value);

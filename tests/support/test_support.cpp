@@ -72,6 +72,21 @@ std::string corpus_path(const std::string& relative) {
   return std::string(KORVELA_CORPUS_DIR) + "/" + relative;
 }
 
+namespace {
+
+// Ends a load: its error, cleared for the next, and the images of its group.
+void finish_load(LoadResult* result) {
+  result->error = g_error;
+  g_error = 0;
+  if (result->error != 0) return;
+  Handle h = 0;
+  ImageRecord* image;
+  for (group_find_next(result->group, TYPE_IMAGE, &h, &image); h != 0; group_find_next(result->group, TYPE_IMAGE, &h, &image))
+    result->images.push_back(image);
+}
+
+}  // namespace
+
 LoadResult load_file(const std::string& path, int32_t forced_format) {
   LoadResult result;
   Handle list = 0, descriptor = 0;
@@ -89,15 +104,17 @@ LoadResult load_file(const std::string& path, int32_t forced_format) {
     group_create(&result.group);
     image_load(descriptor, &result.group);
   }
-  result.error = g_error;
-  g_error = 0;
-  if (result.error == 0) {
-    Handle h = 0;
-    ImageRecord* image;
-    for (group_find_next(result.group, TYPE_IMAGE, &h, &image); h != 0;
-         group_find_next(result.group, TYPE_IMAGE, &h, &image))
-      result.images.push_back(image);
-  }
+  finish_load(&result);
+  return result;
+}
+
+LoadResult load_bytes(const std::vector<uint8_t>& bytes, int32_t format, const std::string& name) {
+  LoadResult result;
+  result.status = FILE_SUPPORTED;
+  result.format = format;
+  group_create(&result.group);
+  if (g_error == 0) image_load_memory(name.c_str(), format, bytes.data(), int64_t(bytes.size()), &result.group);
+  finish_load(&result);
   return result;
 }
 

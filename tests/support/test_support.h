@@ -33,6 +33,8 @@ struct LoadResult {
 // Identifies and loads a file as the viewer would; the group stays alive until test_reset.
 // With a format code, the file goes to that format's decoder whatever its first bytes say.
 LoadResult load_file(const std::string& path, int32_t forced_format = -1);
+// Loads bytes held in memory with the given format's decoder, into a record named `name`.
+LoadResult load_bytes(const std::vector<uint8_t>& bytes, int32_t format, const std::string& name = "memory");
 
 // Rectangles compare and print field by field, so that lists of them compare in one expectation.
 inline bool operator==(const PlatformRect& a, const PlatformRect& b) {

@@ -3,8 +3,10 @@
 // stopping the refill. Past a marker the buffer is padded with zero bits; a read that needs
 // them reports the marker instead, exactly where a one-bit-at-a-time reader would meet it.
 #pragma once
+#include <bit>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 #include "codecs/jpeg/jpeg_internal.h"
 #include "core/errors.h"
@@ -23,6 +25,22 @@ struct JpegBits {
 
 inline int bits_real(const JpegBits& b) { return b.nbits - b.pad; }
 
+// Tops up a bit buffer holding at most 56 bits with whole bytes of the eight at `pos`, when
+// they lie inside the data and none of them is 0xFF (no stuffing, no marker); false otherwise.
+inline bool bits_fill_word(const uint8_t* data, int64_t size, int64_t& pos, uint64_t& buf, int& nbits) {
+  if (pos + 8 > size) return false;
+  uint64_t w;
+  std::memcpy(&w, data + pos, sizeof w);
+  if constexpr (std::endian::native == std::endian::little) w = __builtin_bswap64(w);
+  const uint64_t x = ~w;
+  if (((x - 0x0101010101010101ull) & ~x & 0x8080808080808080ull) != 0) return false;
+  const int k = (64 - nbits) >> 3;
+  buf |= (w & (~0ull << (64 - 8 * k))) >> nbits;
+  nbits += 8 * k;
+  pos += k;
+  return true;
+}
+
 inline void bits_fill(JpegBits& b) {
   while (b.nbits <= 56) {
     if (b.at_marker) {
@@ -30,19 +48,7 @@ inline void bits_fill(JpegBits& b) {
       b.nbits = 64;
       return;
     }
-    if (b.pos + 8 <= b.size) {
-      // Several bytes at once when none of the next eight is 0xFF.
-      uint64_t w = 0;
-      for (int i = 0; i < 8; ++i) w = (w << 8) | b.data[b.pos + i];
-      const uint64_t x = ~w;
-      if (((x - 0x0101010101010101ull) & ~x & 0x8080808080808080ull) == 0) {
-        const int k = (64 - b.nbits) >> 3;
-        b.buf |= (w & (~0ull << (64 - 8 * k))) >> b.nbits;
-        b.nbits += 8 * k;
-        b.pos += k;
-        continue;
-      }
-    }
+    if (bits_fill_word(b.data, b.size, b.pos, b.buf, b.nbits)) continue;
     if (b.pos >= b.size) {
       b.at_marker = true;
       b.marker_pos = b.pos;

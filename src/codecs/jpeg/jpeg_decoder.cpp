@@ -12,9 +12,7 @@
 #include "core/errors.h"
 #include "core/memory.h"
 #include "image/image.h"
-#include "io/stream.h"
-
-JpegDecoder g_jpeg;
+#include "io/byte_reader.h"
 
 const uint8_t kJpegZigzag[64] = {
     0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,  12, 19, 26, 33, 40, 48,
@@ -35,17 +33,71 @@ const uint8_t kDefaultChrominance[64] = {
     99, 99, 47, 66, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99,
     99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99};
 
-// Frame types of the prefix states 2..14, in state order.
-const uint8_t kFrameTypes[13] = {0, 1, 2, 3, 5, 6, 7, 9, 10, 11, 13, 14, 15};
+// Classes of the byte read where a marker may begin or where its code stands.
+enum ByteClass : uint8_t {
+  CLASS_PREFIX,  // FF
+  CLASS_SOI,
+  CLASS_EOI,
+  CLASS_COM,
+  CLASS_APP0,
+  CLASS_APP1,
+  CLASS_APP8,
+  CLASS_APP_OTHER,  // E2-E7, E9-EF
+  CLASS_SOS,
+  CLASS_DQT,
+  CLASS_DNL,
+  CLASS_DRI,
+  CLASS_DHP,
+  CLASS_EXP,
+  // The frame headers, one class each, in the order of the frame prefix states.
+  CLASS_SOF0,
+  CLASS_SOF1,
+  CLASS_SOF2,
+  CLASS_SOF3,
+  CLASS_SOF5,
+  CLASS_SOF6,
+  CLASS_SOF7,
+  CLASS_SOF9,
+  CLASS_SOF10,
+  CLASS_SOF11,
+  CLASS_SOF13,
+  CLASS_SOF14,
+  CLASS_SOF15,
+  CLASS_DHT,
+  CLASS_DAC,
+  CLASS_RST,    // D0-D7
+  CLASS_JPG,    // C8, F0-FD
+  CLASS_TEM,    // 01
+  CLASS_ZERO,   // 00
+  CLASS_OTHER,  // 02-BF
+  CLASS_COUNT
+};
+
+// Parser states. A prefix state waits for the FF of a marker, the marker state after it for
+// its code: one pair before any frame, and one pair for each frame type, in the order of the
+// frame classes (the marker state of a frame type lies kMarkerOffset above its prefix state).
+enum ParserState : uint8_t {
+  STATE_PREFIX = 0,
+  STATE_MARKER = 1,
+  STATE_FIRST_FRAME_PREFIX = 2,
+};
+constexpr int kFrameTypeCount = CLASS_SOF15 - CLASS_SOF0 + 1;
+constexpr int kMarkerOffset = kFrameTypeCount;
+constexpr int kStateCount = STATE_FIRST_FRAME_PREFIX + 2 * kFrameTypeCount;
+constexpr uint8_t kProgressivePrefix = STATE_FIRST_FRAME_PREFIX + (CLASS_SOF2 - CLASS_SOF0);
+constexpr uint8_t kProgressiveMarker = kProgressivePrefix + kMarkerOffset;
+// SOF markers of the refused frame types past SOF3, in class order.
+constexpr uint8_t kLaterFrameMarkers[] = {0xC5, 0xC6, 0xC7, 0xC9, 0xCA, 0xCB, 0xCD, 0xCE, 0xCF};
+constexpr uint8_t kFirstArithmeticType = 9;  // frame types from 9 on code with arithmetic
 
 enum Action : uint8_t {
   A_NOTHING,
   A_END_OF_IMAGE,
   A_BAD_BYTE,
-  A_SKIP,
+  A_SKIP_SEGMENT,
   A_METADATA,
   A_JUNK,
-  A_JUNK_AFTER_FF,
+  A_JUNK_AFTER_PREFIX,
   A_DQT,
   A_SOF_REFUSED,
   A_SOF_SEQUENTIAL,
@@ -65,134 +117,144 @@ struct Transition {
 
 struct Tables {
   uint8_t byte_class[256];
-  Transition transition[28][34];
+  Transition transition[kStateCount][CLASS_COUNT];
 };
 
-Tables make_tables() {
+constexpr ByteClass class_of(int b) {
+  switch (b) {
+    case 0xFF: return CLASS_PREFIX;
+    case 0xD8: return CLASS_SOI;
+    case 0xD9: return CLASS_EOI;
+    case 0xFE: return CLASS_COM;
+    case 0xE0: return CLASS_APP0;
+    case 0xE1: return CLASS_APP1;
+    case 0xE8: return CLASS_APP8;
+    case 0xDA: return CLASS_SOS;
+    case 0xDB: return CLASS_DQT;
+    case 0xDC: return CLASS_DNL;
+    case 0xDD: return CLASS_DRI;
+    case 0xDE: return CLASS_DHP;
+    case 0xDF: return CLASS_EXP;
+    case 0xC0: return CLASS_SOF0;
+    case 0xC1: return CLASS_SOF1;
+    case 0xC2: return CLASS_SOF2;
+    case 0xC3: return CLASS_SOF3;
+    case 0xC4: return CLASS_DHT;
+    case 0xCC: return CLASS_DAC;
+    case 0xC8: return CLASS_JPG;
+    case 0x01: return CLASS_TEM;
+    case 0x00: return CLASS_ZERO;
+    default: break;
+  }
+  if (b >= 0xE2 && b <= 0xEF) return CLASS_APP_OTHER;
+  if (b >= 0xD0 && b <= 0xD7) return CLASS_RST;
+  if (b >= 0xF0 && b <= 0xFD) return CLASS_JPG;
+  for (int i = 0; i < int(sizeof kLaterFrameMarkers); ++i)
+    if (b == kLaterFrameMarkers[i]) return static_cast<ByteClass>(CLASS_SOF5 + i);
+  return CLASS_OTHER;
+}
+
+// The frame type (the SOF marker's low nibble) of a frame class.
+constexpr int frame_type(int frame_class) {
+  return frame_class <= CLASS_SOF3 ? frame_class - CLASS_SOF0 : kLaterFrameMarkers[frame_class - CLASS_SOF5] & 15;
+}
+
+constexpr Tables make_tables() {
   Tables t{};
-  for (int b = 0; b < 256; ++b) {
-    int c = 33;
-    if (b == 0xFF) c = 0;
-    else if (b == 0xD8) c = 1;
-    else if (b == 0xD9) c = 2;
-    else if (b == 0xFE) c = 3;
-    else if (b == 0xE0) c = 4;
-    else if (b == 0xE1) c = 5;
-    else if (b == 0xE8) c = 6;
-    else if (b >= 0xE2 && b <= 0xEF) c = 7;
-    else if (b == 0xDA) c = 8;
-    else if (b == 0xDB) c = 9;
-    else if (b == 0xDC) c = 10;
-    else if (b == 0xDD) c = 11;
-    else if (b == 0xDE) c = 12;
-    else if (b == 0xDF) c = 13;
-    else if (b == 0xC0) c = 14;
-    else if (b == 0xC1) c = 15;
-    else if (b == 0xC2) c = 16;
-    else if (b == 0xC3) c = 17;
-    else if (b == 0xC4) c = 27;
-    else if (b == 0xCC) c = 28;
-    else if (b >= 0xD0 && b <= 0xD7) c = 29;
-    else if (b == 0xC8 || (b >= 0xF0 && b <= 0xFD)) c = 30;
-    else if (b == 0x01) c = 31;
-    else if (b == 0x00) c = 32;
-    else {
-      static const uint8_t refused[9] = {0xC5, 0xC6, 0xC7, 0xC9, 0xCA, 0xCB, 0xCD, 0xCE, 0xCF};
-      for (int i = 0; i < 9; ++i)
-        if (b == refused[i]) c = 18 + i;
-    }
-    t.byte_class[b] = static_cast<uint8_t>(c);
+  for (int b = 0; b < 256; ++b) t.byte_class[b] = class_of(b);
+  // Prefix states. A byte other than the prefix starts no marker: it is passed over (and
+  // counted) up to the next prefix.
+  for (int s = 0; s < kStateCount; ++s) {
+    const bool prefix = s == STATE_PREFIX || (s >= STATE_FIRST_FRAME_PREFIX && s < STATE_FIRST_FRAME_PREFIX + kFrameTypeCount);
+    if (!prefix) continue;
+    const uint8_t marker = s == STATE_PREFIX ? uint8_t{STATE_MARKER} : static_cast<uint8_t>(s + kMarkerOffset);
+    for (int c = 0; c < CLASS_COUNT; ++c) t.transition[s][c] = {A_JUNK, static_cast<uint8_t>(s)};
+    t.transition[s][CLASS_PREFIX] = {A_NOTHING, marker};
   }
-  // Prefix states: 0 before any frame, 2..14 inside a frame of each type. A byte other than
-  // the prefix starts no marker: it is passed over (and counted) up to the next prefix.
-  for (int c = 0; c < 34; ++c) t.transition[0][c] = {A_JUNK, 0};
-  t.transition[0][0] = {A_NOTHING, 1};
-  for (int s = 2; s <= 14; ++s) {
-    for (int c = 0; c < 34; ++c) t.transition[s][c] = {A_JUNK, static_cast<uint8_t>(s)};
-    t.transition[s][0] = {A_NOTHING, static_cast<uint8_t>(s + 13)};
-  }
-  // Marker code states: 1 before any frame (home 0), 15..27 inside a frame (home 2..14).
-  for (int s = 1; s <= 27; ++s) {
-    if (s >= 2 && s <= 14) continue;
-    const bool in_frame = s >= 15;
-    const uint8_t home = in_frame ? static_cast<uint8_t>(s - 13) : 0;
-    const int type = in_frame ? kFrameTypes[s - 15] : -1;
+  // Marker code states, each returning to its prefix state (its home).
+  for (int s = STATE_MARKER; s < kStateCount; ++s) {
+    const bool in_frame = s >= STATE_FIRST_FRAME_PREFIX + kMarkerOffset;
+    if (s != STATE_MARKER && !in_frame) continue;
+    const uint8_t home = in_frame ? static_cast<uint8_t>(s - kMarkerOffset) : uint8_t{STATE_PREFIX};
+    const int type = in_frame ? frame_type(CLASS_SOF0 + home - STATE_FIRST_FRAME_PREFIX) : -1;
     Transition* row = t.transition[s];
-    for (int c = 0; c < 34; ++c) row[c] = {A_BAD_BYTE, 0};
+    for (int c = 0; c < CLASS_COUNT; ++c) row[c] = {A_BAD_BYTE, STATE_PREFIX};
     // Further prefixes are fill bytes; a prefix followed by 00 or by a byte that is no marker
     // code is passed over like any other stray byte.
-    row[0] = {A_NOTHING, static_cast<uint8_t>(s)};
-    row[32] = row[33] = {A_JUNK_AFTER_FF, home};
-    row[1] = {A_SOI, 0};
-    row[2] = {A_END_OF_IMAGE, 0};
-    for (int c : {10, 12, 13, 28, 30, 31}) row[c] = {A_SKIP, home};
-    for (int c : {3, 4, 5, 6, 7}) row[c] = {A_METADATA, home};
-    row[8] = {A_SOS, home};
-    row[9] = {A_DQT, home};
-    row[11] = {A_DRI, home};
-    row[27] = {type >= 9 ? A_SKIP : A_DHT, home};
-    row[14] = {A_SOF_SEQUENTIAL, 2};
-    row[15] = {A_SOF_SEQUENTIAL, 3};
-    row[16] = {A_SOF_PROGRESSIVE, 4};
-    for (int c = 17; c <= 26; ++c) row[c] = {A_SOF_REFUSED, static_cast<uint8_t>(c - 12)};
-    if (in_frame) row[29] = {A_RESTART, home};
+    row[CLASS_PREFIX] = {A_NOTHING, static_cast<uint8_t>(s)};
+    row[CLASS_ZERO] = row[CLASS_OTHER] = {A_JUNK_AFTER_PREFIX, home};
+    row[CLASS_SOI] = {A_SOI, STATE_PREFIX};
+    row[CLASS_EOI] = {A_END_OF_IMAGE, STATE_PREFIX};
+    for (int c : {CLASS_DNL, CLASS_DHP, CLASS_EXP, CLASS_DAC, CLASS_JPG, CLASS_TEM}) row[c] = {A_SKIP_SEGMENT, home};
+    for (int c : {CLASS_COM, CLASS_APP0, CLASS_APP1, CLASS_APP8, CLASS_APP_OTHER}) row[c] = {A_METADATA, home};
+    row[CLASS_SOS] = {A_SOS, home};
+    row[CLASS_DQT] = {A_DQT, home};
+    row[CLASS_DRI] = {A_DRI, home};
+    row[CLASS_DHT] = {type >= kFirstArithmeticType ? A_SKIP_SEGMENT : A_DHT, home};
+    for (int c = CLASS_SOF0; c <= CLASS_SOF15; ++c) {
+      const Action action = c <= CLASS_SOF1 ? A_SOF_SEQUENTIAL : c == CLASS_SOF2 ? A_SOF_PROGRESSIVE : A_SOF_REFUSED;
+      row[c] = {action, static_cast<uint8_t>(STATE_FIRST_FRAME_PREFIX + c - CLASS_SOF0)};
+    }
+    if (in_frame) row[CLASS_RST] = {A_RESTART, home};
   }
   return t;
 }
 
-const Tables kTables = make_tables();
-
-// Two frame records: the current one and the one being read.
-JpegFrame g_frames[2];
+constexpr Tables kTables = make_tables();
 
 // Compares a segment's length with what its fields took: shorter is a broken file, longer
 // leaves bytes that are passed over.
-void check_length(uint32_t length, uint32_t used) {
+void check_length(JpegDecoder& d, uint32_t length, uint32_t used) {
   if (g_error != 0) return;
   if (length < used) {
     g_error = ERR_INVALID_FILE;
   } else if (length > used) {
-    stream_seek(static_cast<int64_t>(length - used), 1);
+    d.in.skip(static_cast<int64_t>(length - used));
   }
 }
 
-void act_nothing(int) {}
+void nothing(JpegDecoder&, int) {}
 
-void act_bad_byte(int) {
-  g_jpeg.done = -1;
+void bad_byte(JpegDecoder& d, int) {
+  d.done = -1;
   g_error = ERR_INVALID_FILE;
 }
 
-void act_soi(int) {
-  g_jpeg.restart_count = 0;
-  g_jpeg.restart_interval = 0;
+void soi(JpegDecoder& d, int) {
+  d.restart_count = 0;
+  d.restart_interval = 0;
 }
 
-void act_end_of_image(int) {
-  if (g_jpeg.frame != nullptr && g_jpeg.layout.ready && g_jpeg.layout.buffered)
-    finish_progressive_frame();
-  if (g_error == 0) g_jpeg.done = 1;
+// A frame that holds buffered coefficients is written before another frame starts, and at
+// the end of the image.
+void finish_current_frame(JpegDecoder& d) {
+  if (d.frame != nullptr && d.layout.ready && d.layout.buffered) finish_progressive_frame(d);
 }
 
-void act_skip(int) {
-  uint32_t length = stream_get_u16be();
+void end_of_image(JpegDecoder& d, int) {
+  finish_current_frame(d);
+  if (g_error == 0) d.done = 1;
+}
+
+void skip_segment(JpegDecoder& d, int) {
+  uint32_t length = d.in.u16be();
   if (g_error != 0) return;
   if (length < 2) {
     g_error = ERR_INVALID_FILE;
     return;
   }
-  stream_seek(static_cast<int64_t>(length) - 2, 1);
+  d.in.skip(static_cast<int64_t>(length) - 2);
 }
 
-void act_dri(int) {
-  uint32_t length = stream_get_u16be();
-  g_jpeg.restart_interval = static_cast<uint16_t>(stream_get_u16be());
-  check_length(length, 4);
+void dri(JpegDecoder& d, int) {
+  uint32_t length = d.in.u16be();
+  d.restart_interval = static_cast<uint16_t>(d.in.u16be());
+  check_length(d, length, 4);
 }
 
 // Bytes passed over outside any segment; reported once per file.
-void act_junk(int) { ++g_jpeg.skipped; }
-void act_junk_after_ff(int) { g_jpeg.skipped += 2; }
+void junk(JpegDecoder& d, int) { ++d.skipped; }
+void junk_after_prefix(JpegDecoder& d, int) { d.skipped += 2; }
 
 // The body of a metadata segment (APPn, COM), as far as the file holds it; the parser goes on
 // after the segment whatever its contents say. A length below 2 covers no bytes.
@@ -204,27 +266,24 @@ struct Metadata {
   }
 };
 
-Metadata read_metadata() {
-  const uint32_t length = stream_get_u16be();
+Metadata read_metadata(ByteReader& in) {
+  const uint32_t length = in.u16be();
   if (g_error != 0) return {nullptr, 0};
-  const uint8_t* data = nullptr;
-  int64_t size = 0;
-  stream_whole_file(&data, &size);
-  const int64_t start = stream_tell();
+  const int64_t start = in.tell(), size = in.size();
   const int64_t body = length >= 2 ? length - 2 : 0;
-  stream_set_position(start + body);
-  return {data + std::min(start, size), std::clamp<int64_t>(size - start, 0, body)};
+  in.seek(start + body);
+  return {in.data() + std::min(start, size), std::clamp<int64_t>(size - start, 0, body)};
 }
 
-void read_jfif(const Metadata& m) {
-  ImageRecord* image = g_jpeg.image;
-  g_jpeg.jfif = true;
+void read_jfif(JpegDecoder& d, const Metadata& m) {
+  ImageRecord* image = d.image;
+  d.jfif = true;
   image->description = DESC_JPEG_JFIF;
   const uint8_t* p = m.bytes + 5;  // after "JFIF" and its zero: version, units, densities
   const uint32_t units = p[2];
   int32_t x = static_cast<int16_t>(load_u16be(p + 3));
   int32_t y = static_cast<int16_t>(load_u16be(p + 5));
-  if (units == 2) {
+  if (units == 2) {  // dots per centimetre become dots per inch
     x = static_cast<int32_t>(x * 2.54);
     y = static_cast<int32_t>(y * 2.54);
   }
@@ -232,9 +291,9 @@ void read_jfif(const Metadata& m) {
   image->y_resolution = y;
 }
 
-void read_spiff(const Metadata& m) {
-  ImageRecord* image = g_jpeg.image;
-  g_jpeg.ycbcr_convert = false;
+void read_spiff(JpegDecoder& d, const Metadata& m) {
+  ImageRecord* image = d.image;
+  d.ycbcr_convert = false;
   image->description = DESC_JPEG_SPIFF;
   // After the identifier: version, profile, component count, height, width, colour space, bits
   // per sample and compression, which the frame header says again; then the resolution.
@@ -249,51 +308,52 @@ void read_spiff(const Metadata& m) {
 
 // Metadata segments: JFIF (APP0), Exif (APP1), SPIFF (APP8) and Adobe (APP14) headers are
 // read when whole; anything else, a comment included, is passed over.
-void act_metadata(int marker) {
-  const Metadata m = read_metadata();
+void metadata(JpegDecoder& d, int marker) {
+  const Metadata m = read_metadata(d.in);
   if (g_error != 0) return;
   if (marker == 0xE0 && m.starts_with("JFIF", 14)) {
-    read_jfif(m);
+    read_jfif(d, m);
   } else if (marker == 0xE1 && m.starts_with("Exif", 5)) {
-    g_jpeg.image->description = DESC_JPEG_EXIF;
+    d.image->description = DESC_JPEG_EXIF;
   } else if (marker == 0xE8 && m.starts_with("SPIFF", 30)) {
-    read_spiff(m);
+    read_spiff(d, m);
   } else if (marker == 0xEE && m.starts_with("Adobe", 12)) {
-    g_jpeg.adobe = true;
-    g_jpeg.adobe_transform = m.bytes[11];
+    d.adobe = true;
+    d.adobe_transform = m.bytes[11];
   }
 }
 
-void act_dqt(int) {
-  uint32_t length = stream_get_u16be();
+void dqt(JpegDecoder& d, int) {
+  ByteReader& in = d.in;
+  uint32_t length = in.u16be();
   uint32_t position = 2;
   while (g_error == 0 && position + 65 <= length) {
-    uint32_t pq_tq = stream_get_u8();
+    uint32_t pq_tq = in.u8();
     uint32_t tq = pq_tq & 15, pq = pq_tq >> 4;
     if (g_error != 0) return;
     if (tq > 3 || pq > 1) {
       g_error = ERR_INVALID_FILE;
       return;
     }
-    for (int i = 0; i < 64; ++i)
-      g_jpeg.quant[tq][i] = static_cast<uint16_t>(pq == 0 ? stream_get_u8() : stream_get_u16be());
+    for (int i = 0; i < 64; ++i) d.quant[tq][i] = static_cast<uint16_t>(pq == 0 ? in.u8() : in.u16be());
     position += 65 + 64 * pq;
   }
-  check_length(length, position);
+  check_length(d, length, position);
 }
 
-void act_dht(int) {
-  uint32_t length = stream_get_u16be();
+void dht(JpegDecoder& d, int) {
+  ByteReader& in = d.in;
+  uint32_t length = in.u16be();
   uint32_t position = 2;
   while (g_error == 0 && position + 17 <= length) {
-    uint32_t tc_th = stream_get_u8();
+    uint32_t tc_th = in.u8();
     uint32_t th = tc_th & 15, tc = tc_th >> 4;
     if (g_error != 0) return;
     if (th > 3 || tc > 1) {
       g_error = ERR_INVALID_FILE;
       return;
     }
-    JpegHuffman*& slot = g_jpeg.huff[th * 2 + tc];
+    JpegHuffman*& slot = d.huff[th * 2 + tc];
     if (slot == nullptr) {
       mem_alloc(&slot, sizeof(JpegHuffman));
       if (slot == nullptr) return;
@@ -308,38 +368,39 @@ void act_dht(int) {
     std::memset(slot->code_symbol, 0, 65536);
     uint32_t counts[16], total = 0;
     for (int n = 0; n < 16; ++n) {
-      counts[n] = stream_get_u8();
+      counts[n] = in.u8();
       total += counts[n];
     }
     uint32_t code = 0;
     for (int n = 0; n < 16 && g_error == 0; ++n) {
       for (uint32_t i = 0; i < counts[n]; ++i) {
         slot->code_length[code & 0xFFFF] = static_cast<uint8_t>(n);
-        slot->code_symbol[code & 0xFFFF] = static_cast<uint8_t>(stream_get_u8());
+        slot->code_symbol[code & 0xFFFF] = static_cast<uint8_t>(in.u8());
         ++code;
       }
       code *= 2;
     }
     position += 17 + total;
   }
-  check_length(length, position);
+  check_length(d, length, position);
 }
 
 // Reads the common part of a frame header into the frame being read.
-JpegFrame* read_frame_header(uint32_t* length) {
-  JpegFrame* frame = g_jpeg.reading;
-  *length = stream_get_u16be();
-  frame->precision = static_cast<uint8_t>(stream_get_u8());
-  frame->lines = static_cast<uint16_t>(stream_get_u16be());
-  frame->samples_per_line = static_cast<uint16_t>(stream_get_u16be());
-  frame->component_count = static_cast<uint8_t>(stream_get_u8());
+JpegFrame* read_frame_header(JpegDecoder& d, uint32_t* length) {
+  JpegFrame* frame = d.reading;
+  ByteReader& in = d.in;
+  *length = in.u16be();
+  frame->precision = static_cast<uint8_t>(in.u8());
+  frame->lines = static_cast<uint16_t>(in.u16be());
+  frame->samples_per_line = static_cast<uint16_t>(in.u16be());
+  frame->component_count = static_cast<uint8_t>(in.u8());
   return g_error == 0 ? frame : nullptr;
 }
 
 // Sets up the image record from the first frame. Samples of more than 8 bits are reduced to
 // one byte each, so rows are `width` bytes and the display reads them like 8-bit planes.
-void set_up_image(const JpegFrame* frame) {
-  ImageRecord* image = g_jpeg.image;
+void set_up_image(JpegDecoder& d, const JpegFrame* frame) {
+  ImageRecord* image = d.image;
   image->bits = frame->precision;
   image->height = frame->lines;
   image->width = frame->samples_per_line;
@@ -351,17 +412,17 @@ void set_up_image(const JpegFrame* frame) {
   image->pixel_bytes = 1;
   image->row_bytes = image->bits < 9 ? (image->width + 3) & ~3 : image->width;
   if (!image_set_pixel_size(image, image->planes)) return;
-  image_alloc_pixels(image, g_jpeg.group);
+  image_alloc_pixels(image, d.group);
   if (g_error != 0) return;
-  g_jpeg.cells_per_row = (image->width + 7) / 8;
-  const size_t cells = size_t(g_jpeg.cells_per_row) * ((image->height + 7) / 8);
-  if (mem_alloc(&g_jpeg.cells, cells == 0 ? 1 : cells) == nullptr) return;
-  std::memset(g_jpeg.cells, 0, cells);
+  d.cells_per_row = (image->width + 7) / 8;
+  const size_t cells = size_t(d.cells_per_row) * ((image->height + 7) / 8);
+  if (mem_alloc(&d.cells, cells == 0 ? 1 : cells) == nullptr) return;
+  std::memset(d.cells, 0, cells);
   if (image->planes == 1) palette_set_identity(image);
-  g_jpeg.plane_size = int64_t{image->height} * image->row_bytes;
+  d.plane_size = int64_t{image->height} * image->row_bytes;
 }
 
-void frame_components(JpegFrame* frame, uint32_t length) {
+void frame_components(JpegDecoder& d, JpegFrame* frame, uint32_t length) {
   if (frame->lines == 0) {  // height given later by a DNL segment: not supported
     g_error = ERR_UNHANDLED;
     return;
@@ -370,68 +431,60 @@ void frame_components(JpegFrame* frame, uint32_t length) {
     g_error = ERR_INVALID_FILE;
     return;
   }
-  if (g_jpeg.image->bits == 0) {
-    set_up_image(frame);
+  if (d.image->bits == 0) {
+    set_up_image(d, frame);
     if (g_error != 0) return;
   }
   for (int i = 0; i < frame->component_count; ++i) {
     JpegFrameComponent& c = frame->components[i];
-    c.id = static_cast<uint8_t>(stream_get_u8());
-    uint32_t sampling = stream_get_u8();
+    c.id = static_cast<uint8_t>(d.in.u8());
+    uint32_t sampling = d.in.u8();
     c.h = static_cast<uint8_t>(sampling >> 4);
     c.v = static_cast<uint8_t>(sampling & 15);
-    c.quant_table = static_cast<uint8_t>(stream_get_u8());
+    c.quant_table = static_cast<uint8_t>(d.in.u8());
   }
   if (g_error != 0) return;
-  // The frame becomes the current one.
-  JpegFrame* previous = g_jpeg.frame;
-  g_jpeg.frame = frame;
-  g_jpeg.reading = previous != nullptr ? previous : (frame == &g_frames[0] ? &g_frames[1] : &g_frames[0]);
-  ++g_jpeg.frame_count;
-  jpeg_release_layout();
-  check_length(length, 3u * frame->component_count + 8);
+  // The frame becomes the current one; the other record takes the next header.
+  d.reading = frame == &d.frames[0] ? &d.frames[1] : &d.frames[0];
+  d.frame = frame;
+  ++d.frame_count;
+  jpeg_release_layout(d);
+  check_length(d, length, 3u * frame->component_count + 8);
 }
 
-// A frame that holds buffered coefficients is written before another frame starts.
-void finish_current_frame() {
-  if (g_jpeg.frame != nullptr && g_jpeg.layout.ready && g_jpeg.layout.buffered)
-    finish_progressive_frame();
-}
-
-void act_sof_sequential(int byte) {
-  finish_current_frame();
+void sof_sequential(JpegDecoder& d, int byte) {
+  finish_current_frame(d);
   if (g_error != 0) return;
   uint32_t length;
-  JpegFrame* frame = read_frame_header(&length);
+  JpegFrame* frame = read_frame_header(d, &length);
   if (frame == nullptr) return;
   frame->type = static_cast<uint8_t>(byte & 15);
-  bool ok = frame->type == 0 ? frame->precision == 8
-                             : frame->precision == 8 || frame->precision == 12;
+  bool ok = frame->type == JPEG_BASELINE ? frame->precision == 8 : frame->precision == 8 || frame->precision == 12;
   if (!ok) {
     g_error = ERR_INVALID_FILE;
     return;
   }
-  frame_components(frame, length);
+  frame_components(d, frame, length);
 }
 
-void act_sof_progressive(int byte) {
-  finish_current_frame();
+void sof_progressive(JpegDecoder& d, int byte) {
+  finish_current_frame(d);
   if (g_error != 0) return;
   uint32_t length;
-  JpegFrame* frame = read_frame_header(&length);
+  JpegFrame* frame = read_frame_header(d, &length);
   if (frame == nullptr) return;
   frame->type = static_cast<uint8_t>(byte & 15);
   if ((frame->precision != 8 && frame->precision != 12) || frame->component_count > 4) {
     g_error = ERR_INVALID_FILE;
     return;
   }
-  frame_components(frame, length);
-  if (g_error == 0) setup_progressive_frame();
+  frame_components(d, frame, length);
+  if (g_error == 0) setup_progressive_frame(d);
 }
 
-void act_sof_refused(int byte) {
+void sof_refused(JpegDecoder& d, int byte) {
   uint32_t length;
-  JpegFrame* frame = read_frame_header(&length);
+  JpegFrame* frame = read_frame_header(d, &length);
   if (frame == nullptr) return;
   const int type = byte & 15;
   frame->type = static_cast<uint8_t>(type);
@@ -443,114 +496,83 @@ void act_sof_refused(int byte) {
       "JPEG Differential Sequential DCT Arithmetic", "JPEG Differential Progressive DCT Arithmetic",
       "JPEG Differential Lossless DCT Arithmetic"};
   char text[kImageNameSize + 96];
-  std::snprintf(text, sizeof text, "image %s : %s non traite", g_jpeg.image->name,
+  std::snprintf(text, sizeof text, "image %s : %s non traite", d.image->name,
                 kNames[type] != nullptr ? kNames[type] : "JPEG");
   log_write(text);
+  // A precision the frame type allows makes the file one we do not handle, any other a broken one.
   const int p = frame->precision;
   bool known;
-  if (type == 3 || type == 7 || type == 11 || type == 15) known = p >= 2 && p <= 16;
+  if (type == 3 || type == 7 || type == 11 || type == 15) known = p >= 2 && p <= 16;  // lossless
   else if (type == 5 || type == 13) known = p == 8;
   else known = p == 8 || p == 12;
   g_error = known ? ERR_UNKNOWN_FORMAT : ERR_INVALID_FILE;
 }
 
-void act_sos(int) {
-  g_jpeg.restart_count = 0;
-  uint32_t length = stream_get_u16be();
-  uint32_t count = stream_get_u8();
+// Runs the scan decoder of the current frame's type over the data that follows.
+void decode_scan(JpegDecoder& d) {
+  if (d.frame->type == JPEG_PROGRESSIVE) decode_progressive_scan(d);
+  else decode_sequential_scan(d);
+}
+
+void sos(JpegDecoder& d, int) {
+  ByteReader& in = d.in;
+  d.restart_count = 0;
+  uint32_t length = in.u16be();
+  uint32_t count = in.u8();
   if (g_error != 0) return;
   if (count > 4) {
     g_error = ERR_INVALID_FILE;
     return;
   }
-  g_jpeg.scan.component_count = static_cast<uint8_t>(count);
+  d.scan.component_count = static_cast<uint8_t>(count);
   for (uint32_t i = 0; i < count; ++i) {
-    g_jpeg.scan_components[i].selector = static_cast<uint8_t>(stream_get_u8());
-    uint32_t tables = stream_get_u8();
-    g_jpeg.scan_components[i].dc_table = static_cast<uint8_t>(tables >> 4);
-    g_jpeg.scan_components[i].ac_table = static_cast<uint8_t>(tables & 15);
+    d.scan_components[i].selector = static_cast<uint8_t>(in.u8());
+    uint32_t tables = in.u8();
+    d.scan_components[i].dc_table = static_cast<uint8_t>(tables >> 4);
+    d.scan_components[i].ac_table = static_cast<uint8_t>(tables & 15);
   }
-  uint32_t ss = stream_get_u8(), se = stream_get_u8();
+  uint32_t ss = in.u8(), se = in.u8();
   if (g_error != 0) return;
   if (ss > 63 || se > 63) {
     g_error = ERR_INVALID_FILE;
     return;
   }
-  g_jpeg.scan.spectral_start = static_cast<uint8_t>(ss);
-  g_jpeg.scan.spectral_end = static_cast<uint8_t>(se);
-  uint32_t ah_al = stream_get_u8();
-  g_jpeg.scan.approx_high = static_cast<uint8_t>(ah_al >> 4);
-  g_jpeg.scan.approx_low = static_cast<uint8_t>(ah_al & 15);
-  check_length(length, 2 * count + 6);
+  d.scan.spectral_start = static_cast<uint8_t>(ss);
+  d.scan.spectral_end = static_cast<uint8_t>(se);
+  uint32_t ah_al = in.u8();
+  d.scan.approx_high = static_cast<uint8_t>(ah_al >> 4);
+  d.scan.approx_low = static_cast<uint8_t>(ah_al & 15);
+  check_length(d, length, 2 * count + 6);
   if (g_error != 0) return;
   // A scan needs a frame, and at least one component.
-  if (g_jpeg.frame == nullptr || count == 0) {
+  if (d.frame == nullptr || count == 0) {
     g_error = ERR_INVALID_FILE;
     return;
   }
-  if (g_jpeg.frame->type == 2) decode_progressive_scan();
-  else decode_sequential_scan();
+  decode_scan(d);
 }
 
-void act_restart(int) {
-  ++g_jpeg.restart_count;
+void restart(JpegDecoder& d, int) {
+  ++d.restart_count;
   // Without a restart interval a restart marker would start the scan over from its first MCU
   // again and again; such a file is broken.
-  if (g_jpeg.frame == nullptr || g_jpeg.scan.component_count == 0 || g_jpeg.restart_interval == 0) {
+  if (d.frame == nullptr || d.scan.component_count == 0 || d.restart_interval == 0) {
     g_error = ERR_INVALID_FILE;
     return;
   }
-  if (g_jpeg.frame->type == 2) decode_progressive_scan();
-  else decode_sequential_scan();
+  decode_scan(d);
 }
 
-using ActionFn = void (*)(int);
+using ActionFn = void (*)(JpegDecoder&, int);
 const ActionFn kActions[A_COUNT] = {
-    act_nothing,        act_end_of_image,   act_bad_byte,        act_skip,
-    act_metadata,       act_junk,           act_junk_after_ff,   act_dqt,
-    act_sof_refused,    act_sof_sequential, act_sof_progressive, act_dht,
-    act_sos,            act_soi,            act_dri,             act_restart};
-
-void reset_context(ImageRecord* image, Handle group) {
-  JpegDecoder& d = g_jpeg;
-  for (JpegHuffman*& slot : d.huff) {
-    if (slot != nullptr) {
-      mem_free(&slot->code_length);
-      mem_free(&slot->code_symbol);
-      mem_free(&slot);
-    }
-  }
-  jpeg_release_layout();
-  mem_free(&d.cells);
-  d.image = image;
-  d.group = group;
-  d.frame_count = 0;
-  d.frame = nullptr;
-  d.reading = &g_frames[0];
-  d.scan = JpegScanHeader{};
-  d.restart_interval = 0;
-  d.restart_count = 0;
-  d.ycbcr_convert = true;
-  d.as_stored = false;
-  d.jfif = false;
-  d.adobe = false;
-  d.adobe_transform = 0;
-  d.skipped = 0;
-  d.done = 0;
-  d.marker_met = false;
-  d.plane_size = 0;
-  for (int i = 0; i < 64; ++i) {
-    d.quant[0][i] = kDefaultLuminance[kJpegZigzag[i]];
-    d.quant[1][i] = kDefaultChrominance[kJpegZigzag[i]];
-    d.quant[2][i] = 0;
-    d.quant[3][i] = 0;
-  }
-}
+    nothing,     end_of_image,   bad_byte,        skip_segment, metadata, junk, junk_after_prefix, dqt,
+    sof_refused, sof_sequential, sof_progressive, dht,          sos,      soi,  dri,               restart};
 
 // Pixels that no scan wrote (data cut short, components or restart intervals missing) and the
 // row padding are black rather than whatever the memory held.
-void clear_unwritten_cells(ImageRecord* image) {
-  if (image->pixels == nullptr || g_jpeg.cells == nullptr) return;
+void clear_unwritten_cells(const JpegDecoder& d) {
+  ImageRecord* image = d.image;
+  if (image->pixels == nullptr || d.cells == nullptr) return;
   if (image->row_bytes > image->width) {  // the padding at the end of each row
     for (int64_t r = 0; r < int64_t{image->height} * image->planes; ++r)
       std::memset(image->pixels + r * image->row_bytes + image->width, 0,
@@ -558,62 +580,74 @@ void clear_unwritten_cells(ImageRecord* image) {
   }
   const int rows = (image->height + 7) / 8;
   for (int cy = 0; cy < rows; ++cy) {
-    for (int cx = 0; cx < g_jpeg.cells_per_row; ++cx) {
-      if (g_jpeg.cells[size_t(cy) * g_jpeg.cells_per_row + cx] != 0) continue;
+    for (int cx = 0; cx < d.cells_per_row; ++cx) {
+      if (d.cells[size_t(cy) * d.cells_per_row + cx] != 0) continue;
       const int w = std::min(8, image->width - cx * 8), h = std::min(8, image->height - cy * 8);
       for (int p = 0; p < image->planes; ++p)
         for (int y = 0; y < h; ++y)
-          std::memset(image->pixels + p * g_jpeg.plane_size + int64_t(cy * 8 + y) * image->row_bytes + cx * 8,
-                      0, size_t(w));
+          std::memset(image->pixels + p * d.plane_size + int64_t(cy * 8 + y) * image->row_bytes + cx * 8, 0,
+                      size_t(w));
     }
   }
 }
 
-// Decodes the stream that is open, from the byte after its start-of-image marker.
-void decode_open_stream(ImageRecord* image, Handle group, bool ycbcr) {
-  stream_seek(2, 0);
-  jpeg_init_idct();
-  reset_context(image, group);
-  g_jpeg.ycbcr_convert = ycbcr;
-  g_jpeg.as_stored = !ycbcr;
+// Decodes the bytes of `in` from the one after their start-of-image marker.
+void decode(ImageRecord* image, Handle group, ByteReader& in, bool ycbcr) {
+  in.seek(2);
+  JpegDecoder d(image, group, in, ycbcr);
   image->bits = 0;
-  int state = 0;
-  while (g_jpeg.done == 0) {
-    const uint32_t byte = stream_get_u8();
+  uint8_t state = STATE_PREFIX;
+  while (d.done == 0) {
+    const uint32_t byte = in.u8();
     if (g_error != 0) {
       // The file ends before its end-of-image marker: inside the scans of a progressive frame
       // the read error stands, elsewhere the structure is broken.
-      if (state != 4 && state != 17) act_bad_byte(0);
+      if (state != kProgressivePrefix && state != kProgressiveMarker) bad_byte(d, 0);
       break;
     }
     const Transition t = kTables.transition[state][kTables.byte_class[byte]];
-    kActions[t.action](static_cast<int>(byte));
+    kActions[t.action](d, static_cast<int>(byte));
     if (g_error != 0) break;
     state = t.next;
   }
-  if (g_error == 0) clear_unwritten_cells(image);
-  if (g_jpeg.skipped != 0) {
+  if (g_error == 0) clear_unwritten_cells(d);
+  if (d.skipped != 0) {
     char text[kImageNameSize + 64];
     std::snprintf(text, sizeof text, "image %s : %lld octets ignores entre les segments", image->name,
-                  static_cast<long long>(g_jpeg.skipped));
+                  static_cast<long long>(d.skipped));
     log_write(text);
   }
-  reset_context(nullptr, 0);
 }
 
 }  // namespace
 
-void decode_jpeg(ImageRecord* image, Handle group, ByteReader& /*in*/) {
-  if (stream_open(image->name, 0) != 0) {
-    g_error = ERR_FILE_ACCESS;
-    return;
+JpegDecoder::JpegDecoder(ImageRecord* image_, Handle group_, ByteReader& in_, bool ycbcr)
+    : image(image_), group(group_), in(in_), ycbcr_convert(ycbcr), as_stored(!ycbcr) {
+  for (int i = 0; i < 64; ++i) {
+    quant[0][i] = kDefaultLuminance[kJpegZigzag[i]];
+    quant[1][i] = kDefaultChrominance[kJpegZigzag[i]];
+    quant[2][i] = 0;
+    quant[3][i] = 0;
   }
-  decode_open_stream(image, group, true);
-  stream_close();
+  layout.pending_row = -1;
 }
 
+JpegDecoder::~JpegDecoder() {
+  for (JpegHuffman*& slot : huff) {
+    if (slot != nullptr) {
+      mem_free(&slot->code_length);
+      mem_free(&slot->code_symbol);
+      mem_free(&slot);
+    }
+  }
+  jpeg_release_layout(*this);
+  mem_free(&cells);
+}
+
+void decode_jpeg(ImageRecord* image, Handle group, ByteReader& in) { decode(image, group, in, true); }
+
 void decode_jpeg_memory(ImageRecord* image, const uint8_t* data, int64_t size, bool ycbcr) {
-  stream_begin_memory(data, size);
-  if (g_error == 0) decode_open_stream(image, 0, ycbcr);
-  stream_end_memory();
+  PaddedBytes bytes(data, size);
+  ByteReader in = bytes.reader();
+  decode(image, 0, in, ycbcr);
 }

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "core/registry.h"
+#include "io/byte_reader.h"
 
 struct ImageRecord;
 
@@ -13,6 +14,9 @@ struct JpegFrameComponent {
   uint8_t v;
   uint8_t quant_table;
 };
+
+// Frame types decoded (the low nibble of the SOF marker); the others are refused.
+enum JpegFrameType : uint8_t { JPEG_BASELINE = 0, JPEG_EXTENDED = 1, JPEG_PROGRESSIVE = 2 };
 
 struct JpegFrame {
   uint8_t type;  // low nibble of the SOF marker
@@ -88,50 +92,55 @@ struct JpegLayout {
   int scans;             // progressive scans met in the frame
 };
 
+// The whole state of one decode, made on the decode's stack and released when it ends.
 struct JpegDecoder {
+  JpegDecoder(ImageRecord* image, Handle group, ByteReader& in, bool ycbcr);
+  ~JpegDecoder();
+  JpegDecoder(const JpegDecoder&) = delete;
+  JpegDecoder& operator=(const JpegDecoder&) = delete;
+
   ImageRecord* image;
   Handle group;
-  int frame_count;
-  JpegFrame* frame;  // the current (last counted) frame, null before the first
-  JpegFrame* reading;
-  JpegScanHeader scan;
-  JpegScanComponent scan_components[4];
+  ByteReader& in;  // the file's bytes, from the one after the start-of-image marker
+  // Frame records kept: the current frame and the one whose header is being read.
+  static constexpr int frame_capacity = 2;
+  JpegFrame frames[frame_capacity] = {};
+  int frame_count = 0;
+  JpegFrame* frame = nullptr;  // the current (last counted) frame, null before the first
+  JpegFrame* reading = &frames[0];
+  JpegScanHeader scan = {};
+  JpegScanComponent scan_components[4] = {};
   uint16_t quant[4][64];  // zig-zag order, as stored in the file
-  JpegHuffman* huff[8];
-  uint16_t restart_interval;
-  uint16_t restart_count;
+  JpegHuffman* huff[8] = {};
+  uint16_t restart_interval = 0;
+  uint16_t restart_count = 0;
   bool ycbcr_convert;    // cleared by a SPIFF header
   bool as_stored;        // components kept as stored (TIFF strips say what they hold)
-  bool jfif;             // a JFIF header was read
-  bool adobe;            // an Adobe header was read, with its colour transform:
-  uint8_t adobe_transform;  // 0 none (RGB, CMYK), 1 YCbCr, 2 YCCK
-  int64_t skipped;       // bytes passed over between segments
-  int done;
-  bool marker_met;
-  int64_t plane_size;
+  bool jfif = false;     // a JFIF header was read
+  bool adobe = false;    // an Adobe header was read, with its colour transform:
+  uint8_t adobe_transform = 0;  // 0 none (RGB, CMYK), 1 YCbCr, 2 YCCK
+  int64_t skipped = 0;   // bytes passed over between segments
+  int done = 0;          // 1 after the end-of-image marker, -1 after a rejected byte
+  bool marker_met = false;
+  int64_t plane_size = 0;
   // One byte per 8x8 cell of the image, set when the cell's pixels were written; cells that no
   // scan reached are cleared at the end instead of the whole picture at the start.
-  uint8_t* cells;
-  int cells_per_row;
-  JpegLayout layout;
+  uint8_t* cells = nullptr;
+  int cells_per_row = 0;
+  JpegLayout layout = {};
 };
-
-extern JpegDecoder g_jpeg;
 
 extern const uint8_t kJpegZigzag[64];  // zig-zag index -> natural index
 
-void jpeg_init_idct();
 // Frame layout from the current frame; false with g_error set when it cannot be decoded.
-bool jpeg_layout_frame(bool buffered);
-void jpeg_release_layout();
+bool jpeg_layout_frame(JpegDecoder& d, bool buffered);
+void jpeg_release_layout(JpegDecoder& d);
 
-void decode_sequential_scan();
-void setup_progressive_frame();
-void decode_progressive_scan();
-void finish_progressive_frame();  // also writes buffered sequential frames
+void decode_sequential_scan(JpegDecoder& d);
+void setup_progressive_frame(JpegDecoder& d);
+void decode_progressive_scan(JpegDecoder& d);
+void finish_progressive_frame(JpegDecoder& d);  // also writes buffered sequential frames
 
-// Reconstruction: one block's 64 natural-order coefficients to 8x8 floats, and the writing of
-// the MCU columns first..last of one MCU row (coefficients of column 0 at `row_coefs`).
-void reconstruct_block(const int16_t* coefs, const uint16_t* quant_natural, float level, float* out,
-                       int stride);
-void write_mcus(const int16_t* row_coefs, int64_t mcu_row, int first, int last);
+// Reconstruction: the writing of the MCU columns first..last of one MCU row into the image
+// (coefficients of column 0 at `row_coefs`).
+void write_mcus(JpegDecoder& d, const int16_t* row_coefs, int64_t mcu_row, int first, int last);

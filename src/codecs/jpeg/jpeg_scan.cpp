@@ -2,13 +2,15 @@
 // scan carries every component, else stored like a progressive frame), and the progressive
 // scans (DC and AC bands, first passes and refinements) into the whole-frame coefficients.
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "codecs/jpeg/jpeg_bits.h"
 #include "codecs/jpeg/jpeg_internal.h"
 #include "core/errors.h"
 #include "core/memory.h"
 #include "image/image.h"
-#include "io/stream.h"
 
 namespace {
 
@@ -24,8 +26,8 @@ struct ScanSetup {
 };
 
 // Finds the frame component named by a selector, searching from the last to the first.
-int find_component(uint8_t selector) {
-  const JpegFrame* f = g_jpeg.frame;
+int find_component(const JpegDecoder& d, uint8_t selector) {
+  const JpegFrame* f = d.frame;
   for (int i = f->component_count - 1; i >= 0; --i)
     if (f->components[i].id == selector) return i;
   return -1;
@@ -33,8 +35,7 @@ int find_component(uint8_t selector) {
 
 // Resolves the tables and frame components of the current scan. `need_dc`/`need_ac` say which
 // Huffman tables the scan reads. Returns false with g_error set.
-bool resolve_scan(ScanSetup* s, bool need_dc, bool need_ac) {
-  const JpegDecoder& d = g_jpeg;
+bool resolve_scan(const JpegDecoder& d, ScanSetup* s, bool need_dc, bool need_ac) {
   s->count = d.scan.component_count;
   int total_blocks = 0;
   for (int i = 0; i < s->count; ++i) {
@@ -60,7 +61,7 @@ bool resolve_scan(ScanSetup* s, bool need_dc, bool need_ac) {
         return false;
       }
     }
-    const int fi = find_component(sc.selector);
+    const int fi = find_component(d, sc.selector);
     if (fi < 0) {
       g_error = ERR_VALUE;
       return false;
@@ -82,14 +83,11 @@ bool resolve_scan(ScanSetup* s, bool need_dc, bool need_ac) {
   return true;
 }
 
-JpegBits start_bits() {
+JpegBits start_bits(const ByteReader& in) {
   JpegBits b;
-  const uint8_t* data = nullptr;
-  int64_t size = 0;
-  // The position first: a segment length may have sent it past the end of the file.
-  const int64_t position = stream_tell();
-  stream_whole_file(&data, &size);
-  bits_start(b, data, size, position < size ? position : size);
+  // A segment length may have sent the position past the end of the file.
+  const int64_t position = in.tell(), size = in.size();
+  bits_start(b, in.data(), size, position < size ? position : size);
   return b;
 }
 
@@ -98,23 +96,77 @@ JpegBits start_bits() {
 // 0xFF that directly precedes a marker, the reader first steps onto the stuffing byte so that
 // the parser lands on the marker. (Done once at the end of the data, not after every block:
 // the last byte may still hold the codes of further blocks.)
-void finish_bits(const JpegBits& b) {
+void finish_bits(ByteReader& in, const JpegBits& b) {
   bool partial;
   int64_t p = bits_position(b, &partial);
   if (p + 3 < b.size && b.data[p] == 0xFF && b.data[p + 1] == 0 && b.data[p + 2] == 0xFF &&
       b.data[p + 3] != 0)
     p += 1;
-  stream_set_position(p + (partial ? 1 : 0));
+  in.seek(p + (partial ? 1 : 0));
 }
 
 enum BlockResult { BLOCK_DONE = 0, BLOCK_MARKER = 1, BLOCK_ERROR = 2, BLOCK_MARKER_FIRST = 3 };
 
 // One block of a sequential scan: DC difference and AC run/size codes, in natural order.
-int decode_block(JpegBits& b, int16_t* blk, const JpegHuffman* dc, const JpegHuffman* ac,
-                 int16_t* pred) {
+// The AC codes of a block's band k..se while the data holds no 0xFF byte, with the reader's
+// state in locals that the compiler keeps in registers; coefficients are scaled by 2^al. In
+// a sequential scan (`band_runs` false) the code 0 ends the block; in a first progressive
+// pass the end-of-band codes are left to the general loop, which reads their run length.
+// Returns true when the block is done, else false with the state written back and *k the
+// next coefficient: a code longer than the look-up, an end-of-band run, or bytes that the
+// word refill cannot take.
+inline bool ac_run_in_registers(JpegBits& b, int16_t* blk, const JpegHuffman* ac, int* k_io, int se, int al,
+                                bool band_runs) {
+  uint64_t buf = b.buf;
+  int nbits = b.nbits;
+  int64_t pos = b.pos;
+  int k = *k_io;
+  bool ended = false;
+  while (k <= se) {
+    if (nbits < 32 && !bits_fill_word(b.data, b.size, pos, buf, nbits)) break;
+    const JpegAcFast e = ac->ac_fast[buf >> (64 - kHuffFastBits)];
+    if (e.length == 0) break;
+    const int rs = e.rs, size = rs & 15, run = rs >> 4;
+    if (band_runs ? size == 0 && run < 15 : rs == 0) {
+      if (band_runs) break;
+      buf <<= e.length;
+      nbits -= e.length;
+      ended = true;
+      break;
+    }
+    k += run;
+    if (k > 63) {  // a run past the block's last coefficient ends it
+      buf <<= e.length;
+      nbits -= e.length;
+      ended = true;
+      break;
+    }
+    int32_t value;
+    if (e.length + size <= kHuffFastBits) {
+      buf <<= e.length + size;
+      value = e.value;
+    } else {
+      buf <<= e.length;
+      value = jpeg_extend(static_cast<int32_t>(buf >> (64 - size)), size);
+      buf <<= size;
+    }
+    nbits -= e.length + size;
+    blk[kJpegZigzag[k]] = static_cast<int16_t>(value * (1 << al));
+    ++k;
+  }
+  b.buf = buf;
+  b.nbits = nbits;
+  b.pos = pos;
+  *k_io = k;
+  return ended || k > se;
+}
+
+// `last_block` is set to the block once it is cleared.
+int decode_block(JpegBits& b, int16_t* blk, const JpegHuffman* dc, const JpegHuffman* ac, int16_t* pred,
+                 const int16_t** last_block) {
   if (bits_at_marker(b)) return BLOCK_MARKER_FIRST;  // the block is left untouched
   std::memset(blk, 0, 64 * sizeof(int16_t));
-  g_jpeg.layout.last_block = blk;
+  *last_block = blk;
   uint32_t value = 0;
   int32_t bits;
   if (b.nbits < 32) bits_fill(b);
@@ -139,7 +191,9 @@ int decode_block(JpegBits& b, int16_t* blk, const JpegHuffman* dc, const JpegHuf
     *pred = static_cast<int16_t>(*pred + jpeg_extend(bits, s));
   }
   blk[0] = *pred;
-  for (int k = 1; k < 64;) {
+  int k = 1;
+  if (b.pad == 0 && !b.at_marker && ac_run_in_registers(b, blk, ac, &k, 63, 0, false)) return BLOCK_DONE;
+  while (k < 64) {
     if (b.nbits < 32) bits_fill(b);
     const JpegAcFast e = ac->ac_fast[b.buf >> (64 - kHuffFastBits)];
     if (b.pad == 0 && e.length != 0) {
@@ -215,8 +269,7 @@ int decode_block(JpegBits& b, int16_t* blk, const JpegHuffman* dc, const JpegHuf
 // the others) land nowhere: the data up to the next marker is passed over, which bounds the
 // work of a call by the frame's size whatever the restart counts say.
 template <class Fn>
-int visit_units(const ScanSetup& s, JpegBits& b, Fn fn) {
-  JpegDecoder& d = g_jpeg;
+int visit_units(JpegDecoder& d, const ScanSetup& s, JpegBits& b, Fn fn) {
   JpegLayout& L = d.layout;
   int64_t total;
   int bw = 0;
@@ -296,19 +349,18 @@ int visit_units(const ScanSetup& s, JpegBits& b, Fn fn) {
   return BLOCK_DONE;
 }
 
-void flush_pending() {
-  JpegLayout& L = g_jpeg.layout;
+void flush_pending(JpegDecoder& d) {
+  JpegLayout& L = d.layout;
   if (L.pending_row < 0) return;
-  write_mcus(L.row_coefs, L.pending_row, L.pending_first, L.pending_last);
+  write_mcus(d, L.row_coefs, L.pending_row, L.pending_first, L.pending_last);
   L.pending_row = -1;
 }
 
 // After a marker cut an MCU short, its remaining blocks hold what a block-at-a-time decoder
 // would have reconstructed: the first block of each remaining component the coefficients
 // decoded last, the others the previous MCU's blocks (nothing before the call's first MCU).
-void fill_cut_mcu(const ScanSetup& s, int16_t* mcu, const int16_t* previous, int comp, int blk,
+void fill_cut_mcu(JpegLayout& L, const ScanSetup& s, int16_t* mcu, const int16_t* previous, int comp, int blk,
                   bool touched) {
-  JpegLayout& L = g_jpeg.layout;
   for (int i = comp; i < s.count; ++i) {
     const int fi = s.frame_index[i];
     const int start = i == comp ? blk : 0;
@@ -327,8 +379,7 @@ void fill_cut_mcu(const ScanSetup& s, int16_t* mcu, const int16_t* previous, int
   }
 }
 
-void decode_streaming(ScanSetup& s, JpegBits& b) {
-  JpegDecoder& d = g_jpeg;
+void decode_streaming(JpegDecoder& d, ScanSetup& s, JpegBits& b) {
   JpegLayout& L = d.layout;
   const int64_t total = L.mcu_total;
   int64_t count = total;
@@ -343,7 +394,7 @@ void decode_streaming(ScanSetup& s, JpegBits& b) {
       const int64_t row = m / mpr;
       const int col = static_cast<int>(m % mpr);
       if (row != L.pending_row) {
-        flush_pending();
+        flush_pending(d);
         L.pending_row = row;
         L.pending_first = col;
       }
@@ -351,7 +402,7 @@ void decode_streaming(ScanSetup& s, JpegBits& b) {
       mcu = L.row_coefs + int64_t{col} * L.coefs_per_mcu;
       if (k > 0) previous = L.row_coefs + int64_t{col > 0 ? col - 1 : mpr - 1} * L.coefs_per_mcu;
     } else {
-      flush_pending();
+      flush_pending(d);
       bits_skip_to_marker(b);
       d.marker_met = true;
       return;
@@ -361,24 +412,24 @@ void decode_streaming(ScanSetup& s, JpegBits& b) {
       int16_t* base = mcu + L.coef_offset[fi];
       for (int blk = 0; blk < L.blocks[fi]; ++blk) {
         int16_t* dest = base + 64 * blk;
-        int r = decode_block(b, dest, s.dc[i], s.ac[i], &s.dc_pred[i]);
+        int r = decode_block(b, dest, s.dc[i], s.ac[i], &s.dc_pred[i], &L.last_block);
         if (r == BLOCK_ERROR) return;
         if (r != BLOCK_DONE) {
           d.marker_met = true;
-          fill_cut_mcu(s, mcu, previous, i, blk, r == BLOCK_MARKER);
-          flush_pending();
+          fill_cut_mcu(L, s, mcu, previous, i, blk, r == BLOCK_MARKER);
+          flush_pending(d);
           return;
         }
       }
     }
   }
-  flush_pending();
+  flush_pending(d);
 }
 
 }  // namespace
 
-void jpeg_release_layout() {
-  JpegLayout& L = g_jpeg.layout;
+void jpeg_release_layout(JpegDecoder& d) {
+  JpegLayout& L = d.layout;
   mem_free(&L.coefs);
   mem_free(&L.row_coefs);
   mem_free(&L.products);
@@ -390,10 +441,10 @@ void jpeg_release_layout() {
   L.pending_row = -1;
 }
 
-bool jpeg_layout_frame(bool buffered) {
-  jpeg_release_layout();
-  JpegLayout& L = g_jpeg.layout;
-  const JpegFrame* f = g_jpeg.frame;
+bool jpeg_layout_frame(JpegDecoder& d, bool buffered) {
+  jpeg_release_layout(d);
+  JpegLayout& L = d.layout;
+  const JpegFrame* f = d.frame;
   const int nf = f->component_count;
   if (nf > 4) {
     g_error = ERR_UNHANDLED;
@@ -461,9 +512,10 @@ bool jpeg_layout_frame(bool buffered) {
   return true;
 }
 
+namespace {
+
 // The whole-frame coefficients, zero until scans add to them.
-bool ensure_coefficients() {
-  JpegLayout& L = g_jpeg.layout;
+bool ensure_coefficients(JpegLayout& L) {
   if (L.coefs != nullptr) return true;
   const size_t bytes = size_t(L.mcu_total) * L.coefs_per_mcu * sizeof(int16_t);
   if (mem_alloc(&L.coefs, bytes) == nullptr) return false;
@@ -471,11 +523,12 @@ bool ensure_coefficients() {
   return true;
 }
 
-void decode_sequential_scan() {
-  JpegDecoder& d = g_jpeg;
+}  // namespace
+
+void decode_sequential_scan(JpegDecoder& d) {
   d.marker_met = false;
   ScanSetup s;
-  if (!resolve_scan(&s, true, true)) return;
+  if (!resolve_scan(d, &s, true, true)) return;
   JpegLayout& L = d.layout;
   const JpegFrame* f = d.frame;
   // A scan that carries every component (and, alone, one block per MCU) streams MCU rows to
@@ -488,26 +541,26 @@ void decode_sequential_scan() {
     const JpegFrameComponent& fc = f->components[s.frame_index[0]];
     streams = fc.h == 1 && fc.v == 1;
   }
-  if (!L.ready && !jpeg_layout_frame(!streams)) return;
+  if (!L.ready && !jpeg_layout_frame(d, !streams)) return;
   if (!L.buffered && !streams) {
     g_error = ERR_INVALID_FILE;  // a second, partial scan of a frame already written
     return;
   }
-  if (L.buffered && !ensure_coefficients()) return;
-  JpegBits b = start_bits();
+  if (L.buffered && !ensure_coefficients(L)) return;
+  JpegBits b = start_bits(d.in);
   if (!L.buffered) {
-    decode_streaming(s, b);
+    decode_streaming(d, s, b);
   } else {
-    int r = visit_units(s, b, [&](int i, int16_t* block) {
-      int res = decode_block(b, block, s.dc[i], s.ac[i], &s.dc_pred[i]);
+    int r = visit_units(d, s, b, [&](int i, int16_t* block) {
+      int res = decode_block(b, block, s.dc[i], s.ac[i], &s.dc_pred[i], &L.last_block);
       return res == BLOCK_MARKER_FIRST ? int{BLOCK_MARKER} : res;
     });
     if (r == BLOCK_MARKER) d.marker_met = true;
   }
-  if (g_error == 0) finish_bits(b);
+  if (g_error == 0) finish_bits(d.in, b);
 }
 
-void setup_progressive_frame() { jpeg_layout_frame(true); }
+void setup_progressive_frame(JpegDecoder& d) { jpeg_layout_frame(d, true); }
 
 namespace {
 
@@ -561,6 +614,7 @@ int ac_first(Progressive& p, int16_t* blk) {
   const JpegHuffman* ac = p.s->ac[0];
   uint32_t value = 0;
   int k = p.ss == 0 ? 1 : p.ss;
+  if (b.pad == 0 && !b.at_marker && ac_run_in_registers(b, blk, ac, &k, p.se, p.al, true)) return BLOCK_DONE;
   while (k <= p.se) {
     if (b.nbits < 32) bits_fill(b);
     const int rs = huff_decode(b, ac, &value);
@@ -586,24 +640,91 @@ int ac_first(Progressive& p, int16_t* blk) {
   return BLOCK_DONE;
 }
 
-// True when no AC coefficient of the block is set yet: a refinement then has nothing to
-// correct in it.
-inline bool ac_all_zero(const int16_t* c) {
-  uint64_t w[16];
-  std::memcpy(w, c, sizeof w);
-  uint64_t any = w[0] & ~uint64_t{0xFFFF};
-  for (int i = 1; i < 16; ++i) any |= w[i];
-  return any == 0;
+// For each byte i of a block's natural-order non-zero mask and each value of that byte, the
+// same bits at their zig-zag positions.
+struct ZigzagBits {
+  uint64_t of_byte[8][256];
+};
+
+ZigzagBits make_zigzag_bits() {
+  int zigzag_of[64];
+  for (int z = 0; z < 64; ++z) zigzag_of[kJpegZigzag[z]] = z;
+  ZigzagBits t{};
+  for (int i = 0; i < 8; ++i)
+    for (int v = 0; v < 256; ++v)
+      for (int bit = 0; bit < 8; ++bit)
+        if ((v >> bit) & 1) t.of_byte[i][v] |= uint64_t{1} << zigzag_of[8 * i + bit];
+  return t;
 }
 
-// Correction bit of one coefficient already non-zero.
-inline bool refine_coefficient(JpegBits& b, int16_t* c, int al) {
-  int32_t bit;
-  if (!bits_receive(b, 1, &bit)) return false;
-  if (bit != 0) {
-    if (*c >= 0) *c = static_cast<int16_t>(*c | (1 << al));
-    else *c = static_cast<int16_t>(*c - (1 << al));
+// The zig-zag positions of the block's non-zero coefficients, as bits.
+inline uint64_t nonzero_zigzag(const int16_t* blk) {
+  static const ZigzagBits table = make_zigzag_bits();
+  uint64_t natural = 0;
+#if defined(__SSE2__)
+  const __m128i zero = _mm_setzero_si128();
+  for (int i = 0; i < 4; ++i) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(blk + 16 * i));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(blk + 16 * i + 8));
+    const int zeros = _mm_movemask_epi8(_mm_packs_epi16(_mm_cmpeq_epi16(a, zero), _mm_cmpeq_epi16(b, zero)));
+    natural |= uint64_t{static_cast<uint16_t>(~zeros)} << (16 * i);
   }
+#else
+  for (int i = 0; i < 64; ++i) natural |= uint64_t{blk[i] != 0} << i;
+#endif
+  uint64_t zigzag = 0;
+  for (int i = 0; i < 8; ++i) zigzag |= table.of_byte[i][(natural >> (8 * i)) & 255];
+  return zigzag;
+}
+
+// Passes over the coefficients from zig-zag position *k on, up to `se` or until `zeros`
+// zero-valued ones are passed, giving each non-zero one its correction bit; *last_zero is the
+// last zero-valued position passed (-1 for none). `nonzero` holds the zig-zag positions that
+// were non-zero when the block began (a correction never makes a coefficient zero before the
+// pass is over it); `zeros` of 64 passes the whole band. False when a marker comes first.
+inline bool refine_pass(JpegBits& b, int16_t* blk, uint64_t nonzero, int* k_io, int se, int al, int zeros,
+                        int* last_zero) {
+  const int k = *k_io;
+  *last_zero = -1;
+  if (k > se) return true;
+  const uint64_t band = (~uint64_t{0} >> (63 - se)) & (~uint64_t{0} << k);
+  const uint64_t zero_bits = ~nonzero & band;
+  int end = se;
+  if (zero_bits != 0) {
+    *last_zero = 63 - __builtin_clzll(zero_bits);
+    if (zeros < 64) {
+      uint64_t z = zero_bits;  // drops the first zeros - 1 zero-valued positions
+      for (int i = 1; i < zeros && z != 0; ++i) z &= z - 1;
+      if (z != 0) *last_zero = end = __builtin_ctzll(z);
+    }
+  }
+  uint64_t to_correct = nonzero & band & (~uint64_t{0} >> (63 - end));
+  uint64_t buf = b.buf;
+  int nbits = b.nbits, pad = b.pad;
+  const int step = 1 << al;
+  while (to_correct != 0) {
+    int16_t* c = &blk[kJpegZigzag[__builtin_ctzll(to_correct)]];
+    to_correct &= to_correct - 1;
+    if (nbits - pad < 1) {  // more bits, or the marker
+      b.buf = buf;
+      b.nbits = nbits;
+      bits_fill(b);
+      if (bits_real(b) < 1) {
+        bits_hit_marker(b);
+        return false;
+      }
+      buf = b.buf;
+      nbits = b.nbits;
+      pad = b.pad;
+    }
+    const bool bit = (buf >> 63) != 0;
+    buf <<= 1;
+    --nbits;
+    if (bit) *c = static_cast<int16_t>(*c >= 0 ? *c | step : *c - step);
+  }
+  b.buf = buf;
+  b.nbits = nbits;
+  *k_io = end + 1;
   return true;
 }
 
@@ -612,6 +733,7 @@ int ac_refine(Progressive& p, int16_t* blk) {
   if (bits_at_marker(b)) return BLOCK_MARKER;
   int k = p.ss == 0 ? 1 : p.ss;
   const int se = p.se;
+  const uint64_t nonzero = nonzero_zigzag(blk);
   if (p.eob_run == 0) {
     const JpegHuffman* ac = p.s->ac[0];
     uint32_t value = 0;
@@ -641,37 +763,23 @@ int ac_refine(Progressive& p, int16_t* blk) {
         if (!bits_receive(b, 1, &bit)) return BLOCK_MARKER;
         new_value = bit != 0 ? (1 << p.al) : -(1 << p.al);
       }
-      int zeros = 0, last_zero = -1;
-      while (k <= se) {
-        int16_t* c = &blk[kJpegZigzag[k]];
-        ++k;
-        if (*c != 0) {
-          if (!refine_coefficient(b, c, p.al)) return BLOCK_MARKER;
-        } else {
-          last_zero = k - 1;
-          if (++zeros == r + 1) break;
-        }
-      }
+      int last_zero;
+      if (!refine_pass(b, blk, nonzero, &k, se, p.al, r + 1, &last_zero)) return BLOCK_MARKER;
       if (s == 1 && last_zero >= 0) blk[kJpegZigzag[last_zero]] = static_cast<int16_t>(new_value);
     }
     if (p.eob_run == 0) {
           return BLOCK_DONE;
     }
   }
-  if (!ac_all_zero(blk)) {
-    for (; k <= se; ++k) {
-      int16_t* c = &blk[kJpegZigzag[k]];
-      if (*c != 0 && !refine_coefficient(b, c, p.al)) return BLOCK_MARKER;
-    }
-  }
+  int last_zero;
+  if (!refine_pass(b, blk, nonzero, &k, se, p.al, 64, &last_zero)) return BLOCK_MARKER;
   --p.eob_run;
   return BLOCK_DONE;
 }
 
 }  // namespace
 
-void decode_progressive_scan() {
-  JpegDecoder& d = g_jpeg;
+void decode_progressive_scan(JpegDecoder& d) {
   d.marker_met = false;
   const JpegScanHeader& h = d.scan;
   if (!d.layout.ready || !d.layout.buffered) {
@@ -685,7 +793,7 @@ void decode_progressive_scan() {
   }
   const bool dc_scan = h.spectral_start == 0;
   ScanSetup s;
-  if (!resolve_scan(&s, dc_scan && h.approx_high == 0, h.spectral_end != 0)) return;
+  if (!resolve_scan(d, &s, dc_scan && h.approx_high == 0, h.spectral_end != 0)) return;
   for (int i = 0; i < s.count; ++i) {
     if (s.frame_index[i] >= d.layout.components) {
       g_error = ERR_INVALID_FILE;
@@ -698,35 +806,35 @@ void decode_progressive_scan() {
     g_error = ERR_INVALID_FILE;
     return;
   }
-  if (!ensure_coefficients()) return;
-  JpegBits b = start_bits();
+  if (!ensure_coefficients(d.layout)) return;
+  JpegBits b = start_bits(d.in);
   Progressive p{&b, &s, h.spectral_start, h.spectral_end, h.approx_low, 0};
   int r;
   if (dc_scan && h.approx_high == 0) {
-    r = visit_units(s, b, [&](int i, int16_t* blk) { return dc_first(p, i, blk); });
+    r = visit_units(d, s, b, [&](int i, int16_t* blk) { return dc_first(p, i, blk); });
   } else if (dc_scan) {
-    r = visit_units(s, b, [&](int i, int16_t* blk) { return dc_refine(p, i, blk); });
+    r = visit_units(d, s, b, [&](int i, int16_t* blk) { return dc_refine(p, i, blk); });
   } else if (h.approx_high == 0) {
-    r = visit_units(s, b, [&](int, int16_t* blk) { return ac_first(p, blk); });
+    r = visit_units(d, s, b, [&](int, int16_t* blk) { return ac_first(p, blk); });
   } else {
-    r = visit_units(s, b, [&](int, int16_t* blk) { return ac_refine(p, blk); });
+    r = visit_units(d, s, b, [&](int, int16_t* blk) { return ac_refine(p, blk); });
   }
   if (r == BLOCK_MARKER) d.marker_met = true;
-  if (g_error == 0) finish_bits(b);
+  if (g_error == 0) finish_bits(d.in, b);
 }
 
-void finish_progressive_frame() {
-  JpegLayout& L = g_jpeg.layout;
+void finish_progressive_frame(JpegDecoder& d) {
+  JpegLayout& L = d.layout;
   if (!L.ready || !L.buffered) return;
   const int64_t row_size = int64_t{L.mcus_per_row} * L.coefs_per_mcu;
   if (L.coefs == nullptr) {
     // No scan came: every block is zero, one row of zeros serves all MCU rows.
     if (mem_alloc(&L.row_coefs, size_t(row_size) * sizeof(int16_t)) == nullptr) return;
     std::memset(L.row_coefs, 0, size_t(row_size) * sizeof(int16_t));
-    for (int64_t row = 0; row < L.mcu_rows; ++row) write_mcus(L.row_coefs, row, 0, L.mcus_per_row - 1);
+    for (int64_t row = 0; row < L.mcu_rows; ++row) write_mcus(d, L.row_coefs, row, 0, L.mcus_per_row - 1);
   } else {
     for (int64_t row = 0; row < L.mcu_rows; ++row)
-      write_mcus(L.coefs + row * row_size, row, 0, L.mcus_per_row - 1);
+      write_mcus(d, L.coefs + row * row_size, row, 0, L.mcus_per_row - 1);
   }
-  jpeg_release_layout();
+  jpeg_release_layout(d);
 }

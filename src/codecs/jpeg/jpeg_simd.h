@@ -13,7 +13,7 @@ struct JpegColourConstants {
   int shift;          // right shift to one byte (0, or 4 for 12-bit samples)
 };
 
-JpegIdctConstants jpeg_idct_constants();  // c1..c7 made by jpeg_init_idct
+const JpegIdctConstants& jpeg_idct_constants();  // c1..c7, made on first use
 // The chroma terms of the conversion, 1.402 Cr, 0.34414 Cb, 0.71414 Cr and 1.772 Cb in double,
 // made once per chroma sample when chroma is subsampled (the same products, the same sums).
 struct JpegChromaProducts {

@@ -98,6 +98,7 @@ void image_load(Handle descriptor_handle, Handle* group) {
 
 void image_load_memory(const char* name, int32_t format, const uint8_t* data, int64_t size, Handle* group) {
   PaddedBytes bytes(data, size);
+  if (!bytes.ok()) return;
   ByteReader in = bytes.reader();
   load_record(name, format, group, &in);
 }

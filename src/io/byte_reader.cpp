@@ -92,6 +92,13 @@ void FileBytes::close() {
 }
 
 PaddedBytes::PaddedBytes(const uint8_t* data, int64_t size) : size_(size < 0 ? 0 : size) {
-  bytes_.assign(static_cast<size_t>(size_) + 2, 0);
-  if (size_ > 0) std::memcpy(bytes_.data(), data, static_cast<size_t>(size_));
+  if (mem_alloc(&bytes_, static_cast<size_t>(size_) + 2) == nullptr) {
+    g_error = ERR_MEMORY;
+    size_ = 0;
+    return;
+  }
+  if (size_ > 0) std::memcpy(bytes_, data, static_cast<size_t>(size_));
+  bytes_[size_] = bytes_[size_ + 1] = 0;
 }
+
+PaddedBytes::~PaddedBytes() { mem_free(&bytes_); }

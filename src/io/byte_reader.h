@@ -8,7 +8,6 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
-#include <vector>
 
 // Byte order of multi-byte values, as TIFF's "II" and "MM" name them.
 enum ByteOrder : int32_t { LITTLE_ENDIAN_ORDER = 0, BIG_ENDIAN_ORDER = 1 };
@@ -71,13 +70,18 @@ class FileBytes {
   uint8_t* owned_ = nullptr;
 };
 
-// A copy of a block with the two zero bytes readers expect after it.
+// A copy of a block with the two zero bytes readers expect after it. Where the copy cannot be
+// allocated, ok() is false and g_error is ERR_MEMORY.
 class PaddedBytes {
  public:
   PaddedBytes(const uint8_t* data, int64_t size);
-  ByteReader reader() const { return ByteReader(bytes_.data(), size_); }
+  PaddedBytes(const PaddedBytes&) = delete;
+  PaddedBytes& operator=(const PaddedBytes&) = delete;
+  ~PaddedBytes();
+  bool ok() const { return bytes_ != nullptr; }
+  ByteReader reader() const { return ByteReader(bytes_, size_); }
 
  private:
-  std::vector<uint8_t> bytes_;
+  uint8_t* bytes_ = nullptr;
   int64_t size_;
 };

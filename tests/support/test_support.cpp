@@ -21,10 +21,8 @@
 #include "image/file_descriptor.h"
 #include "codecs/load.h"
 #include "image/pixels.h"
-#include "io/stream.h"
 
 void test_reset() {
-  if (stream_is_open()) stream_close();
   obj_registry_init();
   group_types_init();
   file_descriptor_types_init();

@@ -648,6 +648,7 @@ void decode_jpeg(ImageRecord* image, Handle group, ByteReader& in) { decode(imag
 
 void decode_jpeg_memory(ImageRecord* image, const uint8_t* data, int64_t size, bool ycbcr) {
   PaddedBytes bytes(data, size);
+  if (!bytes.ok()) return;
   ByteReader in = bytes.reader();
   decode(image, 0, in, ycbcr);
 }

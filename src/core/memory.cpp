@@ -10,8 +10,6 @@
 
 namespace {
 size_t g_mem_limit = size_t{2} << 30;  // 2 GiB: what the 32-bit program could ever address
-void* g_scratch = nullptr;
-int32_t g_scratch_size = 0;
 size_t g_blocks_held = 0;  // blocks allocated here and not yet released
 
 // Pictures and whole inflated strips are written through once: on Linux, 2 MiB pages make
@@ -63,15 +61,4 @@ void* mem_realloc(void** slot, size_t size) {
   }
   *slot = block;
   return block;
-}
-
-void* mem_scratch(int32_t size) {
-  if (size > g_scratch_size) {
-    if (mem_realloc(&g_scratch, static_cast<size_t>(size) + 10) == nullptr) {
-      g_scratch_size = 0;
-      return nullptr;
-    }
-    g_scratch_size = size;
-  }
-  return g_scratch;
 }

@@ -7,7 +7,6 @@
 void* mem_alloc(void** slot, size_t size);    // releases the slot's block, then allocates
 void mem_free(void** slot);                   // releases and clears; empty slot: nothing
 void* mem_realloc(void** slot, size_t size);  // grows or shrinks; empty slot: allocates
-void* mem_scratch(int32_t size);              // shared scratch block, never shrinks
 size_t mem_blocks_held();                     // blocks allocated and not yet released
 
 // Largest single block the process will ask for. A file that claims a bigger picture is

@@ -1,7 +1,8 @@
-// Helpers shared by the simple raster decoders (BMP, PCX, Sun raster, Targa, PNM, XPM):
-// whole-file access, checked pixel-block set-up, and bit unpacking.
+// Helpers shared by the decoders: byte loads, checked pixel-block set-up, bit unpacking and
+// the LZW string copy.
 #pragma once
 #include <cstdint>
+#include <cstring>
 
 #include "core/registry.h"
 
@@ -45,3 +46,17 @@ extern const uint8_t g_bits_to_bytes[256][8];
 
 // Scales a channel of `bits` bits (1 to 8) to 0..255, rounding to nearest.
 uint8_t scale_channel(uint32_t value, int bits);
+
+// Copies an LZW string of `length` bytes (at least 1) from an earlier place of the output, 16
+// bytes at a time. The string ends at or before `to`, so every byte is read before anything
+// overwrites it; both buffers have 15 bytes of slack, and the bytes written past the string's
+// end are overwritten by the output that follows.
+inline void copy_earlier_string(uint8_t* to, const uint8_t* from, int64_t length) {
+  int64_t k = 0;
+  do {
+    uint8_t block[16];
+    std::memcpy(block, from + k, 16);
+    std::memcpy(to + k, block, 16);
+    k += 16;
+  } while (k < length);
+}

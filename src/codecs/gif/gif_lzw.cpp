@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "codecs/gif/gif_internal.h"
+#include "codecs/raster_common.h"
 #include "core/errors.h"
 #include "core/memory.h"
 
@@ -37,19 +38,6 @@ inline uint64_t load_le64(const uint8_t* p) {
   v = __builtin_bswap64(v);
 #endif
   return v;
-}
-
-// Copies n bytes from an earlier place of the output in 16-byte steps. The source ends at
-// or before the destination, and both buffers have slack for the overshoot: bytes written
-// past n are overwritten by the output that follows.
-inline void copy_string(uint8_t* dst, const uint8_t* src, int32_t n) {
-  int32_t i = 0;
-  do {
-    uint8_t chunk[16];
-    std::memcpy(chunk, src + i, 16);
-    std::memcpy(dst + i, chunk, 16);
-    i += 16;
-  } while (i < n);
 }
 
 // Joins the sub-blocks that start with the length byte at `at` into g.packed.
@@ -111,7 +99,7 @@ struct Output {
 // Writes the n bytes of the string at `from` at `out`.
 inline void put_string(const Output& o, int64_t out, uint32_t from, int32_t n) {
   if (out + n <= o.wide_limit) {
-    copy_string(o.buffer + out, o.buffer + from, n);
+    copy_earlier_string(o.buffer + out, o.buffer + from, n);
   } else if (out < o.capacity) {
     const int64_t fits = o.capacity - out < n ? o.capacity - out : n;
     std::memcpy(o.buffer + out, o.buffer + from, static_cast<size_t>(fits));
@@ -123,7 +111,7 @@ inline void put_string(const Output& o, int64_t out, uint32_t from, int32_t n) {
 inline void put_defining_string(const Output& o, int64_t out, int32_t previous_length) {
   uint8_t* buffer = o.buffer;
   if (out + previous_length + 1 <= o.wide_limit) {
-    copy_string(buffer + out, buffer + out - previous_length, previous_length);
+    copy_earlier_string(buffer + out, buffer + out - previous_length, previous_length);
     buffer[out + previous_length] = buffer[out - previous_length];
   } else if (out < o.capacity) {
     int64_t fits = o.capacity - out;

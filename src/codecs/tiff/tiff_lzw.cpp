@@ -4,6 +4,7 @@
 #include <cstring>
 #include <vector>
 
+#include "codecs/raster_common.h"
 #include "codecs/tiff/tiff_bits.h"
 #include "codecs/tiff/tiff_internal.h"
 #include "core/errors.h"
@@ -30,23 +31,6 @@ void tiff_land_output(TiffState& tiff, uint8_t* out, int64_t produced, const Tif
     tiff_land_row(tiff, row, r, predicted);
   }
 }
-
-namespace {
-
-// Copies a string of `length` bytes that lies wholly before `to`, sixteen bytes at a time:
-// every byte of the string is read before anything overwrites it, and the bytes written past
-// its end are overwritten by the output that follows.
-inline void copy_string(uint8_t* to, const uint8_t* from, uint32_t length) {
-  uint32_t k = 0;
-  do {
-    uint8_t block[16];
-    std::memcpy(block, from + k, 16);
-    std::memcpy(to + k, block, 16);
-    k += 16;
-  } while (k < length);
-}
-
-}  // namespace
 
 void tiff_strip_lzw(TiffState& tiff, const TiffChunk& chunk, const TiffRows& rows) {
   // The LZW of early TIFF writers (codes least significant bit first) starts with a zero
@@ -85,7 +69,7 @@ void tiff_strip_lzw(TiffState& tiff, const TiffChunk& chunk, const TiffRows& row
     const uint32_t at = produced;
     if (code <= last && code - kClear > kEnd - kClear) {
       const LzwEntry e = table[code];
-      copy_string(buffer + produced, buffer + e.position, e.length);
+      copy_earlier_string(buffer + produced, buffer + e.position, e.length);
       produced += e.length;
     } else if (code == kEnd) {
       break;
@@ -116,7 +100,7 @@ void tiff_strip_lzw(TiffState& tiff, const TiffChunk& chunk, const TiffRows& row
       uint8_t* to = buffer + produced;
       const uint8_t* from = buffer + prev_position;
       if (prev_length >= 16) {
-        copy_string(to, from, prev_length + 1);
+        copy_earlier_string(to, from, prev_length + 1);
       } else {
         for (uint32_t k = 0; k <= prev_length; ++k) to[k] = from[k];
       }

@@ -90,14 +90,11 @@ LoadResult load_file(const std::string& path, int32_t forced_format) {
     image_load(descriptor, &result.group);
   }
   result.error = g_error;
-  g_error = 0;
-  if (result.error == 0) {
-    Handle h = 0;
-    ImageRecord* image;
-    for (group_find_next(result.group, TYPE_IMAGE, &h, &image); h != 0;
-         group_find_next(result.group, TYPE_IMAGE, &h, &image))
-      result.images.push_back(image);
-  }
+  Handle h = 0;
+  ImageRecord* image;
+  for (group_find_next(result.group, TYPE_IMAGE, &h, &image); h != 0; group_find_next(result.group, TYPE_IMAGE, &h, &image))
+    result.images.push_back(image);
+  g_error = 0;  // a file that could not be opened has no group to look in
   return result;
 }
 

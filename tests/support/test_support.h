@@ -32,6 +32,7 @@ struct LoadResult {
 };
 // Identifies and loads a file as the viewer would; the group stays alive until test_reset.
 // With a format code, the file goes to that format's decoder whatever its first bytes say.
+// `images` lists what the group holds, so a failed load that leaves a record behind shows.
 LoadResult load_file(const std::string& path, int32_t forced_format = -1);
 
 // Rectangles compare and print field by field, so that lists of them compare in one expectation.

@@ -27,20 +27,8 @@ std::string tool_file(const std::string& name) {
   return dir + "/" + name;
 }
 
-class GifDecoder : public ::testing::Test {
+class GifDecoder : public RasterTest {
  protected:
-  void SetUp() override { test_reset(); }
-  void TearDown() override { fresh(); }
-
-  // Releases every load of the test so far (a second registry reset would lose them).
-  void fresh() {
-    for (const LoadResult& r : loaded_) release(r);
-    loaded_.clear();
-    g_error = 0;
-  }
-
-  std::vector<LoadResult> loaded_;
-
   // Member types of the group in order: C frame control, I image, P pixel block.
   static std::string layout(Handle group) {
     GroupRecord* record = obj_get<GroupRecord>(TYPE_GROUP, group);
@@ -52,11 +40,7 @@ class GifDecoder : public ::testing::Test {
     return text;
   }
 
-  LoadResult load(const std::vector<uint8_t>& bytes) {
-    LoadResult r = load_bytes("built.gif", bytes);
-    loaded_.push_back(r);
-    return r;
-  }
+  static LoadResult load(const std::vector<uint8_t>& bytes) { return load_bytes("built.gif", bytes); }
 
   // Loads a picture and returns the first `height` rows of `width` stored indexes, nothing
   // when it is refused; sets `error`.
@@ -93,7 +77,7 @@ TEST_F(GifDecoder, FilesOfOtherToolsMatchGiflib) {
   // "-loop 3" as 2 repeats, after the first frame's extension: that one keeps 1.
   for (const auto& [name, loops] : std::vector<std::pair<std::string, int>>{
            {"pil.gif", 3}, {"pil_loop0.gif", 65535}, {"im.gif", 1}, {"layers.gif", 2}, {"opt.gif", 65535}}) {
-    fresh();
+    test_reset();
     LoadResult a = load(read_file(tool_file(name)));
     ASSERT_EQ(a.error, 0) << name;
     ASSERT_FALSE(frame_controls(a.group).empty()) << name;
@@ -114,7 +98,7 @@ TEST_F(GifDecoder, BackgroundIsThePalettesWhiteEntry) {
   full[3 * 77] = 254, full[3 * 77 + 1] = 255, full[3 * 77 + 2] = 255;  // nearest to white
   const std::vector<Case> cases = {{test_palette(4), 2, 4}, {with_white, 2, 2}, {full, 8, 77}};
   for (const Case& c : cases) {
-    fresh();
+    test_reset();
     Builder b;
     b.screen(10, 6, c.bits, c.palette).pixels(3, 2, 4, 2, std::vector<uint8_t>(8, 1), 2).trailer();
     LoadResult r = load(b.bytes);
@@ -165,7 +149,7 @@ TEST_F(GifDecoder, ControlsLoopsAndVersions) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    fresh();
+    test_reset();
     LoadResult r = load(c.file);
     ASSERT_EQ(r.error, 0);
     EXPECT_EQ(layout(r.group), c.layout);
@@ -197,7 +181,7 @@ std::vector<uint8_t> small_animation() {
 TEST_F(GifDecoder, TruncatedFilesFailAndLeaveNothing) {
   const std::vector<uint8_t> whole = small_animation();
   for (size_t n = 1; n < whole.size(); ++n) {
-    fresh();
+    test_reset();
     std::vector<uint8_t> part(whole.begin(), whole.begin() + long(n));
     LoadResult r = load(part);
     if (n < 4) continue;  // too short to be identified as GIF
@@ -237,7 +221,7 @@ TEST_F(GifDecoder, BrokenOrHugeFilesAreRefusedAndLeaveNothing) {
       {"frames beyond the memory limit", many.trailer().bytes, ERR_MEMORY, size_t{8} << 20},
   };
   for (const auto& c : cases) {
-    fresh();
+    test_reset();
     mem_set_limit(c.limit);
     LoadResult r = load(c.bytes);
     EXPECT_EQ(r.error, c.error) << c.what;

@@ -46,34 +46,37 @@ TEST_F(Headless, PaintPassesCountThePixelsTheyTouch) {
   EXPECT_TRUE(hp.scroll(doc, 1, 0, &uncovered));
 }
 
-TEST_F(Headless, TimersFireOnceInOrderAndReplaceTheirPredecessor) {
+// Which timer fires when is the timer queue's (see frame_test); the backend delivers them.
+TEST_F(Headless, TimersFireByTheClockOrByHandButNotBeforeInput) {
   hp.pump();
   g_seen.clear();
-  hp.set_timer(main, 3, 50);
-  hp.set_timer(main, 1, 10);
-  hp.set_timer(main, 3, 30);  // replaces the first
+  hp.set_timer(main, 3, 30);
   hp.advance(100);
-  ASSERT_EQ(g_seen.size(), 2u);
-  EXPECT_EQ(std::make_pair(g_seen[0].code, g_seen[1].code), std::make_pair(1, 3));
-  EXPECT_FALSE(hp.timer_pending(1));
+  ASSERT_EQ(g_seen.size(), 1u);
+  EXPECT_EQ(std::make_pair(g_seen[0].kind, g_seen[0].code), std::make_pair(MSG_TIMER, 3));
+  EXPECT_FALSE(hp.timer_pending(3));
   hp.set_timer(main, 1, 0);
   hp.set_input_waiting(true);  // waiting input comes before any timer
   hp.pump();
-  EXPECT_EQ(g_seen.size(), 2u);
+  EXPECT_EQ(g_seen.size(), 1u);
   EXPECT_TRUE(hp.fire_timer(1));
-  EXPECT_EQ(g_seen.size(), 3u);
+  EXPECT_EQ(g_seen.size(), 2u);
   EXPECT_FALSE(hp.fire_timer(1));
 }
 
+// Moves and a queued close request count as input, so that they end a redraw's time slice.
 TEST_F(Headless, InputWaitingAndMouseMovesAreSeenInTheQueue) {
   hp.pump();
   EXPECT_FALSE(hp.input_waiting());
   hp.mouse(MSG_MOUSE_MOVE, 1, 2, true);
   EXPECT_TRUE(hp.input_waiting());
   EXPECT_TRUE(hp.mouse_move_waiting(doc));
-  EXPECT_FALSE(hp.mouse_move_waiting(main));
   hp.pump();
   EXPECT_FALSE(hp.input_waiting());
+  Message close;
+  close.kind = MSG_CLOSE;
+  hp.post(close);
+  EXPECT_TRUE(hp.input_waiting());
 }
 
 TEST_F(Headless, ExitIsCaughtAndStopsEverything) {

@@ -54,9 +54,6 @@ class GifDecoder : public RasterTest {
     }
     return out;
   }
-
-  // The stored index at column x, row y.
-  static uint8_t at(const ImageRecord* image, int x, int y) { return pixel_at(image, y, x); }
 };
 
 TEST_F(GifDecoder, FilesOfOtherToolsMatchGiflib) {
@@ -105,7 +102,8 @@ TEST_F(GifDecoder, BackgroundIsThePalettesWhiteEntry) {
     ASSERT_EQ(r.error, 0);
     const ImageRecord* image = r.images[0];
     // Corners, the frame's corners, and right of it.
-    EXPECT_EQ((std::vector<int>{at(image, 0, 0), at(image, 9, 5), at(image, 3, 2), at(image, 6, 3), at(image, 7, 3)}),
+    EXPECT_EQ((std::vector<int>{pixel_at(image, 0, 0), pixel_at(image, 5, 9), pixel_at(image, 2, 3), pixel_at(image, 3, 6),
+                                pixel_at(image, 3, 7)}),
               (std::vector<int>{c.background, c.background, 1, 1, c.background}));
   }
 }

@@ -1,5 +1,5 @@
-// The headless backend: paint delivery and counting, timers and waiting input (its exits are
-// the viewer's start-up and close tests').
+// The headless backend: paint counting, timers and waiting input (its windows, first paint and
+// exits are the viewer's start-up, screenshot and close tests').
 #include <gtest/gtest.h>
 
 #include "platform/headless/headless.h"
@@ -20,17 +20,6 @@ class Headless : public ::testing::Test {
   HeadlessPlatform hp{40, 30};
   PlatformWindow main = 0, doc = 0;
 };
-
-TEST_F(Headless, WindowsCoverTheWorkAreaAndANewDocumentAsksForPaint) {
-  int32_t w, h;
-  hp.client_size(doc, &w, &h);
-  EXPECT_EQ(std::make_pair(w, h), std::make_pair(40, 30));
-  EXPECT_EQ(hp.title(main), "title");
-  ASSERT_TRUE(hp.pump());
-  ASSERT_EQ(g_seen.size(), 1u);
-  EXPECT_EQ(std::make_pair(g_seen[0].kind, g_seen[0].window), std::make_pair(MSG_PAINT, doc));
-  EXPECT_EQ(g_seen[0].rects, (PlatformRects{{0, 0, 40, 30}}));
-}
 
 // Clipping and scrolling are the frame's (see frame_test); the backend counts what it paints
 // scrolls what it shows.

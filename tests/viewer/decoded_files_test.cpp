@@ -15,16 +15,6 @@ uint32_t marker(int32_t x, int32_t y) { return x == 0 && y == 0 ? 0x00FF00u : 0x
 
 class DecodedFiles : public ViewerHarness {};
 
-// Where it is placed is checked on the whole frame by the screenshot test.
-TEST_F(DecodedFiles, OneFileIsShownAndSpaceDoesNothing) {
-  write("one.bmp", bmp24(40, 30, colours));
-  ASSERT_TRUE(start({"one.bmp"}, 120, 90));
-  EXPECT_EQ(title(), picture_title(path("one.bmp"), 40, 30));
-  const Handle shown = viewer.current_image;
-  key(32);
-  EXPECT_EQ(viewer.current_image, shown);
-}
-
 TEST_F(DecodedFiles, TwoFilesPrefetchSwapAndWrapAround) {
   write("a.bmp", bmp24(8, 8, colours));
   write("b.bmp", bmp24(9, 7, colours));

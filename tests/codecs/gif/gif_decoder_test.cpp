@@ -164,32 +164,6 @@ TEST_F(GifDecoder, ControlsLoopsAndVersions) {
   }
 }
 
-std::vector<uint8_t> small_animation() {
-  Builder b;
-  b.screen(5, 4, 2, test_palette(4)).loops(2).comment("hi");
-  for (int i = 0; i < 3; ++i) {
-    std::vector<uint8_t> px(20);
-    for (int k = 0; k < 20; ++k) px[k] = uint8_t((k + i) % 4);
-    b.control(i, i == 1, 2, 5).pixels(0, 0, 5, 4, px, 2);
-  }
-  b.trailer();
-  return b.bytes;
-}
-
-TEST_F(GifDecoder, TruncatedFilesFailAndLeaveNothing) {
-  const std::vector<uint8_t> whole = small_animation();
-  for (size_t n = 1; n < whole.size(); ++n) {
-    test_reset();
-    std::vector<uint8_t> part(whole.begin(), whole.begin() + long(n));
-    LoadResult r = load(part);
-    if (n < 4) continue;  // too short to be identified as GIF
-    SCOPED_TRACE(n);
-    EXPECT_TRUE(r.error == ERR_FILE_ACCESS || r.error == ERR_INVALID_FILE) << r.error;
-    EXPECT_EQ(layout(r.group), "");
-    EXPECT_EQ(live_images(), 0);
-  }
-}
-
 TEST_F(GifDecoder, BrokenOrHugeFilesAreRefusedAndLeaveNothing) {
   const auto base = [] { return Builder().screen(2, 1, 1, test_palette(2)); };
   const std::vector<uint8_t> image = Builder().pixels(0, 0, 2, 1, {0, 1}, 2).bytes;

@@ -148,11 +148,11 @@ uint32_t palette_rgb(const ImageRecord* image, int i) {
   return uint32_t{image->palette_red[i]} << 16 | image->palette_green[i] << 8 | image->palette_blue[i];
 }
 
-int live_images() {
+int live_objects(int32_t type) {
   int n = 0;
   Handle h = 0;
-  ImageRecord* image;
-  for (obj_next(TYPE_IMAGE, &h, &image); h != 0; obj_next(TYPE_IMAGE, &h, &image)) ++n;
+  void* object;
+  for (obj_next(type, &h, &object); h != 0; obj_next(type, &h, &object)) ++n;
   return n;
 }
 

@@ -69,8 +69,8 @@ inline uint8_t pixel_at(const ImageRecord* image, int row, int column) {
 std::vector<uint8_t> stored_row(const ImageRecord* image, int y, int n);
 // Palette entry `i` as 0x00RRGGBB.
 uint32_t palette_rgb(const ImageRecord* image, int i);
-// Image records alive in the registry, whether in a group or not.
-int live_images();
+// Objects of a type (images by default) alive in the registry, whether in a group or not.
+int live_objects(int32_t type = TYPE_IMAGE);
 
 // Reference readers. A binary PPM (P6, maxval 255) or PGM (P5) as 0x00RRGGBB.
 bool read_pnm_rgb(const std::string& path, int* width, int* height, std::vector<uint32_t>* rgb);

@@ -66,7 +66,7 @@ TEST_F(GifDecoder, FilesOfOtherToolsMatchGiflib) {
     SCOPED_TRACE(name);
     EXPECT_EQ(compare_with_giflib(read_file(tool_file(name))), "");
     // The dispatcher's record served as template only: no image is left over.
-    EXPECT_EQ(live_images(), 0);
+    EXPECT_EQ(live_objects(), 0);
   }
   for (const char* name : {"gif_rose.gif", "gif_spinner.gif"})
     EXPECT_EQ(compare_with_giflib(read_file(std::string(KORVELA_SOURCE_DIR) + "/samples/" + name)), "") << name;
@@ -198,7 +198,7 @@ TEST_F(GifDecoder, BrokenOrHugeFilesAreRefusedAndLeaveNothing) {
     LoadResult r = load(c.bytes);
     EXPECT_EQ(r.error, c.error) << c.what;
     EXPECT_EQ(layout(r.group), "") << c.what;
-    EXPECT_EQ(live_images(), 0) << c.what;
+    EXPECT_EQ(live_objects(), 0) << c.what;
   }
 }
 

@@ -103,14 +103,10 @@ LoadResult load_bytes(const std::string& name, const std::vector<uint8_t>& bytes
   g_error = 0;
   Handle h = 0;
   ImageRecord* image;
-  for (group_find_next(result.group, TYPE_IMAGE, &h, &image); h != 0 && result.error == 0;
+  for (group_find_next(result.group, TYPE_IMAGE, &h, &image); h != 0;
        group_find_next(result.group, TYPE_IMAGE, &h, &image))
     result.images.push_back(image);
   return result;
-}
-
-LoadResult load_bytes_as(const std::string& name, const std::vector<uint8_t>& bytes, int32_t format) {
-  return load_file(write_temp_file(name, bytes), format);
 }
 
 void expect_refusals(int32_t format, const std::vector<Refusal>& cases) {

@@ -45,8 +45,6 @@ LoadResult load_bytes(const std::string& name, const std::vector<uint8_t>& bytes
 inline LoadResult load_bytes(const std::string& name, const Bytes& bytes, int32_t format = -1) {
   return load_bytes(name, bytes.data, format);
 }
-// Through a temporary file, for the decoders that still open their file by its name.
-LoadResult load_bytes_as(const std::string& name, const std::vector<uint8_t>& bytes, int32_t format);
 
 // A hand-made file that a decoder must refuse with `code`.
 struct Refusal {

@@ -31,11 +31,7 @@ class Redraw : public ViewerHarness {
       }
     return out;
   }
-  ImageRecord* shown(int32_t w, int32_t h) {
-    ImageRecord* image = make_rgb_image(w, h, pattern, viewer.current_group);
-    show_hand_made(image);
-    return obj_get<ImageRecord>(TYPE_IMAGE, image->handle);
-  }
+  ImageRecord* shown(int32_t w, int32_t h) { return show_made(w, h, pattern); }
   void place(double ox, double oy, double scale) {
     hp->guard([&] {
       view_place(viewer, ox, oy, scale);
@@ -125,10 +121,10 @@ TEST_F(Redraw, ScrollingRepaintsOnlyTheUncoveredStrips) {
     hp->guard([&] { view_refresh(viewer); });
     EXPECT_EQ(scrolled, frame());
   }
-  EXPECT_DOUBLE_EQ(obj_get<View>(TYPE_VIEW, viewer.view)->origin_x, 0 - 10 + 13 - 3);
+  EXPECT_DOUBLE_EQ(view()->origin_x, 0 - 10 + 13 - 3);
   place(0, 0, 2.0);  // at scale 2 the origin moves by half the pixels
   hp->guard([&] { window_scroll(viewer.document_window, viewer.view, 10, 0); });
-  EXPECT_DOUBLE_EQ(obj_get<View>(TYPE_VIEW, viewer.view)->origin_x, -5);
+  EXPECT_DOUBLE_EQ(view()->origin_x, -5);
 }
 
 TEST_F(Redraw, FixedPaletteIsACubeThenGreys) {

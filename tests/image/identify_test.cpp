@@ -79,7 +79,9 @@ TEST_F(Identify, DescriptorsOwnTheirPathText) {
   group_count(list, TYPE_GROUP, &texts);
   group_count(list, TYPE_FILE_DESCRIPTOR, &descriptors);
   EXPECT_EQ(std::make_pair(texts, descriptors), std::make_pair(1, 1));
+  const int objects = live_objects(TYPE_GROUP);
   file_descriptor_destroy(d);
+  EXPECT_EQ(live_objects(TYPE_GROUP), objects - 1);  // the path text goes with it
   EXPECT_EQ(file_descriptor_path(d), nullptr);
   EXPECT_EQ(g_error, ERR_OBJECT);
 }

@@ -104,6 +104,6 @@ TEST_F(Images, DispatchRefusesWhatItCannotLoad) {
     int32_t members = -1;
     g_error = 0;
     group_count(target, 0, &members);
-    EXPECT_EQ(std::make_pair(members, live_images()), std::make_pair(0, 0));
+    EXPECT_EQ(std::make_pair(members, live_objects()), std::make_pair(0, 0));
   }
 }

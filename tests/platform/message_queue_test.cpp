@@ -2,7 +2,6 @@
 // for the redraw's time slices.
 #include <gtest/gtest.h>
 
-#include "platform/headless/headless.h"
 #include "platform/message_queue.h"
 
 namespace {
@@ -13,14 +12,6 @@ TEST(MessageQueue, UserActionsAndTheCloseRequestAreInputTheRestIsNot) {
     EXPECT_TRUE(platform_is_input(kind)) << kind;
   for (MessageKind kind : {MSG_DESTROY, MSG_SIZE, MSG_TIMER, MSG_PAINT, MSG_SET_FOCUS, MSG_KILL_FOCUS})
     EXPECT_FALSE(platform_is_input(kind)) << kind;
-}
-
-TEST(MessageQueue, AQueuedCloseEndsARedrawSliceOnTheHeadlessPlatformToo) {
-  HeadlessPlatform hp;
-  Message close;
-  close.kind = MSG_CLOSE;
-  hp.post(close);
-  EXPECT_TRUE(hp.input_waiting());
 }
 
 TEST(MessageQueue, MouseMovesAreSeenPerWindowAndTakenInOrder) {

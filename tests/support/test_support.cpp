@@ -72,11 +72,11 @@ std::string corpus_path(const std::string& relative) {
 
 namespace {
 
-// Ends a load: its error, cleared for the next, and the images of its group.
+// Ends a load: its error, cleared for the next, and the images its group holds (after a
+// failure too, so that a refused file that leaves a record behind shows).
 void finish_load(LoadResult* result) {
   result->error = g_error;
   g_error = 0;
-  if (result->error != 0) return;
   Handle h = 0;
   ImageRecord* image;
   for (group_find_next(result->group, TYPE_IMAGE, &h, &image); h != 0; group_find_next(result->group, TYPE_IMAGE, &h, &image))
@@ -166,11 +166,11 @@ uint32_t palette_rgb(const ImageRecord* image, int i) {
   return uint32_t{image->palette_red[i]} << 16 | image->palette_green[i] << 8 | image->palette_blue[i];
 }
 
-int live_images() {
+int live_objects(int32_t type) {
   int n = 0;
   Handle h = 0;
-  ImageRecord* image;
-  for (obj_next(TYPE_IMAGE, &h, &image); h != 0; obj_next(TYPE_IMAGE, &h, &image)) ++n;
+  void* object;
+  for (obj_next(type, &h, &object); h != 0; obj_next(type, &h, &object)) ++n;
   return n;
 }
 

@@ -32,6 +32,7 @@ struct LoadResult {
 };
 // Identifies and loads a file as the viewer would; the group stays alive until test_reset.
 // With a format code, the file goes to that format's decoder whatever its first bytes say.
+// `images` lists what the group holds, so a failed load that leaves a record behind shows.
 LoadResult load_file(const std::string& path, int32_t forced_format = -1);
 // Loads bytes held in memory with the given format's decoder, into a record named `name`.
 LoadResult load_bytes(const std::vector<uint8_t>& bytes, int32_t format, const std::string& name = "memory");
@@ -70,8 +71,8 @@ inline uint8_t pixel_at(const ImageRecord* image, int row, int column) {
 std::vector<uint8_t> stored_row(const ImageRecord* image, int y, int n);
 // Palette entry `i` as 0x00RRGGBB.
 uint32_t palette_rgb(const ImageRecord* image, int i);
-// Image records alive in the registry, whether in a group or not.
-int live_images();
+// Objects of a type (images by default) alive in the registry, whether in a group or not.
+int live_objects(int32_t type = TYPE_IMAGE);
 
 // Reference readers. A binary PPM (P6, maxval 255) or PGM (P5) as 0x00RRGGBB.
 bool read_pnm_rgb(const std::string& path, int* width, int* height, std::vector<uint32_t>* rgb);

@@ -107,6 +107,19 @@ void ViewerHarness::show_hand_made(ImageRecord* image) {
   });
 }
 
+ImageRecord* ViewerHarness::show_made(int32_t width, int32_t height, uint32_t (*colour)(int32_t, int32_t)) {
+  const Handle h = make_rgb_image(width, height, colour, viewer.current_group)->handle;
+  show_hand_made(obj_get<ImageRecord>(TYPE_IMAGE, h));
+  return obj_get<ImageRecord>(TYPE_IMAGE, h);  // showing may have moved the record
+}
+
+View* ViewerHarness::view() const { return obj_get<View>(TYPE_VIEW, viewer.view); }
+
+std::string ViewerHarness::page() const {
+  const size_t at = title().find(" - page ");
+  return at == std::string::npos ? "" : title().substr(at + 8);
+}
+
 uint32_t gradient(int32_t x, int32_t y) { return (uint32_t(x & 255) << 16) | (uint32_t(y & 255) << 8) | 0x40; }
 
 void ViewerHarness::play_hand_made(const std::vector<int32_t>& delays, uint16_t loops, int32_t still, int32_t width,

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "display/display.h"
 #include "image/image.h"
 #include "platform/headless/headless.h"
 #include "viewer/sequence.h"
@@ -39,6 +40,11 @@ class ViewerHarness : public ::testing::Test {
   ImageRecord* make_rgb_image(int32_t width, int32_t height, uint32_t (*colour)(int32_t, int32_t), Handle group);
   // Puts a hand-made image on the display as the sequencer would show a file's image.
   void show_hand_made(ImageRecord* image);
+  // Makes an RGB image of the shown file, pixel (x, y) = colour(x, y), and shows it.
+  ImageRecord* show_made(int32_t width, int32_t height, uint32_t (*colour)(int32_t, int32_t));
+  View* view() const;
+  // The "page i/n" part of the title, without its words ("" for a single image).
+  std::string page() const;
   // Replaces the shown file by a hand-made one of `delays.size()` images with frame controls
   // (as the GIF decoder leaves an animation in a group; no controls when `delays` is empty
   // and `still` images are made instead), then steps to its first image.

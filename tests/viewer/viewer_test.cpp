@@ -64,11 +64,7 @@ TEST_F(Startup, UnknownFilesOfAWalkAreDroppedSilently) {
   group_count(viewer.file_list, TYPE_FILE_DESCRIPTOR, &left);
   group_count(viewer.file_list, TYPE_GROUP, &texts);
   EXPECT_EQ(std::make_pair(left, texts), std::make_pair(1, 1));
-  int alive = 0;
-  Handle h = 0;
-  void* ptr;
-  for (obj_next(TYPE_FILE_DESCRIPTOR, &h, &ptr); h != 0; obj_next(TYPE_FILE_DESCRIPTOR, &h, &ptr)) ++alive;
-  EXPECT_EQ(alive, 1);
+  EXPECT_EQ(live_objects(TYPE_FILE_DESCRIPTOR), 1);
 }
 
 // The viewer's end releases what start-up and a session made (display lists, palette, canvas,

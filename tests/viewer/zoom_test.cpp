@@ -14,12 +14,7 @@ namespace {
 
 class Zoom : public ViewerHarness {
  protected:
-  View* view() { return obj_get<View>(TYPE_VIEW, viewer.view); }
-  ImageRecord* show(int32_t w, int32_t h) {
-    ImageRecord* image = make_rgb_image(w, h, gradient, viewer.current_group);
-    show_hand_made(image);
-    return obj_get<ImageRecord>(TYPE_IMAGE, image->handle);
-  }
+  ImageRecord* show(int32_t w, int32_t h) { return show_made(w, h, gradient); }
   // The world point shown at a window point.
   void world_at(double px, double py, double* wx, double* wy) {
     *wx = px / view()->scale_x - view()->origin_x;
@@ -189,13 +184,7 @@ TEST_F(Zoom, RefusedRotationLeavesTheImageAndQueuesAnErrorDisplay) {
   EXPECT_FALSE(hp->exited());
 }
 
-class Animation : public ViewerHarness {
- protected:
-  std::string page() const {
-    size_t at = title().find(" - page ");
-    return at == std::string::npos ? "" : title().substr(at + 8);
-  }
-};
+using Animation = ViewerHarness;
 
 TEST_F(Animation, PlaysWithItsDelaysLoopsThreeTimesAndStopsOnTheLastFrame) {
   ASSERT_TRUE(start({"next.bmp"}));

@@ -152,7 +152,8 @@ TEST_F(Bmp, RecordFields) {
   EXPECT_EQ(r.images[0]->description, DESC_BMP_BITFIELDS);
 }
 
-// Each refusal, and huge claims refused before anything is allocated for them.
+// Each refusal the suite's files do not make (its pal2, badheadersize, shortfile, rletopdown
+// and reallybig have theirs), and huge claims refused before anything is allocated for them.
 TEST_F(Bmp, RefusalsAndTheirCodes) {
   Bytes tiny;
   tiny.text("BM").fill(12, 0).u32le(40).fill(20, 0);
@@ -164,21 +165,16 @@ TEST_F(Bmp, RefusalsAndTheirCodes) {
   short_masks.data.resize(60);
   expect_refusals(-1, {
       {"header_size_0.bmp", bmp(1, 1, 24, 0, {}, {0, 0, 0, 0}, 0, 1, 0), 3},
-      {"header_size_108.bmp", bmp(1, 1, 24, 0, {}, {0, 0, 0, 0}, 0, 1, 100), 3},
       {"v5_header_cut.bmp", v5_cut, 14},
       {"compression4.bmp", bmp(1, 1, 24, 4, {}, {0, 0, 0, 0}), 3},
       {"rle8_at_4_bits.bmp", bmp(2, 1, 4, 1, grey_table(16), {0, 1}), 14},
       {"rle4_at_8_bits.bmp", bmp(2, 1, 8, 2, grey_table(16), {0, 1}), 14},
       {"bitfields_at_24.bmp", bmp(1, 1, 24, 3, {}, std::vector<uint8_t>(16, 0)), 14},
-      {"two_bits.bmp", bmp(1, 1, 2, 0, grey_table(4), {0, 0, 0, 0}), 14},
       {"tiny.bmp", tiny, 14},
       {"zero_width.bmp", bmp(0, 1, 24, 0, {}, {0, 0, 0, 0}), 14},
-      {"rows_missing.bmp", bmp(4, 3, 24, 0, {}, std::vector<uint8_t>(24, 0)), 14},
       {"cut_table.bmp", cut_table, 14},
       {"short_masks.bmp", short_masks, 14},
       {"rle_short.bmp", bmp(4, 1, 8, 1, grey_table(16), {2, 5}, 5000), 14},  // shorter than declared
-      {"rle_topdown.bmp", bmp(4, -1, 8, 1, grey_table(16), {2, 5, 0, 1}), 14},
-      {"huge.bmp", bmp(30000, 30000, 24, 0, {}, std::vector<uint8_t>(46, 0)), 14},
       {"huge_rle.bmp", bmp(30000, 30000, 8, 1, grey_table(2), {0, 1}), 14},
       {"wide.bmp", bmp(0x7FFFFFFF, 1, 32, 0, {}, std::vector<uint8_t>(16, 0)), 14},  // row beyond 32 bits
   });

@@ -62,9 +62,6 @@ bool giflib_reference(const std::vector<uint8_t>& file, std::vector<ReferenceFra
 // description of the first difference, or "" when all agree.
 std::string compare_with_giflib(const std::vector<uint8_t>& file);
 
-// Destroys what a load left in its group, and the group.
-void release(const LoadResult& loaded);
-
 // The frame controls of a group, in group order.
 std::vector<FrameControl*> frame_controls(Handle group);
 

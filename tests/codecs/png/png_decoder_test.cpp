@@ -19,10 +19,10 @@ void put32(Data& b, uint32_t v) {
   for (int s = 24; s >= 0; s -= 8) b.push_back(static_cast<uint8_t>(v >> s));
 }
 
-Data deflated(const Data& raw, int level = 6) {
+Data deflated(const Data& raw) {
   uLongf size = compressBound(raw.size());
   Data z(size);
-  compress2(z.data(), &size, raw.data(), raw.size(), level);
+  compress(z.data(), &size, raw.data(), raw.size());
   z.resize(size);
   return z;
 }
@@ -112,10 +112,13 @@ TEST_F(Png, PngSuite) {
   for (const char* name : {"erreur.png", "inconnu.png"}) paths.push_back(std::string(KORVELA_SOURCE_DIR) + "/assets/" + name);
   for (const std::string& path : paths) {
     const std::string name = path.substr(path.rfind('/') + 1);
-    // Corrupt files fail, except those whose only fault is a CRC, which is not checked.
+    // Corrupt files fail, except those whose only fault is a CRC, which is not checked: a wrong
+    // signature start is no PNG, any other fault (signature end, colour type, depth, no IDAT, ...)
+    // an invalid file.
     if (name[0] == 'x' && name != "xcsn0g01.png" && name != "xhdn0g08.png") {
       test_reset();
-      EXPECT_NE(load_file(path).error, 0) << name;
+      EXPECT_EQ(load_file(path).error, name.starts_with("xs") && name[2] != '7' ? ERR_UNKNOWN_FORMAT : ERR_INVALID_FILE)
+          << name;
       continue;
     }
     const ImageRecord* image = expect_like_libpng(path);
@@ -165,22 +168,6 @@ TEST_F(Png, FiltersMatchLibpng) {
 
 // --- Chunks and headers --------------------------------------------------------------------
 
-TEST_F(Png, CrcsAreNotCheckedAndIdatMayBeSplitAnywhere) {
-  Data raw = unfiltered(gradient_rows(7, 5, 3));
-  const std::vector<uint32_t> reference = image_rgb(load_ok(PngWriter().ihdr(7, 5, 8, 2).idat(raw).iend().bytes));
-  // The same data, stored or compressed, cut into one-byte IDAT chunks (empty ones between)
-  // with wrong CRCs everywhere.
-  for (int level : {0, 9}) {
-    PngWriter split;
-    split.ihdr(7, 5, 8, 2, 0, false);
-    for (uint8_t b : deflated(raw, level)) split.chunk("IDAT", {b}, false).chunk("IDAT", {}, false);
-    const ImageRecord* image = load_ok(split.chunk("IEND", {}, false).bytes);
-    ASSERT_NE(image, nullptr) << level;
-    EXPECT_EQ(image_rgb(image), reference) << level;
-    EXPECT_EQ(image->pixels[3], 0);  // RGB pixels get 0 as their fourth byte
-  }
-}
-
 TEST_F(Png, StructureAndHeaderFaultsGetTheirCodes) {
   Data raw = unfiltered(gradient_rows(4, 4, 1));
   Data bad_filter = raw;
@@ -194,17 +181,14 @@ TEST_F(Png, StructureAndHeaderFaultsGetTheirCodes) {
       // Unknown ancillary chunks are skipped, unknown critical ones refused.
       {[&](PngWriter& w) { w.ihdr(4, 4, 8, 0).chunk("zzAb", {1, 2}).idat(raw).iend(); }, 0},
       {[&](PngWriter& w) { w.ihdr(4, 4, 8, 0).chunk("ZzAb", {1, 2}).idat(raw).iend(); }, ERR_UNKNOWN_FORMAT},
-      // No IEND before the end of the file, no IDAT, no IHDR, a second IHDR.
+      // No IEND before the end of the file, no IHDR, a second IHDR.
       {[&](PngWriter& w) { w.ihdr(4, 4, 8, 0).idat(raw); }, ERR_INVALID_FILE},
-      {[&](PngWriter& w) { w.ihdr(4, 4, 8, 0).iend(); }, ERR_INVALID_FILE},
       {[&](PngWriter& w) { w.idat(raw).iend(); }, ERR_INVALID_FILE},
       {[&](PngWriter& w) { w.ihdr(4, 4, 8, 0).ihdr(4, 4, 8, 0).idat(raw).iend(); }, ERR_INVALID_FILE},
-      // Empty IDAT chunks add nothing; with nothing else there is no data.
-      {[&](PngWriter& w) { w.ihdr(4, 4, 8, 0).chunk("IDAT", {}).idat(raw).chunk("IDAT", {}).iend(); }, 0},
+      // Empty IDAT chunks alone hold no data.
       {[&](PngWriter& w) { w.ihdr(4, 4, 8, 0).chunk("IDAT", {}).iend(); }, ERR_INVALID_FILE},
-      // An IDAT longer than what remains of the file; signature bytes 4 to 7.
+      // An IDAT longer than what remains of the file.
       {[&](PngWriter& w) { w.ihdr(4, 4, 8, 0).idat(raw).iend(); w.bytes[35] = w.bytes[36] = 0xFF; }, ERR_INVALID_FILE},
-      {[&](PngWriter& w) { w.ihdr(4, 4, 8, 0).idat(raw).iend(); w.bytes[6] = 0; }, ERR_INVALID_FILE},
       // PLTE length not a multiple of 3, filter type 5, a zlib header that is not deflate.
       {[&](PngWriter& w) { w.ihdr(4, 4, 8, 3).chunk("PLTE", {1, 2, 3, 4}).idat(raw).iend(); }, ERR_INVALID_FILE},
       {[&](PngWriter& w) { w.ihdr(4, 4, 8, 0).idat(bad_filter).iend(); }, ERR_INVALID_FILE},
@@ -213,9 +197,7 @@ TEST_F(Png, StructureAndHeaderFaultsGetTheirCodes) {
       {header(0x80000000u, 4, 8, 0), ERR_VALUE},
       {header(4, 0xFFFFFFFFu, 8, 0), ERR_VALUE},
       {header(0, 4, 8, 0), ERR_INVALID_FILE},
-      {header(4, 4, 17, 0), ERR_INVALID_FILE},
       {header(4, 4, 8, 5), ERR_INVALID_FILE},
-      {header(4, 4, 8, 7), ERR_INVALID_FILE},
       {header(4, 4, 8, 0, 0, 1), ERR_INVALID_FILE},
       {header(4, 4, 8, 0, 0, 0, 1), ERR_INVALID_FILE},
       {header(4, 4, 8, 0, 0, 0, 0, 12), ERR_INVALID_FILE},
@@ -299,7 +281,6 @@ TEST_F(Png, AncillaryChunks) {
   const ImageRecord* image = load_ok(early.bytes);
   ASSERT_NE(image, nullptr);
   EXPECT_EQ(image->has_transparent, 0);
-  EXPECT_EQ(image->has_transparent, 0);
 }
 
 // What the colour comparison does not see: padding bits, the alpha byte, 16-bit keys, rows
@@ -334,6 +315,8 @@ TEST_F(Png, StoredBytes) {
            .idat(unfiltered({{0, 0, 0x12, 0x34, 0xFF, 0xFF, 0, 0, 0x12, 0x34, 0xFF, 0xFE}})).iend().bytes, 0,
        {0, 18, 255, 0, 0, 18, 254, 0}},
       {"data for more rows than the image has", PngWriter().ihdr(5, 6, 8, 0).idat(twice).iend().bytes, 5 * 8 + 4, {rows[5][4]}},
+      {"empty IDAT chunks around the data add nothing",
+       PngWriter().ihdr(5, 6, 8, 0).chunk("IDAT", {}).idat(raw).chunk("IDAT", {}).iend().bytes, 5 * 8 + 4, {rows[5][4]}},
       {"three rows of six, then the background",
        PngWriter().ihdr(5, 6, 8, 3).chunk("PLTE", grey_palette).chunk("bKGD", {42}).idat(half).iend().bytes, 2 * 8,
        {rows[2][0], rows[2][1], rows[2][2], rows[2][3], rows[2][4], 42, 42, 42, 42, 42}},

@@ -1,6 +1,6 @@
-// The SDL backend driven in-process on SDL's offscreen "dummy" video driver: windows, paint
-// passes presented on the window surface, scrolling, the message order, peeking at waiting
-// input, drops, timers kept by the loop, and the icon.
+// The SDL backend driven in-process on SDL's offscreen "dummy" video driver: windows, the
+// message order, peeking at waiting input, drops, timers kept by the loop, and the icon. What
+// paint passes and scrolls present is the real window's test's, pixel for pixel.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -51,17 +51,6 @@ std::vector<Recorded> of_kind(MessageKind kind) {
   return out;
 }
 
-// The window surface as 0x00RRGGBB, whatever its pixel format.
-std::vector<uint32_t> surface_pixels(SDL_Window* window) {
-  SDL_Surface* converted = SDL_ConvertSurfaceFormat(SDL_GetWindowSurface(window), SDL_PIXELFORMAT_RGB888, 0);
-  std::vector<uint32_t> out;
-  for (int y = 0; converted != nullptr && y < converted->h; ++y)
-    for (int x = 0; x < converted->w; ++x)
-      out.push_back(static_cast<const uint32_t*>(converted->pixels)[y * (converted->pitch / 4) + x] & 0xFFFFFF);
-  SDL_FreeSurface(converted);
-  return out;
-}
-
 class SdlPlatformTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -107,75 +96,15 @@ class SdlPlatformTest : public ::testing::Test {
 
 }  // namespace
 
+// One resizable window serves as both; a second main window, or a document window of another
+// parent, is refused, and the document window has no title. (Its size, title and first paint
+// are the real window's test's.)
 TEST_F(SdlPlatformTest, OneWindowIsBothTheMainAndTheDocumentWindow) {
   EXPECT_EQ(sdl_->create_main_window("again", main_proc), 0u);
   EXPECT_EQ(sdl_->create_document_window(document_, document_proc), 0u);
-  // The window covers the work area; both windows see its whole client area.
-  int w = 0, h = 0;
-  SDL_GetWindowSize(sdl_->sdl_window(), &w, &h);
-  int32_t mw, mh, dw, dh, aw, ah;
-  sdl_->client_size(main_, &mw, &mh);
-  sdl_->client_size(document_, &dw, &dh);
-  sdl_->work_area(&aw, &ah);
-  SDL_Rect usable;
-  ASSERT_EQ(SDL_GetDisplayUsableBounds(0, &usable), 0);
-  for (const auto& [sw, sh] : {std::pair(w, h), std::pair(mw, mh), std::pair(dw, dh), std::pair(aw, ah)})
-    EXPECT_EQ(std::make_pair(sw, sh), std::make_pair(usable.w, usable.h));
   EXPECT_NE(SDL_GetWindowFlags(sdl_->sdl_window()) & SDL_WINDOW_RESIZABLE, 0u);
-
-  EXPECT_STREQ(SDL_GetWindowTitle(sdl_->sdl_window()), "Korvela v2.0.3");
-  sdl_->set_title(main_, "photo.jpg - 10 x 20 pixels");
   sdl_->set_title(document_, "ignored");
-  EXPECT_STREQ(SDL_GetWindowTitle(sdl_->sdl_window()), "photo.jpg - 10 x 20 pixels");
-
-  // A new document window needs painting: its first message is a paint of the whole area.
-  drain();
-  ASSERT_FALSE(of_kind(MSG_PAINT).empty());
-  EXPECT_EQ(of_kind(MSG_PAINT)[0].window, document_);
-}
-
-// What the frame holds after a pass reaches the window surface (clipping is the frame's).
-TEST_F(SdlPlatformTest, APaintPassIsPresentedOnTheWindowSurface) {
-  drain();
-  int32_t W, H;
-  sdl_->client_size(document_, &W, &H);
-  sdl_->begin_paint(document_);
-  sdl_->fill_rect(document_, PlatformRect{0, 0, W, H}, 0x102030);
-  std::vector<uint32_t> block(20 * 10);
-  for (size_t i = 0; i < block.size(); ++i) block[i] = static_cast<uint32_t>(i * 0x010203);
-  sdl_->blit(document_, 50, 35, 20, 10, 20, block.data());
-  sdl_->end_paint(document_);
-  const std::vector<uint32_t> shown = surface_pixels(sdl_->sdl_window());
-  ASSERT_EQ(shown.size(), size_t(W) * H);
-  EXPECT_EQ(shown, sdl_->frame().pixels());
-  EXPECT_EQ(shown[36 * W + 52], block[1 * 20 + 2]);
-  EXPECT_FALSE(sdl_->frame().has_dirty());
-  // Painting on the main window, or outside a pass, touches nothing shown.
-  sdl_->fill_rect(main_, PlatformRect{0, 0, W, H}, 0xFFFFFF);
-  EXPECT_EQ(sdl_->frame().pixels()[0], 0x102030u);
-}
-
-TEST_F(SdlPlatformTest, ScrollingMovesWhatIsShownAndReportsTheUncoveredStrip) {
-  drain();
-  int32_t W, H;
-  sdl_->client_size(document_, &W, &H);
-  sdl_->begin_paint(document_);
-  sdl_->fill_rect(document_, PlatformRect{0, 0, W / 2, H}, 0xFF0000);
-  sdl_->fill_rect(document_, PlatformRect{W / 2, 0, W, H}, 0x0000FF);
-  sdl_->end_paint(document_);
-  std::vector<PlatformRect> uncovered;
-  EXPECT_FALSE(sdl_->scroll(main_, -10, 0, &uncovered));
-  ASSERT_TRUE(sdl_->scroll(document_, -10, 0, &uncovered));
-  ASSERT_EQ(uncovered.size(), 1u);
-  EXPECT_EQ(std::make_pair(uncovered[0].left, uncovered[0].right), std::make_pair(W - 10, W));
-  // The moved pixels reach the screen with the paint of the strip.
-  sdl_->begin_paint(document_);
-  sdl_->fill_rect(document_, uncovered[0], 0x00FF00);
-  sdl_->end_paint(document_);
-  const std::vector<uint32_t> shown = surface_pixels(sdl_->sdl_window());
-  ASSERT_EQ(shown.size(), size_t(W) * H);
-  EXPECT_EQ((std::vector<uint32_t>{shown[W / 2 - 11], shown[W / 2 - 10], shown[W - 11], shown[W - 10]}),
-            (std::vector<uint32_t>{0xFF0000, 0x0000FF, 0x0000FF, 0x00FF00}));
+  EXPECT_STREQ(SDL_GetWindowTitle(sdl_->sdl_window()), "Korvela v2.0.3");
 }
 
 TEST_F(SdlPlatformTest, WaitingInputIsSeenWithoutTakingItFromTheQueue) {
@@ -227,12 +156,6 @@ TEST_F(SdlPlatformTest, InputComesBeforePaintAndPaintBeforeTimers) {
   EXPECT_EQ((std::vector<int32_t>{timers[0].code, timers[1].code}), (std::vector<int32_t>{3, 1}));
   EXPECT_EQ(timers[0].window, main_);
   EXPECT_EQ(of_kind(MSG_PAINT)[0].rects, 1u);
-
-  g_log.clear();
-  sdl_->set_timer(main_, 3, 0);
-  sdl_->kill_timer(main_, 3);
-  drain();
-  EXPECT_TRUE(of_kind(MSG_TIMER).empty());
 }
 
 TEST_F(SdlPlatformTest, TheLoopSleepsUntilTheNextTimerFallsDue) {

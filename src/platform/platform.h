@@ -101,7 +101,6 @@ class PlatformBackend {
   virtual uint64_t clock_ms() = 0;
 
   // System.
-  virtual void work_area(int32_t* width, int32_t* height) = 0;
   virtual void message_box(const char* text, const char* caption) = 0;
   // Ends the process with `code`; does not return.
   [[noreturn]] virtual void exit_process(int code) = 0;

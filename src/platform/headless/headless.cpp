@@ -138,11 +138,6 @@ uint64_t HeadlessPlatform::clock_ms() {
   return now;
 }
 
-void HeadlessPlatform::work_area(int32_t* width, int32_t* height) {
-  *width = work_width_;
-  *height = work_height_;
-}
-
 void HeadlessPlatform::message_box(const char* text, const char* caption) {
   boxes_.push_back(std::string(caption) + "\n" + text);
 }

@@ -44,7 +44,6 @@ class HeadlessPlatform : public PlatformBackend {
   void set_timer(PlatformWindow window, int32_t id, uint32_t delay_ms) override;
   void kill_timer(PlatformWindow window, int32_t id) override;
   uint64_t clock_ms() override;
-  void work_area(int32_t* width, int32_t* height) override;
   void message_box(const char* text, const char* caption) override;
   [[noreturn]] void exit_process(int code) override;
 

@@ -312,14 +312,6 @@ void SdlPlatform::kill_timer(PlatformWindow window, int32_t id) { timers_.kill(w
 
 uint64_t SdlPlatform::clock_ms() { return SDL_GetTicks64(); }
 
-void SdlPlatform::work_area(int32_t* width, int32_t* height) {
-  SDL_Rect usable{0, 0, 0, 0};
-  const int display = window_ != nullptr ? std::max(SDL_GetWindowDisplayIndex(window_), 0) : 0;
-  if (!sdl_video_start() || SDL_GetDisplayUsableBounds(display, &usable) != 0) usable = SDL_Rect{0, 0, 800, 600};
-  *width = usable.w;
-  *height = usable.h;
-}
-
 void SdlPlatform::message_box(const char* text, const char* caption) {
   std::string line;
   for (const char* c = text; *c != '\0'; ++c) line += *c == '\n' ? std::string(" - ") : std::string(1, *c);

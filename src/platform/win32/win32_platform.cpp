@@ -332,13 +332,6 @@ void Win32Platform::kill_timer(PlatformWindow window, int32_t id) {
 
 uint64_t Win32Platform::clock_ms() { return GetTickCount64(); }
 
-void Win32Platform::work_area(int32_t* width, int32_t* height) {
-  RECT area{0, 0, 800, 600};
-  SystemParametersInfoA(SPI_GETWORKAREA, 0, &area, 0);
-  *width = area.right - area.left;
-  *height = area.bottom - area.top;
-}
-
 void Win32Platform::message_box(const char* text, const char* caption) {
   MessageBoxA(nullptr, text, caption, MB_ICONERROR);
 }

@@ -209,12 +209,9 @@ TEST_F(TiffDirectory, PagesDecodeToTheirStoredBytes) {
       // defined: "ABA"), 258, 258, End is more output than the strip holds: it stops at its end.
       {tiff_file({page(3, 1, 8, 1, 1, {lzw_bits({256, 65, 66, 258, 260, 258, 258, 257})}, 5)}), {{{2, 0, 'A'}}}},
       {tiff_file({page(100, 60, 8, 1, 1, {lzw_bits(table_filler)}, 5)}), {{{99, 37, 'A'}, {99, 59, 0}}}},
-      // Thumbnails are dropped wherever they stand.
-      {tiff_file({thumbnail(9), grey2(1), grey2(2)}), {{{1, 0, 1}}, {{1, 0, 2}}}},
-      {tiff_file({grey2(1), thumbnail(9), grey2(2)}), {{{1, 0, 1}}, {{1, 0, 2}}}},
-      {tiff_file({grey2(1), grey2(2), thumbnail(9)}), {{{1, 0, 1}}, {{1, 0, 2}}}},
-      {tiff_file({thumbnail(8), thumbnail(9), grey2(3)}), {{{1, 0, 3}}}},
-      {tiff_file({grey2(1), thumbnail(8), thumbnail(9)}), {{{1, 0, 1}}}},
+      // Thumbnails are dropped wherever they stand, alone or in a row.
+      {tiff_file({thumbnail(8), thumbnail(9), grey2(1), thumbnail(7), grey2(2), thumbnail(6), thumbnail(5)}),
+       {{{1, 0, 1}}, {{1, 0, 2}}}},
   };
   for (size_t i = 0; i < std::size(cases); ++i) {
     test_reset();
@@ -255,14 +252,11 @@ TEST_F(TiffDirectory, RowsTheDataMissesAreClearedInEveryOrientation) {
     test_reset();
     LoadResult r = load_memory(tiff_file({with(page(4, 3, 8, 1, 1, {{1, 2, 3, 4}}), {{274, SHORT, {orientation}}})}));
     ASSERT_EQ(r.error, 0) << orientation;
-    int sum = 0, nonzero = 0;
+    // The four data bytes sum to 10: any byte left over in the missing rows adds to it.
+    int sum = 0;
     for (int y = 0; y < r.images[0]->height; ++y)
-      for (int x = 0; x < r.images[0]->width; ++x) {
-        sum += pixel_at(r.images[0], y, x);
-        nonzero += pixel_at(r.images[0], y, x) != 0;
-      }
+      for (int x = 0; x < r.images[0]->width; ++x) sum += pixel_at(r.images[0], y, x);
     EXPECT_EQ(sum, 10) << orientation;
-    EXPECT_EQ(nonzero, 4) << orientation;
   }
 }
 

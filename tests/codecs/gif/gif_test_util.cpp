@@ -190,6 +190,17 @@ uint32_t rgb_of(const uint8_t* palette, int index) {
          palette[3 * index + 2];
 }
 
+// Frames composed from giflib's decoding: every frame a full picture in 0x00RRGGBB.
+struct ReferenceFrame {
+  int width = 0;
+  int height = 0;
+  std::vector<uint32_t> rgb;
+  bool has_control = false;
+  int disposal = 0;
+  int delay = 0;
+  bool user_input = false;
+};
+
 // giflib's reader over bytes in memory.
 struct MemoryInput {
   const std::vector<uint8_t>* bytes;
@@ -202,8 +213,6 @@ int read_memory(GifFileType* gif, GifByteType* dest, int count) {
   in.at += n;
   return int(n);
 }
-
-}  // namespace
 
 bool giflib_reference(const std::vector<uint8_t>& file, std::vector<ReferenceFrame>* frames) {
   if (file.size() < 13) return false;
@@ -289,18 +298,6 @@ bool giflib_reference(const std::vector<uint8_t>& file, std::vector<ReferenceFra
   return true;
 }
 
-std::vector<FrameControl*> frame_controls(Handle group) {
-  std::vector<FrameControl*> list;
-  Handle h = 0;
-  FrameControl* control = nullptr;
-  for (group_find_next(group, TYPE_FRAME_CONTROL, &h, &control); h != 0;
-       group_find_next(group, TYPE_FRAME_CONTROL, &h, &control))
-    list.push_back(control);
-  return list;
-}
-
-namespace {
-
 std::string compare_loaded(const std::vector<uint8_t>& file, const LoadResult& loaded) {
   std::vector<ReferenceFrame> reference;
   if (!giflib_reference(file, &reference)) return "giflib cannot read the file";
@@ -351,6 +348,16 @@ std::string compare_with_giflib(const std::vector<uint8_t>& file) {
   group_destroy_members(loaded.group);  // leaves no image to the caller's counts
   group_destroy(loaded.group);
   return result;
+}
+
+std::vector<FrameControl*> frame_controls(Handle group) {
+  std::vector<FrameControl*> list;
+  Handle h = 0;
+  FrameControl* control = nullptr;
+  for (group_find_next(group, TYPE_FRAME_CONTROL, &h, &control); h != 0;
+       group_find_next(group, TYPE_FRAME_CONTROL, &h, &control))
+    list.push_back(control);
+  return list;
 }
 
 }  // namespace gif_test

@@ -46,18 +46,6 @@ struct Builder {
 // A palette of `count` entries: entry i = (i * 3, i * 5, i * 7) modulo 256, never white.
 std::vector<uint8_t> test_palette(int count);
 
-// Frames composed from giflib's decoding: every frame a full picture in 0x00RRGGBB.
-struct ReferenceFrame {
-  int width = 0;
-  int height = 0;
-  std::vector<uint32_t> rgb;
-  bool has_control = false;
-  int disposal = 0;
-  int delay = 0;
-  bool user_input = false;
-};
-bool giflib_reference(const std::vector<uint8_t>& file, std::vector<ReferenceFrame>* frames);
-
 // Loads a file's bytes and checks every frame against the giflib reference; returns a
 // description of the first difference, or "" when all agree.
 std::string compare_with_giflib(const std::vector<uint8_t>& file);

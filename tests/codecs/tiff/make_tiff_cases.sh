@@ -8,9 +8,7 @@ mkdir -p "$out/src"
 cd "$out/src"
 
 convert -seed 3 -size 67x45 plasma:fractal -depth 8 rgb.tif
-convert rgb.tif -colorspace gray -depth 8 grey8.tif
-convert rgb.tif -colorspace gray -depth 4 grey4.tif
-convert rgb.tif -colorspace gray -depth 2 grey2.tif
+for d in 8 4 2; do convert rgb.tif -colorspace gray -depth $d grey$d.tif; done
 convert -seed 3 -size 67x45 plasma:fractal -depth 16 rgb16.tif
 convert rgb16.tif -interlace plane rgb16_planar.tif
 convert rgb16.tif -colorspace gray -depth 16 grey16.tif
@@ -128,11 +126,9 @@ tiffcp -c g4 src/bw.tif src/bww.tif src/wide_bw.tif ok-multipage-g4.tif
 # Orientations, for strips and for tiles.
 for o in 1 2 3 4 5 6 7 8; do
   tiffcp -c lzw:2 -r 6 src/rgb.tif orient-$o-rgb-strips.tif
-  tiffset -s 274 $o orient-$o-rgb-strips.tif
   tiffcp -c packbits -t -w 16 -l 32 src/pal8.tif orient-$o-pal8-tiles.tif
-  tiffset -s 274 $o orient-$o-pal8-tiles.tif
   tiffcp -c g4 -r 9 src/wide_bw.tif orient-$o-bw-g4.tif
-  tiffset -s 274 $o orient-$o-bw-g4.tif
+  for f in orient-$o-*.tif; do tiffset -s 274 $o $f; done
 done
 # JPEG: YCbCr (as tiffcp writes colour by default), RGB, grey and CMYK, strips and tiles.
 tiffcp -c jpeg -r 48 src/rgb.tif jpeg-ycbcr-one.tif

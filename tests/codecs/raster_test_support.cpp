@@ -90,25 +90,6 @@ int max_channel_difference(const std::vector<uint32_t>& a, const std::vector<uin
   return worst;
 }
 
-LoadResult load_bytes(const std::string& name, const std::vector<uint8_t>& bytes, int32_t format) {
-  LoadResult result;
-  result.status = FILE_SUPPORTED;
-  result.format = format;
-  const int64_t size = static_cast<int64_t>(bytes.size());
-  if (format < 0) identify_bytes(PaddedBytes(bytes.data(), size).reader(), &result.status, &result.format);
-  group_create(&result.group);
-  if (result.status == FILE_SUPPORTED) image_load_memory(name.c_str(), result.format, bytes.data(), size, &result.group);
-  else g_error = ERR_UNKNOWN_FORMAT;
-  result.error = g_error;
-  g_error = 0;
-  Handle h = 0;
-  ImageRecord* image;
-  for (group_find_next(result.group, TYPE_IMAGE, &h, &image); h != 0;
-       group_find_next(result.group, TYPE_IMAGE, &h, &image))
-    result.images.push_back(image);
-  return result;
-}
-
 void expect_refusals(int32_t format, const std::vector<Refusal>& cases) {
   for (const Refusal& c : cases) {
     SCOPED_TRACE(c.name);

@@ -38,10 +38,6 @@ struct Bytes {
   size_t size() const { return data.size(); }
 };
 
-// Decodes bytes held in memory into a record named `name`: identified first as the viewer
-// identifies a file, or, with a format code, handed to that format's decoder whatever their
-// first bytes say. The group stays alive until test_reset.
-LoadResult load_bytes(const std::string& name, const std::vector<uint8_t>& bytes, int32_t format = -1);
 inline LoadResult load_bytes(const std::string& name, const Bytes& bytes, int32_t format = -1) {
   return load_bytes(name, bytes.data, format);
 }

@@ -106,12 +106,15 @@ LoadResult load_file(const std::string& path, int32_t forced_format) {
   return result;
 }
 
-LoadResult load_bytes(const std::vector<uint8_t>& bytes, int32_t format, const std::string& name) {
+LoadResult load_bytes(const std::string& name, const std::vector<uint8_t>& bytes, int32_t format) {
   LoadResult result;
   result.status = FILE_SUPPORTED;
   result.format = format;
+  const int64_t size = static_cast<int64_t>(bytes.size());
+  if (format < 0) identify_bytes(PaddedBytes(bytes.data(), size).reader(), &result.status, &result.format);
   group_create(&result.group);
-  if (g_error == 0) image_load_memory(name.c_str(), format, bytes.data(), int64_t(bytes.size()), &result.group);
+  if (result.status != FILE_SUPPORTED) g_error = ERR_UNKNOWN_FORMAT;
+  else if (g_error == 0) image_load_memory(name.c_str(), result.format, bytes.data(), size, &result.group);
   finish_load(&result);
   return result;
 }

@@ -34,8 +34,10 @@ struct LoadResult {
 // With a format code, the file goes to that format's decoder whatever its first bytes say.
 // `images` lists what the group holds, so a failed load that leaves a record behind shows.
 LoadResult load_file(const std::string& path, int32_t forced_format = -1);
-// Loads bytes held in memory with the given format's decoder, into a record named `name`.
-LoadResult load_bytes(const std::vector<uint8_t>& bytes, int32_t format, const std::string& name = "memory");
+// Decodes bytes held in memory into a record named `name`: identified first as the viewer
+// identifies a file, or, with a format code, handed to that format's decoder whatever their
+// first bytes say.
+LoadResult load_bytes(const std::string& name, const std::vector<uint8_t>& bytes, int32_t format = -1);
 
 // Rectangles compare and print field by field, so that lists of them compare in one expectation.
 inline bool operator==(const PlatformRect& a, const PlatformRect& b) {

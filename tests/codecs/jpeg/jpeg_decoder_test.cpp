@@ -162,7 +162,7 @@ class Jpeg : public ::testing::Test {
         << path;
     return image;
   }
-  LoadResult load(const Bytes& bytes) { return load_bytes(bytes, FORMAT_JPEG, "case.jpg"); }
+  LoadResult load(const Bytes& bytes) { return load_bytes("case.jpg", bytes, FORMAT_JPEG); }
 
   void clear_log() { log_ = log_to_temp("JPEGTEST"); }
   bool logged(const std::string& text) const { return read_text(log_).find(text) != std::string::npos; }

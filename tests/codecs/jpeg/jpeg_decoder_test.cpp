@@ -76,10 +76,6 @@ Difference against(const ImageRecord* image, const std::string& command) {
   return d;
 }
 
-Difference against_djpeg(const ImageRecord* image, const std::string& path) {
-  return against(image, "djpeg -dct float -nosmooth " + path);
-}
-
 // Against Pillow's reading of `path`; four components (CMYK to Pillow) become white less each
 // ink and the black, floored at 0. With `ycbcr`, Y, Cb, Cr as decoded stand for R, G, B.
 Difference against_pillow(const ImageRecord* image, const std::string& path, bool ycbcr = false) {
@@ -204,7 +200,7 @@ TEST_F(Jpeg, LayoutsMatchTheFloatReference) {
     ASSERT_NE(image, nullptr) << paths[i];
     // djpeg clamps luminance before the colour conversion and rounds in integers: the two
     // differ by one in places, and a little more on the corpus' saturated colours.
-    const Difference d = against_djpeg(image, paths[i]);
+    const Difference d = against(image, "djpeg -dct float -nosmooth " + paths[i]);
     EXPECT_LE(d.max, i < 2 ? 16 : 6) << paths[i];
     EXPECT_LT(d.mean, 0.6) << paths[i];
     EXPECT_GT(d.within_one, 0.97) << paths[i];

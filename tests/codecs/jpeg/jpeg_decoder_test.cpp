@@ -11,7 +11,6 @@
 #include "core/errors.h"
 #include "image/file_descriptor.h"
 #include "image/image.h"
-#include "image/pixels.h"
 #include "support/test_support.h"
 
 namespace {
@@ -75,10 +74,6 @@ Difference against(const ImageRecord* image, const std::string& command) {
   d.mean = total / (3.0 * ours.size());
   d.within_one = close / (3.0 * ours.size());
   return d;
-}
-
-Difference against_djpeg(const ImageRecord* image, const std::string& path) {
-  return against(image, "djpeg -dct float -nosmooth " + path);
 }
 
 // Against Pillow's reading of `path`; four components (CMYK to Pillow) become white less each
@@ -205,7 +200,7 @@ TEST_F(Jpeg, LayoutsMatchTheFloatReference) {
     ASSERT_NE(image, nullptr) << paths[i];
     // djpeg clamps luminance before the colour conversion and rounds in integers: the two
     // differ by one in places, and a little more on the corpus' saturated colours.
-    const Difference d = against_djpeg(image, paths[i]);
+    const Difference d = against(image, "djpeg -dct float -nosmooth " + paths[i]);
     EXPECT_LE(d.max, i < 2 ? 16 : 6) << paths[i];
     EXPECT_LT(d.mean, 0.6) << paths[i];
     EXPECT_GT(d.within_one, 0.97) << paths[i];
@@ -219,7 +214,6 @@ TEST_F(Jpeg, TwelveBitFileLoadsAsOneBytePerSample) {
   ASSERT_NE(image, nullptr);
   EXPECT_EQ((std::vector<int>{image->bits, image->planes, image->pixel_bytes, image->row_bytes}),
             (std::vector<int>{12, 3, 1, image->width}));
-  EXPECT_EQ(image_pixel_layout(image), LAYOUT_PLANAR);
   // No oracle reads 12 bits: a grey face, neither flat nor saturated, with orange-brown eyes
   // (around (35, 53) and (99, 63)) clearly redder than blue.
   const std::vector<uint32_t> rgb = image_rgb(image);
@@ -281,7 +275,6 @@ TEST_F(Jpeg, ApplicationHeadersSetDescriptionAndResolution) {
       {{jfif(1, 300, 150)}, DESC_JPEG_JFIF, 300, 150, ""},
       {{jfif(1, 72, 72), exif}, DESC_JPEG_EXIF, 72, 72, ""},
       {{jfif(1, 72, 72), xmp, Segment{0xE0, {'J', 'F', 'X', 'X', 0}}}, DESC_JPEG_JFIF, 72, 72, ""},
-      {{}, 0, 0, 0, ""},
       // Unknown, damaged or too short headers are passed over: they never decide the load.
       {{Segment{0xE0, {'A', 'B', 'C', 'D', 0}}, Segment{0xE8, {'A', 'B', 'C', 'D', 'E', 0}}}, 0, 0, 0, ""},
       {{Segment{0xE0, {'J', 'F', 'I', 'F', 0, 1, 2, 1, 0, 72, 0, 72}}, Segment{0xE1, {'E', 'x', 'i', 'f'}}}, 0, 0, 0, ""},
@@ -416,7 +409,7 @@ TEST_F(Jpeg, FramesWithoutDataDecode) {
 TEST_F(Jpeg, RefusedAndBrokenFilesGetTheirCodeAndLogLine) {
   const std::string structure = cjpeg("structure", 40, 24, "");
   const Bytes file = read_file(structure);
-  const Bytes prog = read_file(jpegtran("prog_cut", cjpeg("structure", 40, 24, ""), "-progressive"));
+  const Bytes prog = read_file(jpegtran("prog_cut", structure, "-progressive"));
   using Edit = std::function<void(JpegParts&)>;
   auto edited = [&](Edit edit) {
     JpegParts parts = split(file);
@@ -441,8 +434,7 @@ TEST_F(Jpeg, RefusedAndBrokenFilesGetTheirCodeAndLogLine) {
   char dc_line[64];
   std::snprintf(dc_line, sizeof dc_line, "CODE HUFF DC NON TROUV 65535 pos %zx", data + 4);
   // Restart markers without a restart interval would start the scan over each time.
-  const std::string restarts = cjpeg("no_dri", 64, 48, "-restart 1B");
-  JpegParts no_dri = split(read_file(restarts));
+  JpegParts no_dri = split(read_file(cjpeg("no_dri", 64, 48, "-restart 1B")));
   no_dri.erase(0xDD);
   // A progressive frame may repeat its last refinement scan, but not a thousand times.
   const Bytes small = read_file(cjpeg("many_scans", 32, 16, "-progressive"));
@@ -472,8 +464,6 @@ TEST_F(Jpeg, RefusedAndBrokenFilesGetTheirCodeAndLogLine) {
       {bad_code(file, data), ERR_LOADING, dc_line},
       {bad_code(prog, band), ERR_INVALID_FILE, "CODE HUFF AC NON TROUV 65535 pos "},
       {read_file(corpus("testimgari.jpg")), ERR_UNKNOWN_FORMAT, refused("JPEG Extended Sequential DCT Arithmetic")},
-      {read_file(jpegtran("arith_seq", structure, "-arithmetic")), ERR_UNKNOWN_FORMAT,
-       refused("JPEG Extended Sequential DCT Arithmetic")},
       {read_file(jpegtran("arith_prog", structure, "-arithmetic -progressive")), ERR_UNKNOWN_FORMAT,
        refused("JPEG Progressive DCT Arithmetic")},
       {with_frame(0xC3, 8), ERR_UNKNOWN_FORMAT, refused("JPEG Lossless Huffman")},
@@ -483,7 +473,6 @@ TEST_F(Jpeg, RefusedAndBrokenFilesGetTheirCodeAndLogLine) {
       {with_frame(0xCF, 8), ERR_UNKNOWN_FORMAT, refused("JPEG Differential Lossless DCT Arithmetic")},
       // A differential frame needs precision 8: with 12 the file is invalid rather than unknown.
       {with_frame(0xC5, 12), ERR_INVALID_FILE, ""},
-      {read_file(restarts), 0, ""},
       {join(no_dri), ERR_INVALID_FILE, ""},
       {with_repeats(20), 0, ""},
       {with_repeats(1000), ERR_INVALID_FILE, ""},

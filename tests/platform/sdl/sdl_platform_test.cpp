@@ -171,7 +171,8 @@ TEST_F(SdlPlatformTest, TheLoopSleepsUntilTheNextTimerFallsDue) {
   }
   const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
   EXPECT_EQ(code, 7);
-  EXPECT_GE(elapsed.count(), 59);
+  // SDL counts whole milliseconds on its own clock: allow for a few of them against ours.
+  EXPECT_GE(elapsed.count(), 55);
   EXPECT_LT(elapsed.count(), 2000);
   ASSERT_EQ(of_kind(MSG_TIMER).size(), 1u);
 }

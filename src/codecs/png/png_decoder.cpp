@@ -30,8 +30,6 @@ struct PngDecoder {
   Handle group;
   // The whole file's bytes.
   const ByteReader* in;
-  const uint8_t* file;
-  int64_t file_size;
   int64_t position;
   int64_t released;  // the file's bytes before this offset were given back
   bool header_seen;
@@ -76,7 +74,7 @@ constexpr int64_t kReleaseStep = int64_t{1} << 20;
 // --- Reading the file: past its end every byte reads as 0 ------------------------------
 
 uint32_t read_u8(PngDecoder& png) {
-  uint32_t v = png.position < png.file_size ? png.file[png.position] : 0;
+  uint32_t v = png.position < png.in->size() ? png.in->data()[png.position] : 0;
   ++png.position;
   return v;
 }
@@ -213,7 +211,7 @@ void png_chunk_plte(PngDecoder& png, const uint8_t*, uint32_t length) {
 void png_chunk_idat(PngDecoder& png, const uint8_t*, uint32_t length) {
   // The data must lie inside the file: a chunk cut short by the end of the file could
   // never be followed by IEND.
-  if (int64_t{length} > png.file_size - png.position) {
+  if (int64_t{length} > png.in->size() - png.position) {
     g_error = ERR_INVALID_FILE;
     return;
   }
@@ -236,8 +234,8 @@ void png_release_before(PngDecoder& png, int64_t offset) {
 // chain the chunk loop has already walked up to IEND.
 bool png_next_idat(void* source, const uint8_t** data, const uint8_t** data_end) {
   PngDecoder& png = *static_cast<PngDecoder*>(source);
-  while (png.next_chunk + 12 <= png.file_size) {
-    const uint8_t* chunk = png.file + png.next_chunk;
+  while (png.next_chunk + 12 <= png.in->size()) {
+    const uint8_t* chunk = png.in->data() + png.next_chunk;
     const uint32_t length = (uint32_t{chunk[0]} << 24) | (uint32_t{chunk[1]} << 16) | (uint32_t{chunk[2]} << 8) | chunk[3];
     if (std::memcmp(chunk + 4, "IEND", 4) == 0) break;
     png_release_before(png, png.next_chunk);
@@ -827,21 +825,19 @@ void decode_png(ImageRecord* image, Handle group, ByteReader& in) {
   png.image = image;
   png.group = group;
   png.in = &in;
-  png.file = in.data();
-  png.file_size = in.size();
   image->description = DESC_PNG;
   image->planes = 1;
 
   static const uint8_t kSignatureTail[4] = {0x0D, 0x0A, 0x1A, 0x0A};
-  if (png.file_size < 8 || std::memcmp(png.file + 4, kSignatureTail, 4) != 0) {
+  if (png.in->size() < 8 || std::memcmp(png.in->data() + 4, kSignatureTail, 4) != 0) {
     g_error = ERR_INVALID_FILE;
     return;
   }
   png.position = 8;
   while (!png.iend_seen) {
-    if (png.position + 12 > png.file_size) break;
+    if (png.position + 12 > png.in->size()) break;
     const uint32_t length = read_u32be(png);
-    const uint8_t* type = png.file + png.position;
+    const uint8_t* type = png.in->data() + png.position;
     png.position += 4;
     const int64_t data_start = png.position;
     ChunkHandler handler = nullptr;
@@ -851,7 +847,7 @@ void decode_png(ImageRecord* image, Handle group, ByteReader& in) {
         break;
       }
     }
-    if (handler != nullptr) handler(png, png.file + data_start, length);
+    if (handler != nullptr) handler(png, png.in->data() + data_start, length);
     else png_chunk_unknown(type);
     if (g_error != 0) break;
     png.position = data_start + length + 4;  // the CRC is not checked

@@ -73,18 +73,12 @@ void fail(int32_t code) {
   if (g_error == 0) g_error = code;
 }
 
-// True when `length` bytes at `offset` lie inside the file.
-bool in_file(const TiffState& tiff, uint64_t offset, uint64_t length) {
-  return offset <= static_cast<uint64_t>(tiff.file_size) &&
-         length <= static_cast<uint64_t>(tiff.file_size) - offset;
-}
-
 // Directories and value blocks may overlap in a hostile file, so the chain could read the
 // same bytes over and over. Entries and values read are counted; a file that needs more than
 // twice its size of them (valid files need at most a fraction) is refused.
 bool spend(TiffState& tiff, uint64_t units) {
   tiff.work += units;
-  if (tiff.work > 2 * static_cast<uint64_t>(tiff.file_size) + (uint64_t{1} << 20)) {
+  if (tiff.work > 2 * static_cast<uint64_t>(tiff.in.size()) + (uint64_t{1} << 20)) {
     fail(ERR_INVALID_FILE);
     return false;
   }
@@ -133,7 +127,7 @@ bool read_size1(TiffState& tiff, uint32_t* value) {
 bool seek_values(TiffState& tiff, uint64_t bytes) {
   if (bytes <= (tiff.big ? 8u : 4u)) return true;
   const uint64_t offset = get_offset(tiff);
-  if (!in_file(tiff, offset, bytes)) {
+  if (!tiff_in_file(tiff, offset, bytes)) {
     fail(ERR_INVALID_FILE);
     return false;
   }
@@ -495,17 +489,17 @@ const std::array<TagHandler, kTagCount> tiff_tag_handlers = [] {
 uint64_t read_entries(TiffState& tiff, uint64_t offset) {
   const uint64_t count_size = tiff.big ? 8 : 2;
   const uint64_t entry_size = tiff.big ? 20 : 12;
-  if (!in_file(tiff, offset, count_size)) {
+  if (!tiff_in_file(tiff, offset, count_size)) {
     fail(ERR_INVALID_FILE);
     return 0;
   }
   tiff.in.seek(static_cast<int64_t>(offset));
   const uint64_t n = tiff.big ? get64(tiff) : get16(tiff);
-  if (n > static_cast<uint64_t>(tiff.file_size) || !spend(tiff, n + 1)) {
+  if (n > static_cast<uint64_t>(tiff.in.size()) || !spend(tiff, n + 1)) {
     fail(ERR_INVALID_FILE);
     return 0;
   }
-  if (!in_file(tiff, offset + count_size, n * entry_size)) {
+  if (!tiff_in_file(tiff, offset + count_size, n * entry_size)) {
     fail(ERR_INVALID_FILE);
     return 0;
   }
@@ -517,7 +511,7 @@ uint64_t read_entries(TiffState& tiff, uint64_t offset) {
   }
   // A directory that ends the file without a next offset ends the chain.
   const uint64_t next_at = offset + count_size + n * entry_size;
-  if (!in_file(tiff, next_at, tiff.big ? 8 : 4)) return 0;
+  if (!tiff_in_file(tiff, next_at, tiff.big ? 8 : 4)) return 0;
   tiff.in.seek(static_cast<int64_t>(next_at));
   return get_offset(tiff);
 }
@@ -562,7 +556,7 @@ void restart_record(ImageRecord* record, const ImageRecord* from) {
 }  // namespace
 
 TiffState::TiffState(ByteReader& reader, ImageRecord* first, Handle caller_group)
-    : in(reader), image(first), group(caller_group), file_size(reader.size()) {}
+    : in(reader), image(first), group(caller_group) {}
 
 TiffState::~TiffState() {
   free_tables();

@@ -268,7 +268,7 @@ namespace {
 
 bool read_chunk(TiffState& tiff, uint32_t index, TiffChunk* chunk) {
   const uint64_t offset = tiff.offsets[index];
-  const uint64_t file_size = static_cast<uint64_t>(tiff.file_size);
+  const uint64_t file_size = static_cast<uint64_t>(tiff.in.size());
   uint64_t count;
   if (tiff.byte_counts != nullptr && index < tiff.byte_count_count) {
     count = tiff.byte_counts[index];
@@ -281,9 +281,13 @@ bool read_chunk(TiffState& tiff, uint32_t index, TiffChunk* chunk) {
 
 }  // namespace
 
+bool tiff_in_file(const TiffState& tiff, uint64_t offset, uint64_t length) {
+  const uint64_t file_size = static_cast<uint64_t>(tiff.in.size());
+  return offset <= file_size && length <= file_size - offset;
+}
+
 bool tiff_file_block(const TiffState& tiff, uint64_t offset, uint64_t count, TiffChunk* chunk) {
-  const uint64_t file_size = static_cast<uint64_t>(tiff.file_size);
-  if (offset > file_size || count > file_size - offset) {
+  if (!tiff_in_file(tiff, offset, count)) {
     g_error = ERR_INVALID_FILE;
     return false;
   }

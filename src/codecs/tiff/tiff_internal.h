@@ -89,7 +89,6 @@ struct TiffState {
   Handle group;            // the caller's group
   ByteOrder byte_order = BIG_ENDIAN_ORDER;
   bool big = false;        // BigTIFF: 64-bit counts and offsets, 20-byte entries
-  int64_t file_size;
 
   int reduced_resolution = 0;  // NewSubfileType bit 0: the directory is a thumbnail
   int fill_order = 1;          // 1 most significant bit first, 2 least significant first
@@ -159,6 +158,8 @@ struct TiffChunk {
   int64_t size;
 };
 // The `count` bytes at `offset`; false with code 14 when they lie past the end of the file.
+// True when `length` bytes at `offset` lie inside the file.
+bool tiff_in_file(const TiffState& tiff, uint64_t offset, uint64_t length);
 bool tiff_file_block(const TiffState& tiff, uint64_t offset, uint64_t count, TiffChunk* block);
 
 // Row landing for the current strip or tile. A handler produces rows in the file's format

@@ -33,7 +33,7 @@ struct GifDecoder {
   GifDecoder& operator=(const GifDecoder&) = delete;
   ~GifDecoder() {
     mem_free(&decode_buffer);
-    mem_free(&packed);
+    mem_free(&window);
   }
 
   ImageRecord* screen;    // the dispatcher's record: the logical screen, never given pixels
@@ -64,9 +64,9 @@ struct GifDecoder {
   uint8_t* decode_buffer = nullptr;
   int64_t decode_allocated;
 
-  // Image data with the sub-block length bytes taken out.
-  uint8_t* packed = nullptr;
-  int64_t packed_allocated;
+  // A window of an image's data with the sub-block length bytes taken out.
+  uint8_t* window = nullptr;
+  int64_t window_allocated;
 
   GifLzw lzw;
 };

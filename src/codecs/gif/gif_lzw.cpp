@@ -1,6 +1,7 @@
-// LZW decoding of GIF image data. The sub-blocks of an image are first joined into one
-// run of bytes, so that codes are read from a plain bit position without caring where a
-// length byte fell. The string table holds no strings: every code remembers where its
+// LZW decoding of GIF image data. The sub-blocks of an image are joined, a window at a
+// time, into one run of bytes, so that codes are read from a plain bit position without
+// caring where a length byte fell; the file's pages behind the window are given back as the
+// decoder moves on. The string table holds no strings: every code remembers where its
 // string was last written in the output and how long it is, and a new entry is the
 // previous string extended in place by the first byte of the string written after it.
 #include <cstring>
@@ -21,15 +22,9 @@ enum DataEnd {
 
 constexpr int kMaxCodeBits = 12;
 constexpr uint32_t kTrailer = 0x3B;
-constexpr int64_t kReadSlack = 16;  // zero bytes after the joined data, for 8-byte loads
-
-struct Joined {
-  int64_t complete;   // bytes of whole sub-blocks
-  int64_t available;  // plus what the file holds of a truncated last sub-block
-  DataEnd kind;
-  int64_t end_at;     // file position of the length byte after the whole sub-blocks
-  uint32_t end_length;
-};
+constexpr int64_t kWindowBytes = 64 * 1024;  // joined bytes of whole sub-blocks held at once
+constexpr int64_t kTailRoom = 254;           // what the file holds of a truncated sub-block
+constexpr int64_t kReadSlack = 16;           // zero bytes after the window, for 8-byte loads
 
 inline uint64_t load_le64(const uint8_t* p) {
   uint64_t v;
@@ -40,51 +35,69 @@ inline uint64_t load_le64(const uint8_t* p) {
   return v;
 }
 
-// Joins the sub-blocks that start with the length byte at `at` into g.packed.
-bool join_sub_blocks(GifDecoder& g, int64_t at, Joined* joined) {
-  const uint8_t* data = g.in->data();
-  const int64_t size = g.in->size();
-  // Measure first: the buffer holds this image's data only, plus 16 spare bytes that let
-  // the bit reader load 8 bytes at a time.
-  int64_t total = 0;
-  for (int64_t walk = at; walk < size && data[walk] != 0; walk += 1 + data[walk]) total += data[walk];
-  const int64_t need = total + kReadSlack;
-  if (g.packed_allocated < need) {
-    g.packed_allocated = 0;
-    if (mem_alloc(&g.packed, static_cast<size_t>(need)) == nullptr) return false;
-    g.packed_allocated = need;
+// The image's sub-blocks with their length bytes taken out, of which the window holds the
+// joined bytes from `base` to `end` (positions count from the image data's first byte).
+struct JoinedWindow {
+  const uint8_t* file;
+  int64_t file_size;
+  uint8_t* bytes;
+  int64_t at;              // file position of the next byte to join, or of a length byte
+  int64_t base = 0;
+  int64_t end = 0;
+  int64_t block_left = 0;  // bytes of the current sub-block not joined yet
+  // Set once the whole sub-blocks are all joined, with how they end.
+  bool finished = false;
+  DataEnd kind = END_TERMINATOR;
+  int64_t end_at = 0;       // file position of the length byte after the whole sub-blocks
+  uint32_t end_length = 0;  // that byte, for a truncated sub-block
+  int64_t available = 0;    // joined position after what the file holds of that sub-block
+};
+
+// Moves the window to start at joined position `from`, at or after its start: the bytes it
+// still holds from there are kept, then the following sub-blocks are joined up to the
+// window's size. Bytes between its end and `from` (the rest of a sub-block an end code
+// leaves) are passed over in the file.
+void slide_window(JoinedWindow& w, int64_t from) {
+  int64_t filled = 0;
+  if (from < w.end) {
+    filled = w.end - from;
+    std::memmove(w.bytes, w.bytes + (from - w.base), static_cast<size_t>(filled));
   }
-  int64_t out = 0;
-  for (;;) {
-    if (at >= size) {
-      joined->kind = END_FILE;
-      break;
+  int64_t pass_over = from > w.end ? from - w.end : 0;
+  w.base = from;
+  while (!w.finished && filled < kWindowBytes) {
+    if (w.block_left == 0) {
+      if (w.at >= w.file_size || w.file[w.at] == 0 || w.at + 1 + w.file[w.at] > w.file_size) {
+        w.finished = true;
+        w.end_at = w.at;
+        w.kind = w.at >= w.file_size ? END_FILE : w.file[w.at] == 0 ? END_TERMINATOR : END_TRUNCATED;
+        break;
+      }
+      w.block_left = w.file[w.at];
+      ++w.at;
     }
-    const uint32_t length = data[at];
-    if (length == 0) {
-      joined->kind = END_TERMINATOR;
-      break;
+    int64_t n = w.block_left;
+    if (pass_over > 0) {
+      if (n > pass_over) n = pass_over;
+      pass_over -= n;
+    } else {
+      if (n > kWindowBytes - filled) n = kWindowBytes - filled;
+      std::memcpy(w.bytes + filled, w.file + w.at, static_cast<size_t>(n));
+      filled += n;
     }
-    if (at + 1 + length > size) {
-      joined->kind = END_TRUNCATED;
-      joined->end_length = length;
-      break;
-    }
-    std::memcpy(g.packed + out, data + at + 1, length);
-    out += length;
-    at += 1 + length;
+    w.at += n;
+    w.block_left -= n;
   }
-  joined->complete = out;
-  joined->end_at = at;
-  int64_t tail = 0;
-  if (joined->kind == END_TRUNCATED) {
-    tail = size - (at + 1);
-    if (tail > 0) std::memcpy(g.packed + out, data + at + 1, static_cast<size_t>(tail));
-    else tail = 0;
+  w.end = from + filled;
+  if (w.finished && w.kind == END_TRUNCATED) {
+    // What the file holds of the truncated sub-block follows the whole ones.
+    w.end_length = w.file[w.end_at];
+    const int64_t tail = w.file_size - (w.end_at + 1);
+    if (tail > 0) std::memcpy(w.bytes + filled, w.file + w.end_at + 1, static_cast<size_t>(tail));
+    filled += tail > 0 ? tail : 0;
   }
-  joined->available = out + tail;
-  std::memset(g.packed + joined->available, 0, kReadSlack);
-  return true;
+  w.available = from + filled;
+  std::memset(w.bytes + filled, 0, kReadSlack);
 }
 
 // The frame's indexes in decode order. Strings that end this far before the end are copied
@@ -121,19 +134,20 @@ inline void put_defining_string(const Output& o, int64_t out, int32_t previous_l
   }
 }
 
-// What follows when the next code would need bits past the whole sub-blocks.
+// What follows when the next code would need bits past the whole sub-blocks. `bit` and
+// `limit` count from the window's start.
 enum class Reach { CODE_GOES_ON, STOP };
 
-Reach reach_data_end(GifDecoder& g, const Joined& joined, int64_t bit, int64_t& limit, bool& in_truncated,
-                       int64_t out) {
+Reach reach_data_end(GifDecoder& g, const JoinedWindow& w, int64_t bit, int64_t& limit, bool& in_truncated,
+                     int64_t out) {
   if (in_truncated) {
     g_error = ERR_FILE_ACCESS;  // the code needs bytes past the end of the file
     return Reach::STOP;
   }
   if (bit == limit) {
     // The whole sub-blocks are used up exactly: the next length byte is read as such.
-    if (joined.kind == END_TRUNCATED) {
-      if (joined.end_length == kTrailer) {
+    if (w.kind == END_TRUNCATED) {
+      if (w.end_length == kTrailer) {
         // A trailer where a length byte was expected: the data ends here.
         g.lzw.out = out;
         gif_end_of_image(g);
@@ -142,36 +156,36 @@ Reach reach_data_end(GifDecoder& g, const Joined& joined, int64_t bit, int64_t& 
         g_error = ERR_INVALID_FILE;
       }
     } else {
-      g.in->seek(joined.end_at);
+      g.in->seek(w.end_at);
     }
     return Reach::STOP;
   }
   // The code continues past the whole sub-blocks.
-  if (joined.kind == END_TRUNCATED) {
+  if (w.kind == END_TRUNCATED) {
     in_truncated = true;
-    limit = joined.available * 8;
+    limit = (w.available - w.base) * 8;
     return Reach::CODE_GOES_ON;
   }
-  if (joined.kind == END_FILE) g_error = ERR_FILE_ACCESS;
-  g.in->seek(joined.end_at);  // a zero length byte in the middle of a code ends the data
+  if (w.kind == END_FILE) g_error = ERR_FILE_ACCESS;
+  g.in->seek(w.end_at);  // a zero length byte in the middle of a code ends the data
   return Reach::STOP;
 }
 
-// The sub-block walk, used only to find where an end code's sub-block ends.
+// The sub-block walk, used to find where an end code's sub-block ends. It follows the
+// window, so that it never goes back over file pages already given back.
 struct SubBlockWalk {
   int64_t at;      // file position of the current sub-block's length byte
   int64_t start;   // its first byte among the joined bytes
   int64_t length;
 
-  // The bit where the sub-block holding `bit` ends.
-  int64_t end_of_block_holding(const uint8_t* data, int64_t bit) {
-    const int64_t byte = (bit + 7) >> 3;
+  // The joined position where the first sub-block that ends at or after `byte` ends.
+  int64_t end_of_block_reaching(const uint8_t* data, int64_t byte) {
     while (start + length < byte) {
       start += length;
       at += 1 + length;
       length = data[at];
     }
-    return (start + length) * 8;
+    return start + length;
   }
 };
 
@@ -196,11 +210,19 @@ void gif_lzw_reset(GifLzw& z, int m) {
 void gif_image_data(GifDecoder& g, uint32_t length_byte) {
   GifLzw& z = g.lzw;
   const int64_t first_at = g.in->tell() - 1;  // where the parser read `length_byte`
-  Joined joined;
-  if (!join_sub_blocks(g, first_at, &joined)) return;
+  // The window holds at most what the file has after this point.
+  int64_t window_size = g.in->size() - first_at;
+  if (window_size > kWindowBytes + kTailRoom) window_size = kWindowBytes + kTailRoom;
+  if (g.window_allocated < window_size + kReadSlack || g.window == nullptr) {
+    g.window_allocated = 0;
+    if (mem_alloc(&g.window, static_cast<size_t>(window_size + kReadSlack)) == nullptr) return;
+    g.window_allocated = window_size + kReadSlack;
+  }
+  JoinedWindow w{g.in->data(), g.in->size(), g.window, first_at};
+  slide_window(w, 0);
   SubBlockWalk walk{first_at, 0, length_byte};
 
-  const uint8_t* bits = g.packed;
+  const uint8_t* bits = g.window;
   const Output output{g.output, g.output_capacity, g.output_capacity - 16};
   uint8_t* buffer = g.output;
   const int64_t capacity = g.output_capacity;
@@ -216,13 +238,21 @@ void gif_image_data(GifDecoder& g, uint32_t length_byte) {
   bool fresh = z.fresh;
   int64_t out = z.out;
 
-  int64_t bit = 0;
-  int64_t limit = joined.complete * 8;
+  int64_t bit = 0;  // from the window's start
+  int64_t limit = w.end * 8;
   bool in_truncated = false;
 
   for (;;) {
     if (bit + code_size > limit) {
-      if (reach_data_end(g, joined, bit, limit, in_truncated, out) == Reach::STOP) break;
+      if (!w.finished) {
+        slide_window(w, w.base + (bit >> 3));
+        bit &= 7;
+        limit = (w.end - w.base) * 8;
+        walk.end_of_block_reaching(w.file, w.base);
+        g.in->release_before(walk.at);
+        continue;
+      }
+      if (reach_data_end(g, w, bit, limit, in_truncated, out) == Reach::STOP) break;
       continue;
     }
     const uint32_t code = static_cast<uint32_t>(load_le64(bits + (bit >> 3)) >> (bit & 7)) & mask;
@@ -276,7 +306,7 @@ void gif_image_data(GifDecoder& g, uint32_t length_byte) {
         g_error = ERR_FILE_ACCESS;
         break;
       }
-      bit = walk.end_of_block_holding(g.in->data(), bit);
+      bit = (walk.end_of_block_reaching(w.file, w.base + ((bit + 7) >> 3)) - w.base) * 8;
       continue;
     }
     if (last >= grow_at && code_size < kMaxCodeBits) {

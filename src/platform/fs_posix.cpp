@@ -9,8 +9,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <sstream>
+#include <string>
 #include <vector>
 
 namespace {
@@ -82,8 +81,11 @@ std::string fs_program_dir() {
 uint64_t fs_memory_from_meminfo(const std::string& meminfo, uint64_t fallback) {
   uint64_t available = 0, swap = 0;
   bool has_available = false;
-  std::istringstream lines(meminfo);
-  for (std::string line; std::getline(lines, line);) {  // "Name:   1234 kB"
+  for (size_t at = 0; at < meminfo.size();) {  // "Name:   1234 kB"
+    size_t end = meminfo.find('\n', at);
+    if (end == std::string::npos) end = meminfo.size();
+    const std::string line = meminfo.substr(at, end - at);
+    at = end + 1;
     char name[64];
     unsigned long long kib;
     if (std::sscanf(line.c_str(), "%63[^:]: %llu", name, &kib) != 2) continue;
@@ -102,8 +104,13 @@ uint64_t fs_available_memory() {
   const uint64_t sum = sysinfo(&info) == 0
                            ? (uint64_t{info.freeram} + info.bufferram + info.freeswap) * info.mem_unit
                            : UINT64_MAX;
-  std::ifstream in("/proc/meminfo");
-  std::stringstream text;
-  text << in.rdbuf();
-  return fs_memory_from_meminfo(text.str(), sum);
+  // Plain stdio: the streams library would bring half a megabyte of its code into every
+  // process that only wants this number.
+  std::string text;
+  if (FILE* fp = std::fopen("/proc/meminfo", "rb")) {
+    char chunk[4096];
+    for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, fp)) > 0;) text.append(chunk, n);
+    std::fclose(fp);
+  }
+  return fs_memory_from_meminfo(text, sum);
 }

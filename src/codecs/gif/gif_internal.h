@@ -11,6 +11,8 @@ struct ImageRecord;
 
 // Codes are at most 12 bits wide: the table holds codes 0 to 4095.
 constexpr int kGifMaxCodes = 4096;
+// Image data is joined from its sub-blocks this many bytes at a time.
+constexpr int64_t kGifWindowBytes = 16 * 1024;
 
 struct GifLzw {
   int32_t clear_code;

@@ -22,7 +22,6 @@ enum DataEnd {
 
 constexpr int kMaxCodeBits = 12;
 constexpr uint32_t kTrailer = 0x3B;
-constexpr int64_t kWindowBytes = 16 * 1024;  // joined bytes of whole sub-blocks held at once
 constexpr int64_t kTailRoom = 254;           // what the file holds of a truncated sub-block
 constexpr int64_t kReadSlack = 16;           // zero bytes after the window, for 8-byte loads
 
@@ -65,7 +64,7 @@ void slide_window(JoinedWindow& w, int64_t from) {
   }
   int64_t pass_over = from > w.end ? from - w.end : 0;
   w.base = from;
-  while (!w.finished && filled < kWindowBytes) {
+  while (!w.finished && filled < kGifWindowBytes) {
     if (w.block_left == 0) {
       if (w.at >= w.file_size || w.file[w.at] == 0 || w.at + 1 + w.file[w.at] > w.file_size) {
         w.finished = true;
@@ -81,7 +80,7 @@ void slide_window(JoinedWindow& w, int64_t from) {
       if (n > pass_over) n = pass_over;
       pass_over -= n;
     } else {
-      if (n > kWindowBytes - filled) n = kWindowBytes - filled;
+      if (n > kGifWindowBytes - filled) n = kGifWindowBytes - filled;
       std::memcpy(w.bytes + filled, w.file + w.at, static_cast<size_t>(n));
       filled += n;
     }
@@ -212,7 +211,7 @@ void gif_image_data(GifDecoder& g, uint32_t length_byte) {
   const int64_t first_at = g.in->tell() - 1;  // where the parser read `length_byte`
   // The window holds at most what the file has after this point.
   int64_t window_size = g.in->size() - first_at;
-  if (window_size > kWindowBytes + kTailRoom) window_size = kWindowBytes + kTailRoom;
+  if (window_size > kGifWindowBytes + kTailRoom) window_size = kGifWindowBytes + kTailRoom;
   if (g.window_allocated < window_size + kReadSlack || g.window == nullptr) {
     g.window_allocated = 0;
     if (mem_alloc(&g.window, static_cast<size_t>(window_size + kReadSlack)) == nullptr) return;

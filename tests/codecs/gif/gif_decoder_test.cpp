@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <tuple>
 
+#include "codecs/gif/gif_internal.h"
 #include "codecs/gif/gif_test_util.h"
 #include "codecs/raster_test_support.h"
 #include "core/errors.h"
@@ -26,6 +27,13 @@ std::string tool_file(const std::string& name) {
     return out;
   }();
   return dir + "/" + name;
+}
+
+// Long runs and repeats: long strings, K-w-K codes and a table that fills up.
+std::vector<uint8_t> patterned(size_t n, int colours) {
+  std::vector<uint8_t> v(n);
+  for (size_t i = 0; i < n; ++i) v[i] = uint8_t(((i / 37) * (i % 11 == 0 ? 3 : 1)) % colours);
+  return v;
 }
 
 class GifDecoder : public RasterTest {
@@ -71,6 +79,10 @@ TEST_F(GifDecoder, FilesOfOtherToolsMatchGiflib) {
   }
   for (const char* name : {"gif_rose.gif", "gif_spinner.gif"})
     EXPECT_EQ(compare_with_giflib(read_file(std::string(KORVELA_SOURCE_DIR) + "/samples/" + name)), "") << name;
+  // With m = 8, runs of one colour make every code new: the width passes 9, 10, 11 and 12
+  // bits, and the table stays full without a clear code (a clear after a full table: plasma.gif).
+  EXPECT_EQ(compare_with_giflib(Builder().screen(640, 200, 8, test_palette(256))
+      .image(0, 0, 640, 200, pack_codes(8, lzw_encode(patterned(640 * 200, 256), 8, false)), 8).trailer().bytes), "");
   // The animation's count is the one of the last frame's control. ImageMagick stores
   // "-loop 3" as 2 repeats, after the first frame's extension: that one keeps 1.
   for (const auto& [name, loops] : std::vector<std::pair<std::string, int>>{
@@ -244,13 +256,6 @@ TEST_F(GifDecoder, RandomAnimationsMatchGiflib) {
   }
 }
 
-// Long runs and repeats: long strings, K-w-K codes and a table that fills up.
-std::vector<uint8_t> patterned(size_t n, int colours) {
-  std::vector<uint8_t> v(n);
-  for (size_t i = 0; i < n; ++i) v[i] = uint8_t(((i / 37) * (i % 11 == 0 ? 3 : 1)) % colours);
-  return v;
-}
-
 TEST_F(GifDecoder, CodeSequencesDecodeOrAreRefused) {
   // With m = 2: clear 4, end 5, first table entry 6.
   struct Case {
@@ -279,21 +284,12 @@ TEST_F(GifDecoder, CodeSequencesDecodeOrAreRefused) {
   }
 }
 
-TEST_F(GifDecoder, CodeWidthGrowsAfterCode511AndStaysAt12) {
-  // With m = 8, runs of one colour make every code new: the width passes 9, 10, 11 and 12
-  // bits, and the encoder goes on with the full table without a clear code. (A clear code
-  // after a full table: plasma.gif above.)
-  const int w = 640, h = 200;
-  const std::vector<uint8_t> px = patterned(w * h, 256);
-  EXPECT_EQ(compare_with_giflib(Builder().screen(w, h, 8, test_palette(256)).image(0, 0, w, h, pack_codes(8, lzw_encode(px, 8, false)), 8).trailer().bytes), "");
-}
-
 TEST_F(GifDecoder, WhereTheImageDataEnds) {
   // Image descriptors of 8 x 1 and 4 x 1 pictures with minimum code size 2, data to follow.
   auto start = [](int width) { return Builder().screen(width, 1, 2, test_palette(4)).raw({0x2C, 0, 0, 0, 0, uint8_t(width), 0, 1, 0, 0, 2}); };
   const std::vector<uint8_t> ones = pack_codes(2, {4, 1, 1, 1, 1, 1, 1, 1, 1});  // 4 bytes
   std::vector<uint8_t> then_junk = pack_codes(2, {4, 1, 1, 5});
-  then_junk.push_back(0xFF);
+  then_junk.insert(then_junk.end(), 5, 0xFF);
   const std::vector<uint8_t> second = pack_codes(2, {4, 2, 5});
   std::vector<uint8_t> long_data = pack_codes(2, lzw_encode(patterned(5000, 4), 2));
   std::vector<int> bad_late = lzw_encode(patterned(5000, 4), 2);
@@ -324,16 +320,25 @@ TEST_F(GifDecoder, WhereTheImageDataEnds) {
       {"more pixels than the frame: dropped", three_by_two(long_data), 0, {0, 0, 0, 0, 0, 0}},
       {"a bad code far past the frame's end", three_by_two(pack_codes(2, bad_late)), ERR_INVALID_FILE, {}},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    const int width = c.file[6];
-    int error = -1;
-    std::vector<uint8_t> got = decode_bytes(c.file, width, int(c.pixels.size()) / std::max(width, 1), &error);
-    EXPECT_EQ(error, c.error);
-    if (c.error == 0) {
-      EXPECT_EQ(got, c.pixels);
+  // Each file again with clear codes (which write nothing) in whole sub-blocks before its
+  // data, ending a few bytes short of the end of the decoder's first or second window of
+  // joined bytes: the file's own sub-blocks then cross that end.
+  const auto with_lead = [](std::vector<uint8_t> file, int windows) {
+    const int64_t bytes = (windows * kGifWindowBytes - 4) / 3 * 3;
+    const std::vector<uint8_t> lead = sub_blocks(pack_codes(2, std::vector<int>(bytes / 3 * 8, 4)));
+    file.insert(file.begin() + 13 + 3 * 4 + 10 + 1, lead.begin(), lead.end());  // after the code size
+    return file;
+  };
+  for (const Case& c : cases)
+    for (int windows = 0; windows <= 2; ++windows) {
+      SCOPED_TRACE(std::string(c.what) + ", lead of windows " + std::to_string(windows));
+      const int width = c.file[6];
+      int error = -1;
+      std::vector<uint8_t> got =
+          decode_bytes(windows ? with_lead(c.file, windows) : c.file, width, int(c.pixels.size()) / std::max(width, 1), &error);
+      EXPECT_EQ(error, c.error);
+      if (c.error == 0) { EXPECT_EQ(got, c.pixels); }
     }
-  }
 }
 
 }  // namespace

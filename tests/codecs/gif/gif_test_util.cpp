@@ -83,6 +83,18 @@ void put16(std::vector<uint8_t>& v, int n) {
 }
 }  // namespace
 
+std::vector<uint8_t> sub_blocks(const std::vector<uint8_t>& data, const std::vector<int>& sizes) {
+  std::vector<uint8_t> out;
+  for (size_t at = 0, turn = 0; at < data.size();) {
+    size_t n = sizes.empty() ? 255 : size_t(sizes[turn++ % sizes.size()]);
+    if (n > data.size() - at) n = data.size() - at;
+    out.push_back(uint8_t(n));
+    out.insert(out.end(), data.begin() + long(at), data.begin() + long(at + n));
+    at += n;
+  }
+  return out;
+}
+
 Builder& Builder::screen(int width, int height, int bits, const std::vector<uint8_t>& palette,
                          const char* version) {
   bytes = {'G', 'I', 'F'};
@@ -136,14 +148,7 @@ Builder& Builder::image(int left, int top, int width, int height,
   bytes.push_back(packed);
   bytes.insert(bytes.end(), local_palette.begin(), local_palette.end());
   bytes.push_back(uint8_t(minimum_size));
-  size_t at = 0, turn = 0;
-  while (at < data.size()) {
-    size_t n = block_sizes.empty() ? 255 : size_t(block_sizes[turn++ % block_sizes.size()]);
-    if (n > data.size() - at) n = data.size() - at;
-    bytes.push_back(uint8_t(n));
-    bytes.insert(bytes.end(), data.begin() + long(at), data.begin() + long(at + n));
-    at += n;
-  }
+  raw(sub_blocks(data, block_sizes));
   if (terminator) bytes.push_back(0);
   return *this;
 }
@@ -201,24 +206,17 @@ struct ReferenceFrame {
   bool user_input = false;
 };
 
-// giflib's reader over bytes in memory.
-struct MemoryInput {
-  const std::vector<uint8_t>* bytes;
-  size_t at;
-};
-int read_memory(GifFileType* gif, GifByteType* dest, int count) {
-  MemoryInput& in = *static_cast<MemoryInput*>(gif->UserData);
-  const size_t n = std::min(size_t(count), in.bytes->size() - in.at);
-  std::memcpy(dest, in.bytes->data() + in.at, n);
-  in.at += n;
-  return int(n);
-}
-
 bool giflib_reference(const std::vector<uint8_t>& file, std::vector<ReferenceFrame>* frames) {
   if (file.size() < 13) return false;
   int error = 0;
-  MemoryInput input{&file, 0};
-  GifFileType* gif = DGifOpen(&input, read_memory, &error);
+  std::pair<const std::vector<uint8_t>*, size_t> input{&file, 0};  // giflib reads from memory
+  GifFileType* gif = DGifOpen(&input, [](GifFileType* g, GifByteType* dest, int count) {
+    auto& [bytes, at] = *static_cast<std::pair<const std::vector<uint8_t>*, size_t>*>(g->UserData);
+    const size_t n = std::min(size_t(count), bytes->size() - at);
+    std::memcpy(dest, bytes->data() + at, n);
+    at += n;
+    return int(n);
+  }, &error);
   if (gif == nullptr) return false;
   if (DGifSlurp(gif) != GIF_OK) {
     DGifCloseFile(gif, &error);
@@ -236,14 +234,8 @@ bool giflib_reference(const std::vector<uint8_t>& file, std::vector<ReferenceFra
     if (d == 0) background = i;
     if (d < best) best = d, nearest = i;
   }
-  if (background < 0) {
-    if (count == 256) {
-      background = nearest;
-    } else {
-      background = count;
-      global[3 * count] = global[3 * count + 1] = global[3 * count + 2] = 255;
-    }
-  }
+  if (background < 0 && count == 256) background = nearest;
+  if (background < 0) background = count, std::memset(global + 3 * count, 255, 3);
 
   // Pictures are composed in colours: each frame is drawn with its own palette over the
   // colours of the picture it starts from.

@@ -20,6 +20,9 @@ std::vector<uint8_t> pack_codes(int minimum_size, const std::vector<int>& codes)
 std::vector<int> lzw_encode(const std::vector<uint8_t>& pixels, int minimum_size,
                             bool clear_when_full = true);
 
+// `data` cut into sub-blocks of the given sizes in turn (255 when none), no terminator.
+std::vector<uint8_t> sub_blocks(const std::vector<uint8_t>& data, const std::vector<int>& sizes = {});
+
 struct Builder {
   std::vector<uint8_t> bytes;
 

@@ -22,7 +22,7 @@ enum DataEnd {
 
 constexpr int kMaxCodeBits = 12;
 constexpr uint32_t kTrailer = 0x3B;
-constexpr int64_t kTailRoom = 254;           // what the file holds of a truncated sub-block
+constexpr int64_t kTailRoom = 254;           // room for what the file holds of a truncated sub-block
 constexpr int64_t kReadSlack = 16;           // zero bytes after the window, for 8-byte loads
 
 inline uint64_t load_le64(const uint8_t* p) {

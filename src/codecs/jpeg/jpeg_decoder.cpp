@@ -354,32 +354,18 @@ void dht(JpegDecoder& d, int) {
       return;
     }
     JpegHuffman*& slot = d.huff[th * 2 + tc];
-    if (slot == nullptr) {
-      mem_alloc(&slot, sizeof(JpegHuffman));
-      if (slot == nullptr) return;
-      slot->code_length = nullptr;
-      slot->code_symbol = nullptr;
-    }
+    if (slot == nullptr && mem_alloc(&slot, sizeof(JpegHuffman)) == nullptr) return;
     slot->fast_ready = false;
-    mem_alloc(&slot->code_length, 65536);
-    mem_alloc(&slot->code_symbol, 65536);
-    if (g_error != 0) return;
-    std::memset(slot->code_length, 255, 65536);
-    std::memset(slot->code_symbol, 0, 65536);
-    uint32_t counts[16], total = 0;
+    uint32_t code = 0, total = 0;
     for (int n = 0; n < 16; ++n) {
-      counts[n] = in.u8();
-      total += counts[n];
+      const uint32_t count = in.u8();
+      slot->first[n] = static_cast<uint16_t>(code & 0xFFFF);
+      slot->count[n] = static_cast<uint16_t>(count);
+      slot->offset[n] = static_cast<uint16_t>(total);
+      total += count;
+      code = (code + count) * 2;
     }
-    uint32_t code = 0;
-    for (int n = 0; n < 16 && g_error == 0; ++n) {
-      for (uint32_t i = 0; i < counts[n]; ++i) {
-        slot->code_length[code & 0xFFFF] = static_cast<uint8_t>(n);
-        slot->code_symbol[code & 0xFFFF] = static_cast<uint8_t>(in.u8());
-        ++code;
-      }
-      code *= 2;
-    }
+    for (uint32_t i = 0; i < total && g_error == 0; ++i) slot->symbols[i] = static_cast<uint8_t>(in.u8());
     position += 17 + total;
   }
   check_length(d, length, position);
@@ -633,13 +619,7 @@ JpegDecoder::JpegDecoder(ImageRecord* image_, Handle group_, ByteReader& in_, bo
 }
 
 JpegDecoder::~JpegDecoder() {
-  for (JpegHuffman*& slot : huff) {
-    if (slot != nullptr) {
-      mem_free(&slot->code_length);
-      mem_free(&slot->code_symbol);
-      mem_free(&slot);
-    }
-  }
+  for (JpegHuffman*& slot : huff) mem_free(&slot);
   jpeg_release_layout(*this);
   mem_free(&cells);
 }

@@ -43,10 +43,11 @@ struct JpegScanComponent {
 
 constexpr int kHuffFastBits = 10;
 
-// One Huffman slot. `code_length` and `code_symbol` are indexed by the numeric value of a
-// code: the length minus one (255 where the value is no code) and the symbol. `fast` is made
-// from them before a scan uses the slot: for every kHuffFastBits-bit prefix, the code it starts
-// with as (length << 8 | symbol), or 0 when the code is longer.
+// One Huffman slot, as the DHT segment lists its codes: for each length n (index n - 1),
+// `count` codes with consecutive 16-bit values from `first` (wrapping past 0xFFFF) and their
+// symbols from `symbols + offset`. `fast` is made from them before a scan uses the slot: for
+// every kHuffFastBits-bit prefix, the code it starts with as (length << 8 | symbol), or 0 when
+// the code is longer.
 struct JpegAcFast {
   int16_t value;   // the coefficient, when length + (rs & 15) <= kHuffFastBits
   uint8_t length;  // code length, 0 when the code is longer than kHuffFastBits
@@ -54,8 +55,10 @@ struct JpegAcFast {
 };
 
 struct JpegHuffman {
-  uint8_t* code_length;
-  uint8_t* code_symbol;
+  uint16_t first[16];
+  uint16_t count[16];
+  uint16_t offset[16];
+  uint8_t symbols[16 * 255];
   bool fast_ready;
   uint16_t fast[1 << kHuffFastBits];
   JpegAcFast ac_fast[1 << kHuffFastBits];
@@ -120,6 +123,7 @@ struct JpegDecoder {
   bool adobe = false;    // an Adobe header was read, with its colour transform:
   uint8_t adobe_transform = 0;  // 0 none (RGB, CMYK), 1 YCbCr, 2 YCCK
   int64_t skipped = 0;   // bytes passed over between segments
+  int64_t released = 0;  // the file's pages before this offset went back to the system
   int done = 0;          // 1 after the end-of-image marker, -1 after a rejected byte
   bool marker_met = false;
   int64_t plane_size = 0;

@@ -105,6 +105,17 @@ void finish_bits(ByteReader& in, const JpegBits& b) {
   in.seek(p + (partial ? 1 : 0));
 }
 
+// The scans read the file once, front to back: the pages of a mapped file behind the bit
+// reader go back to the system every kReleaseStep bytes, so that the file is never resident
+// as a whole beside the picture. (Reading them again would still be correct.)
+constexpr int64_t kReleaseStep = 64 << 10;
+
+inline void release_read_bytes(JpegDecoder& d, const JpegBits& b) {
+  if (b.pos - d.released < kReleaseStep) return;
+  d.released = b.pos - 8;  // the bytes the last word refill took may still be looked at
+  d.in.release_before(d.released);
+}
+
 enum BlockResult { BLOCK_DONE = 0, BLOCK_MARKER = 1, BLOCK_ERROR = 2, BLOCK_MARKER_FIRST = 3 };
 
 // One block of a sequential scan: DC difference and AC run/size codes, in natural order.
@@ -293,6 +304,7 @@ int visit_units(JpegDecoder& d, const ScanSetup& s, JpegBits& b, Fn fn) {
         bits_skip_to_marker(b);
         return BLOCK_MARKER;
       }
+      release_read_bytes(d, b);
       int16_t* mcu = L.coefs + u * L.coefs_per_mcu;
       for (int i = 0; i < s.count; ++i) {
         const int fi = s.frame_index[i];
@@ -340,6 +352,7 @@ int visit_units(JpegDecoder& d, const ScanSetup& s, JpegBits& b, Fn fn) {
       ++mx;
     }
     if (++bx == bw) {
+      release_read_bytes(d, b);
       bx = 0;
       mx = 0;
       sx = 0;
@@ -391,6 +404,7 @@ void decode_streaming(JpegDecoder& d, ScanSetup& s, JpegBits& b) {
     int16_t* mcu;
     const int16_t* previous = nullptr;
     if (m < total) {
+      release_read_bytes(d, b);
       const int64_t row = m / mpr;
       const int col = static_cast<int>(m % mpr);
       if (row != L.pending_row) {

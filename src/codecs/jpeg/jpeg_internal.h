@@ -82,15 +82,18 @@ struct JpegLayout {
   // not carry all components at once); null while the frame streams MCU rows to the image.
   bool buffered;
   int16_t* coefs;
-  // Streaming: the coefficients of one MCU row and the columns decoded but not yet written.
+  // MCUs reconstructed together: the strips below hold the samples of this many columns.
+  int chunk_mcus;
+  // Streaming: the coefficients of up to chunk_mcus MCUs of one row, decoded but not yet
+  // written (columns pending_first .. pending_last, the first at row_coefs).
   int16_t* row_coefs;
   int64_t pending_row;
   int pending_first, pending_last;
   const int16_t* last_block;  // coefficient block most recently decoded
-  // Reconstruction scratch: float sample strips of one MCU row, one per component.
+  // Reconstruction scratch: float sample strips of one chunk of an MCU row, per component.
   float* strips[4];
   int strip_stride[4];
-  float* line[4];  // one upsampled output row per component
+  float* line[4];  // one upsampled output row of a chunk per component
   double* products;  // chroma products of one chroma row (4 arrays), for 2:1 horizontal chroma
   int scans;             // progressive scans met in the frame
 };
@@ -146,5 +149,5 @@ void decode_progressive_scan(JpegDecoder& d);
 void finish_progressive_frame(JpegDecoder& d);  // also writes buffered sequential frames
 
 // Reconstruction: the writing of the MCU columns first..last of one MCU row into the image
-// (coefficients of column 0 at `row_coefs`).
-void write_mcus(JpegDecoder& d, const int16_t* row_coefs, int64_t mcu_row, int first, int last);
+// (their coefficients one MCU after the other from `coefs`).
+void write_mcus(JpegDecoder& d, const int16_t* coefs, int64_t mcu_row, int first, int last);

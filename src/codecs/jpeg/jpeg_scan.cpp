@@ -1,6 +1,7 @@
 // Huffman scan decoding: sequential scans (streamed to the image one MCU row at a time when a
 // scan carries every component, else stored like a progressive frame), and the progressive
 // scans (DC and AC bands, first passes and refinements) into the whole-frame coefficients.
+#include <algorithm>
 #include <cstring>
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -15,6 +16,9 @@
 namespace {
 
 constexpr int kMaxScans = 1000;
+// MCUs reconstructed at a time: the scratch of the reconstruction stays in the caches and a
+// streamed frame keeps no more coefficients than these.
+constexpr int kChunkMcus = 32;
 
 // What each scan component resolves to.
 struct ScanSetup {
@@ -372,6 +376,8 @@ void flush_pending(JpegDecoder& d) {
 // After a marker cut an MCU short, its remaining blocks hold what a block-at-a-time decoder
 // would have reconstructed: the first block of each remaining component the coefficients
 // decoded last, the others the previous MCU's blocks (nothing before the call's first MCU).
+// The previous MCU may share the current one's place: its blocks not yet decoded are then
+// still those of the previous MCU.
 void fill_cut_mcu(JpegLayout& L, const ScanSetup& s, int16_t* mcu, const int16_t* previous, int comp, int blk,
                   bool touched) {
   for (int i = comp; i < s.count; ++i) {
@@ -384,7 +390,7 @@ void fill_cut_mcu(JpegLayout& L, const ScanSetup& s, int16_t* mcu, const int16_t
         if (L.last_block == nullptr) std::memset(dest, 0, 64 * sizeof(int16_t));
         else if (L.last_block != dest) std::memcpy(dest, L.last_block, 64 * sizeof(int16_t));
       } else if (previous != nullptr) {
-        std::memcpy(dest, previous + L.coef_offset[fi] + 64 * j, 64 * sizeof(int16_t));
+        if (previous != mcu) std::memcpy(dest, previous + L.coef_offset[fi] + 64 * j, 64 * sizeof(int16_t));
       } else {
         std::memset(dest, 0, 64 * sizeof(int16_t));
       }
@@ -399,22 +405,21 @@ void decode_streaming(JpegDecoder& d, ScanSetup& s, JpegBits& b) {
   if (d.restart_interval != 0 && total >= d.restart_interval) count = d.restart_interval;
   const int64_t first = int64_t{d.restart_interval} * d.restart_count;
   const int mpr = L.mcus_per_row;
+  const int16_t* previous = nullptr;  // the MCU decoded before this one in the call
   for (int64_t k = 0; k < count; ++k) {
     const int64_t m = first + k;
     int16_t* mcu;
-    const int16_t* previous = nullptr;
     if (m < total) {
       release_read_bytes(d, b);
       const int64_t row = m / mpr;
       const int col = static_cast<int>(m % mpr);
-      if (row != L.pending_row) {
+      if (row != L.pending_row || col - L.pending_first == L.chunk_mcus) {
         flush_pending(d);
         L.pending_row = row;
         L.pending_first = col;
       }
       L.pending_last = col;
-      mcu = L.row_coefs + int64_t{col} * L.coefs_per_mcu;
-      if (k > 0) previous = L.row_coefs + int64_t{col > 0 ? col - 1 : mpr - 1} * L.coefs_per_mcu;
+      mcu = L.row_coefs + int64_t{col - L.pending_first} * L.coefs_per_mcu;
     } else {
       flush_pending(d);
       bits_skip_to_marker(b);
@@ -436,6 +441,7 @@ void decode_streaming(JpegDecoder& d, ScanSetup& s, JpegBits& b) {
         }
       }
     }
+    previous = mcu;
   }
   flush_pending(d);
 }
@@ -499,7 +505,8 @@ bool jpeg_layout_frame(JpegDecoder& d, bool buffered) {
   L.precision = f->precision;
   L.level = 1 << (f->precision - 1);
   L.buffered = buffered;
-  const size_t row_bytes = size_t(L.mcus_per_row) * L.coefs_per_mcu * sizeof(int16_t);
+  L.chunk_mcus = std::min(L.mcus_per_row, kChunkMcus);
+  const size_t chunk_bytes = size_t(L.chunk_mcus) * L.coefs_per_mcu * sizeof(int16_t);
   if (buffered) {
     const uint64_t bytes = uint64_t(L.mcu_total) * L.coefs_per_mcu * sizeof(int16_t);
     if (bytes > mem_limit()) {
@@ -508,12 +515,12 @@ bool jpeg_layout_frame(JpegDecoder& d, bool buffered) {
     }
     // The buffer itself is made when the first scan needs it.
   } else {
-    if (mem_alloc(&L.row_coefs, row_bytes) == nullptr) return false;
-    std::memset(L.row_coefs, 0, row_bytes);
+    if (mem_alloc(&L.row_coefs, chunk_bytes) == nullptr) return false;
+    std::memset(L.row_coefs, 0, chunk_bytes);
   }
-  const size_t line_floats = size_t(L.mcus_per_row) * L.mcu_width + 8;
+  const size_t line_floats = size_t(L.chunk_mcus) * L.mcu_width + 8;
   for (int c = 0; c < nf; ++c) {
-    L.strip_stride[c] = L.mcus_per_row * 8 * L.h[c];
+    L.strip_stride[c] = L.chunk_mcus * 8 * L.h[c];
     if (mem_alloc(&L.strips[c], (size_t(L.strip_stride[c]) * 8 * L.v[c] + 8) * sizeof(float)) ==
             nullptr ||
         mem_alloc(&L.line[c], line_floats * sizeof(float)) == nullptr)

@@ -401,9 +401,10 @@ void set_up_image(JpegDecoder& d, const JpegFrame* frame) {
   image_alloc_pixels(image, d.group);
   if (g_error != 0) return;
   d.cells_per_row = (image->width + 7) / 8;
-  const size_t cells = size_t(d.cells_per_row) * ((image->height + 7) / 8);
-  if (mem_alloc(&d.cells, cells == 0 ? 1 : cells) == nullptr) return;
-  std::memset(d.cells, 0, cells);
+  d.cell_row_bytes = (d.cells_per_row + 7) / 8;
+  const size_t cell_bytes = size_t(d.cell_row_bytes) * ((image->height + 7) / 8);
+  if (mem_alloc(&d.cells, cell_bytes == 0 ? 1 : cell_bytes) == nullptr) return;
+  std::memset(d.cells, 0, cell_bytes);
   if (image->planes == 1) palette_set_identity(image);
   d.plane_size = int64_t{image->height} * image->row_bytes;
 }
@@ -567,7 +568,7 @@ void clear_unwritten_cells(const JpegDecoder& d) {
   const int rows = (image->height + 7) / 8;
   for (int cy = 0; cy < rows; ++cy) {
     for (int cx = 0; cx < d.cells_per_row; ++cx) {
-      if (d.cells[size_t(cy) * d.cells_per_row + cx] != 0) continue;
+      if (d.cell_written(cy, cx)) continue;
       const int w = std::min(8, image->width - cx * 8), h = std::min(8, image->height - cy * 8);
       for (int p = 0; p < image->planes; ++p)
         for (int y = 0; y < h; ++y)

@@ -55,13 +55,13 @@ struct JpegAcFast {
 };
 
 struct JpegHuffman {
-  uint16_t first[16];
-  uint16_t count[16];
-  uint16_t offset[16];
-  uint8_t symbols[16 * 255];
   bool fast_ready;
   uint16_t fast[1 << kHuffFastBits];
   JpegAcFast ac_fast[1 << kHuffFastBits];
+  uint16_t first[16];
+  uint16_t count[16];
+  uint16_t offset[16];
+  uint8_t symbols[16 * 255];  // a valid table uses at most 256 of them
 };
 
 // Geometry of the current frame, made when its first scan (or its progressive header) is
@@ -130,10 +130,13 @@ struct JpegDecoder {
   int done = 0;          // 1 after the end-of-image marker, -1 after a rejected byte
   bool marker_met = false;
   int64_t plane_size = 0;
-  // One byte per 8x8 cell of the image, set when the cell's pixels were written; cells that no
+  // One bit per 8x8 cell of the image, set when the cell's pixels were written; cells that no
   // scan reached are cleared at the end instead of the whole picture at the start.
   uint8_t* cells = nullptr;
   int cells_per_row = 0;
+  int cell_row_bytes = 0;
+  void mark_cell(int64_t cy, int64_t cx) { cells[cy * cell_row_bytes + (cx >> 3)] |= uint8_t(1u << (cx & 7)); }
+  bool cell_written(int64_t cy, int64_t cx) const { return (cells[cy * cell_row_bytes + (cx >> 3)] >> (cx & 7)) & 1; }
   JpegLayout layout = {};
 };
 

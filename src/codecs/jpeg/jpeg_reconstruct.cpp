@@ -204,7 +204,7 @@ struct PixelSpan {
 void mark_cells(JpegDecoder& d, const PixelSpan& span) {
   const int64_t last_cell_row = (span.y0 + span.rows - 1) / 8, last_cell = (span.x_end - 1) / 8;
   for (int64_t cy = span.y0 / 8; cy <= last_cell_row; ++cy)
-    std::memset(d.cells + cy * d.cells_per_row + span.x_begin / 8, 1, size_t(last_cell - span.x_begin / 8 + 1));
+    for (int64_t cx = span.x_begin / 8; cx <= last_cell; ++cx) d.mark_cell(cy, cx);
 }
 
 // How the samples of the components become the bytes of the image planes.

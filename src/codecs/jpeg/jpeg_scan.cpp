@@ -18,7 +18,7 @@ namespace {
 constexpr int kMaxScans = 1000;
 // MCUs reconstructed at a time: the scratch of the reconstruction stays in the caches and a
 // streamed frame keeps no more coefficients than these.
-constexpr int kChunkMcus = 32;
+constexpr int kChunkMcus = 16;
 
 // What each scan component resolves to.
 struct ScanSetup {
@@ -112,7 +112,7 @@ void finish_bits(ByteReader& in, const JpegBits& b) {
 // The scans read the file once, front to back: the pages of a mapped file behind the bit
 // reader go back to the system every kReleaseStep bytes, so that the file is never resident
 // as a whole beside the picture. (Reading them again would still be correct.)
-constexpr int64_t kReleaseStep = 64 << 10;
+constexpr int64_t kReleaseStep = 16 << 10;
 
 inline void release_read_bytes(JpegDecoder& d, const JpegBits& b) {
   if (b.pos - d.released < kReleaseStep) return;

@@ -113,6 +113,8 @@ void finish_bits(ByteReader& in, const JpegBits& b) {
 // reader go back to the system every kReleaseStep bytes, so that the file is never resident
 // as a whole beside the picture. (Reading them again would still be correct.)
 constexpr int64_t kReleaseStep = 16 << 10;
+// The same for the whole-frame coefficients as the last pass reconstructs them.
+constexpr int64_t kCoefficientReleaseStep = 1 << 20;
 
 inline void release_read_bytes(JpegDecoder& d, const JpegBits& b) {
   if (b.pos - d.released < kReleaseStep) return;
@@ -854,8 +856,19 @@ void finish_progressive_frame(JpegDecoder& d) {
     std::memset(L.row_coefs, 0, size_t(row_size) * sizeof(int16_t));
     for (int64_t row = 0; row < L.mcu_rows; ++row) write_mcus(d, L.row_coefs, row, 0, L.mcus_per_row - 1);
   } else {
-    for (int64_t row = 0; row < L.mcu_rows; ++row)
+    // The coefficients are read once, row after row: their pages go back to the system every
+    // kReleaseStep rows' worth, so that the picture's pages take their place instead of
+    // adding to them.
+    const size_t row_bytes = size_t(row_size) * sizeof(int16_t);
+    size_t released = 0;
+    for (int64_t row = 0; row < L.mcu_rows; ++row) {
       write_mcus(d, L.coefs + row * row_size, row, 0, L.mcus_per_row - 1);
+      const size_t done = size_t(row + 1) * row_bytes;
+      if (done - released >= size_t{kCoefficientReleaseStep}) {
+        mem_release_pages(L.coefs, 0, done);
+        released = done;
+      }
+    }
   }
   jpeg_release_layout(d);
 }

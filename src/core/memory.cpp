@@ -4,6 +4,7 @@
 #include <cstdlib>
 #if defined(__linux__)
 #include <sys/mman.h>
+#include <unistd.h>
 #endif
 
 #include "core/errors.h"
@@ -49,6 +50,19 @@ void mem_free(void** slot) {
 }
 
 size_t mem_blocks_held() { return g_blocks_held; }
+
+void mem_release_pages(void* block, size_t begin, size_t end) {
+#if defined(__linux__)
+  const uintptr_t page = uintptr_t(sysconf(_SC_PAGESIZE));
+  const uintptr_t first = (reinterpret_cast<uintptr_t>(block) + begin + page - 1) / page * page;
+  const uintptr_t last = (reinterpret_cast<uintptr_t>(block) + end) / page * page;
+  if (last > first) madvise(reinterpret_cast<void*>(first), last - first, MADV_DONTNEED);
+#else
+  (void)block;
+  (void)begin;
+  (void)end;
+#endif
+}
 
 void* mem_realloc(void** slot, size_t size) {
   if (*slot == nullptr) return mem_alloc(slot, size);

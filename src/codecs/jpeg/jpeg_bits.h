@@ -149,6 +149,17 @@ inline int32_t jpeg_extend(int32_t v, int s) {
   return v < (1 << (s - 1)) ? v - (1 << s) + 1 : v;
 }
 
+// The symbol of the code of length n (1..16) whose value is v, or -1 when there is none. A
+// value that codes of several lengths claim (a table with too many codes wraps round) belongs
+// to the longest of them.
+inline int huff_code_symbol(const JpegHuffman* h, int n, uint32_t v) {
+  const auto in_run = [&](int length) { return ((v - h->first[length - 1]) & 0xFFFF) < h->count[length - 1]; };
+  if (!in_run(n)) return -1;
+  for (int longer = n + 1; longer <= 16; ++longer)
+    if (in_run(longer)) return -1;
+  return h->symbols[h->offset[n - 1] + ((v - h->first[n - 1]) & 0xFFFF)];
+}
+
 enum HuffResult { HUFF_MARKER = -1, HUFF_NOT_FOUND = -2 };
 
 // Decodes one code: its symbol, HUFF_MARKER, or HUFF_NOT_FOUND with the 16 bits read consumed
@@ -163,12 +174,10 @@ inline int huff_decode(JpegBits& b, const JpegHuffman* h, uint32_t* value) {
   } else {
     const uint32_t look = static_cast<uint32_t>(b.buf >> 48);
     len = 0;
-    sym = 0;
     for (int n = kHuffFastBits + 1; n <= 16; ++n) {
-      const uint32_t v = look >> (16 - n);
-      if (h->code_length[v] == n - 1) {
+      sym = huff_code_symbol(h, n, look >> (16 - n));
+      if (sym >= 0) {
         len = n;
-        sym = h->code_symbol[v];
         break;
       }
     }
@@ -200,16 +209,16 @@ inline void huff_log_not_found(const char* kind, uint32_t value, const JpegBits&
   log_write(text);
 }
 
-// Builds a slot's multi-bit table from its value-indexed tables, following the same rule as
-// the bit-by-bit search: the first length n whose n-bit value is a code of length n.
+// Builds a slot's multi-bit table following the same rule as the bit-by-bit search: the first
+// length n whose n-bit value is a code of length n.
 inline void huff_prepare(JpegHuffman* h) {
   if (h->fast_ready) return;
   for (uint32_t idx = 0; idx < (1u << kHuffFastBits); ++idx) {
     uint16_t entry = 0;
     for (int n = 1; n <= kHuffFastBits; ++n) {
-      const uint32_t v = idx >> (kHuffFastBits - n);
-      if (h->code_length[v] == n - 1) {
-        entry = static_cast<uint16_t>((n << 8) | h->code_symbol[v]);
+      const int symbol = huff_code_symbol(h, n, idx >> (kHuffFastBits - n));
+      if (symbol >= 0) {
+        entry = static_cast<uint16_t>((n << 8) | symbol);
         break;
       }
     }

@@ -354,32 +354,18 @@ void dht(JpegDecoder& d, int) {
       return;
     }
     JpegHuffman*& slot = d.huff[th * 2 + tc];
-    if (slot == nullptr) {
-      mem_alloc(&slot, sizeof(JpegHuffman));
-      if (slot == nullptr) return;
-      slot->code_length = nullptr;
-      slot->code_symbol = nullptr;
-    }
+    if (slot == nullptr && mem_alloc(&slot, sizeof(JpegHuffman)) == nullptr) return;
     slot->fast_ready = false;
-    mem_alloc(&slot->code_length, 65536);
-    mem_alloc(&slot->code_symbol, 65536);
-    if (g_error != 0) return;
-    std::memset(slot->code_length, 255, 65536);
-    std::memset(slot->code_symbol, 0, 65536);
-    uint32_t counts[16], total = 0;
+    uint32_t code = 0, total = 0;
     for (int n = 0; n < 16; ++n) {
-      counts[n] = in.u8();
-      total += counts[n];
+      const uint32_t count = in.u8();
+      slot->first[n] = static_cast<uint16_t>(code & 0xFFFF);
+      slot->count[n] = static_cast<uint16_t>(count);
+      slot->offset[n] = static_cast<uint16_t>(total);
+      total += count;
+      code = (code + count) * 2;
     }
-    uint32_t code = 0;
-    for (int n = 0; n < 16 && g_error == 0; ++n) {
-      for (uint32_t i = 0; i < counts[n]; ++i) {
-        slot->code_length[code & 0xFFFF] = static_cast<uint8_t>(n);
-        slot->code_symbol[code & 0xFFFF] = static_cast<uint8_t>(in.u8());
-        ++code;
-      }
-      code *= 2;
-    }
+    for (uint32_t i = 0; i < total && g_error == 0; ++i) slot->symbols[i] = static_cast<uint8_t>(in.u8());
     position += 17 + total;
   }
   check_length(d, length, position);
@@ -415,9 +401,10 @@ void set_up_image(JpegDecoder& d, const JpegFrame* frame) {
   image_alloc_pixels(image, d.group);
   if (g_error != 0) return;
   d.cells_per_row = (image->width + 7) / 8;
-  const size_t cells = size_t(d.cells_per_row) * ((image->height + 7) / 8);
-  if (mem_alloc(&d.cells, cells == 0 ? 1 : cells) == nullptr) return;
-  std::memset(d.cells, 0, cells);
+  d.cell_row_bytes = (d.cells_per_row + 7) / 8;
+  const size_t cell_bytes = size_t(d.cell_row_bytes) * ((image->height + 7) / 8);
+  if (mem_alloc(&d.cells, cell_bytes == 0 ? 1 : cell_bytes) == nullptr) return;
+  std::memset(d.cells, 0, cell_bytes);
   if (image->planes == 1) palette_set_identity(image);
   d.plane_size = int64_t{image->height} * image->row_bytes;
 }
@@ -581,7 +568,7 @@ void clear_unwritten_cells(const JpegDecoder& d) {
   const int rows = (image->height + 7) / 8;
   for (int cy = 0; cy < rows; ++cy) {
     for (int cx = 0; cx < d.cells_per_row; ++cx) {
-      if (d.cells[size_t(cy) * d.cells_per_row + cx] != 0) continue;
+      if (d.cell_written(cy, cx)) continue;
       const int w = std::min(8, image->width - cx * 8), h = std::min(8, image->height - cy * 8);
       for (int p = 0; p < image->planes; ++p)
         for (int y = 0; y < h; ++y)
@@ -633,13 +620,7 @@ JpegDecoder::JpegDecoder(ImageRecord* image_, Handle group_, ByteReader& in_, bo
 }
 
 JpegDecoder::~JpegDecoder() {
-  for (JpegHuffman*& slot : huff) {
-    if (slot != nullptr) {
-      mem_free(&slot->code_length);
-      mem_free(&slot->code_symbol);
-      mem_free(&slot);
-    }
-  }
+  for (JpegHuffman*& slot : huff) mem_free(&slot);
   jpeg_release_layout(*this);
   mem_free(&cells);
 }

@@ -43,10 +43,11 @@ struct JpegScanComponent {
 
 constexpr int kHuffFastBits = 10;
 
-// One Huffman slot. `code_length` and `code_symbol` are indexed by the numeric value of a
-// code: the length minus one (255 where the value is no code) and the symbol. `fast` is made
-// from them before a scan uses the slot: for every kHuffFastBits-bit prefix, the code it starts
-// with as (length << 8 | symbol), or 0 when the code is longer.
+// One Huffman slot, as the DHT segment lists its codes: for each length n (index n - 1),
+// `count` codes with consecutive 16-bit values from `first` (wrapping past 0xFFFF) and their
+// symbols from `symbols + offset`. `fast` is made from them before a scan uses the slot: for
+// every kHuffFastBits-bit prefix, the code it starts with as (length << 8 | symbol), or 0 when
+// the code is longer.
 struct JpegAcFast {
   int16_t value;   // the coefficient, when length + (rs & 15) <= kHuffFastBits
   uint8_t length;  // code length, 0 when the code is longer than kHuffFastBits
@@ -54,11 +55,13 @@ struct JpegAcFast {
 };
 
 struct JpegHuffman {
-  uint8_t* code_length;
-  uint8_t* code_symbol;
   bool fast_ready;
   uint16_t fast[1 << kHuffFastBits];
   JpegAcFast ac_fast[1 << kHuffFastBits];
+  uint16_t first[16];
+  uint16_t count[16];
+  uint16_t offset[16];
+  uint8_t symbols[16 * 255];  // a valid table uses at most 256 of them
 };
 
 // Geometry of the current frame, made when its first scan (or its progressive header) is
@@ -79,15 +82,18 @@ struct JpegLayout {
   // not carry all components at once); null while the frame streams MCU rows to the image.
   bool buffered;
   int16_t* coefs;
-  // Streaming: the coefficients of one MCU row and the columns decoded but not yet written.
+  // MCUs reconstructed together: the strips below hold the samples of this many columns.
+  int chunk_mcus;
+  // Streaming: the coefficients of up to chunk_mcus MCUs of one row, decoded but not yet
+  // written (columns pending_first .. pending_last, the first at row_coefs).
   int16_t* row_coefs;
   int64_t pending_row;
   int pending_first, pending_last;
   const int16_t* last_block;  // coefficient block most recently decoded
-  // Reconstruction scratch: float sample strips of one MCU row, one per component.
+  // Reconstruction scratch: float sample strips of one chunk of an MCU row, per component.
   float* strips[4];
   int strip_stride[4];
-  float* line[4];  // one upsampled output row per component
+  float* line[4];  // one upsampled output row of a chunk per component
   double* products;  // chroma products of one chroma row (4 arrays), for 2:1 horizontal chroma
   int scans;             // progressive scans met in the frame
 };
@@ -120,13 +126,17 @@ struct JpegDecoder {
   bool adobe = false;    // an Adobe header was read, with its colour transform:
   uint8_t adobe_transform = 0;  // 0 none (RGB, CMYK), 1 YCbCr, 2 YCCK
   int64_t skipped = 0;   // bytes passed over between segments
+  int64_t released = 0;  // the file's pages before this offset went back to the system
   int done = 0;          // 1 after the end-of-image marker, -1 after a rejected byte
   bool marker_met = false;
   int64_t plane_size = 0;
-  // One byte per 8x8 cell of the image, set when the cell's pixels were written; cells that no
+  // One bit per 8x8 cell of the image, set when the cell's pixels were written; cells that no
   // scan reached are cleared at the end instead of the whole picture at the start.
   uint8_t* cells = nullptr;
   int cells_per_row = 0;
+  int cell_row_bytes = 0;
+  void mark_cell(int64_t cy, int64_t cx) { cells[cy * cell_row_bytes + (cx >> 3)] |= uint8_t(1u << (cx & 7)); }
+  bool cell_written(int64_t cy, int64_t cx) const { return (cells[cy * cell_row_bytes + (cx >> 3)] >> (cx & 7)) & 1; }
   JpegLayout layout = {};
 };
 
@@ -142,5 +152,5 @@ void decode_progressive_scan(JpegDecoder& d);
 void finish_progressive_frame(JpegDecoder& d);  // also writes buffered sequential frames
 
 // Reconstruction: the writing of the MCU columns first..last of one MCU row into the image
-// (coefficients of column 0 at `row_coefs`).
-void write_mcus(JpegDecoder& d, const int16_t* row_coefs, int64_t mcu_row, int first, int last);
+// (their coefficients one MCU after the other from `coefs`).
+void write_mcus(JpegDecoder& d, const int16_t* coefs, int64_t mcu_row, int first, int last);

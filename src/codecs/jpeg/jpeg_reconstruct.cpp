@@ -171,8 +171,8 @@ inline void transform_block(Transform& t, int c, const int16_t* blk, float* out,
   }
 }
 
-// Writes the samples of one MCU (its coefficients at `mcu`, column `column` of the MCU row)
-// into the sample strips of the row, component by component.
+// Writes the samples of one MCU (its coefficients at `mcu`, column `column` of the strips)
+// into the sample strips, component by component.
 void write_mcu(const JpegLayout& L, Transform& t, const int16_t* mcu, int column) {
   for (int c = 0; c < L.components; ++c) {
     const int h = L.h[c], v = L.v[c], stride = L.strip_stride[c];
@@ -194,7 +194,7 @@ void finish_batches(const JpegLayout& L, Transform& t) {
 }
 
 // The part of a run of MCUs that lies inside the image: rows y0 .. y0 + rows - 1, columns
-// x_begin .. x_end - 1.
+// x_begin .. x_end - 1. Column x_begin is the strips' first sample column.
 struct PixelSpan {
   int64_t y0, x_begin, x_end;
   int rows;
@@ -204,7 +204,7 @@ struct PixelSpan {
 void mark_cells(JpegDecoder& d, const PixelSpan& span) {
   const int64_t last_cell_row = (span.y0 + span.rows - 1) / 8, last_cell = (span.x_end - 1) / 8;
   for (int64_t cy = span.y0 / 8; cy <= last_cell_row; ++cy)
-    std::memset(d.cells + cy * d.cells_per_row + span.x_begin / 8, 1, size_t(last_cell - span.x_begin / 8 + 1));
+    for (int64_t cx = span.x_begin / 8; cx <= last_cell; ++cx) d.mark_cell(cy, cx);
 }
 
 // How the samples of the components become the bytes of the image planes.
@@ -242,14 +242,14 @@ Conversion conversion_for(const JpegDecoder& d, bool vector) {
   return v;
 }
 
-// The three byte planes of row `y`.
+// The three byte planes of the span's row r, from its first column.
 struct RgbRow {
   uint8_t *r, *g, *b;
 };
 
-RgbRow rgb_row(const JpegDecoder& d, int64_t y) {
-  uint8_t* r = d.image->pixels + y * int64_t{d.image->row_bytes};
-  return {r, r + d.plane_size, r + 2 * d.plane_size};
+RgbRow rgb_row(const JpegDecoder& d, const PixelSpan& span, int r) {
+  uint8_t* red = d.image->pixels + (span.y0 + r) * int64_t{d.image->row_bytes} + span.x_begin;
+  return {red, red + d.plane_size, red + 2 * d.plane_size};
 }
 
 // Converts one row whose chroma, at half horizontal resolution, comes from chroma row
@@ -258,18 +258,15 @@ void convert_half_chroma_row(const JpegDecoder& d, const Conversion& v, const Pi
                              int* product_row) {
   const JpegLayout& L = d.layout;
   const JpegColourConstants& k = v.k;
-  const size_t product_stride = size_t(L.mcus_per_row) * L.mcu_width / 2 + 8;
+  const size_t product_stride = size_t(L.chunk_mcus) * L.mcu_width / 2 + 8;
   const JpegChromaProducts products = {L.products, L.products + product_stride, L.products + 2 * product_stride,
                                        L.products + 3 * product_stride};
   const int chroma_row = r / L.vf[1];
-  const int64_t c_begin = span.x_begin / 2, c_end = (span.x_end + 1) / 2;
-  const JpegChromaProducts at = {products.red + c_begin, products.green_cb + c_begin,
-                                 products.green_cr + c_begin, products.blue + c_begin};
+  const int count = static_cast<int>(span.x_end - span.x_begin), chroma_count = (count + 1) / 2;
   if (chroma_row != *product_row) {
     const float* cb = L.strips[1] + int64_t{chroma_row} * L.strip_stride[1];
     const float* cr = L.strips[2] + int64_t{chroma_row} * L.strip_stride[2];
-    int64_t i = c_begin + jpeg_chroma_products_avx2(cb + c_begin, cr + c_begin, at, static_cast<int>(c_end - c_begin));
-    for (; i < c_end; ++i) {
+    for (int i = jpeg_chroma_products_avx2(cb, cr, products, chroma_count); i < chroma_count; ++i) {
       const double u = cb[i], w = cr[i];
       products.red[i] = 1.402 * w;
       products.green_cb[i] = 0.34414 * u;
@@ -278,14 +275,11 @@ void convert_half_chroma_row(const JpegDecoder& d, const Conversion& v, const Pi
     }
     *product_row = chroma_row;
   }
-  const RgbRow out = rgb_row(d, span.y0 + r);
+  const RgbRow out = rgb_row(d, span, r);
   const float* ys = L.strips[0] + int64_t{r} * L.strip_stride[0];
-  const int64_t xb = span.x_begin;
-  int64_t x = xb + jpeg_ycc_row_h2_avx2(ys + xb, at, out.r + xb, out.g + xb, out.b + xb,
-                                        static_cast<int>(span.x_end - xb), k);
-  for (; x < span.x_end; ++x) {
+  for (int x = jpeg_ycc_row_h2_avx2(ys, products, out.r, out.g, out.b, count, k); x < count; ++x) {
     const double y = ys[x];
-    const int64_t i = x / 2;
+    const int i = x / 2;
     out.r[x] = static_cast<uint8_t>(clamp_trunc(y + products.red[i] - k.kr, k.top) >> k.shift);
     out.g[x] = static_cast<uint8_t>(
         clamp_trunc(y - products.green_cb[i] - products.green_cr[i] + k.kg, k.top) >> k.shift);
@@ -293,31 +287,28 @@ void convert_half_chroma_row(const JpegDecoder& d, const Conversion& v, const Pi
   }
 }
 
-// Row r of component c's samples at full resolution: the strip row itself, or the line buffer
-// holding its samples repeated hf times.
-const float* upsampled_row(const JpegLayout& L, const PixelSpan& span, int c, int r) {
+// Row r of component c's samples at full resolution, `count` of them: the strip row itself, or
+// the line buffer holding its samples repeated hf times.
+const float* upsampled_row(const JpegLayout& L, int count, int c, int r) {
   const float* line = L.strips[c] + int64_t{r / L.vf[c]} * L.strip_stride[c];
   const int hf = L.hf[c];
   if (hf == 1) return line;
   float* up = L.line[c];
-  const int64_t s_begin = span.x_begin / hf, s_end = (span.x_end + hf - 1) / hf;
+  const int samples = (count + hf - 1) / hf;
   if (hf == 2) {
-    for (int64_t i = s_begin; i < s_end; ++i) up[2 * i] = up[2 * i + 1] = line[i];
+    for (int i = 0; i < samples; ++i) up[2 * i] = up[2 * i + 1] = line[i];
   } else {
-    for (int64_t i = s_begin; i < s_end; ++i)
+    for (int i = 0; i < samples; ++i)
       for (int j = 0; j < hf; ++j) up[i * hf + j] = line[i];
   }
   return up;
 }
 
-void convert_ycc_row(const Conversion& v, const float* const* src, const RgbRow& out, int64_t x_begin,
-                     int64_t x_end) {
+void convert_ycc_row(const Conversion& v, const float* const* src, const RgbRow& out, int count) {
   const JpegColourConstants& k = v.k;
   const float *ys = src[0], *cb = src[1], *cr = src[2];
-  int64_t x = x_begin;
-  if (v.vector)
-    x += jpeg_ycc_row_avx2(ys + x, cb + x, cr + x, out.r + x, out.g + x, out.b + x, static_cast<int>(x_end - x), k);
-  for (; x < x_end; ++x) {
+  int x = v.vector ? jpeg_ycc_row_avx2(ys, cb, cr, out.r, out.g, out.b, count, k) : 0;
+  for (; x < count; ++x) {
     const double y = ys[x], u = cb[x], w = cr[x];
     out.r[x] = static_cast<uint8_t>(clamp_trunc(y + 1.402 * w - k.kr, k.top) >> k.shift);
     out.g[x] = static_cast<uint8_t>(clamp_trunc(y - 0.34414 * u - 0.71414 * w + k.kg, k.top) >> k.shift);
@@ -328,40 +319,35 @@ void convert_ycc_row(const Conversion& v, const float* const* src, const RgbRow&
 // Converts and stores one row of the span in every output plane.
 void convert_row(const JpegDecoder& d, const Conversion& v, const PixelSpan& span, int r) {
   const JpegLayout& L = d.layout;
+  const int count = static_cast<int>(span.x_end - span.x_begin);
   const float* src[4];
-  for (int c = 0; c < L.components; ++c) src[c] = upsampled_row(L, span, c, r);
-  const RgbRow out = rgb_row(d, span.y0 + r);
-  if (v.colour) convert_ycc_row(v, src, out, span.x_begin, span.x_end);
+  for (int c = 0; c < L.components; ++c) src[c] = upsampled_row(L, count, c, r);
+  const RgbRow out = rgb_row(d, span, r);
+  if (v.colour) convert_ycc_row(v, src, out, count);
   for (int c = v.colour ? 3 : 0; c < v.out_planes; ++c) {
     uint8_t* p = out.r + c * d.plane_size;
     const float* s = src[c];
-    int64_t x = span.x_begin;
-    if (v.vector) x += jpeg_plain_row_avx2(s + x, p + x, static_cast<int>(span.x_end - x), v.k.top, v.k.shift);
-    for (; x < span.x_end; ++x) p[x] = plain_byte(s[x], v.k.top, v.k.shift);
+    int x = v.vector ? jpeg_plain_row_avx2(s, p, count, v.k.top, v.k.shift) : 0;
+    for (; x < count; ++x) p[x] = plain_byte(s[x], v.k.top, v.k.shift);
   }
   if (v.cmyk) {
     uint8_t* planes[4];
-    for (int c = 0; c < 4; ++c) planes[c] = out.r + c * d.plane_size + span.x_begin;
-    const int64_t n = span.x_end - span.x_begin;
+    for (int c = 0; c < 4; ++c) planes[c] = out.r + c * d.plane_size;
     if (v.ycck)
       for (int c = 0; c < 3; ++c)
-        for (int64_t x = 0; x < n; ++x) planes[c][x] = static_cast<uint8_t>(255 - planes[c][x]);
+        for (int x = 0; x < count; ++x) planes[c][x] = static_cast<uint8_t>(255 - planes[c][x]);
     // The inks are stored inverted, as Adobe's programs write them; the common decoders read
     // every four-component file so, with or without the Adobe header.
-    cmyk_planes_to_rgb(planes[0], planes[1], planes[2], planes[3], n, true);
+    cmyk_planes_to_rgb(planes[0], planes[1], planes[2], planes[3], count, true);
   }
 }
 
-}  // namespace
-
-void write_mcus(JpegDecoder& d, const int16_t* row_coefs, int64_t mcu_row, int first, int last) {
+// Reconstructs the MCU columns first..last (at most chunk_mcus of them, coefficients from
+// `coefs`) of one MCU row into the strips and converts them into the image.
+void write_chunk(JpegDecoder& d, Transform& t, const int16_t* coefs, int64_t mcu_row, int first, int last) {
   const JpegLayout& L = d.layout;
   ImageRecord* image = d.image;
-  const bool vector = jpeg_has_avx2();
-  Transform t{jpeg_idct_constants(), static_cast<float>(L.level), vector, {}, {}};
-  for (int c = 0; c < L.components; ++c)
-    for (int z = 0; z < 64; ++z) t.quant[c][kJpegZigzag[z]] = d.quant[L.quant[c]][z];
-  for (int col = first; col <= last; ++col) write_mcu(L, t, row_coefs + int64_t{col} * L.coefs_per_mcu, col);
+  for (int col = first; col <= last; ++col) write_mcu(L, t, coefs + int64_t{col - first} * L.coefs_per_mcu, col - first);
   finish_batches(L, t);
 
   PixelSpan span;
@@ -370,11 +356,24 @@ void write_mcus(JpegDecoder& d, const int16_t* row_coefs, int64_t mcu_row, int f
   span.x_end = std::min<int64_t>(int64_t{last + 1} * L.mcu_width, image->width);
   if (span.x_begin >= span.x_end || span.y0 >= image->height) return;
   span.rows = static_cast<int>(std::min<int64_t>(L.mcu_height, image->height - span.y0));
-  const Conversion v = conversion_for(d, vector);
+  const Conversion v = conversion_for(d, t.vector);
   if (v.out_planes == image->planes && d.cells != nullptr) mark_cells(d, span);
   int product_row = -1;
   for (int r = 0; r < span.rows; ++r) {
     if (v.half_chroma) convert_half_chroma_row(d, v, span, r, &product_row);
     else convert_row(d, v, span, r);
+  }
+}
+
+}  // namespace
+
+void write_mcus(JpegDecoder& d, const int16_t* coefs, int64_t mcu_row, int first, int last) {
+  const JpegLayout& L = d.layout;
+  Transform t{jpeg_idct_constants(), static_cast<float>(L.level), jpeg_has_avx2(), {}, {}};
+  for (int c = 0; c < L.components; ++c)
+    for (int z = 0; z < 64; ++z) t.quant[c][kJpegZigzag[z]] = d.quant[L.quant[c]][z];
+  for (int begin = first; begin <= last; begin += L.chunk_mcus) {
+    const int end = std::min(last, begin + L.chunk_mcus - 1);
+    write_chunk(d, t, coefs + int64_t{begin - first} * L.coefs_per_mcu, mcu_row, begin, end);
   }
 }

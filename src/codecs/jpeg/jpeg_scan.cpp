@@ -1,6 +1,7 @@
 // Huffman scan decoding: sequential scans (streamed to the image one MCU row at a time when a
 // scan carries every component, else stored like a progressive frame), and the progressive
 // scans (DC and AC bands, first passes and refinements) into the whole-frame coefficients.
+#include <algorithm>
 #include <cstring>
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -15,6 +16,9 @@
 namespace {
 
 constexpr int kMaxScans = 1000;
+// MCUs reconstructed at a time: the scratch of the reconstruction stays in the caches and a
+// streamed frame keeps no more coefficients than these.
+constexpr int kChunkMcus = 16;
 
 // What each scan component resolves to.
 struct ScanSetup {
@@ -103,6 +107,19 @@ void finish_bits(ByteReader& in, const JpegBits& b) {
       b.data[p + 3] != 0)
     p += 1;
   in.seek(p + (partial ? 1 : 0));
+}
+
+// The scans read the file once, front to back: the pages of a mapped file behind the bit
+// reader go back to the system every kReleaseStep bytes, so that the file is never resident
+// as a whole beside the picture. (Reading them again would still be correct.)
+constexpr int64_t kReleaseStep = 16 << 10;
+// The same for the whole-frame coefficients as the last pass reconstructs them.
+constexpr int64_t kCoefficientReleaseStep = 1 << 20;
+
+inline void release_read_bytes(JpegDecoder& d, const JpegBits& b) {
+  if (b.pos - d.released < kReleaseStep) return;
+  d.released = b.pos - 8;  // the bytes the last word refill took may still be looked at
+  d.in.release_before(d.released);
 }
 
 enum BlockResult { BLOCK_DONE = 0, BLOCK_MARKER = 1, BLOCK_ERROR = 2, BLOCK_MARKER_FIRST = 3 };
@@ -293,6 +310,7 @@ int visit_units(JpegDecoder& d, const ScanSetup& s, JpegBits& b, Fn fn) {
         bits_skip_to_marker(b);
         return BLOCK_MARKER;
       }
+      release_read_bytes(d, b);
       int16_t* mcu = L.coefs + u * L.coefs_per_mcu;
       for (int i = 0; i < s.count; ++i) {
         const int fi = s.frame_index[i];
@@ -340,6 +358,7 @@ int visit_units(JpegDecoder& d, const ScanSetup& s, JpegBits& b, Fn fn) {
       ++mx;
     }
     if (++bx == bw) {
+      release_read_bytes(d, b);
       bx = 0;
       mx = 0;
       sx = 0;
@@ -359,6 +378,8 @@ void flush_pending(JpegDecoder& d) {
 // After a marker cut an MCU short, its remaining blocks hold what a block-at-a-time decoder
 // would have reconstructed: the first block of each remaining component the coefficients
 // decoded last, the others the previous MCU's blocks (nothing before the call's first MCU).
+// The previous MCU may share the current one's place: its blocks not yet decoded are then
+// still those of the previous MCU.
 void fill_cut_mcu(JpegLayout& L, const ScanSetup& s, int16_t* mcu, const int16_t* previous, int comp, int blk,
                   bool touched) {
   for (int i = comp; i < s.count; ++i) {
@@ -371,7 +392,7 @@ void fill_cut_mcu(JpegLayout& L, const ScanSetup& s, int16_t* mcu, const int16_t
         if (L.last_block == nullptr) std::memset(dest, 0, 64 * sizeof(int16_t));
         else if (L.last_block != dest) std::memcpy(dest, L.last_block, 64 * sizeof(int16_t));
       } else if (previous != nullptr) {
-        std::memcpy(dest, previous + L.coef_offset[fi] + 64 * j, 64 * sizeof(int16_t));
+        if (previous != mcu) std::memcpy(dest, previous + L.coef_offset[fi] + 64 * j, 64 * sizeof(int16_t));
       } else {
         std::memset(dest, 0, 64 * sizeof(int16_t));
       }
@@ -386,21 +407,21 @@ void decode_streaming(JpegDecoder& d, ScanSetup& s, JpegBits& b) {
   if (d.restart_interval != 0 && total >= d.restart_interval) count = d.restart_interval;
   const int64_t first = int64_t{d.restart_interval} * d.restart_count;
   const int mpr = L.mcus_per_row;
+  const int16_t* previous = nullptr;  // the MCU decoded before this one in the call
   for (int64_t k = 0; k < count; ++k) {
     const int64_t m = first + k;
     int16_t* mcu;
-    const int16_t* previous = nullptr;
     if (m < total) {
+      release_read_bytes(d, b);
       const int64_t row = m / mpr;
       const int col = static_cast<int>(m % mpr);
-      if (row != L.pending_row) {
+      if (row != L.pending_row || col - L.pending_first == L.chunk_mcus) {
         flush_pending(d);
         L.pending_row = row;
         L.pending_first = col;
       }
       L.pending_last = col;
-      mcu = L.row_coefs + int64_t{col} * L.coefs_per_mcu;
-      if (k > 0) previous = L.row_coefs + int64_t{col > 0 ? col - 1 : mpr - 1} * L.coefs_per_mcu;
+      mcu = L.row_coefs + int64_t{col - L.pending_first} * L.coefs_per_mcu;
     } else {
       flush_pending(d);
       bits_skip_to_marker(b);
@@ -422,6 +443,7 @@ void decode_streaming(JpegDecoder& d, ScanSetup& s, JpegBits& b) {
         }
       }
     }
+    previous = mcu;
   }
   flush_pending(d);
 }
@@ -485,7 +507,8 @@ bool jpeg_layout_frame(JpegDecoder& d, bool buffered) {
   L.precision = f->precision;
   L.level = 1 << (f->precision - 1);
   L.buffered = buffered;
-  const size_t row_bytes = size_t(L.mcus_per_row) * L.coefs_per_mcu * sizeof(int16_t);
+  L.chunk_mcus = std::min(L.mcus_per_row, kChunkMcus);
+  const size_t chunk_bytes = size_t(L.chunk_mcus) * L.coefs_per_mcu * sizeof(int16_t);
   if (buffered) {
     const uint64_t bytes = uint64_t(L.mcu_total) * L.coefs_per_mcu * sizeof(int16_t);
     if (bytes > mem_limit()) {
@@ -494,12 +517,12 @@ bool jpeg_layout_frame(JpegDecoder& d, bool buffered) {
     }
     // The buffer itself is made when the first scan needs it.
   } else {
-    if (mem_alloc(&L.row_coefs, row_bytes) == nullptr) return false;
-    std::memset(L.row_coefs, 0, row_bytes);
+    if (mem_alloc(&L.row_coefs, chunk_bytes) == nullptr) return false;
+    std::memset(L.row_coefs, 0, chunk_bytes);
   }
-  const size_t line_floats = size_t(L.mcus_per_row) * L.mcu_width + 8;
+  const size_t line_floats = size_t(L.chunk_mcus) * L.mcu_width + 8;
   for (int c = 0; c < nf; ++c) {
-    L.strip_stride[c] = L.mcus_per_row * 8 * L.h[c];
+    L.strip_stride[c] = L.chunk_mcus * 8 * L.h[c];
     if (mem_alloc(&L.strips[c], (size_t(L.strip_stride[c]) * 8 * L.v[c] + 8) * sizeof(float)) ==
             nullptr ||
         mem_alloc(&L.line[c], line_floats * sizeof(float)) == nullptr)
@@ -833,8 +856,19 @@ void finish_progressive_frame(JpegDecoder& d) {
     std::memset(L.row_coefs, 0, size_t(row_size) * sizeof(int16_t));
     for (int64_t row = 0; row < L.mcu_rows; ++row) write_mcus(d, L.row_coefs, row, 0, L.mcus_per_row - 1);
   } else {
-    for (int64_t row = 0; row < L.mcu_rows; ++row)
+    // The coefficients are read once, row after row: their pages go back to the system every
+    // kReleaseStep rows' worth, so that the picture's pages take their place instead of
+    // adding to them.
+    const size_t row_bytes = size_t(row_size) * sizeof(int16_t);
+    size_t released = 0;
+    for (int64_t row = 0; row < L.mcu_rows; ++row) {
       write_mcus(d, L.coefs + row * row_size, row, 0, L.mcus_per_row - 1);
+      const size_t done = size_t(row + 1) * row_bytes;
+      if (done - released >= size_t{kCoefficientReleaseStep}) {
+        mem_release_pages(L.coefs, 0, done);
+        released = done;
+      }
+    }
   }
   jpeg_release_layout(d);
 }

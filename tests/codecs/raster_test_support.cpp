@@ -99,6 +99,11 @@ void expect_refusals(int32_t format, const std::vector<Refusal>& cases) {
   }
 }
 
+std::vector<double> record_fields(const ImageRecord* image) {
+  return {double(image->has_transparent), double(image->transparent[0]), double(image->transparent[1]),
+          double(image->transparent[2]), image->gamma, double(image->x_resolution), double(image->y_resolution)};
+}
+
 void expect_decoded(int32_t format, const std::vector<Decoded>& cases) {
   for (const Decoded& c : cases) {
     SCOPED_TRACE(c.name);
@@ -109,5 +114,6 @@ void expect_decoded(int32_t format, const std::vector<Decoded>& cases) {
     if (!c.rgb.empty()) EXPECT_EQ(image_rgb(image), c.rgb);
     if (!c.stored.empty()) EXPECT_EQ(std::vector<uint8_t>(image->pixels, image->pixels + c.stored.size()), c.stored);
     if (!c.title.empty()) EXPECT_EQ(image_title(image, 1, 1), image->name + c.title);
+    if (!c.fields.empty()) EXPECT_EQ(record_fields(image), c.fields);
   }
 }

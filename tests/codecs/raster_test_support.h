@@ -51,15 +51,20 @@ struct Refusal {
 // Loads each file as `format` under a 64 MiB allocation limit and checks its code.
 void expect_refusals(int32_t format, const std::vector<Refusal>& cases);
 
+// The record's fields besides the pixels: has_transparent, the three key bytes, the gamma,
+// and the x and y resolutions.
+std::vector<double> record_fields(const ImageRecord* image);
+
 // A hand-made file and what it decodes to: the picture as the display shows it, the first
-// stored bytes of plane 0, rows included, and the title after the name (what is empty is not
-// compared).
+// stored bytes of plane 0, rows included, the title after the name, and the record's fields
+// (what is empty is not compared).
 struct Decoded {
   const char* name;
   Bytes bytes;
   std::vector<uint32_t> rgb;
   std::vector<uint8_t> stored = {};
   std::string title = "";
+  std::vector<double> fields = {};
 };
 // Loads each file as `format` (-1: identified first) and compares.
 void expect_decoded(int32_t format, const std::vector<Decoded>& cases);

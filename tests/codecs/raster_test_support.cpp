@@ -90,6 +90,35 @@ int max_channel_difference(const std::vector<uint32_t>& a, const std::vector<uin
   return worst;
 }
 
+std::vector<uint8_t> pack_codes(int minimum_size, const std::vector<int>& codes, bool tiff) {
+  const int clear = 1 << minimum_size, end = clear + 1;
+  int size = minimum_size + 1, last = end;
+  bool fresh = true;
+  std::vector<uint8_t> out;
+  uint64_t acc = 0;
+  int held = 0;
+  for (int code : codes) {
+    const uint64_t bits = uint32_t(code) & ((1u << size) - 1);
+    acc = tiff ? acc << size | bits : acc | bits << held;
+    for (held += size; held >= 8; held -= 8) {
+      out.push_back(uint8_t(tiff ? acc >> (held - 8) : acc));
+      if (!tiff) acc >>= 8;
+    }
+    if (code == clear) {
+      size = minimum_size + 1;
+      last = end;
+      fresh = true;
+      continue;
+    }
+    if (code == end) continue;
+    if (!fresh && last < 4095) ++last;
+    fresh = false;
+    if (last >= (1 << size) - (tiff ? 2 : 1) && size < 12) ++size;
+  }
+  if (held > 0) out.push_back(uint8_t(tiff ? acc << (8 - held) : acc));
+  return out;
+}
+
 void expect_refusals(int32_t format, const std::vector<Refusal>& cases) {
   for (const Refusal& c : cases) {
     SCOPED_TRACE(c.name);

@@ -38,6 +38,12 @@ struct Bytes {
   size_t size() const { return data.size(); }
 };
 
+// Packs LZW codes with the code widths a decoder uses: the width grows once the highest
+// assigned code reaches 2^width - 1, and a clear code starts over. GIF packs them least
+// significant bit first; TIFF most significant bit first, each width one code earlier. Codes
+// are written as given, valid or not.
+std::vector<uint8_t> pack_codes(int minimum_size, const std::vector<int>& codes, bool tiff = false);
+
 inline LoadResult load_bytes(const std::string& name, const Bytes& bytes, int32_t format = -1) {
   return load_bytes(name, bytes.data, format);
 }

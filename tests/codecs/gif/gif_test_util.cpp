@@ -13,36 +13,6 @@
 
 namespace gif_test {
 
-std::vector<uint8_t> pack_codes(int minimum_size, const std::vector<int>& codes) {
-  const int clear = 1 << minimum_size, end = clear + 1;
-  int size = minimum_size + 1, last = end;
-  bool fresh = true;
-  std::vector<uint8_t> out;
-  uint64_t acc = 0;
-  int held = 0;
-  for (int code : codes) {
-    acc |= uint64_t(uint32_t(code) & ((1u << size) - 1)) << held;
-    held += size;
-    while (held >= 8) {
-      out.push_back(uint8_t(acc));
-      acc >>= 8;
-      held -= 8;
-    }
-    if (code == clear) {
-      size = minimum_size + 1;
-      last = end;
-      fresh = true;
-      continue;
-    }
-    if (code == end) continue;
-    if (!fresh && last < 4095) ++last;
-    fresh = false;
-    if (last >= (1 << size) - 1 && size < 12) ++size;
-  }
-  if (held > 0) out.push_back(uint8_t(acc));
-  return out;
-}
-
 std::vector<int> lzw_encode(const std::vector<uint8_t>& pixels, int minimum_size,
                             bool clear_when_full) {
   const int clear = 1 << minimum_size, end = clear + 1;

@@ -100,23 +100,6 @@ Page with(Page p, const std::vector<Tag>& tags, bool tiles = false) {
 
 LoadResult load_memory(const std::vector<uint8_t>& bytes) { return load_bytes("t.tif", bytes, FORMAT_TIFF); }
 
-// LZW codes after a first Clear, most significant bit first; the width grows from 9 to 12
-// bits as each code after the first defines an entry.
-std::vector<uint8_t> lzw_bits(const std::vector<uint32_t>& codes) {
-  std::vector<uint8_t> out;
-  uint64_t acc = 0;
-  int n = 0, width = 9;
-  uint32_t last = 257;
-  for (size_t i = 0; i < codes.size(); ++i) {
-    acc = (acc << width) | codes[i];
-    for (n += width; n >= 8; n -= 8) out.push_back(static_cast<uint8_t>(acc >> (n - 8)));
-    if (i >= 2) ++last;
-    if (width < 12 && last >= (1u << width) - 2) ++width;
-  }
-  if (n > 0) out.push_back(static_cast<uint8_t>(acc << (8 - n)));
-  return out;
-}
-
 Page thumbnail(uint8_t v) { return with(page(1, 1, 8, 1, 1, {{v}}), {{254, LONG, {1}}}); }
 Page grey2(uint8_t v) { return page(2, 1, 8, 1, 1, {{v, v}}); }
 
@@ -184,7 +167,7 @@ TEST_F(TiffDirectory, PagesDecodeToTheirStoredBytes) {
     int x, y;
     uint8_t value;
   };
-  std::vector<uint32_t> table_filler = {256};  // never clears its table: stops at 4096 entries
+  std::vector<int> table_filler = {256};  // never clears its table: stops at 4096 entries
   table_filler.insert(table_filler.end(), 5000, 65);
   // Strips given as SHORT tables of two entries, inline in their entries.
   Page inline_tables = with(page(2, 3, 8, 1, 1, {}), {{273, SHORT, {8, 12}}, {279, SHORT, {4, 2}}, {278, SHORT, {2}}});
@@ -207,8 +190,8 @@ TEST_F(TiffDirectory, PagesDecodeToTheirStoredBytes) {
        {{{0, 0, 1}, {2, 0, 3}, {3, 0, 9}, {4, 0, 9}, {0, 1, 7}, {4, 1, 7}}}},
       // LZW (whose strings libtiff's files test): Clear, 'A', 'B', 258 ("AB"), 260 (the code being
       // defined: "ABA"), 258, 258, End is more output than the strip holds: it stops at its end.
-      {tiff_file({page(3, 1, 8, 1, 1, {lzw_bits({256, 65, 66, 258, 260, 258, 258, 257})}, 5)}), {{{2, 0, 'A'}}}},
-      {tiff_file({page(100, 60, 8, 1, 1, {lzw_bits(table_filler)}, 5)}), {{{99, 37, 'A'}, {99, 59, 0}}}},
+      {tiff_file({page(3, 1, 8, 1, 1, {pack_codes(8, {256, 65, 66, 258, 260, 258, 258, 257}, true)}, 5)}), {{{2, 0, 'A'}}}},
+      {tiff_file({page(100, 60, 8, 1, 1, {pack_codes(8, table_filler, true)}, 5)}), {{{99, 37, 'A'}, {99, 59, 0}}}},
       // Thumbnails are dropped wherever they stand, alone or in a row.
       {tiff_file({thumbnail(8), thumbnail(9), grey2(1), thumbnail(7), grey2(2), thumbnail(6), thumbnail(5)}),
        {{{1, 0, 1}}, {{1, 0, 2}}}},

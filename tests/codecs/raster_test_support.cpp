@@ -1,6 +1,7 @@
 #include "codecs/raster_test_support.h"
 
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include "codecs/load.h"
 #include "core/errors.h"
@@ -116,6 +117,20 @@ std::vector<uint8_t> pack_codes(int minimum_size, const std::vector<int>& codes,
     if (last >= (1 << size) - (tiff ? 2 : 1) && size < 12) ++size;
   }
   if (held > 0) out.push_back(uint8_t(tiff ? acc << (8 - held) : acc));
+  return out;
+}
+
+std::vector<uint8_t> zlib_deflate(const std::vector<uint8_t>& data, int level, int strategy) {
+  z_stream z{};
+  deflateInit2(&z, level, Z_DEFLATED, 15, 8, strategy);
+  std::vector<uint8_t> out(deflateBound(&z, data.size()) + 16);
+  z.next_in = const_cast<uint8_t*>(data.data());
+  z.avail_in = static_cast<uInt>(data.size());
+  z.next_out = out.data();
+  z.avail_out = static_cast<uInt>(out.size());
+  EXPECT_EQ(deflate(&z, Z_FINISH), Z_STREAM_END);
+  out.resize(z.total_out);
+  deflateEnd(&z);
   return out;
 }
 

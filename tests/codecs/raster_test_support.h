@@ -44,6 +44,9 @@ struct Bytes {
 // are written as given, valid or not.
 std::vector<uint8_t> pack_codes(int minimum_size, const std::vector<int>& codes, bool tiff = false);
 
+// zlib's compression of `data`; by default at zlib's default level (6) and strategy (0).
+std::vector<uint8_t> zlib_deflate(const std::vector<uint8_t>& data, int level = 6, int strategy = 0);
+
 inline LoadResult load_bytes(const std::string& name, const Bytes& bytes, int32_t format = -1) {
   return load_bytes(name, bytes.data, format);
 }

@@ -15,14 +15,6 @@ namespace {
 
 using Data = std::vector<uint8_t>;
 
-Data deflated(const Data& raw) {
-  uLongf size = compressBound(raw.size());
-  Data z(size);
-  compress(z.data(), &size, raw.data(), raw.size());
-  z.resize(size);
-  return z;
-}
-
 struct PngWriter {
   Data bytes = Bytes("\x89PNG\r\n\x1A\n").data;
   PngWriter& chunk(const char* type, const Data& data, bool good_crc = true) {
@@ -41,7 +33,7 @@ struct PngWriter {
     d.resize(length);
     return chunk("IHDR", d, good_crc);
   }
-  PngWriter& idat(const Data& raw) { return chunk("IDAT", deflated(raw)); }
+  PngWriter& idat(const Data& raw) { return chunk("IDAT", zlib_deflate(raw)); }
   PngWriter& iend() { return chunk("IEND", {}); }
 };
 
@@ -161,7 +153,7 @@ TEST_F(Png, FiltersMatchLibpng) {
 // --- Chunks and headers --------------------------------------------------------------------
 
 TEST_F(Png, StructureAndHeaderFaultsGetTheirCodes) {
-  Data raw = unfiltered(gradient_rows(4, 4, 1)), cut = deflated(raw);
+  Data raw = unfiltered(gradient_rows(4, 4, 1)), cut = zlib_deflate(raw);
   Data bad_filter = raw;
   bad_filter[5] = 5;
   using Build = std::function<void(PngWriter&)>;

@@ -18,9 +18,10 @@ std::string raster_cases_dir(const std::string& prefix);
 int check_generated_cases(const std::string& prefix);
 
 // Largest per-channel difference between two pictures of the same size; -1 when the sizes
-// differ. Pixels where `skip` is true are not compared.
+// differ. Pixels where `skip` is true are not compared. `mean`, when given, receives the mean
+// difference of the channels compared.
 int max_channel_difference(const std::vector<uint32_t>& a, const std::vector<uint32_t>& b,
-                           const std::vector<bool>& skip = {});
+                           const std::vector<bool>& skip = {}, double* mean = nullptr);
 
 // Little byte builder for hand-made files.
 struct Bytes {

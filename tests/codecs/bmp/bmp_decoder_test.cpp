@@ -145,25 +145,17 @@ TEST_F(Bmp, PixelsAtTheEdges) {
 // Each refusal the suite's files do not make (its pal2, badheadersize, shortfile, rletopdown
 // and reallybig have theirs), and huge claims refused before anything is allocated for them.
 TEST_F(Bmp, RefusalsAndTheirCodes) {
-  Bytes tiny;
-  tiny.text("BM").fill(12, 0).u32le(40).fill(20, 0);
-  Bytes v5_cut = bmp(1, 1, 24, 0, {}, {});
-  v5_cut.data[14] = 124;
-  Bytes cut_table = bmp(1, 1, 8, 0, grey_table(256), {1, 0, 0, 0});
-  cut_table.data.resize(300);
-  Bytes short_masks = bmp(1, 1, 16, 3, {}, {});
-  short_masks.data.resize(60);
   expect_refusals(-1, {
       {"header_size_0.bmp", bmp(1, 1, 24, 0, {}, {0, 0, 0, 0}, 0, 1, 0), 3},
-      {"v5_header_cut.bmp", v5_cut, 14},
+      {"v5_header_cut.bmp", bmp(1, 1, 24, 0, {}, {}).set(14, {124}), 14},
       {"compression4.bmp", bmp(1, 1, 24, 4, {}, {0, 0, 0, 0}), 3},
       {"rle8_at_4_bits.bmp", bmp(2, 1, 4, 1, grey_table(16), {0, 1}), 14},
       {"rle4_at_8_bits.bmp", bmp(2, 1, 8, 2, grey_table(16), {0, 1}), 14},
       {"bitfields_at_24.bmp", bmp(1, 1, 24, 3, {}, std::vector<uint8_t>(16, 0)), 14},
-      {"tiny.bmp", tiny, 14},
+      {"tiny.bmp", Bytes("BM").fill(12, 0).u32le(40).fill(20, 0), 14},
       {"zero_width.bmp", bmp(0, 1, 24, 0, {}, {0, 0, 0, 0}), 14},
-      {"cut_table.bmp", cut_table, 14},
-      {"short_masks.bmp", short_masks, 14},
+      {"cut_table.bmp", bmp(1, 1, 8, 0, grey_table(256), {1, 0, 0, 0}).cut(300), 14},
+      {"short_masks.bmp", bmp(1, 1, 16, 3, {}, {}).cut(60), 14},
       {"rle_short.bmp", bmp(4, 1, 8, 1, grey_table(16), {2, 5}, 5000), 14},  // shorter than declared
       {"huge_rle.bmp", bmp(30000, 30000, 8, 1, grey_table(2), {0, 1}), 14},
       {"wide.bmp", bmp(0x7FFFFFFF, 1, 32, 0, {}, std::vector<uint8_t>(16, 0)), 14},  // row beyond 32 bits

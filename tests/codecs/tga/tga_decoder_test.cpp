@@ -12,17 +12,12 @@ Bytes header(int type, int width, int height, int depth, int descriptor, int map
   return b;
 }
 
-// The file with an extension area and the footer that points at it appended.
-Bytes with_footer(Bytes b, std::vector<uint8_t> key, uint16_t gamma_num, uint16_t gamma_den, uint32_t table) {
+// The file with an extension area (its size, the key colour's red, green and blue at 471, the
+// gamma at 478, the scan-line table's offset at 490, zeros elsewhere) and the footer that
+// points at it appended.
+Bytes with_footer(Bytes b, std::initializer_list<uint8_t> key, uint16_t gamma_num, uint16_t gamma_den, uint32_t table) {
   const uint32_t extension = static_cast<uint32_t>(b.size());
-  std::vector<uint8_t> area(495, 0);
-  area[0] = 495 & 255;
-  area[1] = 495 >> 8;
-  std::copy(key.begin(), key.end(), area.begin() + 471);
-  area[478] = gamma_num & 255, area[479] = gamma_num >> 8;
-  area[480] = gamma_den & 255, area[481] = gamma_den >> 8;
-  for (int i = 0; i < 4; ++i) area[490 + i] = static_cast<uint8_t>(table >> (8 * i));
-  b.data.insert(b.data.end(), area.begin(), area.end());
+  b.u16le(495).fill(469, 0).raw(key).fill(7 - key.size(), 0).u16le(gamma_num).u16le(gamma_den).fill(8, 0).u32le(table).u8(0);
   return b.u32le(extension).u32le(0).text("TRUEVISION-XFILE.").u8(0);
 }
 

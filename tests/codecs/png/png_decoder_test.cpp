@@ -28,10 +28,9 @@ struct PngWriter {
   // IHDR; `length` cuts or pads its data, `compression` and `filter` are its two method bytes.
   PngWriter& ihdr(uint32_t width, uint32_t height, int depth, int colour, int interlace = 0, bool good_crc = true,
                   int compression = 0, int filter = 0, size_t length = 13) {
-    Data d = Bytes().u32be(width).u32be(height).raw({uint8_t(depth), uint8_t(colour), uint8_t(compression),
-                                                   uint8_t(filter), uint8_t(interlace)}).data;
-    d.resize(length);
-    return chunk("IHDR", d, good_crc);
+    return chunk("IHDR", Bytes().u32be(width).u32be(height).raw({uint8_t(depth), uint8_t(colour), uint8_t(compression),
+                                                                 uint8_t(filter), uint8_t(interlace)}).cut(length).data,
+                 good_crc);
   }
   PngWriter& idat(const Data& raw) { return chunk("IDAT", zlib_deflate(raw)); }
   PngWriter& iend() { return chunk("IEND", {}); }
@@ -214,9 +213,7 @@ TEST_F(Png, AncillaryChunks) {
   Data grey = unfiltered(gradient_rows(4, 2, 1)), rgb = unfiltered(gradient_rows(4, 2, 3)),
        rgb16 = unfiltered(gradient_rows(4, 2, 6));
   auto phys = [](uint32_t x, uint32_t y, uint8_t unit, size_t length = 9) {
-    Data d = Bytes().u32be(x).u32be(y).u8(unit).data;
-    d.resize(length);
-    return d;
+    return Bytes().u32be(x).u32be(y).u8(unit).cut(length).data;
   };
   struct Case {
     int colour;

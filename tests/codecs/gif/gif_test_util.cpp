@@ -45,49 +45,26 @@ std::vector<int> lzw_encode(const std::vector<uint8_t>& pixels, int minimum_size
   return codes;
 }
 
-namespace {
-void put16(std::vector<uint8_t>& v, int n) {
-  v.push_back(uint8_t(n));
-  v.push_back(uint8_t(n >> 8));
-}
-}  // namespace
-
 Builder& Builder::screen(int width, int height, int bits, const std::vector<uint8_t>& palette,
                          const char* version) {
-  bytes = {'G', 'I', 'F'};
-  bytes.insert(bytes.end(), version, version + 3);
-  put16(bytes, width);
-  put16(bytes, height);
-  bytes.push_back(uint8_t((palette.empty() ? 0 : 0x80) | ((bits - 1) & 7)));
-  bytes.push_back(0);  // background index
-  bytes.push_back(0);  // aspect ratio
-  bytes.insert(bytes.end(), palette.begin(), palette.end());
-  return *this;
+  const uint32_t flags = (palette.empty() ? 0 : 0x80) | ((bits - 1) & 7);
+  bytes.clear();
+  // The background index and the aspect ratio are 0.
+  raw(Bytes("GIF").text(version).u16le(width).u16le(height).u8(flags).u16le(0).data);
+  return raw(palette);
 }
 
 Builder& Builder::control(int disposal, bool transparent, int index, int delay, bool user) {
-  raw({0x21, 0xF9, 4,
-       uint8_t((disposal & 7) << 2 | (user ? 2 : 0) | (transparent ? 1 : 0))});
-  put16(bytes, delay);
-  raw({uint8_t(index), 0});
-  return *this;
+  const uint32_t flags = (disposal & 7) << 2 | (user ? 2 : 0) | (transparent ? 1 : 0);
+  return raw(Bytes().raw({0x21, 0xF9, 4}).u8(flags).u16le(delay).u8(index).u8(0).data);
 }
 
 Builder& Builder::loops(int count) {
-  raw({0x21, 0xFF, 11});
-  const char* id = "NETSCAPE2.0";
-  bytes.insert(bytes.end(), id, id + 11);
-  raw({3, 1});
-  put16(bytes, count);
-  bytes.push_back(0);
-  return *this;
+  return raw(Bytes().raw({0x21, 0xFF, 11}).text("NETSCAPE2.0").raw({3, 1}).u16le(count).u8(0).data);
 }
 
 Builder& Builder::comment(const std::string& text) {
-  raw({0x21, 0xFE, uint8_t(text.size())});
-  bytes.insert(bytes.end(), text.begin(), text.end());
-  bytes.push_back(0);
-  return *this;
+  return raw(Bytes().raw({0x21, 0xFE, uint8_t(text.size())}).text(text).u8(0).data);
 }
 
 Builder& Builder::image(int left, int top, int width, int height,
@@ -95,15 +72,10 @@ Builder& Builder::image(int left, int top, int width, int height,
                         const std::vector<int>& block_sizes, bool interlaced,
                         const std::vector<uint8_t>& local_palette, int local_bits,
                         bool terminator) {
-  bytes.push_back(0x2C);
-  put16(bytes, left);
-  put16(bytes, top);
-  put16(bytes, width);
-  put16(bytes, height);
   uint8_t packed = interlaced ? 0x40 : 0;
   if (!local_palette.empty()) packed |= uint8_t(0x80 | ((local_bits - 1) & 7));
-  bytes.push_back(packed);
-  bytes.insert(bytes.end(), local_palette.begin(), local_palette.end());
+  raw(Bytes().u8(0x2C).u16le(left).u16le(top).u16le(width).u16le(height).u8(packed).data);
+  raw(local_palette);
   bytes.push_back(uint8_t(minimum_size));
   size_t at = 0, turn = 0;
   while (at < data.size()) {

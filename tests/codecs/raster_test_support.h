@@ -37,6 +37,7 @@ struct Bytes {
   Bytes& text(const std::string& s) { data.insert(data.end(), s.begin(), s.end()); return *this; }
   Bytes& fill(size_t n, uint8_t v) { data.insert(data.end(), n, v); return *this; }
   Bytes& raw(std::initializer_list<uint8_t> b) { data.insert(data.end(), b); return *this; }
+  Bytes& raw(const std::vector<uint8_t>& b) { data.insert(data.end(), b.begin(), b.end()); return *this; }
   Bytes& set(size_t at, std::initializer_list<uint8_t> b) { std::copy(b.begin(), b.end(), data.begin() + at); return *this; }
   Bytes& cut(size_t size) { data.resize(size); return *this; }
   size_t size() const { return data.size(); }

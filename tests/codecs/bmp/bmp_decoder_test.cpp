@@ -18,10 +18,7 @@ Bytes bmp(int32_t width, int32_t height, int bits, uint32_t compression, const s
   b.text("BM").u32le(declared_size ? declared_size : offset + static_cast<uint32_t>(pixels.size()));
   b.u32le(0).u32le(offset).u32le(header).u32le(width).u32le(static_cast<uint32_t>(height));
   b.u16le(static_cast<uint16_t>(planes)).u16le(bits).u32le(compression).u32le(0);
-  b.u32le(2835).u32le(3780).u32le(0).u32le(0);
-  b.data.insert(b.data.end(), table.begin(), table.end());
-  b.data.insert(b.data.end(), pixels.begin(), pixels.end());
-  return b;
+  return b.u32le(2835).u32le(3780).u32le(0).u32le(0).raw(table).raw(pixels);
 }
 
 std::vector<uint8_t> grey_table(int n) {

@@ -107,13 +107,9 @@ Builder& Builder::trailer() {
 }
 
 std::vector<uint8_t> test_palette(int count) {
-  std::vector<uint8_t> p;
-  for (int i = 0; i < count; ++i) {
-    p.push_back(uint8_t(i * 3));
-    p.push_back(uint8_t(i * 5));
-    p.push_back(uint8_t(i * 7));
-  }
-  return p;
+  Bytes p;
+  for (int i = 0; i < count; ++i) p.u8(i * 3).u8(i * 5).u8(i * 7);
+  return p.data;
 }
 
 namespace {

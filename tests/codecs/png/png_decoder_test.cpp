@@ -18,8 +18,7 @@ using Data = std::vector<uint8_t>;
 struct PngWriter {
   Data bytes = Bytes("\x89PNG\r\n\x1A\n").data;
   PngWriter& chunk(const char* type, const Data& data, bool good_crc = true) {
-    Bytes c = Bytes().u32be(static_cast<uint32_t>(data.size())).text(std::string(type, 4));
-    c.data.insert(c.data.end(), data.begin(), data.end());
+    Bytes c = Bytes().u32be(static_cast<uint32_t>(data.size())).text(std::string(type, 4)).raw(data);
     const uint32_t crc = static_cast<uint32_t>(crc32(0, c.data.data() + 4, static_cast<uInt>(c.size() - 4)));
     c.u32be(good_crc ? crc : ~crc);
     bytes.insert(bytes.end(), c.data.begin(), c.data.end());

@@ -14,14 +14,11 @@
 #include <map>
 #include <sstream>
 
-std::string raster_cases_dir(const std::string& prefix) {
+const std::string& generated_dir(const std::string& name, const std::function<int(const std::string&)>& make) {
   static std::map<std::string, std::string> made;
-  auto it = made.find(prefix);
-  if (it != made.end()) return it->second;
-  std::string out = test_temp_dir() + "/raster_cases_" + prefix;
-  if (run_tool_script("make_raster_cases.py " + out + " " + prefix) != 0) out.clear();
-  made[prefix] = out;
-  return out;
+  auto [it, fresh] = made.emplace(name, test_temp_dir() + "/" + name);
+  if (fresh) EXPECT_EQ(make(it->second), 0) << "making the test files of " << name << " failed";
+  return it->second;
 }
 
 namespace {
@@ -60,8 +57,9 @@ void check_case(const std::string& dir, const std::string& kind, const std::stri
 }  // namespace
 
 int check_generated_cases(const std::string& prefix) {
-  const std::string dir = raster_cases_dir(prefix);
-  EXPECT_FALSE(dir.empty()) << "the generator of test pictures failed";
+  const std::string& dir = generated_dir("raster_cases_" + prefix, [&](const std::string& out) {
+    return run_tool_script("make_raster_cases.py " + out + " " + prefix);
+  });
   std::ifstream manifest(dir + "/manifest.txt");
   std::string line;
   int checked = 0;

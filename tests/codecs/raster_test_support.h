@@ -5,17 +5,20 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "support/test_support.h"
 
-// Directory of the pictures of one format ("bmp_", "pnm_", ...) made by
-// tools/make_raster_cases.py; made once per process.
-std::string raster_cases_dir(const std::string& prefix);
+// A folder `name` of the temporary directory filled with generated test files by `make`, which
+// gets its path and returns the generator's exit status; made once per process, a failure
+// failing the test that asked first.
+const std::string& generated_dir(const std::string& name, const std::function<int(const std::string&)>& make);
 
-// Loads every generated case whose name starts with `prefix` and checks it against its
-// reference (or its refusal code). Returns the number of cases checked.
+// Loads every picture of one format ("bmp_", "pnm_", ...) that tools/make_raster_cases.py
+// makes and checks it against its reference (or its refusal code). Returns the number of
+// cases checked.
 int check_generated_cases(const std::string& prefix);
 
 // Largest per-channel difference between two pictures of the same size; -1 when the sizes

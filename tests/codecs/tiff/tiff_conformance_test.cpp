@@ -147,14 +147,10 @@ size_t expect_like_libtiff(const std::string& path, int tolerance = 0) {
 }
 
 const std::string& cases_dir() {
-  static std::string dir = [] {
-    std::string d = test_temp_dir() + "/tiff-cases";
-    int status = run_command("sh " + std::string(KORVELA_SOURCE_DIR) +
-                             "/tests/codecs/tiff/make_tiff_cases.sh " + d + " >/dev/null 2>&1");
-    EXPECT_EQ(status, 0) << "making the TIFF cases failed";
-    return d;
-  }();
-  return dir;
+  return generated_dir("tiff-cases", [](const std::string& out) {
+    return run_command("sh " + std::string(KORVELA_SOURCE_DIR) + "/tests/codecs/tiff/make_tiff_cases.sh " + out +
+                       " >/dev/null 2>&1");
+  });
 }
 
 using TiffConformance = RasterTest;

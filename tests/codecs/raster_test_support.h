@@ -1,5 +1,6 @@
-// Helpers for the tests of the simple raster decoders: the generated pictures with their
-// reference renderings, byte builders for hand-made files, and loading bytes held in memory.
+// Helpers for the decoders' tests: generated test files and the simple raster formats'
+// references, byte builders for hand-made files (LZW codes and zlib data included), the
+// record's fields, and loading bytes held in memory.
 #pragma once
 #include <gtest/gtest.h>
 

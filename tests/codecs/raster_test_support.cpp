@@ -1,6 +1,7 @@
 #include "codecs/raster_test_support.h"
 
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include "codecs/load.h"
 #include "core/errors.h"
@@ -13,14 +14,11 @@
 #include <map>
 #include <sstream>
 
-std::string raster_cases_dir(const std::string& prefix) {
+const std::string& generated_dir(const std::string& name, const std::function<int(const std::string&)>& make) {
   static std::map<std::string, std::string> made;
-  auto it = made.find(prefix);
-  if (it != made.end()) return it->second;
-  std::string out = test_temp_dir() + "/raster_cases_" + prefix;
-  if (run_tool_script("make_raster_cases.py " + out + " " + prefix) != 0) out.clear();
-  made[prefix] = out;
-  return out;
+  auto [it, fresh] = made.emplace(name, test_temp_dir() + "/" + name);
+  if (fresh) EXPECT_EQ(make(it->second), 0) << "making the test files of " << name << " failed";
+  return it->second;
 }
 
 namespace {
@@ -59,8 +57,9 @@ void check_case(const std::string& dir, const std::string& kind, const std::stri
 }  // namespace
 
 int check_generated_cases(const std::string& prefix) {
-  const std::string dir = raster_cases_dir(prefix);
-  EXPECT_FALSE(dir.empty()) << "the generator of test pictures failed";
+  const std::string& dir = generated_dir("raster_cases_" + prefix, [&](const std::string& out) {
+    return run_tool_script("make_raster_cases.py " + out + " " + prefix);
+  });
   std::ifstream manifest(dir + "/manifest.txt");
   std::string line;
   int checked = 0;
@@ -77,17 +76,63 @@ int check_generated_cases(const std::string& prefix) {
 }
 
 int max_channel_difference(const std::vector<uint32_t>& a, const std::vector<uint32_t>& b,
-                           const std::vector<bool>& skip) {
+                           const std::vector<bool>& skip, double* mean) {
   if (a.size() != b.size()) return -1;
   int worst = 0;
+  int64_t total = 0, compared = 0;
   for (size_t i = 0; i < a.size(); ++i) {
     if (!skip.empty() && skip[i]) continue;
-    for (int shift = 0; shift < 24; shift += 8) {
+    for (int shift = 0; shift < 24; shift += 8, ++compared) {
       int d = std::abs(static_cast<int>((a[i] >> shift) & 255) - static_cast<int>((b[i] >> shift) & 255));
       if (d > worst) worst = d;
+      total += d;
     }
   }
+  if (mean != nullptr) *mean = compared != 0 ? double(total) / double(compared) : 0.0;
   return worst;
+}
+
+std::vector<uint8_t> pack_codes(int minimum_size, const std::vector<int>& codes, bool tiff) {
+  const int clear = 1 << minimum_size, end = clear + 1;
+  int size = minimum_size + 1, last = end;
+  bool fresh = true;
+  std::vector<uint8_t> out;
+  uint64_t acc = 0;
+  int held = 0;
+  for (int code : codes) {
+    const uint64_t bits = uint32_t(code) & ((1u << size) - 1);
+    acc = tiff ? acc << size | bits : acc | bits << held;
+    for (held += size; held >= 8; held -= 8) {
+      out.push_back(uint8_t(tiff ? acc >> (held - 8) : acc));
+      if (!tiff) acc >>= 8;
+    }
+    if (code == clear) {
+      size = minimum_size + 1;
+      last = end;
+      fresh = true;
+      continue;
+    }
+    if (code == end) continue;
+    if (!fresh && last < 4095) ++last;
+    fresh = false;
+    if (last >= (1 << size) - (tiff ? 2 : 1) && size < 12) ++size;
+  }
+  if (held > 0) out.push_back(uint8_t(tiff ? acc << (8 - held) : acc));
+  return out;
+}
+
+std::vector<uint8_t> zlib_deflate(const std::vector<uint8_t>& data, int level, int strategy) {
+  z_stream z{};
+  deflateInit2(&z, level, Z_DEFLATED, 15, 8, strategy);
+  std::vector<uint8_t> out(deflateBound(&z, data.size()) + 16);
+  z.next_in = const_cast<uint8_t*>(data.data());
+  z.avail_in = static_cast<uInt>(data.size());
+  z.next_out = out.data();
+  z.avail_out = static_cast<uInt>(out.size());
+  EXPECT_EQ(deflate(&z, Z_FINISH), Z_STREAM_END);
+  out.resize(z.total_out);
+  deflateEnd(&z);
+  return out;
 }
 
 void expect_refusals(int32_t format, const std::vector<Refusal>& cases) {
@@ -97,6 +142,11 @@ void expect_refusals(int32_t format, const std::vector<Refusal>& cases) {
     mem_set_limit(size_t{64} << 20);
     EXPECT_EQ(load_bytes(c.name, c.bytes.data, format).error, c.code);
   }
+}
+
+std::vector<double> record_fields(const ImageRecord* image) {
+  return {double(image->has_transparent), double(image->transparent[0]), double(image->transparent[1]),
+          double(image->transparent[2]), image->gamma, double(image->x_resolution), double(image->y_resolution)};
 }
 
 void expect_decoded(int32_t format, const std::vector<Decoded>& cases) {
@@ -109,5 +159,6 @@ void expect_decoded(int32_t format, const std::vector<Decoded>& cases) {
     if (!c.rgb.empty()) EXPECT_EQ(image_rgb(image), c.rgb);
     if (!c.stored.empty()) EXPECT_EQ(std::vector<uint8_t>(image->pixels, image->pixels + c.stored.size()), c.stored);
     if (!c.title.empty()) EXPECT_EQ(image_title(image, 1, 1), image->name + c.title);
+    if (!c.fields.empty()) EXPECT_EQ(record_fields(image), c.fields);
   }
 }

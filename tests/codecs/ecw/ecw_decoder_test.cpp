@@ -8,11 +8,11 @@
 
 #include "codecs/decoders.h"
 #include "codecs/ecw/ecw_library.h"
+#include "codecs/raster_test_support.h"
 #include "core/errors.h"
 #include "core/group.h"
 #include "core/memory.h"
 #include "image/image.h"
-#include "support/test_support.h"
 
 extern "C" {
 #include "codecs/ecw/ncs_ecw_standin.h"
@@ -23,18 +23,14 @@ namespace {
 struct StandinFile {
   uint32_t width = 1, height = 1;
   uint16_t bands = 1;
-  uint8_t fail_call = STANDIN_FAIL_NONE;
+  uint8_t fail_call = 0;  // none
   uint32_t fail_row = 0;
   uint8_t seed = 0, flags = 0;
 };
 
 std::string write_standin_file(const std::string& name, const StandinFile& f) {
-  std::vector<uint8_t> bytes = {0x65, 0x02, 0x01, f.fail_call};
-  const auto put = [&bytes](uint32_t v, int n) {
-    for (int i = 0; i < n; ++i) bytes.push_back(uint8_t(v >> (8 * i)));
-  };
-  put(f.width, 4), put(f.height, 4), put(f.bands, 2), put(f.fail_row, 4), put(f.seed, 1), put(f.flags, 1);
-  return write_temp_file(name, bytes);
+  return write_temp_file(name, Bytes().raw({0x65, 0x02, 0x01, f.fail_call}).u32le(f.width).u32le(f.height).u16le(f.bands)
+                                   .u32le(f.fail_row).u8(f.seed).u8(f.flags).data);
 }
 
 std::string last_line(const std::string& path) {
@@ -134,20 +130,19 @@ TEST_F(EcwDecoder, EveryAnswerOfTheLibrary) {
       {"1 pixel", {1, 1, 1}, 0, 1, 1},
       {"5 bands", {3, 2, 5, 0, 0, 51}, 0, 2, 1},
       {"256 bands", {3, 2, 256}, 0, 2, 1},
-      {"refused open", {11, 13, 3, STANDIN_FAIL_OPEN}, ERR_LOADING, 0, 0},
-      {"refused information", {11, 13, 3, STANDIN_FAIL_INFO}, ERR_LOADING, 0, 1},
-      {"refused view", {11, 13, 3, STANDIN_FAIL_SET_VIEW}, ERR_LOADING, 0, 1},
-      {"refused first line", {11, 13, 3, STANDIN_FAIL_READ, 0}, ERR_LOADING, 1, 1},
-      {"refused middle line", {11, 13, 3, STANDIN_FAIL_READ, 6}, ERR_LOADING, 7, 1},
-      {"refused last line", {11, 13, 3, STANDIN_FAIL_READ, 12}, ERR_LOADING, 13, 1},
-      {"refused close", {11, 13, 3, STANDIN_FAIL_CLOSE, 0, 99}, 0, 13, 1},
+      {"refused open", {11, 13, 3, STANDIN_CALL_OPEN}, ERR_LOADING, 0, 0},
+      {"refused information", {11, 13, 3, STANDIN_CALL_INFO}, ERR_LOADING, 0, 1},
+      {"refused view", {11, 13, 3, STANDIN_CALL_SET_VIEW}, ERR_LOADING, 0, 1},
+      {"refused first line", {11, 13, 3, STANDIN_CALL_READ, 0}, ERR_LOADING, 1, 1},
+      {"refused middle line", {11, 13, 3, STANDIN_CALL_READ, 6}, ERR_LOADING, 7, 1},
+      {"refused last line", {11, 13, 3, STANDIN_CALL_READ, 12}, ERR_LOADING, 13, 1},
+      {"refused close", {11, 13, 3, STANDIN_CALL_CLOSE, 0, 99}, 0, 13, 1},
       {"no band", {5, 5, 0}, ERR_LOADING, -1, -1},
       {"257 bands", {5, 5, 257}, ERR_LOADING, -1, -1},
       {"no column", {0, 5, 1}, ERR_LOADING, -1, -1},
       {"no row", {5, 0, 1}, ERR_LOADING, -1, -1},
       {"no information", {5, 5, 1, 0, 0, 0, STANDIN_NULL_INFO}, ERR_LOADING, -1, -1},
       {"no view", {5, 5, 1, 0, 0, 0, STANDIN_NULL_VIEW}, ERR_LOADING, -1, -1},
-      {"width beyond 31 bits", {0x80000000u, 1, 1}, ERR_MEMORY, -1, -1},
       {"height beyond 31 bits", {1, 0xFFFFFFFFu, 1}, ERR_MEMORY, -1, -1},
       {"width next to the 31-bit limit", {0x7FFFFFFEu, 1, 1}, ERR_MEMORY, -1, -1},
       {"product beyond 32 bits", {0x10000, 0x10000, 3}, ERR_MEMORY, -1, -1},
@@ -194,7 +189,6 @@ TEST_F(EcwDecoder, MemoryFailuresCloseTheViewAndFreeTheWorkingArrays) {
 TEST(EcwLibraryLoading, MissingPiecesThenTheFirstEcwFile) {
   test_reset();
   const std::string log = log_to_temp("ECW");
-  ASSERT_FALSE(log.empty());
   const std::string missing = test_temp_dir() + "/nowhere/libNCSEcw.so";
   ecw_library_set_path(missing.c_str());
   EXPECT_EQ(load_file(write_standin_file("nolib.ecw", {4, 4, 1})).error, ERR_LOADING);

@@ -26,7 +26,7 @@ struct View {
 };
 
 static int g_open_views;
-static int g_calls[6];
+static int g_calls[7];
 
 static uint32_t get_u32(const uint8_t* p) {
   return (uint32_t)p[0] | ((uint32_t)p[1] << 8) | ((uint32_t)p[2] << 16) | ((uint32_t)p[3] << 24);
@@ -42,7 +42,7 @@ static int called(int which, int good) {
 static int fails(const struct View* view, int call) { return view->header[3] == call; }
 
 EXPORT int ncs_standin_open_views(void) { return g_open_views; }
-EXPORT int ncs_standin_calls(int which) { return which >= 0 && which < 6 ? g_calls[which] : -1; }
+EXPORT int ncs_standin_calls(int which) { return which >= 0 && which < 7 ? g_calls[which] : -1; }
 EXPORT void ncs_standin_reset(void) {
   g_open_views = 0;
   memset(g_calls, 0, sizeof g_calls);
@@ -56,7 +56,7 @@ EXPORT int NCScbmOpenFileView(char* path, void** view_out, void* refresh) {
   size_t got = fread(header, 1, sizeof header, fp);
   fclose(fp);
   if (got != sizeof header || header[0] != 0x65 || header[1] != 0x02 || header[2] != 0x01 ||
-      header[3] == STANDIN_FAIL_OPEN)
+      header[3] == STANDIN_CALL_OPEN)
     return 1;
   *view_out = NULL;
   if (header[19] & STANDIN_NULL_VIEW) return 0;
@@ -73,7 +73,7 @@ EXPORT int NCScbmOpenFileView(char* path, void** view_out, void* refresh) {
 
 EXPORT int NCScbmGetViewFileInfo(void* handle, void** info) {
   struct View* view = handle;
-  if (!called(STANDIN_CALL_INFO, view != NULL && info != NULL) || fails(view, STANDIN_FAIL_INFO)) return 1;
+  if (!called(STANDIN_CALL_INFO, view != NULL && info != NULL) || fails(view, STANDIN_CALL_INFO)) return 1;
   *info = (view->header[19] & STANDIN_NULL_INFO) ? NULL : &view->info;
   return 0;
 }
@@ -86,7 +86,7 @@ EXPORT int NCScbmSetFileView(void* handle, uint32_t bands, uint32_t* band_list, 
              top == 0 && right == view->info.width - 1 && bottom == view->info.height - 1 &&
              size_x == view->info.width && size_y == view->info.height;
   for (uint32_t b = 0; good && b < bands; ++b) good = band_list[b] == b;
-  if (!called(STANDIN_CALL_SET_VIEW, good) || fails(view, STANDIN_FAIL_SET_VIEW)) return 1;
+  if (!called(STANDIN_CALL_SET_VIEW, good) || fails(view, STANDIN_CALL_SET_VIEW)) return 1;
   view->view_set = 1;
   view->next_row = 0;
   return 0;
@@ -100,7 +100,7 @@ EXPORT int NCScbmReadViewLineBIL(void* handle, uint8_t** lines) {
                                      view->next_row < view->info.height))
     return 1;
   uint32_t y = view->next_row++;
-  if (fails(view, STANDIN_FAIL_READ) && y == get_u32(view->header + 14)) return 1;
+  if (fails(view, STANDIN_CALL_READ) && y == get_u32(view->header + 14)) return 1;
   for (uint32_t b = 0; b < view->info.bands; ++b)
     for (uint32_t x = 0; x < view->info.width; ++x) lines[b][x] = standin_sample(b, x, y, view->header[18]);
   return 0;
@@ -111,7 +111,7 @@ EXPORT int NCScbmCloseFileViewEx(void* handle, int free_cached_file) {
   struct View* view = handle;
   called(STANDIN_CALL_CLOSE, view != NULL && free_cached_file == 1);
   if (view == NULL) return 1;
-  int result = fails(view, STANDIN_FAIL_CLOSE) ? 1 : 0;
+  int result = fails(view, STANDIN_CALL_CLOSE) ? 1 : 0;
   free(view);
   --g_open_views;
   return result;

@@ -21,12 +21,8 @@ namespace {
 
 // The files of tools/make_gif_cases.py, made once per process.
 std::string tool_file(const std::string& name) {
-  static const std::string dir = [] {
-    const std::string out = test_temp_dir() + "/gif_cases";
-    EXPECT_EQ(run_tool_script("make_gif_cases.py " + out), 0) << "the GIF case generator failed";
-    return out;
-  }();
-  return dir + "/" + name;
+  return generated_dir("gif_cases", [](const std::string& out) { return run_tool_script("make_gif_cases.py " + out); }) +
+         "/" + name;
 }
 
 // Long runs and repeats: long strings, K-w-K codes and a table that fills up.

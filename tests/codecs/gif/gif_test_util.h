@@ -10,11 +10,6 @@
 
 namespace gif_test {
 
-// Packs LZW codes least significant bit first, with the code widths a decoder uses: the
-// width grows once the highest assigned code reaches 2^width - 1, and a clear code starts
-// over. Codes are written as given, valid or not.
-std::vector<uint8_t> pack_codes(int minimum_size, const std::vector<int>& codes);
-
 // Plain LZW encoding of palette indexes: a clear code first, the end code last. With
 // `clear_when_full` false, a full table is kept and no clear code is sent.
 std::vector<int> lzw_encode(const std::vector<uint8_t>& pixels, int minimum_size,

@@ -12,18 +12,13 @@ Bytes header(int type, int width, int height, int depth, int descriptor, int map
   return b;
 }
 
-// Appends an extension area and the footer that points at it.
-void add_footer(Bytes* b, const uint8_t key[3], uint16_t gamma_num, uint16_t gamma_den, uint32_t table) {
-  const uint32_t extension = static_cast<uint32_t>(b->size());
-  std::vector<uint8_t> area(495, 0);
-  area[0] = 495 & 255;
-  area[1] = 495 >> 8;
-  std::copy(key, key + 3, area.begin() + 471);
-  area[478] = gamma_num & 255, area[479] = gamma_num >> 8;
-  area[480] = gamma_den & 255, area[481] = gamma_den >> 8;
-  for (int i = 0; i < 4; ++i) area[490 + i] = static_cast<uint8_t>(table >> (8 * i));
-  b->data.insert(b->data.end(), area.begin(), area.end());
-  b->u32le(extension).u32le(0).text("TRUEVISION-XFILE.").u8(0);
+// The file with an extension area (its size, the key colour's red, green and blue at 471, the
+// gamma at 478, the scan-line table's offset at 490, zeros elsewhere) and the footer that
+// points at it appended.
+Bytes with_footer(Bytes b, std::initializer_list<uint8_t> key, uint16_t gamma_num, uint16_t gamma_den, uint32_t table) {
+  const uint32_t extension = static_cast<uint32_t>(b.size());
+  b.u16le(495).fill(469, 0).raw(key).fill(7 - key.size(), 0).u16le(gamma_num).u16le(gamma_den).fill(8, 0).u32le(table).u8(0);
+  return b.u32le(extension).u32le(0).text("TRUEVISION-XFILE.").u8(0);
 }
 
 }  // namespace
@@ -33,12 +28,14 @@ using Targa = RasterTest;
 TEST_F(Targa, GeneratedPicturesMatchTheirReferences) { EXPECT_GE(check_generated_cases("tga_"), 20); }
 
 // Origins, runs across rows, 15 to 32 bits, attribute bits, maps with a first entry: the
-// generated pictures. Here the depth each kind reports and the bounds the generator misses.
+// generated pictures. Here the depth each kind reports, the bounds the generator misses, and
+// the footer: the key colour looked up in the palette, the gamma as numerator / denominator.
 TEST_F(Targa, PixelsOfEachKind) {
   Bytes map256 = header(1, 1, 1, 8, 0, 256, 24);
   for (int i = 0; i < 256; ++i) map256.u8(i).u8(0).u8(255 - i);
   expect_decoded(FORMAT_TARGA, {
-      {"bl.tga", header(2, 1, 1, 24, 0).raw({1, 2, 3}), {0x030201}, {}, " - 1 x 1 pixels - 1 x 24 bits - Truevision Targa"},
+      {"bl.tga", header(2, 1, 1, 24, 0).raw({1, 2, 3}), {0x030201}, {}, " - 1 x 1 pixels - 1 x 24 bits - Truevision Targa",
+       {0, 0, 0, 0, -1, 0, 0}},
       // 16 bits, five a channel: 31 -> 255, 16 -> 132 (rounded); the attribute bit is no colour,
       // even when the descriptor claims 8 of them.
       {"rgb16_attr8.tga", header(2, 2, 1, 16, 8).u16le(0x8000 | 31 << 10 | 16 << 5).u16le(16), {0xFF8400, 0x000084}, {},
@@ -48,40 +45,13 @@ TEST_F(Targa, PixelsOfEachKind) {
       {"grey4.tga", header(3, 2, 1, 8, 4).raw({0xFF, 0x01}), {0xFFFFFF, 0x111111}, {}, " - 2 x 1 pixels - 1 x 4 bits - Truevision Targa"},
       // The data ending inside a packet leaves the rest 0.
       {"rle_cut.tga", header(11, 4, 1, 8, 0).raw({0x81, 200, 0x02, 7}), {}, {200, 200, 7, 0}},
+      // Key colour (7, 8, 9) is entry 1.
+      {"footer.tga", with_footer(header(1, 1, 1, 8, 0, 2, 24).raw({0, 0, 0, 9, 8, 7}).u8(1), {7, 8, 9}, 22, 10, 0), {}, {},
+       "", {1, 1, 8, 9, 2.2, 0, 0}},
+      // An extension offset outside the file is not used.
+      {"far_extension.tga", header(3, 1, 1, 8, 0).raw({5}).u32le(999999).u32le(0).text("TRUEVISION-XFILE.").u8(0), {}, {},
+       "", {0, 0, 0, 0, -1, 0, 0}},
   });
-  // Without a footer: no key colour, no gamma.
-  LoadResult r = load_bytes("bl.tga", header(2, 1, 1, 24, 0).raw({1, 2, 3}));
-  ASSERT_EQ(r.error, 0);
-  EXPECT_EQ(std::make_pair(int(r.images[0]->has_transparent), r.images[0]->gamma), std::make_pair(0, -1.0));
-}
-
-TEST_F(Targa, FooterKeyColourGammaAndScanLineTable) {
-  // The key colour is looked up in the palette; the gamma is numerator / denominator.
-  Bytes b = header(1, 1, 1, 8, 0, 2, 24).raw({0, 0, 0, 9, 8, 7}).u8(1);
-  const uint8_t key[3] = {7, 8, 9};  // red, green, blue of entry 1
-  add_footer(&b, key, 22, 10, 0);
-  LoadResult r = load_bytes("footer.tga", b.data);
-  ASSERT_EQ(r.error, 0);
-  EXPECT_EQ(r.images[0]->has_transparent, 1);
-  EXPECT_EQ(r.images[0]->transparent[0], 1);
-  EXPECT_EQ(r.images[0]->transparent[1], 8);
-  EXPECT_DOUBLE_EQ(r.images[0]->gamma, 2.2);
-
-  // A run-length file whose scan-line table points past the end is invalid.
-  test_reset();
-  b = header(11, 1, 1, 8, 0).raw({0x80, 5});
-  const uint32_t table = static_cast<uint32_t>(b.size());
-  b.u32le(100000);
-  add_footer(&b, key, 0, 0, table);
-  EXPECT_EQ(load_bytes("table.tga", b.data).error, 14);
-
-  // An extension offset outside the file is not used.
-  test_reset();
-  b = header(3, 1, 1, 8, 0).raw({5});
-  b.u32le(999999).u32le(0).text("TRUEVISION-XFILE.").u8(0);
-  r = load_bytes("far_extension.tga", b.data);
-  ASSERT_EQ(r.error, 0);
-  EXPECT_FALSE(r.images[0]->has_transparent);
 }
 
 TEST_F(Targa, Refusals) {
@@ -98,5 +68,7 @@ TEST_F(Targa, Refusals) {
       {"empty.tga", header(2, 0, 1, 24, 0), 14},
       {"tiny.tga", Bytes().raw({0, 0, 2}), 14},
       {"huge_rle.tga", header(10, 65535, 65535, 32, 8).raw({0xFF, 1, 2, 3, 4}), 14},  // refused before allocating
+      // A run-length file whose scan-line table (at 20) points past the end.
+      {"table.tga", with_footer(header(11, 1, 1, 8, 0).raw({0x80, 5}).u32le(100000), {}, 0, 0, 20), 14},
   });
 }

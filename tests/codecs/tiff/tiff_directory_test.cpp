@@ -100,23 +100,6 @@ Page with(Page p, const std::vector<Tag>& tags, bool tiles = false) {
 
 LoadResult load_memory(const std::vector<uint8_t>& bytes) { return load_bytes("t.tif", bytes, FORMAT_TIFF); }
 
-// LZW codes after a first Clear, most significant bit first; the width grows from 9 to 12
-// bits as each code after the first defines an entry.
-std::vector<uint8_t> lzw_bits(const std::vector<uint32_t>& codes) {
-  std::vector<uint8_t> out;
-  uint64_t acc = 0;
-  int n = 0, width = 9;
-  uint32_t last = 257;
-  for (size_t i = 0; i < codes.size(); ++i) {
-    acc = (acc << width) | codes[i];
-    for (n += width; n >= 8; n -= 8) out.push_back(static_cast<uint8_t>(acc >> (n - 8)));
-    if (i >= 2) ++last;
-    if (width < 12 && last >= (1u << width) - 2) ++width;
-  }
-  if (n > 0) out.push_back(static_cast<uint8_t>(acc << (8 - n)));
-  return out;
-}
-
 Page thumbnail(uint8_t v) { return with(page(1, 1, 8, 1, 1, {{v}}), {{254, LONG, {1}}}); }
 Page grey2(uint8_t v) { return page(2, 1, 8, 1, 1, {{v, v}}); }
 
@@ -184,7 +167,7 @@ TEST_F(TiffDirectory, PagesDecodeToTheirStoredBytes) {
     int x, y;
     uint8_t value;
   };
-  std::vector<uint32_t> table_filler = {256};  // never clears its table: stops at 4096 entries
+  std::vector<int> table_filler = {256};  // never clears its table: stops at 4096 entries
   table_filler.insert(table_filler.end(), 5000, 65);
   // Strips given as SHORT tables of two entries, inline in their entries.
   Page inline_tables = with(page(2, 3, 8, 1, 1, {}), {{273, SHORT, {8, 12}}, {279, SHORT, {4, 2}}, {278, SHORT, {2}}});
@@ -207,8 +190,8 @@ TEST_F(TiffDirectory, PagesDecodeToTheirStoredBytes) {
        {{{0, 0, 1}, {2, 0, 3}, {3, 0, 9}, {4, 0, 9}, {0, 1, 7}, {4, 1, 7}}}},
       // LZW (whose strings libtiff's files test): Clear, 'A', 'B', 258 ("AB"), 260 (the code being
       // defined: "ABA"), 258, 258, End is more output than the strip holds: it stops at its end.
-      {tiff_file({page(3, 1, 8, 1, 1, {lzw_bits({256, 65, 66, 258, 260, 258, 258, 257})}, 5)}), {{{2, 0, 'A'}}}},
-      {tiff_file({page(100, 60, 8, 1, 1, {lzw_bits(table_filler)}, 5)}), {{{99, 37, 'A'}, {99, 59, 0}}}},
+      {tiff_file({page(3, 1, 8, 1, 1, {pack_codes(8, {256, 65, 66, 258, 260, 258, 258, 257}, true)}, 5)}), {{{2, 0, 'A'}}}},
+      {tiff_file({page(100, 60, 8, 1, 1, {pack_codes(8, table_filler, true)}, 5)}), {{{99, 37, 'A'}, {99, 59, 0}}}},
       // Thumbnails are dropped wherever they stand, alone or in a row.
       {tiff_file({thumbnail(8), thumbnail(9), grey2(1), thumbnail(7), grey2(2), thumbnail(6), thumbnail(5)}),
        {{{1, 0, 1}}, {{1, 0, 2}}}},
@@ -261,46 +244,40 @@ TEST_F(TiffDirectory, RowsTheDataMissesAreClearedInEveryOrientation) {
 // Damaged headers, chains and offsets, and pages that together pass the memory limit: the
 // code, or the pages that load.
 TEST_F(TiffDirectory, DamagedFilesAreRefusedAndLongChainsWalked) {
-  std::vector<uint32_t> ifds;
-  const std::vector<uint8_t> good = tiff_file({page(4, 4, 8, 1, 1, {std::vector<uint8_t>(16, 5)})}, true, &ifds);
+  std::vector<uint32_t> ifds, two_ifds;
+  Bytes good, two;
+  good.data = tiff_file({page(4, 4, 8, 1, 1, {std::vector<uint8_t>(16, 5)})}, true, &ifds);
   const uint32_t ifd = ifds[0];
-  auto edited = [](std::vector<uint8_t> bytes, size_t at, std::vector<uint8_t> values) {
-    std::copy(values.begin(), values.end(), bytes.begin() + at);
-    return bytes;
-  };
   // Two pages whose second directory points back at the first, or at itself.
-  std::vector<uint32_t> two_ifds;
-  const std::vector<uint8_t> two = tiff_file({grey2(1), grey2(2)}, false, &two_ifds);
+  two.data = tiff_file({grey2(1), grey2(2)}, false, &two_ifds);
   const size_t link = two_ifds[1] + 2 + 8 * 12;
   // 60000 thumbnails of one entry each in front of a page.
   std::vector<Page> chain(60000, Page{{{254, LONG, {1}}}, {}});
   chain.push_back(page(2, 1, 8, 1, 1, {{4, 5}}));
   // 4000 StripOffsets entries, each naming the same table of 100000 offsets.
-  std::vector<uint8_t> rereads = {'I', 'I', 42, 0, 0x88, 0x1A, 6, 0};
-  rereads.resize(400008, 0);
-  rereads.insert(rereads.end(), {4000 & 0xFF, 4000 >> 8});
-  for (int e = 0; e < 4000; ++e) rereads.insert(rereads.end(), {17, 1, 4, 0, 0xA0, 0x86, 1, 0, 8, 0, 0, 0});
-  rereads.insert(rereads.end(), 4, 0);
+  Bytes rereads = Bytes("II").u16le(42).u32le(400008).fill(400000, 0).u16le(4000);
+  for (int e = 0; e < 4000; ++e) rereads.u16le(273).u16le(LONG).u32le(100000).u32le(8);
+  rereads.u32le(0);  // no next directory
   const Page mega = page(1024, 1024, 8, 1, 1, {{5, 5}});  // pages of 1 MiB
   const struct Case {
     std::vector<uint8_t> bytes;
     int32_t code;
     int32_t pages = 0;
   } cases[] = {
-      {good, 0, 1},
-      {edited(good, 1, {'X'}), 0, 1},  // any mark other than "II" reads big-endian
-      {edited(good, 0, {'I', 'I'}), ERR_INVALID_FILE},  // 42 read in the wrong order
-      {edited(good, 3, {43}), ERR_INVALID_FILE},
+      {good.data, 0, 1},
+      {Bytes(good).set(1, {'X'}).data, 0, 1},  // any mark other than "II" reads big-endian
+      {Bytes(good).set(0, {'I', 'I'}).data, ERR_INVALID_FILE},  // 42 read in the wrong order
+      {Bytes(good).set(3, {43}).data, ERR_INVALID_FILE},
       {{'I', 'I', 42, 0, 8, 0, 0, 0, 0, 0, 0, 0, 0, 0}, ERR_INVALID_FILE},  // no entries, no image
-      {edited(good, 4, {0, 0, 0xFF, 0xF0}), ERR_INVALID_FILE},  // the first directory past the end
+      {Bytes(good).set(4, {0, 0, 0xFF, 0xF0}).data, ERR_INVALID_FILE},  // the first directory past the end
       // The strip offset (sixth entry) and byte count (eighth) past the end, a huge width (first).
-      {edited(good, ifd + 2 + 5 * 12 + 8, {0xFF, 0xFF, 0xFF, 0}), ERR_INVALID_FILE},
-      {edited(good, ifd + 2 + 7 * 12 + 8, {0x7F, 0xFF, 0xFF, 0xFF}), ERR_INVALID_FILE},
-      {edited(good, ifd + 2 + 0 * 12 + 8, {0x7F, 0xFF, 0xFF, 0xFF}), ERR_MEMORY},
-      {edited(two, link, {uint8_t(two_ifds[0]), uint8_t(two_ifds[0] >> 8), 0, 0}), ERR_INVALID_FILE},
-      {edited(two, link, {uint8_t(two_ifds[1]), uint8_t(two_ifds[1] >> 8), 0, 0}), ERR_INVALID_FILE},
+      {Bytes(good).set(ifd + 2 + 5 * 12 + 8, {0xFF, 0xFF, 0xFF, 0}).data, ERR_INVALID_FILE},
+      {Bytes(good).set(ifd + 2 + 7 * 12 + 8, {0x7F, 0xFF, 0xFF, 0xFF}).data, ERR_INVALID_FILE},
+      {Bytes(good).set(ifd + 2 + 0 * 12 + 8, {0x7F, 0xFF, 0xFF, 0xFF}).data, ERR_MEMORY},
+      {Bytes(two).set(link, {uint8_t(two_ifds[0]), uint8_t(two_ifds[0] >> 8), 0, 0}).data, ERR_INVALID_FILE},
+      {Bytes(two).set(link, {uint8_t(two_ifds[1]), uint8_t(two_ifds[1] >> 8), 0, 0}).data, ERR_INVALID_FILE},
       {tiff_file(chain), 0, 1},
-      {rereads, ERR_INVALID_FILE},
+      {rereads.data, ERR_INVALID_FILE},
       {tiff_file({mega, mega}), 0, 2},
       {tiff_file({mega, mega, mega, mega}), ERR_MEMORY},
   };

@@ -36,45 +36,38 @@ TEST_F(Zoom, RatiosSnapToTheNearestStep) {
   }
 }
 
-TEST_F(Zoom, StepsFromTheFitUpToFourAndBack) {
+// Steps from the fit up to four and back down to the fit's limit (the last step each way is
+// refused), about the window's centre for keys and about the pointer for double-clicks.
+TEST_F(Zoom, StepsKeepThePointUnderTheCentreOrThePointer) {
   ASSERT_TRUE(start({}, 400, 300));
   show(800, 100);
-  const double r = 1.4142135623730951;
-  const std::vector<double> up = {1 / r, 1, r, 2, 2 * r, 4, 4};  // the last step is refused
-  for (size_t i = 0; i < up.size(); ++i) {
-    double cx, cy, nx, ny;
-    world_at(200, 150, &cx, &cy);
-    key(i % 2 ? 112 : 107);  // F1 or keypad +
-    EXPECT_NEAR(view()->scale_x, up[i], 1e-12);
-    world_at(200, 150, &nx, &ny);  // about the window centre
-    EXPECT_NEAR(std::hypot(nx - cx, ny - cy), 0, 1e-9);
-  }
-  const std::vector<double> down = {2 * r, 2, r, 1, 1 / r, 0.5, 0.5};
-  for (size_t i = 0; i < down.size(); ++i) {
-    key(i % 2 ? 113 : 109);  // F2 or keypad -
-    EXPECT_NEAR(view()->scale_x, down[i], 1e-12);
+  constexpr int32_t kLeftDouble = -1, kRightDouble = -2;
+  const double r = std::sqrt(2.0);
+  const struct {
+    int32_t input;  // a key, or a double-click at (x, y)
+    int32_t x, y;
+    double scale;
+  } rows[] = {
+      // Keypad + and F1 in turn, then keypad - and F2 in turn, then double-clicks.
+      {107, 200, 150, 1 / r}, {112, 200, 150, 1}, {107, 200, 150, r}, {112, 200, 150, 2}, {107, 200, 150, 2 * r},
+      {112, 200, 150, 4}, {107, 200, 150, 4}, {113, 200, 150, 2 * r}, {109, 200, 150, 2}, {113, 200, 150, r},
+      {109, 200, 150, 1}, {113, 200, 150, 1 / r}, {109, 200, 150, 0.5}, {113, 200, 150, 0.5},
+      {kLeftDouble, 50, 60, 1 / r}, {kLeftDouble, 150, 20, 1}, {kRightDouble, 10, 140, 1 / r}};
+  for (const auto& row : rows) {
+    double wx, wy, nx, ny;
+    world_at(row.x, row.y, &wx, &wy);
+    if (row.input > 0) key(row.input);
+    else hp->mouse(row.input == kLeftDouble ? MSG_LEFT_DOUBLE : MSG_RIGHT_DOUBLE, row.x, row.y);
+    hp->pump();
+    EXPECT_NEAR(view()->scale_x, row.scale, 1e-12) << row.input;
+    world_at(row.x, row.y, &nx, &ny);
+    EXPECT_NEAR(std::hypot(nx - wx, ny - wy), 0, 1e-9) << row.input;
   }
   key(114);  // F3: 1:1 centred
   EXPECT_DOUBLE_EQ(view()->scale_x, 1.0);
   EXPECT_DOUBLE_EQ(view()->origin_x, 200 - (-20 + 819) / 2.0);
   key(115);  // F4: fit
   EXPECT_DOUBLE_EQ(view()->scale_x, 0.5);
-}
-
-TEST_F(Zoom, DoubleClickZoomsAboutThePointer) {
-  ASSERT_TRUE(start({}, 200, 150));
-  show(400, 300);
-  for (auto [x, y, kind] : std::vector<std::tuple<int, int, MessageKind>>{
-           {50, 60, MSG_LEFT_DOUBLE}, {150, 20, MSG_LEFT_DOUBLE}, {10, 140, MSG_RIGHT_DOUBLE}}) {
-    double wx, wy, nx, ny;
-    world_at(x, y, &wx, &wy);
-    const double before = view()->scale_x;
-    hp->mouse(kind, x, y);
-    pump();
-    EXPECT_NE(view()->scale_x, before);
-    world_at(x, y, &nx, &ny);
-    EXPECT_NEAR(std::hypot(nx - wx, ny - wy), 0, 1e-9);
-  }
 }
 
 TEST_F(Zoom, ScrollKeysMoveByFivePixelsOrAPageWithinTheRanges) {
@@ -100,16 +93,6 @@ TEST_F(Zoom, ScrollKeysMoveByFivePixelsOrAPageWithinTheRanges) {
   g_error = 0;
 }
 
-TEST_F(Zoom, WhenThePictureFitsHomeAndEndMeetAtTheSameBound) {
-  ASSERT_TRUE(start({}, 300, 300));
-  show(50, 40);
-  key(35);
-  const int32_t after_end = viewer.scroll.scroll_v;
-  key(36);
-  EXPECT_EQ(viewer.scroll.scroll_v, after_end);
-  EXPECT_EQ(after_end, viewer.scroll.scroll_v_max - viewer.scroll.page_v + 1);
-}
-
 TEST_F(Zoom, DraggingMovesThePictureWithThePointer) {
   ASSERT_TRUE(start({}, 200, 150));
   show(600, 400);
@@ -119,14 +102,14 @@ TEST_F(Zoom, DraggingMovesThePictureWithThePointer) {
   hp->mouse(MSG_LEFT_DOWN, 100, 100);
   hp->mouse(MSG_MOUSE_MOVE, 95, 98, true);  // superseded by the next move
   hp->mouse(MSG_MOUSE_MOVE, 90, 80, true);
-  pump();
+  hp->pump();
   EXPECT_DOUBLE_EQ(view()->origin_x, ox - 10);
   EXPECT_DOUBLE_EQ(view()->origin_y, oy - 20);
   // The picture followed the pointer: what was at (100, 100) is now at (90, 80).
   EXPECT_EQ(at(90, 80), before[100 * 200 + 100]);
   hp->mouse(MSG_MOUSE_MOVE, 50, 50, false);  // button up: no drag
   hp->mouse(MSG_LEFT_UP, 50, 50);
-  pump();
+  hp->pump();
   EXPECT_DOUBLE_EQ(view()->origin_x, ox - 10);
   // Nearest whole pixel, exact halves towards zero.
   const double top = -view()->origin_y;
@@ -157,6 +140,10 @@ TEST_P(Fits, RatioAndOutLimitFollowTheWindow) {
   EXPECT_EQ(std::make_pair(viewer.zoom.zoom_out_steps, viewer.zoom.zoom_out_limit), std::make_pair(fit.out_steps, fit.out_limit));
   EXPECT_DOUBLE_EQ(view()->origin_x, fit.window_w / (2 * fit.ratio) - (fit.image_w - 1) / 2.0);
   EXPECT_DOUBLE_EQ(view()->origin_y, fit.window_h / (2 * fit.ratio) - (fit.image_h - 1) / 2.0);
+  key(KEY_END);  // the whole picture is shown: End and Home go to the same bound
+  const int32_t after_end = viewer.scroll.scroll_v;
+  key(KEY_HOME);
+  EXPECT_EQ(std::make_pair(viewer.scroll.scroll_v, after_end), std::make_pair(after_end, viewer.scroll.scroll_v_max - viewer.scroll.page_v + 1));
   key(KEY_F2);
   EXPECT_DOUBLE_EQ(view()->scale_x, fit.after_zoom_out);
 }

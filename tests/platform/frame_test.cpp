@@ -1,5 +1,5 @@
-// The shared copy of a window's pixels (clip, fill, blit, scroll, update area) and the timers
-// kept by loops without system timers.
+// The shared copy of a window's pixels (clip, fill, blit and the pixels they write, scroll,
+// update area) and the timers kept by loops without system timers.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -30,7 +30,7 @@ TEST(Frame, FillsAndBlitsStayInsideTheClipAndTheWindow) {
   Frame f;
   f.resize(20, 10);
   f.set_clip(PlatformRect{5, 2, 30, 8});
-  f.fill(PlatformRect{0, 0, 20, 10}, 0xABCDEF);
+  EXPECT_EQ(f.fill(PlatformRect{0, 0, 20, 10}, 0xABCDEF), 15 * 6);  // the pixels written
   EXPECT_EQ(at(f, 4, 5), 0u);
   EXPECT_EQ(at(f, 5, 2), 0xABCDEFu);
   EXPECT_EQ(at(f, 19, 7), 0xABCDEFu);
@@ -42,7 +42,7 @@ TEST(Frame, FillsAndBlitsStayInsideTheClipAndTheWindow) {
   f.reset_clip();
   std::vector<uint32_t> src(8 * 4);
   for (size_t i = 0; i < src.size(); ++i) src[i] = 100 + static_cast<uint32_t>(i);
-  f.blit(-2, -1, 5, 4, 8, src.data());
+  EXPECT_EQ(f.blit(-2, -1, 5, 4, 8, src.data()), 3 * 3);
   EXPECT_EQ(at(f, 0, 0), 100u + 8 + 2);  // source row 1, column 2
   EXPECT_EQ(at(f, 2, 2), 100u + 24 + 4);
   EXPECT_EQ(at(f, 3, 0), 0u);  // past the source width

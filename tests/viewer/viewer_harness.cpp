@@ -56,8 +56,6 @@ void ViewerHarness::key(int32_t code) {
   hp->pump();
 }
 
-void ViewerHarness::pump() { hp->pump(); }
-
 std::string ViewerHarness::title() const { return hp->title(hp->main_window()); }
 
 const std::vector<uint32_t>& ViewerHarness::frame() const { return hp->pixels(hp->document_window()); }
@@ -66,10 +64,7 @@ uint32_t ViewerHarness::at(int32_t x, int32_t y) const {
   return frame()[size_t(y) * hp->width(hp->document_window()) + x];
 }
 
-std::string ViewerHarness::log_text() const {
-  std::vector<uint8_t> bytes = read_file(dir_ + "/zz_KRVL.log");
-  return std::string(bytes.begin(), bytes.end());
-}
+std::string ViewerHarness::log_text() const { return read_text(dir_ + "/zz_KRVL.log"); }
 
 ImageRecord* ViewerHarness::make_rgb_image(int32_t width, int32_t height, uint32_t (*colour)(int32_t, int32_t),
                                            Handle group) {
@@ -162,15 +157,6 @@ std::vector<uint8_t> bmp24(int32_t width, int32_t height, uint32_t (*colour)(int
   for (int32_t y = 0; y < height; ++y)
     for (int32_t x = 0; x < width; ++x) put(54 + size_t(height - 1 - y) * row + x * 3, colour(x, y), 3);  // B, G, R
   return b;
-}
-
-std::string picture_title(const std::string& path, int32_t width, int32_t height, int page, int count) {
-  char text[600];
-  std::snprintf(text, sizeof text, "%s - %d x %d pixels - %d x %d bits - %s", path.c_str(), width, height, 1, 24,
-                "BMP non compresse");
-  std::string t = text;
-  if (count > 1) t += " - page " + std::to_string(page) + "/" + std::to_string(count);
-  return t;
 }
 
 #ifndef _WIN32

@@ -24,7 +24,6 @@ class ViewerHarness : public ::testing::Test {
   // Starts the viewer with these names (relative names against dir()); true while it runs.
   bool start(const std::vector<std::string>& names, int32_t width = 400, int32_t height = 300);
   void key(int32_t code);
-  void pump();
   std::string title() const;
   const std::vector<uint32_t>& frame() const;
   uint32_t at(int32_t x, int32_t y) const;
@@ -62,8 +61,6 @@ class ViewerHarness : public ::testing::Test {
 uint32_t gradient(int32_t x, int32_t y);
 // A 24-bit uncompressed BMP file, pixel (x, y) = colour(x, y) as 0x00RRGGBB.
 std::vector<uint8_t> bmp24(int32_t width, int32_t height, uint32_t (*colour)(int32_t, int32_t));
-// The viewer's title for a plain picture.
-std::string picture_title(const std::string& path, int32_t width, int32_t height, int page = 0, int count = 1);
 
 // Runs `body` in a child process without root rights (as nobody, 65534, when this process is
 // root) and returns what it returned, or how the child ended when it did not finish. The

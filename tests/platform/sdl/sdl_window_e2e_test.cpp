@@ -155,10 +155,7 @@ TEST(SdlWindowEndToEnd, TheWindowShowsWhatTheHeadlessViewerShows) {
   headless.mouse(MSG_LEFT_UP, 260, 150, false);
   headless.pump();
   shows("drag");
-  if (load_file(two).error == 0)
-    EXPECT_NE(headless_picture(), before_drag) << "the drag did not move the picture";
-  else
-    std::printf("note: %s does not decode in this build; only the unchanged picture was compared\n", two.c_str());
+  EXPECT_NE(headless_picture(), before_drag) << "the drag did not move the picture";
   platform_set_backend(nullptr);
   fs_chdir(cwd.c_str());
 

@@ -18,8 +18,6 @@
 
 namespace {
 
-uint32_t red(int32_t, int32_t) { return 0xFF0000; }
-
 bool all_white(const std::vector<uint32_t>& pixels) {
   return std::all_of(pixels.begin(), pixels.end(), [](uint32_t p) { return p == 0xFFFFFFu; });
 }
@@ -40,7 +38,7 @@ TEST_F(Startup, NoNamesShowsTheProgramTitleAndNothingElse) {
 }
 
 TEST_F(Startup, FileTooLargeForTheMemoryIsAMemoryProblem) {
-  write("big.bmp", bmp24(4, 4, red));
+  write("big.bmp", bmp24(4, 4, gradient));
   viewer.memory_probe = [] { return uint64_t{10000000}; };
   ASSERT_TRUE(start({"big.bmp"}));
   EXPECT_EQ(title(), path("big.bmp") + " : Probleme memoire");
@@ -71,8 +69,8 @@ TEST_F(Startup, UnknownFilesOfAWalkAreDroppedSilently) {
 // The viewer's end releases what start-up and a session made (display lists, palette, canvas,
 // extents, groups): a second session in the same process holds no more blocks than the first.
 TEST_F(Startup, EndingTheViewerReleasesWhatItMade) {
-  write("a.bmp", bmp24(30, 20, red));
-  write("b.bmp", bmp24(12, 40, red));
+  write("a.bmp", bmp24(30, 20, gradient));
+  write("b.bmp", bmp24(12, 40, gradient));
   use_real_placeholders();
   size_t held[2];
   for (size_t& blocks : held) {
@@ -154,7 +152,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 // One file of one picture: Space leaves it as it is shown, zoomed in.
 TEST_F(Startup, AOnePictureFileStaysAsShownOnSpace) {
-  write("a.bmp", bmp24(8, 8, red));
+  write("a.bmp", bmp24(8, 8, gradient));
   ASSERT_TRUE(start({"a.bmp"}));
   key(KEY_F1);
   key(KEY_SPACE);

@@ -20,21 +20,6 @@ class Images : public ::testing::Test {
     test_reset();
     group_create(&group);
   }
-  ImageRecord* make(int32_t width, int32_t height, int32_t pixel_bytes, int32_t planes = 1) {
-    Handle h;
-    ImageRecord* image;
-    obj_create(TYPE_IMAGE, &h, &image);
-    image->width = width;
-    image->height = height;
-    image->pixel_bytes = pixel_bytes;
-    image->planes = planes;
-    image->bits = pixel_bytes == 1 ? 8 : 24;
-    image->row_bytes = pixel_bytes == 1 ? (width + 3) & ~3 : width * 4;
-    image_set_pixel_size(image, planes);
-    image_alloc_pixels(image, group);
-    std::memset(image->pixels, 0, image->pixel_size);
-    return image;
-  }
   Handle group = 0;
 };
 
@@ -42,7 +27,7 @@ class Images : public ::testing::Test {
 
 // Turns of an indexed picture with padded rows (the viewer's tests turn true colour ones).
 TEST_F(Images, QuarterTurnsBothWaysRestoreThePicture) {
-  ImageRecord* image = make(3, 2, 1);
+  ImageRecord* image = make_image(group, 3, 2, 1, 1);
   const uint8_t rows[2][3] = {{1, 2, 3}, {4, 5, 6}};
   for (int r = 0; r < 2; ++r) std::memcpy(image->pixels + r * image->row_bytes, rows[r], 3);
   image_rotate(image->handle, 0);  // clockwise
@@ -63,11 +48,11 @@ TEST_F(Images, QuarterTurnsBothWaysRestoreThePicture) {
 TEST_F(Images, LayoutsThatCannotBeShownAreRefused) {
   // Every decoded layout is shown through image_row_rgb in the conformance tests; these are
   // the records it must refuse without reading past their data.
-  ImageRecord* planar = make(2, 2, 1, 3);
+  ImageRecord* planar = make_image(group, 2, 2, 3, 1);
   uint32_t row[3];
   planar->bits = 16;  // 16-bit samples in 1-byte pixels paint nothing
   EXPECT_FALSE(image_row_rgb(planar, 0, row));
-  ImageRecord* indexed = make(3, 1, 1);
+  ImageRecord* indexed = make_image(group, 3, 1, 1, 1);
   indexed->pixel_size = 1;  // data too short for the rows
   EXPECT_FALSE(image_row_rgb(indexed, 0, row));
   palette_set_grey(indexed, 9);

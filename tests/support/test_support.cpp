@@ -11,6 +11,7 @@
 #endif
 
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -167,6 +168,24 @@ std::vector<uint8_t> stored_row(const ImageRecord* image, int y, int n) {
 
 uint32_t palette_rgb(const ImageRecord* image, int i) {
   return uint32_t{image->palette_red[i]} << 16 | image->palette_green[i] << 8 | image->palette_blue[i];
+}
+
+ImageRecord* make_image(Handle group, int32_t width, int32_t height, int32_t planes, int32_t pixel_bytes) {
+  Handle h;
+  ImageRecord* image;
+  obj_create(TYPE_IMAGE, &h, &image);
+  image->width = width;
+  image->height = height;
+  image->bits = 8;
+  image->planes = planes;
+  image->pixel_bytes = pixel_bytes;
+  image->row_bytes = int32_t(image_display_stride(image)) * pixel_bytes;
+  image->gamma = -1;
+  image_set_pixel_size(image, pixel_bytes == 1 ? planes : 1);
+  image_alloc_pixels(image, group);
+  std::memset(image->pixels, 0, image->pixel_size);
+  group_add(group, TYPE_IMAGE, h, image);
+  return image;
 }
 
 int live_objects(int32_t type) {

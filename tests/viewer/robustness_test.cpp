@@ -8,7 +8,6 @@
 
 #include "core/errors.h"
 #include "core/group.h"
-#include "image/pixels.h"
 #include "support/test_support.h"
 #include "viewer/viewer_harness.h"
 
@@ -93,20 +92,10 @@ TEST_F(Robustness, QuarterTurnsOfEveryLayout) {
   } layouts[] = {{3, 4}, {3, 1}, {1, 1}};  // RGB pixels, RGB planes, palette
   ASSERT_TRUE(start({}));
   for (const auto& layout : layouts) {
-    Handle h;
-    ImageRecord* image;
-    obj_create(TYPE_IMAGE, &h, &image);
-    image->width = 5;
-    image->height = 3;
-    image->bits = 8;
-    image->planes = layout.planes;
-    image->pixel_bytes = layout.pixel_bytes;
-    image->row_bytes = int32_t(image_display_stride(image)) * layout.pixel_bytes;
-    image_set_pixel_size(image, layout.pixel_bytes == 1 ? layout.planes : 1);
-    image_alloc_pixels(image, viewer.current_group);
+    ImageRecord* image = make_image(viewer.current_group, 5, 3, layout.planes, layout.pixel_bytes);
+    const Handle h = image->handle;
     for (uint32_t i = 0; i < image->pixel_size; ++i) image->pixels[i] = uint8_t(i * 37 + 11);
     for (int i = 0; i < 256; ++i) image->palette_red[i] = image->palette_blue[i] = uint8_t(255 - i);
-    group_add(viewer.current_group, TYPE_IMAGE, h, image);
     show_hand_made(image);
     const std::vector<uint32_t> before = image_rgb(image);
     key(119);  // F8: clockwise

@@ -68,26 +68,14 @@ std::string ViewerHarness::log_text() const { return read_text(dir_ + "/zz_KRVL.
 
 ImageRecord* ViewerHarness::make_rgb_image(int32_t width, int32_t height, uint32_t (*colour)(int32_t, int32_t),
                                            Handle group) {
-  Handle h;
-  ImageRecord* image;
-  obj_create(TYPE_IMAGE, &h, &image);
+  ImageRecord* image = make_image(group, width, height, 3, 4);
   std::snprintf(image->name, sizeof image->name, "%s/hand-made", dir_.c_str());
-  image->width = width;
-  image->height = height;
-  image->bits = 8;
-  image->planes = 3;
-  image->pixel_bytes = 4;
-  image->row_bytes = width * 4;
-  image->gamma = -1;
-  image_set_pixel_size(image, 1);
-  image_alloc_pixels(image, group);
   for (int32_t y = 0; y < height; ++y)
     for (int32_t x = 0; x < width; ++x) {
-      uint8_t* p = image->pixels + (size_t(y) * width + x) * 4;
+      uint8_t* p = image->pixels + size_t(y) * image->row_bytes + x * 4;
       const uint32_t c = colour(x, y);
-      p[0] = uint8_t(c >> 16), p[1] = uint8_t(c >> 8), p[2] = uint8_t(c), p[3] = 0;
+      p[0] = uint8_t(c >> 16), p[1] = uint8_t(c >> 8), p[2] = uint8_t(c);
     }
-  group_add(group, TYPE_IMAGE, h, image);
   return image;
 }
 

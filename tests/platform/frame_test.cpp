@@ -125,14 +125,15 @@ TEST(TimerQueue, OneShotTimersByWindowAndId) {
   timers.set(1, 3, 500);
   timers.set(1, 1, 200);
   timers.set(2, 1, 200);  // same id, other window: its own timer
+  timers.set(1, 1, 200);  // started again: now after window 2's
   timers.set(1, 3, 300);  // replaces the pending timer 3
   EXPECT_EQ(timers.wait_time(100), 100);
   EXPECT_FALSE(timers.take_due(199, &window, &id));
   ASSERT_TRUE(timers.take_due(1000, &window, &id));
-  EXPECT_EQ(window, 1u);  // equal due times: in the order they were started
+  EXPECT_EQ(window, 2u);  // equal due times: in the order they were started
   EXPECT_EQ(id, 1);
   ASSERT_TRUE(timers.take_due(1000, &window, &id));
-  EXPECT_EQ(window, 2u);
+  EXPECT_EQ(window, 1u);
   EXPECT_EQ(timers.wait_time(250), 50);
   EXPECT_TRUE(timers.pending(1, 3));
   ASSERT_TRUE(timers.take_due(1000, &window, &id));

@@ -16,6 +16,9 @@
 #include "viewer/viewer.h"
 #include "viewer/zoom.h"
 
+// Red follows x, green follows y: every pixel of a small picture tells where it came from.
+uint32_t gradient(int32_t x, int32_t y);
+
 class ViewerHarness : public ::testing::Test {
  protected:
   void SetUp() override;
@@ -40,7 +43,7 @@ class ViewerHarness : public ::testing::Test {
   // Puts a hand-made image on the display as the sequencer would show a file's image.
   void show_hand_made(ImageRecord* image);
   // Makes an RGB image of the shown file, pixel (x, y) = colour(x, y), and shows it.
-  ImageRecord* show_made(int32_t width, int32_t height, uint32_t (*colour)(int32_t, int32_t));
+  ImageRecord* show_made(int32_t width, int32_t height, uint32_t (*colour)(int32_t, int32_t) = gradient);
   View* view() const;
   // The "page i/n" part of the title, without its words ("" for a single image).
   std::string page() const;
@@ -57,8 +60,6 @@ class ViewerHarness : public ::testing::Test {
   std::string dir_;
 };
 
-// Red follows x, green follows y: every pixel of a small picture tells where it came from.
-uint32_t gradient(int32_t x, int32_t y);
 // A 24-bit uncompressed BMP file, pixel (x, y) = colour(x, y) as 0x00RRGGBB.
 std::vector<uint8_t> bmp24(int32_t width, int32_t height, uint32_t (*colour)(int32_t, int32_t));
 

@@ -14,7 +14,6 @@ namespace {
 
 class Zoom : public ViewerHarness {
  protected:
-  ImageRecord* show(int32_t w, int32_t h) { return show_made(w, h, gradient); }
   // The world point shown at a window point.
   void world_at(double px, double py, double* wx, double* wy) {
     *wx = px / view()->scale_x - view()->origin_x;
@@ -40,7 +39,7 @@ TEST_F(Zoom, RatiosSnapToTheNearestStep) {
 // refused), about the window's centre for keys and about the pointer for double-clicks.
 TEST_F(Zoom, StepsKeepThePointUnderTheCentreOrThePointer) {
   ASSERT_TRUE(start({}, 400, 300));
-  show(800, 100);
+  show_made(800, 100);
   constexpr int32_t kLeftDouble = -1, kRightDouble = -2;
   const double r = std::sqrt(2.0);
   const struct {
@@ -72,7 +71,7 @@ TEST_F(Zoom, StepsKeepThePointUnderTheCentreOrThePointer) {
 
 TEST_F(Zoom, ScrollKeysMoveByFivePixelsOrAPageWithinTheRanges) {
   ASSERT_TRUE(start({}, 200, 150));
-  show(600, 800);
+  show_made(600, 800);
   key(114);  // 1:1
   const double ox = view()->origin_x, oy = view()->origin_y;
   const int32_t v = viewer.scroll.scroll_v, end = viewer.scroll.scroll_v_max - 150 + 1;
@@ -95,7 +94,7 @@ TEST_F(Zoom, ScrollKeysMoveByFivePixelsOrAPageWithinTheRanges) {
 
 TEST_F(Zoom, DraggingMovesThePictureWithThePointer) {
   ASSERT_TRUE(start({}, 200, 150));
-  show(600, 400);
+  show_made(600, 400);
   key(114);
   const double ox = view()->origin_x, oy = view()->origin_y;
   const std::vector<uint32_t> before = frame();
@@ -134,7 +133,7 @@ class Fits : public Zoom, public ::testing::WithParamInterface<Fit> {};
 TEST_P(Fits, RatioAndOutLimitFollowTheWindow) {
   const Fit& fit = GetParam();
   ASSERT_TRUE(start({}, fit.window_w, fit.window_h));
-  show(fit.image_w, fit.image_h);
+  show_made(fit.image_w, fit.image_h);
   EXPECT_DOUBLE_EQ(viewer.zoom.fit_ratio, fit.ratio);
   EXPECT_DOUBLE_EQ(view()->scale_x, fit.ratio);
   EXPECT_EQ(std::make_pair(viewer.zoom.zoom_out_steps, viewer.zoom.zoom_out_limit), std::make_pair(fit.out_steps, fit.out_limit));
@@ -154,7 +153,7 @@ INSTANTIATE_TEST_SUITE_P(Viewer, Fits,
 
 TEST_F(Zoom, RefusedRotationLeavesTheImageAndQueuesAnErrorDisplay) {
   ASSERT_TRUE(start({}, 100, 100));
-  ImageRecord* image = show(8, 6);
+  ImageRecord* image = show_made(8, 6);
   image->pixel_bytes = 2;  // a layout rotation does not handle
   const std::string before = title();
   key(119);
@@ -218,17 +217,6 @@ TEST_F(Animation, SpaceStepsByHandDuringTheFirstPassAndLeavesAfterIt) {
   hp->advance(1000);  // the animation's pending timer is no longer wanted
   EXPECT_EQ(title(), path("next.bmp") + " : Fichier inconnu");
   EXPECT_FALSE(hp->timer_pending(kAnimationTimer));
-}
-
-TEST_F(Animation, PagesWithoutFrameControlsStepOnlyBySpace) {
-  ASSERT_TRUE(start({"shown.bmp", "next.bmp"}));  // one file alone would start over
-  play_hand_made({}, 0, 3);
-  for (const char* expected : {"1/3", "2/3", "3/3"}) {
-    EXPECT_EQ(page(), expected);
-    EXPECT_FALSE(hp->timer_pending(kAnimationTimer));
-    key(32);  // past the last page: the next file
-  }
-  EXPECT_EQ(title(), path("next.bmp") + " : Fichier inconnu");
 }
 
 }  // namespace

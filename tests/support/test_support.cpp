@@ -10,6 +10,7 @@
 #include <unistd.h>
 #endif
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -254,10 +255,9 @@ std::vector<std::string> files_in(const std::string& dir, const std::string& pre
   std::error_code error;
   for (const auto& entry : std::filesystem::directory_iterator(dir, error)) {
     const std::string name = entry.path().filename().string();
-    if (name.size() <= prefix.size() + suffix.size() || !name.starts_with(prefix) || !name.ends_with(suffix)) continue;
-    auto at = names.begin();
-    while (at != names.end() && *at < name) ++at;
-    names.insert(at, name);
+    if (name.size() > prefix.size() + suffix.size() && name.starts_with(prefix) && name.ends_with(suffix))
+      names.push_back(name);
   }
+  std::sort(names.begin(), names.end());
   return names;
 }

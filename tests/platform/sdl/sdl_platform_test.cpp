@@ -72,10 +72,6 @@ class SdlPlatformTest : public ::testing::Test {
     ASSERT_NE(document_, 0u);
     window_id_ = SDL_GetWindowID(sdl_->sdl_window());
   }
-  void TearDown() override {
-    sdl_.reset();
-    g_sdl = nullptr;
-  }
   void drain() {
     for (int i = 0; i < 10000 && sdl_->dispatch_one(); ++i) {
     }

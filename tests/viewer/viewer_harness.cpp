@@ -79,20 +79,16 @@ ImageRecord* ViewerHarness::make_rgb_image(int32_t width, int32_t height, uint32
   return image;
 }
 
-void ViewerHarness::show_hand_made(ImageRecord* image) {
-  hp->guard([&] {
-    group_measure_one(viewer.current_extents, viewer.current_group, TYPE_IMAGE, image->handle, image);
-    viewer.current_image = image->handle;
-    viewer.page = 1;
-    show_image(viewer, image->handle);
-    title_update(viewer, image->handle, 1, 1);
-    redraw_now(viewer);
-  });
-}
-
 ImageRecord* ViewerHarness::show_made(int32_t width, int32_t height, uint32_t (*colour)(int32_t, int32_t)) {
   const Handle h = make_rgb_image(width, height, colour, viewer.current_group)->handle;
-  show_hand_made(obj_get<ImageRecord>(TYPE_IMAGE, h));
+  hp->guard([&] {
+    group_measure_one(viewer.current_extents, viewer.current_group, TYPE_IMAGE, h, obj_get<ImageRecord>(TYPE_IMAGE, h));
+    viewer.current_image = h;
+    viewer.page = 1;
+    show_image(viewer, h);
+    title_update(viewer, h, 1, 1);
+    redraw_now(viewer);
+  });
   return obj_get<ImageRecord>(TYPE_IMAGE, h);  // showing may have moved the record
 }
 

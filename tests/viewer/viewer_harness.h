@@ -40,9 +40,8 @@ class ViewerHarness : public ::testing::Test {
 
   // A hand-made image record (not decoded from a file), pixel (x, y) = colour(x, y).
   ImageRecord* make_rgb_image(int32_t width, int32_t height, uint32_t (*colour)(int32_t, int32_t), Handle group);
-  // Puts a hand-made image on the display as the sequencer would show a file's image.
-  void show_hand_made(ImageRecord* image);
-  // Makes an RGB image of the shown file, pixel (x, y) = colour(x, y), and shows it.
+  // Makes an RGB image of the shown file, pixel (x, y) = colour(x, y), and shows it as the
+  // sequencer shows a file's image.
   ImageRecord* show_made(int32_t width, int32_t height, uint32_t (*colour)(int32_t, int32_t) = gradient);
   View* view() const;
   // The "page i/n" part of the title, without its words ("" for a single image).

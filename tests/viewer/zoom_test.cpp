@@ -7,6 +7,7 @@
 #include "core/errors.h"
 #include "core/group.h"
 #include "display/display.h"
+#include "support/test_support.h"
 #include "viewer/viewer.h"
 #include "viewer/viewer_harness.h"
 
@@ -151,9 +152,17 @@ INSTANTIATE_TEST_SUITE_P(Viewer, Fits,
                          ::testing::Values(Fit{400, 300, 100, 50, 1.0, 0, 0, 1.0}, Fit{130, 200, 200, 100, 0.65, 1, 2, 0.5},
                                            Fit{200, 300, 800, 100, 0.25, 4, 4, 0.25}));
 
-TEST_F(Zoom, RefusedRotationLeavesTheImageAndQueuesAnErrorDisplay) {
+// F8 turns the shown picture clockwise and F7 back (every layout's turns are the image tests');
+// a refused turn leaves it and queues an error display.
+TEST_F(Zoom, RotationTurnsThePictureOrQueuesAnErrorDisplay) {
   ASSERT_TRUE(start({}, 100, 100));
-  ImageRecord* image = show_made(8, 6);
+  const std::vector<uint32_t> upright = image_rgb(show_made(8, 6));
+  key(119);
+  EXPECT_NE(title().find(" - 6 x 8 pixels - "), std::string::npos) << title();
+  EXPECT_EQ(image_rgb(obj_get<ImageRecord>(TYPE_IMAGE, viewer.current_image))[0], upright[5 * 8]);  // bottom left to top left
+  key(118);  // F7 turns it back
+  ImageRecord* image = obj_get<ImageRecord>(TYPE_IMAGE, viewer.current_image);
+  EXPECT_EQ(image_rgb(image), upright);
   image->pixel_bytes = 2;  // a layout rotation does not handle
   const std::string before = title();
   key(119);

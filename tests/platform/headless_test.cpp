@@ -29,8 +29,8 @@ TEST_F(Headless, PaintPassesAreClippedAndCounted) {
   EXPECT_EQ(hp.painted_pixels(), 25);
 }
 
-// Which timer fires when is the timer queue's (see frame_test), firing by the clock the
-// animation tests'; a timer waits for input, or is fired by hand.
+// Which timer fires when is the timer queue's (see frame_test), and firing by the clock is the
+// animation tests'; here a due timer waits while input waits, and is fired by hand.
 TEST_F(Headless, TimersWaitForInputOrFireByHand) {
   hp.pump();
   g_seen.clear();

@@ -31,7 +31,6 @@ class Redraw : public ViewerHarness {
       }
     return out;
   }
-  ImageRecord* shown(int32_t w, int32_t h) { return show_made(w, h, pattern); }
   void place(double ox, double oy, double scale) {
     hp->guard([&] {
       view_place(viewer, ox, oy, scale);
@@ -42,7 +41,7 @@ class Redraw : public ViewerHarness {
 
 TEST_F(Redraw, KnownImageAtKnownScalesIsNearestNeighbour) {
   ASSERT_TRUE(start({}, 240, 160));
-  ImageRecord* image = shown(60, 40);
+  ImageRecord* image = show_made(60, 40, pattern);
   for (double scale : {1.0, 2.0, 0.5, 4.0}) {
     for (double origin : {0.0, 16.0, -8.0}) {
       SCOPED_TRACE(scale);
@@ -69,7 +68,7 @@ TEST_F(Redraw, InterruptedRedrawsResumeToTheSamePicture) {
   };
   const Case cases[] = {{3, 2.0, 6, 0, 10, 7, 0, 45, 100, true}, {5, 1.0, 8, -10, 12, 11, -5, 50, 80, false}};
   ASSERT_TRUE(start({}, 200, 120));
-  shown(90, 50);
+  show_made(90, 50, pattern);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.scale);
     hp->set_clock_step(0);
@@ -108,7 +107,7 @@ TEST_F(Redraw, InterruptedRedrawsResumeToTheSamePicture) {
 
 TEST_F(Redraw, ScrollingRepaintsOnlyTheUncoveredStrips) {
   ASSERT_TRUE(start({}, 200, 150));
-  shown(400, 300);
+  show_made(400, 300, pattern);
   place(0, 0, 1.0);
   for (auto [dx, dy] : std::vector<std::pair<int, int>>{{10, 0}, {0, 7}, {-13, 5}, {3, -9}}) {
     hp->reset_painted();

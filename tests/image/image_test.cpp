@@ -1,8 +1,6 @@
-// What neither the decoded files nor the viewer's tests reach of image records: turns of padded
-// indexed rows, layouts that cannot be shown, codes without text, and the dispatcher's refusals.
+// What neither the decoded files nor the viewer's tests reach of image records: turns of every
+// layout, layouts that cannot be shown, codes without text, and the dispatcher's refusals.
 #include <gtest/gtest.h>
-
-#include <cstring>
 
 #include "core/errors.h"
 #include "core/group.h"
@@ -20,54 +18,50 @@ class Images : public ::testing::Test {
     test_reset();
     group_create(&group);
   }
-  ImageRecord* make(int32_t width, int32_t height, int32_t pixel_bytes, int32_t planes = 1) {
-    Handle h;
-    ImageRecord* image;
-    obj_create(TYPE_IMAGE, &h, &image);
-    image->width = width;
-    image->height = height;
-    image->pixel_bytes = pixel_bytes;
-    image->planes = planes;
-    image->bits = pixel_bytes == 1 ? 8 : 24;
-    image->row_bytes = pixel_bytes == 1 ? (width + 3) & ~3 : width * 4;
-    image_set_pixel_size(image, planes);
-    image_alloc_pixels(image, group);
-    std::memset(image->pixels, 0, image->pixel_size);
-    return image;
-  }
   Handle group = 0;
 };
 
 }  // namespace
 
-// Turns of an indexed picture with padded rows (the viewer's tests turn true colour ones).
-TEST_F(Images, QuarterTurnsBothWaysRestoreThePicture) {
-  ImageRecord* image = make(3, 2, 1);
-  const uint8_t rows[2][3] = {{1, 2, 3}, {4, 5, 6}};
-  for (int r = 0; r < 2; ++r) std::memcpy(image->pixels + r * image->row_bytes, rows[r], 3);
-  image_rotate(image->handle, 0);  // clockwise
-  ASSERT_EQ(g_error, 0);
-  EXPECT_EQ((std::vector<int64_t>{image->width, image->height, image->row_bytes, image->pixel_size}),
-            (std::vector<int64_t>{2, 3, 4, 12}));
-  EXPECT_EQ(std::vector<uint8_t>(image->pixels, image->pixels + 12),
-            (std::vector<uint8_t>{4, 1, 0, 0, 5, 2, 0, 0, 6, 3, 0, 0}));
-  // The pixel block follows the new memory.
-  GroupRecord* block;
-  image_pixel_block(image, &block);
-  ASSERT_NE(block, nullptr);
-  EXPECT_EQ(block->array.bytes, 12u);
-  image_rotate(image->handle, 1);
-  for (int r = 0; r < 2; ++r) EXPECT_EQ(std::memcmp(image->pixels + r * 4, rows[r], 3), 0);
+// Quarter turns of every layout the display shows, with padded rows: one turn moves each pixel
+// and lays the rows out anew in a block of their own; four give the picture back.
+TEST_F(Images, QuarterTurnsOfEveryLayout) {
+  const struct {
+    int32_t planes, pixel_bytes;
+  } layouts[] = {{3, 4}, {3, 1}, {1, 1}};  // RGB pixels, RGB planes, palette
+  for (const auto& layout : layouts) {
+    ImageRecord* image = make_image(group, 5, 3, layout.planes, layout.pixel_bytes);
+    for (uint32_t i = 0; i < image->pixel_size; ++i) image->pixels[i] = uint8_t(i * 37 + 11);
+    for (int i = 0; i < 256; ++i) image->palette_red[i] = image->palette_blue[i] = uint8_t(255 - i);
+    const std::vector<uint32_t> before = image_rgb(image);
+    image_rotate(image->handle, 0);  // clockwise
+    ASSERT_EQ(g_error, 0);
+    const int64_t row = 4 * layout.pixel_bytes;  // three pixels padded to four
+    EXPECT_EQ((std::vector<int64_t>{image->width, image->height, image->row_bytes, image->pixel_size}),
+              (std::vector<int64_t>{3, 5, row, row * 5 * (layout.pixel_bytes == 1 ? layout.planes : 1)}));
+    std::vector<uint32_t> expected;
+    for (int32_t y = 0; y < 5; ++y)
+      for (int32_t x = 0; x < 3; ++x) expected.push_back(before[(2 - x) * 5 + y]);
+    EXPECT_EQ(image_rgb(image), expected) << layout.planes;
+    for (int64_t end = row; end <= image->pixel_size; end += row)
+      EXPECT_EQ(image->pixels[end - 1], 0) << "padding before " << end;
+    GroupRecord* block;
+    image_pixel_block(image, &block);
+    ASSERT_NE(block, nullptr);
+    EXPECT_EQ(std::make_pair(block->array.entries, block->array.bytes), std::make_pair(image->pixels, image->pixel_size));
+    for (int direction : {0, 0, 0, 1, 0}) image_rotate(image->handle, direction);  // 1: counter-clockwise
+    EXPECT_EQ(image_rgb(image), before) << layout.planes;
+  }
 }
 
 TEST_F(Images, LayoutsThatCannotBeShownAreRefused) {
   // Every decoded layout is shown through image_row_rgb in the conformance tests; these are
   // the records it must refuse without reading past their data.
-  ImageRecord* planar = make(2, 2, 1, 3);
+  ImageRecord* planar = make_image(group, 2, 2, 3, 1);
   uint32_t row[3];
   planar->bits = 16;  // 16-bit samples in 1-byte pixels paint nothing
   EXPECT_FALSE(image_row_rgb(planar, 0, row));
-  ImageRecord* indexed = make(3, 1, 1);
+  ImageRecord* indexed = make_image(group, 3, 1, 1, 1);
   indexed->pixel_size = 1;  // data too short for the rows
   EXPECT_FALSE(image_row_rgb(indexed, 0, row));
   palette_set_grey(indexed, 9);

@@ -1,5 +1,5 @@
-// The shared copy of a window's pixels (clip, fill, blit, scroll, update area) and the timers
-// kept by loops without system timers.
+// The shared copy of a window's pixels (clip, fill, blit and the pixels they write, scroll,
+// update area) and the timers kept by loops without system timers.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -30,7 +30,7 @@ TEST(Frame, FillsAndBlitsStayInsideTheClipAndTheWindow) {
   Frame f;
   f.resize(20, 10);
   f.set_clip(PlatformRect{5, 2, 30, 8});
-  f.fill(PlatformRect{0, 0, 20, 10}, 0xABCDEF);
+  EXPECT_EQ(f.fill(PlatformRect{0, 0, 20, 10}, 0xABCDEF), 15 * 6);  // the pixels written
   EXPECT_EQ(at(f, 4, 5), 0u);
   EXPECT_EQ(at(f, 5, 2), 0xABCDEFu);
   EXPECT_EQ(at(f, 19, 7), 0xABCDEFu);
@@ -42,7 +42,7 @@ TEST(Frame, FillsAndBlitsStayInsideTheClipAndTheWindow) {
   f.reset_clip();
   std::vector<uint32_t> src(8 * 4);
   for (size_t i = 0; i < src.size(); ++i) src[i] = 100 + static_cast<uint32_t>(i);
-  f.blit(-2, -1, 5, 4, 8, src.data());
+  EXPECT_EQ(f.blit(-2, -1, 5, 4, 8, src.data()), 3 * 3);
   EXPECT_EQ(at(f, 0, 0), 100u + 8 + 2);  // source row 1, column 2
   EXPECT_EQ(at(f, 2, 2), 100u + 24 + 4);
   EXPECT_EQ(at(f, 3, 0), 0u);  // past the source width
@@ -125,14 +125,15 @@ TEST(TimerQueue, OneShotTimersByWindowAndId) {
   timers.set(1, 3, 500);
   timers.set(1, 1, 200);
   timers.set(2, 1, 200);  // same id, other window: its own timer
+  timers.set(1, 1, 200);  // started again: now after window 2's
   timers.set(1, 3, 300);  // replaces the pending timer 3
   EXPECT_EQ(timers.wait_time(100), 100);
   EXPECT_FALSE(timers.take_due(199, &window, &id));
   ASSERT_TRUE(timers.take_due(1000, &window, &id));
-  EXPECT_EQ(window, 1u);  // equal due times: in the order they were started
+  EXPECT_EQ(window, 2u);  // equal due times: in the order they were started
   EXPECT_EQ(id, 1);
   ASSERT_TRUE(timers.take_due(1000, &window, &id));
-  EXPECT_EQ(window, 2u);
+  EXPECT_EQ(window, 1u);
   EXPECT_EQ(timers.wait_time(250), 50);
   EXPECT_TRUE(timers.pending(1, 3));
   ASSERT_TRUE(timers.take_due(1000, &window, &id));

@@ -10,7 +10,9 @@
 #include <unistd.h>
 #endif
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -169,6 +171,24 @@ uint32_t palette_rgb(const ImageRecord* image, int i) {
   return uint32_t{image->palette_red[i]} << 16 | image->palette_green[i] << 8 | image->palette_blue[i];
 }
 
+ImageRecord* make_image(Handle group, int32_t width, int32_t height, int32_t planes, int32_t pixel_bytes) {
+  Handle h;
+  ImageRecord* image;
+  obj_create(TYPE_IMAGE, &h, &image);
+  image->width = width;
+  image->height = height;
+  image->bits = 8;
+  image->planes = planes;
+  image->pixel_bytes = pixel_bytes;
+  image->row_bytes = int32_t(image_display_stride(image)) * pixel_bytes;
+  image->gamma = -1;
+  image_set_pixel_size(image, pixel_bytes == 1 ? planes : 1);
+  image_alloc_pixels(image, group);
+  std::memset(image->pixels, 0, image->pixel_size);
+  group_add(group, TYPE_IMAGE, h, image);
+  return image;
+}
+
 int live_objects(int32_t type) {
   int n = 0;
   Handle h = 0;
@@ -235,10 +255,9 @@ std::vector<std::string> files_in(const std::string& dir, const std::string& pre
   std::error_code error;
   for (const auto& entry : std::filesystem::directory_iterator(dir, error)) {
     const std::string name = entry.path().filename().string();
-    if (name.size() <= prefix.size() + suffix.size() || !name.starts_with(prefix) || !name.ends_with(suffix)) continue;
-    auto at = names.begin();
-    while (at != names.end() && *at < name) ++at;
-    names.insert(at, name);
+    if (name.size() > prefix.size() + suffix.size() && name.starts_with(prefix) && name.ends_with(suffix))
+      names.push_back(name);
   }
+  std::sort(names.begin(), names.end());
   return names;
 }

@@ -73,6 +73,9 @@ inline uint8_t pixel_at(const ImageRecord* image, int row, int column) {
 std::vector<uint8_t> stored_row(const ImageRecord* image, int y, int n);
 // Palette entry `i` as 0x00RRGGBB.
 uint32_t palette_rgb(const ImageRecord* image, int i);
+// A hand-made image record, a member of `group`, its pixels zeroed and its rows laid out as the
+// display reads them: RGB pixels for `pixel_bytes` 4, else one byte a sample in `planes` planes.
+ImageRecord* make_image(Handle group, int32_t width, int32_t height, int32_t planes, int32_t pixel_bytes);
 // Objects of a type (images by default) alive in the registry, whether in a group or not.
 int live_objects(int32_t type = TYPE_IMAGE);
 

@@ -10,20 +10,19 @@
 
 namespace {
 
-uint32_t colours(int32_t x, int32_t y) { return (uint32_t(x * 5) << 16) | (uint32_t(y * 7) << 8) | 0x33; }
 uint32_t marker(int32_t x, int32_t y) { return x == 0 && y == 0 ? 0x00FF00u : 0x0000FFu; }
 
 class DecodedFiles : public ViewerHarness {};
 
 TEST_F(DecodedFiles, TwoFilesPrefetchSwapAndWrapAround) {
-  write("a.bmp", bmp24(8, 8, colours));
-  write("b.bmp", bmp24(9, 7, colours));
+  write("a.bmp", bmp24(8, 8, gradient));
+  write("b.bmp", bmp24(9, 7, gradient));
   ASSERT_TRUE(start({"a.bmp", "b.bmp"}));
   int32_t waiting = 0;
   group_count(viewer.next_group, TYPE_IMAGE, &waiting);
   EXPECT_EQ(waiting, 1);  // b is loaded while a is shown
-  for (const auto& [name, width, height] : {std::tuple("a.bmp", 8, 8), std::tuple("b.bmp", 9, 7), std::tuple("a.bmp", 8, 8)}) {
-    EXPECT_EQ(title(), picture_title(path(name), width, height));
+  for (const auto& [name, size] : {std::pair("a.bmp", "8 x 8"), std::pair("b.bmp", "9 x 7"), std::pair("a.bmp", "8 x 8")}) {
+    EXPECT_EQ(title(), path(name) + " - " + size + " pixels - 1 x 24 bits - BMP non compresse");
     key(32);
   }
 }
@@ -60,17 +59,6 @@ TEST_F(DecodedFiles, ThreePageTiffCountsItsPagesAndWrapsWithoutRereading) {
   }
   EXPECT_LT(read(opens, events, sizeof events), 0) << "the file was read again";
   close(opens);
-}
-
-TEST_F(DecodedFiles, AnimatedGifLoopsItsCountThenStops) {
-  const std::string gif = path("anim.gif");
-  ASSERT_EQ(run_command("convert -delay 10 -size 6x6 xc:red xc:lime xc:blue -loop 3 '" + gif + "'"), 0);
-  ASSERT_TRUE(start({"anim.gif"}));
-  EXPECT_EQ(page(), "1/3");
-  ASSERT_TRUE(hp->timer_pending(kAnimationTimer));
-  for (int i = 0; i < 100 && hp->timer_pending(kAnimationTimer); ++i) hp->advance(100);
-  EXPECT_FALSE(hp->timer_pending(kAnimationTimer));
-  EXPECT_EQ(page(), "3/3");
 }
 
 }  // namespace

@@ -18,7 +18,6 @@ class FileList : public ::testing::Test {
  protected:
   void SetUp() override {
     test_reset();
-    list = 0;
     root = test_temp_dir() + "/walk-" + ::testing::UnitTest::GetInstance()->current_test_info()->name();
     mkdir(root.c_str(), 0755);
   }

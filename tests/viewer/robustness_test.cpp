@@ -1,5 +1,5 @@
 // What real folders, files and keys do to the viewer: bad entries, unreadable names, the shared
-// placeholder, quarter turns of every layout, and where the log goes.
+// placeholder, and where the log goes.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,7 +8,6 @@
 
 #include "core/errors.h"
 #include "core/group.h"
-#include "image/pixels.h"
 #include "support/test_support.h"
 #include "viewer/viewer_harness.h"
 
@@ -41,7 +40,7 @@ TEST_F(Robustness, BadEntriesAreSkippedOrReportedAndEveryModeAgrees) {
     if (!start(names)) return std::string("ended at start-up");
     for (int i = 0; i < 8; ++i, key(32)) titles.push_back(title());
     hp->drop({path("top"), path("locked.bmp")});
-    pump();
+    hp->pump();
     titles.push_back(hp->exited() ? "ended by a drop" : title());
     return lines(titles);
   });
@@ -84,42 +83,6 @@ TEST_F(Robustness, TurningAPlaceholderLeavesTheOneEveryFailureSharesAlone) {
   EXPECT_EQ(std::make_pair(original->width, original->pixels), std::make_pair(kept.width, kept.pixels));
   EXPECT_EQ(image_rgb(original), upright);
   EXPECT_EQ(image_rgb(obj_get<ImageRecord>(TYPE_IMAGE, viewer.current_image)), upright);
-}
-
-// Four quarter turns give the picture back, whatever its layout; one turn moves each pixel.
-TEST_F(Robustness, QuarterTurnsOfEveryLayout) {
-  const struct {
-    int32_t planes, pixel_bytes;
-  } layouts[] = {{3, 4}, {3, 1}, {1, 1}};  // RGB pixels, RGB planes, palette
-  ASSERT_TRUE(start({}));
-  for (const auto& layout : layouts) {
-    Handle h;
-    ImageRecord* image;
-    obj_create(TYPE_IMAGE, &h, &image);
-    image->width = 5;
-    image->height = 3;
-    image->bits = 8;
-    image->planes = layout.planes;
-    image->pixel_bytes = layout.pixel_bytes;
-    image->row_bytes = int32_t(image_display_stride(image)) * layout.pixel_bytes;
-    image_set_pixel_size(image, layout.pixel_bytes == 1 ? layout.planes : 1);
-    image_alloc_pixels(image, viewer.current_group);
-    for (uint32_t i = 0; i < image->pixel_size; ++i) image->pixels[i] = uint8_t(i * 37 + 11);
-    for (int i = 0; i < 256; ++i) image->palette_red[i] = image->palette_blue[i] = uint8_t(255 - i);
-    group_add(viewer.current_group, TYPE_IMAGE, h, image);
-    show_hand_made(image);
-    const std::vector<uint32_t> before = image_rgb(image);
-    key(119);  // F8: clockwise
-    image = obj_get<ImageRecord>(TYPE_IMAGE, h);
-    ASSERT_EQ(std::make_pair(image->width, image->height), std::make_pair(3, 5));
-    EXPECT_NE(title().find(" - 3 x 5 pixels - "), std::string::npos) << title();
-    std::vector<uint32_t> expected;
-    for (int32_t y = 0; y < 5; ++y)
-      for (int32_t x = 0; x < 3; ++x) expected.push_back(before[(2 - x) * 5 + y]);
-    EXPECT_EQ(image_rgb(image), expected) << layout.planes;
-    for (int32_t k : {119, 119, 119, 118, 119}) key(k);
-    EXPECT_EQ(image_rgb(obj_get<ImageRecord>(TYPE_IMAGE, h)), before) << layout.planes;
-  }
 }
 
 // Where the working folder cannot be written, the log goes to the state folder, made when

@@ -17,20 +17,31 @@
 
 namespace {
 
-uint32_t checker(int32_t x, int32_t y) { return ((x / 3 + y / 3) & 1) ? 0x00FF8000u : 0x000040FFu; }
-
 class Soak : public ViewerHarness {
  protected:
   // Random events over the listed names; what went wrong, or nothing.
   std::string run(const std::vector<std::string>& names, int events);
-  void hostile_tree(const std::vector<uint8_t>& good);
 };
 
-// The tree holds what real folders do: a link back up, a folder nobody may enter, a FIFO, an
-// empty file, a file that comes and goes, and corrupt files of every format.
-void Soak::hostile_tree(const std::vector<uint8_t>& good) {
+TEST_F(Soak, RandomUseNeverCrashesOrEnds) {
+  const char* env = std::getenv("KORVELA_SOAK_EVENTS");
+  const int events = env != nullptr ? std::atoi(env) : 20000;
+  std::vector<uint8_t> good = bmp24(37, 23, gradient);
+  std::vector<uint8_t> corrupt = good;
+  corrupt.resize(70);  // the header promises rows that are not there
+  std::vector<uint8_t> absurd = bmp24(2, 2, gradient);
+  absurd[18] = 0xFF, absurd[19] = 0xFF, absurd[20] = 0xFF, absurd[21] = 0x7F;  // width 2^31 - 1
+  std::vector<std::string> names = {"missing.bmp", "tree"};
+  for (const auto& [name, bytes] : std::vector<std::pair<std::string, std::vector<uint8_t>>>{
+           {"good.bmp", good}, {"wide.bmp", bmp24(300, 5, gradient)}, {"corrupt.bmp", corrupt},
+           {"absurd.bmp", absurd}, {"empty.bmp", {}}, {"words.txt", {'t', 'e', 'x', 't'}}}) {
+    write(name, bytes);
+    names.push_back(name);
+  }
+  // The tree holds what real folders do: a link back up, a folder nobody may enter, a FIFO, an
+  // empty file, a file that comes and goes, and corrupt files of every format.
   for (const char* folder : {"tree", "tree/corrupt", "tree/secret"}) mkdir(path(folder).c_str(), 0755);
-  write("tree/inner.bmp", bmp24(5, 40, checker));
+  write("tree/inner.bmp", bmp24(5, 40, gradient));
   write("tree/secret/hidden.bmp", good);
   write("tree/junk.dat", {'j', 'u', 'n', 'k'});
   symlink("..", path("tree/loop").c_str());
@@ -48,24 +59,6 @@ void Soak::hostile_tree(const std::vector<uint8_t>& good) {
   write("tree/vanishing.bmp", good);
   chmod(path("tree/secret").c_str(), 0);
   for (const char* open : {"", "/tree"}) chmod((dir() + open).c_str(), 0777);
-}
-
-TEST_F(Soak, RandomUseNeverCrashesOrEnds) {
-  const char* env = std::getenv("KORVELA_SOAK_EVENTS");
-  const int events = env != nullptr ? std::atoi(env) : 20000;
-  std::vector<uint8_t> good = bmp24(37, 23, checker);
-  std::vector<uint8_t> corrupt = good;
-  corrupt.resize(70);  // the header promises rows that are not there
-  std::vector<uint8_t> absurd = bmp24(2, 2, checker);
-  absurd[18] = 0xFF, absurd[19] = 0xFF, absurd[20] = 0xFF, absurd[21] = 0x7F;  // width 2^31 - 1
-  std::vector<std::string> names = {"missing.bmp", "tree"};
-  for (const auto& [name, bytes] : std::vector<std::pair<std::string, std::vector<uint8_t>>>{
-           {"good.bmp", good}, {"wide.bmp", bmp24(300, 5, checker)}, {"corrupt.bmp", corrupt},
-           {"absurd.bmp", absurd}, {"empty.bmp", {}}, {"words.txt", {'t', 'e', 'x', 't'}}}) {
-    write(name, bytes);
-    names.push_back(name);
-  }
-  hostile_tree(good);
   use_real_placeholders();
   EXPECT_EQ(as_unprivileged([&] { return run(names, events); }), "");
 }
@@ -111,7 +104,7 @@ std::string Soak::run(const std::vector<std::string>& names, int events) {
       // A file that comes and goes while it is listed, and comes back as a picture or a FIFO.
       const std::string vanishing = path("tree/vanishing.bmp");
       if (unlink(vanishing.c_str()) != 0 && (pick(2) == 0 || mkfifo(vanishing.c_str(), 0666) != 0))
-        write("tree/vanishing.bmp", bmp24(9, 9, checker));
+        write("tree/vanishing.bmp", bmp24(9, 9, gradient));
     } else if (kind == 17) {
       hp->mouse(MSG_MOUSE_MOVE, x, y, false);
     } else {

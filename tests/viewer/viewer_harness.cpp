@@ -56,8 +56,6 @@ void ViewerHarness::key(int32_t code) {
   hp->pump();
 }
 
-void ViewerHarness::pump() { hp->pump(); }
-
 std::string ViewerHarness::title() const { return hp->title(hp->main_window()); }
 
 const std::vector<uint32_t>& ViewerHarness::frame() const { return hp->pixels(hp->document_window()); }
@@ -66,50 +64,31 @@ uint32_t ViewerHarness::at(int32_t x, int32_t y) const {
   return frame()[size_t(y) * hp->width(hp->document_window()) + x];
 }
 
-std::string ViewerHarness::log_text() const {
-  std::vector<uint8_t> bytes = read_file(dir_ + "/zz_KRVL.log");
-  return std::string(bytes.begin(), bytes.end());
-}
+std::string ViewerHarness::log_text() const { return read_text(dir_ + "/zz_KRVL.log"); }
 
 ImageRecord* ViewerHarness::make_rgb_image(int32_t width, int32_t height, uint32_t (*colour)(int32_t, int32_t),
                                            Handle group) {
-  Handle h;
-  ImageRecord* image;
-  obj_create(TYPE_IMAGE, &h, &image);
+  ImageRecord* image = make_image(group, width, height, 3, 4);
   std::snprintf(image->name, sizeof image->name, "%s/hand-made", dir_.c_str());
-  image->width = width;
-  image->height = height;
-  image->bits = 8;
-  image->planes = 3;
-  image->pixel_bytes = 4;
-  image->row_bytes = width * 4;
-  image->gamma = -1;
-  image_set_pixel_size(image, 1);
-  image_alloc_pixels(image, group);
   for (int32_t y = 0; y < height; ++y)
     for (int32_t x = 0; x < width; ++x) {
-      uint8_t* p = image->pixels + (size_t(y) * width + x) * 4;
+      uint8_t* p = image->pixels + size_t(y) * image->row_bytes + x * 4;
       const uint32_t c = colour(x, y);
-      p[0] = uint8_t(c >> 16), p[1] = uint8_t(c >> 8), p[2] = uint8_t(c), p[3] = 0;
+      p[0] = uint8_t(c >> 16), p[1] = uint8_t(c >> 8), p[2] = uint8_t(c);
     }
-  group_add(group, TYPE_IMAGE, h, image);
   return image;
-}
-
-void ViewerHarness::show_hand_made(ImageRecord* image) {
-  hp->guard([&] {
-    group_measure_one(viewer.current_extents, viewer.current_group, TYPE_IMAGE, image->handle, image);
-    viewer.current_image = image->handle;
-    viewer.page = 1;
-    show_image(viewer, image->handle);
-    title_update(viewer, image->handle, 1, 1);
-    redraw_now(viewer);
-  });
 }
 
 ImageRecord* ViewerHarness::show_made(int32_t width, int32_t height, uint32_t (*colour)(int32_t, int32_t)) {
   const Handle h = make_rgb_image(width, height, colour, viewer.current_group)->handle;
-  show_hand_made(obj_get<ImageRecord>(TYPE_IMAGE, h));
+  hp->guard([&] {
+    group_measure_one(viewer.current_extents, viewer.current_group, TYPE_IMAGE, h, obj_get<ImageRecord>(TYPE_IMAGE, h));
+    viewer.current_image = h;
+    viewer.page = 1;
+    show_image(viewer, h);
+    title_update(viewer, h, 1, 1);
+    redraw_now(viewer);
+  });
   return obj_get<ImageRecord>(TYPE_IMAGE, h);  // showing may have moved the record
 }
 
@@ -162,15 +141,6 @@ std::vector<uint8_t> bmp24(int32_t width, int32_t height, uint32_t (*colour)(int
   for (int32_t y = 0; y < height; ++y)
     for (int32_t x = 0; x < width; ++x) put(54 + size_t(height - 1 - y) * row + x * 3, colour(x, y), 3);  // B, G, R
   return b;
-}
-
-std::string picture_title(const std::string& path, int32_t width, int32_t height, int page, int count) {
-  char text[600];
-  std::snprintf(text, sizeof text, "%s - %d x %d pixels - %d x %d bits - %s", path.c_str(), width, height, 1, 24,
-                "BMP non compresse");
-  std::string t = text;
-  if (count > 1) t += " - page " + std::to_string(page) + "/" + std::to_string(count);
-  return t;
 }
 
 #ifndef _WIN32

@@ -16,6 +16,9 @@
 #include "viewer/viewer.h"
 #include "viewer/zoom.h"
 
+// Red follows x, green follows y: every pixel of a small picture tells where it came from.
+uint32_t gradient(int32_t x, int32_t y);
+
 class ViewerHarness : public ::testing::Test {
  protected:
   void SetUp() override;
@@ -24,7 +27,6 @@ class ViewerHarness : public ::testing::Test {
   // Starts the viewer with these names (relative names against dir()); true while it runs.
   bool start(const std::vector<std::string>& names, int32_t width = 400, int32_t height = 300);
   void key(int32_t code);
-  void pump();
   std::string title() const;
   const std::vector<uint32_t>& frame() const;
   uint32_t at(int32_t x, int32_t y) const;
@@ -38,10 +40,9 @@ class ViewerHarness : public ::testing::Test {
 
   // A hand-made image record (not decoded from a file), pixel (x, y) = colour(x, y).
   ImageRecord* make_rgb_image(int32_t width, int32_t height, uint32_t (*colour)(int32_t, int32_t), Handle group);
-  // Puts a hand-made image on the display as the sequencer would show a file's image.
-  void show_hand_made(ImageRecord* image);
-  // Makes an RGB image of the shown file, pixel (x, y) = colour(x, y), and shows it.
-  ImageRecord* show_made(int32_t width, int32_t height, uint32_t (*colour)(int32_t, int32_t));
+  // Makes an RGB image of the shown file, pixel (x, y) = colour(x, y), and shows it as the
+  // sequencer shows a file's image.
+  ImageRecord* show_made(int32_t width, int32_t height, uint32_t (*colour)(int32_t, int32_t) = gradient);
   View* view() const;
   // The "page i/n" part of the title, without its words ("" for a single image).
   std::string page() const;
@@ -58,12 +59,8 @@ class ViewerHarness : public ::testing::Test {
   std::string dir_;
 };
 
-// Red follows x, green follows y: every pixel of a small picture tells where it came from.
-uint32_t gradient(int32_t x, int32_t y);
 // A 24-bit uncompressed BMP file, pixel (x, y) = colour(x, y) as 0x00RRGGBB.
 std::vector<uint8_t> bmp24(int32_t width, int32_t height, uint32_t (*colour)(int32_t, int32_t));
-// The viewer's title for a plain picture.
-std::string picture_title(const std::string& path, int32_t width, int32_t height, int page = 0, int count = 1);
 
 // Runs `body` in a child process without root rights (as nobody, 65534, when this process is
 // root) and returns what it returned, or how the child ended when it did not finish. The

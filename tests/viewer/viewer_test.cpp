@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cmath>
 
 #include "core/errors.h"
 #include "core/group.h"
@@ -16,8 +17,6 @@
 #include "viewer/viewer_harness.h"
 
 namespace {
-
-uint32_t red(int32_t, int32_t) { return 0xFF0000; }
 
 bool all_white(const std::vector<uint32_t>& pixels) {
   return std::all_of(pixels.begin(), pixels.end(), [](uint32_t p) { return p == 0xFFFFFFu; });
@@ -39,7 +38,7 @@ TEST_F(Startup, NoNamesShowsTheProgramTitleAndNothingElse) {
 }
 
 TEST_F(Startup, FileTooLargeForTheMemoryIsAMemoryProblem) {
-  write("big.bmp", bmp24(4, 4, red));
+  write("big.bmp", bmp24(4, 4, gradient));
   viewer.memory_probe = [] { return uint64_t{10000000}; };
   ASSERT_TRUE(start({"big.bmp"}));
   EXPECT_EQ(title(), path("big.bmp") + " : Probleme memoire");
@@ -70,8 +69,8 @@ TEST_F(Startup, UnknownFilesOfAWalkAreDroppedSilently) {
 // The viewer's end releases what start-up and a session made (display lists, palette, canvas,
 // extents, groups): a second session in the same process holds no more blocks than the first.
 TEST_F(Startup, EndingTheViewerReleasesWhatItMade) {
-  write("a.bmp", bmp24(30, 20, red));
-  write("b.bmp", bmp24(12, 40, red));
+  write("a.bmp", bmp24(30, 20, gradient));
+  write("b.bmp", bmp24(12, 40, gradient));
   use_real_placeholders();
   size_t held[2];
   for (size_t& blocks : held) {
@@ -102,7 +101,7 @@ TEST_F(Startup, CloseEndsTheProgramAndFocusStaysWithTheMainWindow) {
   m.kind = MSG_SET_FOCUS;
   m.window = hp->document_window();
   hp->post(m);
-  pump();
+  hp->pump();
   EXPECT_EQ(hp->focus(), hp->main_window());
   m.kind = MSG_CLOSE;
   m.window = hp->main_window();
@@ -136,7 +135,7 @@ TEST_P(Sequences, TitlesAlongTheKeys) {
   for (const auto& [code, name] : GetParam().steps) {
     if (code == -1) hp->drop({path("x.bmp"), path("y.bmp"), path("z.bmp")});
     if (code > 0) key(code);
-    pump();
+    hp->pump();
     const std::string text = name == "notes.txt" ? " : Format inconnu" : " : Fichier inconnu";
     EXPECT_EQ(title(), name.empty() ? std::string(kProgramTitle) : path(name) + text) << code << " " << name;
   }
@@ -150,6 +149,15 @@ INSTANTIATE_TEST_SUITE_P(
         KeySequence{{"first.bmp"}, {{-1, "z.bmp"}, {32, "y.bmp"}, {32, "x.bmp"}, {32, "first.bmp"}}},
         KeySequence{{"a.bmp", "b.bmp", "c.bmp"}, {{32, "b.bmp"}, {46, "c.bmp"}, {32, "a.bmp"}, {32, "c.bmp"}}},
         KeySequence{{"a.bmp", "b.bmp"}, {{46, "b.bmp"}, {32, "b.bmp"}}}));  // one file: Space does nothing
+
+// One file of one picture: Space leaves it as it is shown, zoomed in.
+TEST_F(Startup, AOnePictureFileStaysAsShownOnSpace) {
+  write("a.bmp", bmp24(8, 8, gradient));
+  ASSERT_TRUE(start({"a.bmp"}));
+  key(KEY_F1);
+  key(KEY_SPACE);
+  EXPECT_DOUBLE_EQ(view()->scale_x, std::sqrt(2.0));
+}
 
 TEST_F(Startup, DeletingTheOnlyFileEmptiesTheDisplay) {
   ASSERT_TRUE(start({"only.bmp"}));

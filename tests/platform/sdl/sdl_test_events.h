@@ -7,50 +7,29 @@
 
 constexpr uint32_t kWindowId = 7;
 
+// The fields left out of the designated initializers below are meant to be zero.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
+
 inline SDL_Event key_down(SDL_Keycode key, uint32_t window = kWindowId) {
-  SDL_Event e{};
-  e.type = SDL_KEYDOWN;
-  e.key.windowID = window;
-  e.key.state = SDL_PRESSED;
-  e.key.keysym.sym = key;
-  return e;
+  return SDL_Event{.key = {.type = SDL_KEYDOWN, .windowID = window, .state = SDL_PRESSED, .keysym = {.sym = key}}};
 }
 
 inline SDL_Event button(uint32_t type, uint8_t which, uint8_t clicks, int32_t x, int32_t y) {
-  SDL_Event e{};
-  e.type = type;
-  e.button.windowID = kWindowId;
-  e.button.button = which;
-  e.button.clicks = clicks;
-  e.button.x = x;
-  e.button.y = y;
-  return e;
+  return SDL_Event{.button = {.type = type, .windowID = kWindowId, .button = which, .clicks = clicks, .x = x, .y = y}};
 }
 
 inline SDL_Event motion(int32_t x, int32_t y, uint32_t state, uint32_t window = kWindowId) {
-  SDL_Event e{};
-  e.type = SDL_MOUSEMOTION;
-  e.motion.windowID = window;
-  e.motion.x = x;
-  e.motion.y = y;
-  e.motion.state = state;
-  return e;
+  return SDL_Event{.motion = {.type = SDL_MOUSEMOTION, .windowID = window, .state = state, .x = x, .y = y}};
 }
 
 inline SDL_Event window_event(uint8_t event, int32_t data1 = 0, int32_t data2 = 0) {
-  SDL_Event e{};
-  e.type = SDL_WINDOWEVENT;
-  e.window.windowID = kWindowId;
-  e.window.event = event;
-  e.window.data1 = data1;
-  e.window.data2 = data2;
-  return e;
+  return SDL_Event{
+      .window = {.type = SDL_WINDOWEVENT, .windowID = kWindowId, .event = event, .data1 = data1, .data2 = data2}};
 }
 
 inline SDL_Event drop(uint32_t type, char* file = nullptr, uint32_t window = kWindowId) {
-  SDL_Event e{};
-  e.type = type;
-  e.drop.windowID = window;
-  e.drop.file = file;
-  return e;
+  return SDL_Event{.drop = {.type = type, .file = file, .windowID = window}};
 }
+
+#pragma GCC diagnostic pop

@@ -62,13 +62,6 @@ class Background {
   std::vector<pid_t> pids_;
 };
 
-size_t differing(const std::vector<uint32_t>& a, const std::vector<uint32_t>& b) {
-  if (a.size() != b.size()) return std::max(a.size(), b.size());
-  size_t n = 0;
-  for (size_t i = 0; i < a.size(); ++i) n += a[i] != b[i];
-  return n;
-}
-
 }  // namespace
 
 TEST(SdlWindowEndToEnd, TheWindowShowsWhatTheHeadlessViewerShows) {
@@ -132,7 +125,7 @@ TEST(SdlWindowEndToEnd, TheWindowShowsWhatTheHeadlessViewerShows) {
       if (!read_png_rgb(path, &w, &h, &got)) got.clear();
       return got == headless_picture();
     }, 5s);
-    EXPECT_TRUE(same) << step << ": " << differing(got, headless_picture()) << " pixels differ";
+    EXPECT_TRUE(same) << step << ": the window's picture differs; its last shot is " << dir << "/shot" << shot << ".png";
   };
   ASSERT_EQ(headless_picture().size(), 640u * 480u);
   shows("start");
@@ -155,10 +148,7 @@ TEST(SdlWindowEndToEnd, TheWindowShowsWhatTheHeadlessViewerShows) {
   headless.mouse(MSG_LEFT_UP, 260, 150, false);
   headless.pump();
   shows("drag");
-  if (load_file(two).error == 0)
-    EXPECT_NE(headless_picture(), before_drag) << "the drag did not move the picture";
-  else
-    std::printf("note: %s does not decode in this build; only the unchanged picture was compared\n", two.c_str());
+  EXPECT_NE(headless_picture(), before_drag) << "the drag did not move the picture";
   platform_set_backend(nullptr);
   fs_chdir(cwd.c_str());
 

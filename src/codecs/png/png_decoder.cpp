@@ -69,7 +69,9 @@ struct PngDecoder {
   InflateState inflate;
 };
 
-constexpr int64_t kReleaseStep = int64_t{1} << 20;
+// The system maps a file's pages 64 KiB at a time around each access: giving them back every
+// 128 KiB keeps little more than that resident.
+constexpr int64_t kReleaseStep = int64_t{1} << 17;
 
 // --- Reading the file: past its end every byte reads as 0 ------------------------------
 
@@ -403,7 +405,7 @@ uint64_t png_raw_size(PngDecoder& png) {
 }
 
 // Bytes inflated at a time, besides what is kept from the piece before.
-constexpr size_t kInflatePiece = size_t{1} << 18;
+constexpr size_t kInflatePiece = size_t{1} << 16;
 // Room after an unfiltered row for the wide loads of the filters and of the landing.
 constexpr size_t kRowSlack = 16;
 
@@ -854,7 +856,10 @@ void decode_png(ImageRecord* image, Handle group, ByteReader& in) {
     png_release_before(png, png.position);
   }
   if (g_error != 0) return;
-  png.released = 0;  // the inflating walk touches the IDAT chunks again
+  // The walk touched every chunk header and so mapped the whole file: all of it goes back
+  // now, and the inflating walk maps the IDAT chunks again as it reads them.
+  png.in->release_before(png.position);
+  png.released = 0;
   png_inflate(png);
   png_land_rows(png);
 }

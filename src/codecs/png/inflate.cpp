@@ -19,11 +19,13 @@ enum : uint32_t {
 };
 
 constexpr HuffEntry make_entry(uint32_t length, uint32_t extra, uint32_t kind, uint32_t value) {
-  return length | (extra << 4) | (kind << 8) | (value << 16);
+  const uint32_t total = kind == KIND_LENGTH ? length + extra : length;
+  return length | (extra << 4) | (kind << 8) | (total << 11) | (value << 16);
 }
 inline uint32_t entry_length(HuffEntry e) { return e & 15; }
 inline uint32_t entry_extra(HuffEntry e) { return (e >> 4) & 15; }
 inline uint32_t entry_kind(HuffEntry e) { return (e >> 8) & 7; }
+inline uint32_t entry_total(HuffEntry e) { return (e >> 11) & 31; }
 // A literal or a pair of them: kinds 0 and 1.
 inline bool entry_is_literals(HuffEntry e) { return (e & (6u << 8)) == 0; }
 inline uint32_t entry_value(HuffEntry e) { return e >> 16; }
@@ -122,19 +124,20 @@ void huff_table_build(HuffTable* table, HuffEntry* entries, int32_t root_bits, A
 }
 
 // Where a literal's code leaves room in the root for the code of a second literal, its root
-// entries hold both, so that one probe gives two bytes.
+// entries hold both, so that one probe gives two bytes. The second code's entry lies below
+// the first's (or is the entry itself, for a code of no bits), so going down the table reads
+// it before it is changed. Written without branches: kinds follow no pattern.
 void pair_literals(HuffTable* table) {
-  const uint32_t root_size = 1u << table->root_bits;
-  HuffEntry single[1 << kLitlenRootBits];
-  std::copy(table->entries, table->entries + root_size, single);
-  for (uint32_t i = 0; i < root_size; ++i) {
-    const HuffEntry first = single[i];
-    if (entry_kind(first) != KIND_LITERAL) continue;
+  HuffEntry* entries = table->entries;
+  const uint32_t root_bits = static_cast<uint32_t>(table->root_bits);
+  for (uint32_t i = 1u << root_bits; i-- > 0;) {
+    const HuffEntry first = entries[i];
     const uint32_t first_length = entry_length(first);
-    const HuffEntry second = single[i >> first_length];
+    const HuffEntry second = entries[i >> first_length];
     const uint32_t length = first_length + entry_length(second);
-    if (entry_kind(second) != KIND_LITERAL || length > static_cast<uint32_t>(table->root_bits)) continue;
-    table->entries[i] = make_entry(length, first_length, KIND_LITERAL_PAIR, entry_value(first) | entry_value(second) << 8);
+    const bool both = entry_kind(first) == KIND_LITERAL && entry_kind(second) == KIND_LITERAL && length <= root_bits;
+    const HuffEntry pair = make_entry(length, first_length, KIND_LITERAL_PAIR, entry_value(first) | entry_value(second) << 8);
+    entries[i] = both ? pair : first;
   }
 }
 
@@ -384,8 +387,11 @@ bool inflate_codes_fast(InflateState* s, const HuffTable& litlen, const HuffTabl
       count -= lit_root;
       e = lit_entries[entry_value(e) + (bits & ((uint64_t{1} << entry_extra(e)) - 1))];
     }
-    bits >>= entry_length(e);
-    count -= entry_length(e);
+    // A length code and its extra bits go in one shift, the extra bits taken from the bits
+    // as they were: the next probe waits for one shift, not two.
+    uint64_t held = bits;
+    bits >>= entry_total(e);
+    count -= entry_total(e);
     const uint32_t kind = entry_kind(e);
     if (kind == KIND_LITERAL) {
       *out++ = static_cast<uint8_t>(entry_value(e));
@@ -396,22 +402,17 @@ bool inflate_codes_fast(InflateState* s, const HuffTable& litlen, const HuffTabl
       if (kind == KIND_END) s->pending = PENDING_NONE;
       break;
     }
-    uint32_t extra = entry_extra(e);
-    const uint32_t length = entry_value(e) + static_cast<uint32_t>(bits & ((uint64_t{1} << extra) - 1));
-    bits >>= extra;
-    count -= extra;
+    const uint32_t length = entry_value(e) + static_cast<uint32_t>((held >> entry_length(e)) & ((uint64_t{1} << entry_extra(e)) - 1));
     e = dist_entries[bits & dist_mask];
     if (entry_kind(e) == KIND_LINK) {
       bits >>= dist_root;
       count -= dist_root;
       e = dist_entries[entry_value(e) + (bits & ((uint64_t{1} << entry_extra(e)) - 1))];
     }
-    bits >>= entry_length(e);
-    count -= entry_length(e);
-    extra = entry_extra(e);
-    const uint32_t distance = entry_value(e) + static_cast<uint32_t>(bits & ((uint64_t{1} << extra) - 1));
-    bits >>= extra;
-    count -= extra;
+    held = bits;
+    bits >>= entry_total(e);
+    count -= entry_total(e);
+    const uint32_t distance = entry_value(e) + static_cast<uint32_t>((held >> entry_length(e)) & ((uint64_t{1} << entry_extra(e)) - 1));
     if (entry_kind(e) != KIND_LENGTH || distance > window || distance > static_cast<size_t>(out - out_start)) {
       stop = true;
       break;

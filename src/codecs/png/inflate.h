@@ -12,8 +12,9 @@
 // One decoding table entry: bits 0-3 the code length (the root width for a link to a
 // second-level table), bits 4-7 the extra bits that follow the code (the width of the
 // second-level table for a link; the first code's length for a pair of literals), bits 8-10
-// the kind, bits 16-31 the value (literal byte or two,
-// length or distance base, second-level table offset).
+// the kind, bits 11-15 the bits the entry takes in all (code and extra bits for a length or
+// distance, the code length otherwise), bits 16-31 the value (literal byte or two, length or
+// distance base, second-level table offset).
 using HuffEntry = uint32_t;
 
 constexpr int kLitlenRootBits = 11;

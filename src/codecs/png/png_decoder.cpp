@@ -53,7 +53,7 @@ struct PngDecoder {
   // at raw_row. A new piece first moves to the front what must be kept: the window that
   // back-references may reach and the start of the next row. Rows are unfiltered in `rows`,
   // two buffers taken in turn so that the prior row stays, while the inflated bytes stay as
-  // they are for the back-references.
+  // they are for the back-references; `rows` is null when rows are unfiltered in the picture.
   uint8_t* raw = nullptr;
   uint8_t* rows = nullptr;
   const uint8_t* prior;  // data bytes of the prior row of the pass, null for its first row
@@ -435,7 +435,11 @@ void png_inflate(PngDecoder& png) {
   const size_t kept = std::max<size_t>(size_t(window_size), stride);
   png.raw_capacity = size_t(std::min<uint64_t>(kept + std::max<size_t>(stride, kInflatePiece), raw_size));
   if (mem_alloc(&png.raw, png.raw_capacity) == nullptr) return;
-  if (mem_alloc(&png.rows, 2 * (stride + kRowSlack)) == nullptr) return;
+  // Rows of 8-bit palette indices, grey or RGBA samples land as they are: they are unfiltered
+  // in the picture itself. Others are unfiltered in two row buffers first.
+  const bool lands_as_is = png.interlace == 0 && png.sample_bits == 8 &&
+                           (png.colour_type == 0 || png.colour_type == 3 || png.colour_type == 6);
+  if (!lands_as_is && mem_alloc(&png.rows, 2 * (stride + kRowSlack)) == nullptr) return;
   png.raw_filled = png.raw_row = 0;
   png.raw_left = raw_size;
   png.window_size = window_size;
@@ -763,11 +767,19 @@ void png_land_pass(PngDecoder& png, const Pass& pass, uint8_t* scratch) {
       png.bad_filter = true;
       return;
     }
+    uint8_t* dst = image->pixels + (pass.y0 + r * pass.dy) * row_bytes;
+    if (png.rows == nullptr) {
+      // The row lands as it is unfiltered: done in place, the prior row is the one above.
+      std::memcpy(dst, inflated + 1, png.row_data_bytes);
+      png.prior = r == 0 ? nullptr : dst - row_bytes;
+      png_filters[filter](png, dst);
+      if (png.row_data_bytes < row_bytes) paint_background(png, dst, png.row_data_bytes, row_bytes);
+      continue;
+    }
     uint8_t* row = png.rows + (r & 1) * (png.raw_stride + kRowSlack);
     png.prior = r == 0 ? nullptr : png.rows + ((r - 1) & 1) * (png.raw_stride + kRowSlack);
     std::memcpy(row, inflated + 1, png.row_data_bytes);
     png_filters[filter](png, row);
-    uint8_t* dst = image->pixels + (pass.y0 + r * pass.dy) * row_bytes;
     if (scratch == nullptr) {
       const size_t landed = land_row(png, row, dst, columns, row_bytes);
       if (landed < row_bytes) paint_background(png, dst, landed, row_bytes);

@@ -145,6 +145,18 @@ void pair_literals(HuffTable* table) {
   }
 }
 
+// Pairing costs a pass over the root table: it pays only when pairs fill a good part of it (an
+// eighth or more), as short literal codes make them do. Counted from the literals' code lengths:
+// a code of length a followed by one of length b fills 2^(root - a - b) root entries.
+bool pairs_pay(const uint8_t* lengths) {
+  uint32_t per_length[16] = {0};
+  for (int symbol = 0; symbol < 256; ++symbol) ++per_length[lengths[symbol]];
+  uint64_t pairs = 0;
+  for (int a = 1; a < kLitlenRootBits; ++a)
+    for (int b = 1; a + b <= kLitlenRootBits; ++b) pairs += (uint64_t{per_length[a]} * per_length[b]) << (kLitlenRootBits - a - b);
+  return pairs * 8 >= (uint64_t{1} << kLitlenRootBits);
+}
+
 // The tables of fixed-code blocks: no code is longer than the root, so the root tables
 // are all there is, and no two literals (8 or 9 bits each) share an entry. Built on first
 // use and never changed.
@@ -631,7 +643,7 @@ void inflate_block_dynamic(InflateState* s) {
   uint8_t lengths[286 + 32];
   if (!inflate_read_lengths(s, lengths, hlit + hdist)) return;
   huff_table_build(&s->litlen, s->litlen_entries, kLitlenRootBits, ALPHABET_LITLEN, lengths, hlit);
-  pair_literals(&s->litlen);
+  if (pairs_pay(lengths)) pair_literals(&s->litlen);
   huff_table_build(&s->dist, s->dist_entries, kDistRootBits, ALPHABET_DIST, lengths + hlit, hdist);
   s->pending = PENDING_DYNAMIC;
   inflate_codes(s, s->litlen, s->dist);

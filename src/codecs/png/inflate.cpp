@@ -193,6 +193,16 @@ inline uint64_t load_le64(const uint8_t* p) {
   return v;
 }
 
+// The low two bytes of v, least significant first, in one store.
+inline void store_le16(uint8_t* p, uint32_t v) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+  const uint16_t bytes = __builtin_bswap16(static_cast<uint16_t>(v));
+#else
+  const uint16_t bytes = static_cast<uint16_t>(v);
+#endif
+  std::memcpy(p, &bytes, 2);
+}
+
 // Moves on to the next piece of input, if the source has one that is not empty.
 bool next_piece(InflateState* s) {
   while (s->next_input != nullptr) {
@@ -398,8 +408,7 @@ bool inflate_codes_fast(InflateState* s, const HuffTable& litlen, const HuffTabl
       // leave the root's width for the next. Both bytes of an entry are stored; the second
       // is overwritten after a single literal.
       for (int probe = 0; probe < 4 && entry_is_literals(e); ++probe) {
-        out[0] = static_cast<uint8_t>(entry_value(e));
-        out[1] = static_cast<uint8_t>(entry_value(e) >> 8);
+        store_le16(out, entry_value(e));
         out += 1 + entry_kind(e);
         bits = drop_bits(bits, e);
         count -= entry_total(e);

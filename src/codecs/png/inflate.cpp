@@ -19,13 +19,19 @@ enum : uint32_t {
 };
 
 constexpr HuffEntry make_entry(uint32_t length, uint32_t extra, uint32_t kind, uint32_t value) {
-  return length | (extra << 4) | (kind << 8) | (value << 16);
+  const uint32_t total = kind == KIND_LENGTH ? length + extra : length;
+  return total | (extra << 6) | (kind << 10) | (value << 16);
 }
-inline uint32_t entry_length(HuffEntry e) { return e & 15; }
-inline uint32_t entry_extra(HuffEntry e) { return (e >> 4) & 15; }
-inline uint32_t entry_kind(HuffEntry e) { return (e >> 8) & 7; }
+inline uint32_t entry_total(HuffEntry e) { return e & 31; }
+inline uint32_t entry_extra(HuffEntry e) { return (e >> 6) & 15; }
+inline uint32_t entry_kind(HuffEntry e) { return (e >> 10) & 7; }
+// The code's own length, without the extra bits of a length or distance.
+inline uint32_t entry_length(HuffEntry e) { return entry_total(e) - (entry_kind(e) == KIND_LENGTH ? entry_extra(e) : 0); }
 // A literal or a pair of them: kinds 0 and 1.
-inline bool entry_is_literals(HuffEntry e) { return (e & (6u << 8)) == 0; }
+inline bool entry_is_literals(HuffEntry e) { return (e & (6u << 10)) == 0; }
+// The bits after those the entry takes. Bit 5 is always clear, so the entry itself is the
+// shift count (shifts count modulo 64): no masking on the path from one probe to the next.
+inline uint64_t drop_bits(uint64_t bits, HuffEntry e) { return bits >> (e & 63); }
 inline uint32_t entry_value(HuffEntry e) { return e >> 16; }
 
 const uint16_t kLengthBase[29] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
@@ -122,20 +128,33 @@ void huff_table_build(HuffTable* table, HuffEntry* entries, int32_t root_bits, A
 }
 
 // Where a literal's code leaves room in the root for the code of a second literal, its root
-// entries hold both, so that one probe gives two bytes.
+// entries hold both, so that one probe gives two bytes. The second code's entry lies below
+// the first's (or is the entry itself, for a code of no bits), so going down the table reads
+// it before it is changed. Written without branches: kinds follow no pattern.
 void pair_literals(HuffTable* table) {
-  const uint32_t root_size = 1u << table->root_bits;
-  HuffEntry single[1 << kLitlenRootBits];
-  std::copy(table->entries, table->entries + root_size, single);
-  for (uint32_t i = 0; i < root_size; ++i) {
-    const HuffEntry first = single[i];
-    if (entry_kind(first) != KIND_LITERAL) continue;
+  HuffEntry* entries = table->entries;
+  const uint32_t root_bits = static_cast<uint32_t>(table->root_bits);
+  for (uint32_t i = 1u << root_bits; i-- > 0;) {
+    const HuffEntry first = entries[i];
     const uint32_t first_length = entry_length(first);
-    const HuffEntry second = single[i >> first_length];
+    const HuffEntry second = entries[i >> first_length];
     const uint32_t length = first_length + entry_length(second);
-    if (entry_kind(second) != KIND_LITERAL || length > static_cast<uint32_t>(table->root_bits)) continue;
-    table->entries[i] = make_entry(length, first_length, KIND_LITERAL_PAIR, entry_value(first) | entry_value(second) << 8);
+    const bool both = entry_kind(first) == KIND_LITERAL && entry_kind(second) == KIND_LITERAL && length <= root_bits;
+    const HuffEntry pair = make_entry(length, first_length, KIND_LITERAL_PAIR, entry_value(first) | entry_value(second) << 8);
+    entries[i] = both ? pair : first;
   }
+}
+
+// Pairing costs a pass over the root table: it pays only when pairs fill a good part of it (an
+// eighth or more), as short literal codes make them do. Counted from the literals' code lengths:
+// a code of length a followed by one of length b fills 2^(root - a - b) root entries.
+bool pairs_pay(const uint8_t* lengths) {
+  uint32_t per_length[16] = {0};
+  for (int symbol = 0; symbol < 256; ++symbol) ++per_length[lengths[symbol]];
+  uint64_t pairs = 0;
+  for (int a = 1; a < kLitlenRootBits; ++a)
+    for (int b = 1; a + b <= kLitlenRootBits; ++b) pairs += (uint64_t{per_length[a]} * per_length[b]) << (kLitlenRootBits - a - b);
+  return pairs * 8 >= (uint64_t{1} << kLitlenRootBits);
 }
 
 // The tables of fixed-code blocks: no code is longer than the root, so the root tables
@@ -172,6 +191,16 @@ inline uint64_t load_le64(const uint8_t* p) {
   v = __builtin_bswap64(v);
 #endif
   return v;
+}
+
+// The low two bytes of v, least significant first, in one store.
+inline void store_le16(uint8_t* p, uint32_t v) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+  const uint16_t bytes = __builtin_bswap16(static_cast<uint16_t>(v));
+#else
+  const uint16_t bytes = static_cast<uint16_t>(v);
+#endif
+  std::memcpy(p, &bytes, 2);
 }
 
 // Moves on to the next piece of input, if the source has one that is not empty.
@@ -324,6 +353,11 @@ inline HuffEntry huff_decode_symbol(InflateState* s, const HuffTable& table) {
   return e;
 }
 
+// The extra bits of a length or distance code in `held`, the bits that start with its code.
+inline uint32_t extra_of(uint64_t held, HuffEntry e) {
+  return static_cast<uint32_t>((held >> (entry_total(e) - entry_extra(e))) & ((uint64_t{1} << entry_extra(e)) - 1));
+}
+
 // The extra bits that follow a length or distance code.
 inline uint32_t extra_bits(InflateState* s, HuffEntry e) {
   const uint32_t n = entry_extra(e);
@@ -337,6 +371,11 @@ inline uint32_t extra_bits(InflateState* s, HuffEntry e) {
 // copied in words. The state lives in locals so that byte stores cannot be taken to alias
 // it, and the symbol decoding of huff_decode_symbol is written out in place. Returns true
 // when an end is near, false when the block ended or a fault stopped it.
+// Built twice on Linux x86-64, the copy for processors with BMI2 (shifts by a variable count
+// in one step, on the path from one code to the next) chosen when the program starts.
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && defined(__linux__)
+__attribute__((target_clones("arch=x86-64-v3", "default")))
+#endif
 bool inflate_codes_fast(InflateState* s, const HuffTable& litlen, const HuffTable& dist, uint8_t*& out_ref) {
   const HuffEntry* lit_entries = litlen.entries;
   const HuffEntry* dist_entries = dist.entries;
@@ -369,11 +408,10 @@ bool inflate_codes_fast(InflateState* s, const HuffTable& litlen, const HuffTabl
       // leave the root's width for the next. Both bytes of an entry are stored; the second
       // is overwritten after a single literal.
       for (int probe = 0; probe < 4 && entry_is_literals(e); ++probe) {
-        out[0] = static_cast<uint8_t>(entry_value(e));
-        out[1] = static_cast<uint8_t>(entry_value(e) >> 8);
+        store_le16(out, entry_value(e));
         out += 1 + entry_kind(e);
-        bits >>= entry_length(e);
-        count -= entry_length(e);
+        bits = drop_bits(bits, e);
+        count -= entry_total(e);
         e = lit_entries[bits & lit_mask];
       }
       probed = true;
@@ -384,8 +422,11 @@ bool inflate_codes_fast(InflateState* s, const HuffTable& litlen, const HuffTabl
       count -= lit_root;
       e = lit_entries[entry_value(e) + (bits & ((uint64_t{1} << entry_extra(e)) - 1))];
     }
-    bits >>= entry_length(e);
-    count -= entry_length(e);
+    // A length code and its extra bits go in one shift, the extra bits taken from the bits
+    // as they were: the next probe waits for one shift, not two.
+    uint64_t held = bits;
+    bits = drop_bits(bits, e);
+    count -= entry_total(e);
     const uint32_t kind = entry_kind(e);
     if (kind == KIND_LITERAL) {
       *out++ = static_cast<uint8_t>(entry_value(e));
@@ -396,22 +437,17 @@ bool inflate_codes_fast(InflateState* s, const HuffTable& litlen, const HuffTabl
       if (kind == KIND_END) s->pending = PENDING_NONE;
       break;
     }
-    uint32_t extra = entry_extra(e);
-    const uint32_t length = entry_value(e) + static_cast<uint32_t>(bits & ((uint64_t{1} << extra) - 1));
-    bits >>= extra;
-    count -= extra;
+    const uint32_t length = entry_value(e) + extra_of(held, e);
     e = dist_entries[bits & dist_mask];
     if (entry_kind(e) == KIND_LINK) {
       bits >>= dist_root;
       count -= dist_root;
       e = dist_entries[entry_value(e) + (bits & ((uint64_t{1} << entry_extra(e)) - 1))];
     }
-    bits >>= entry_length(e);
-    count -= entry_length(e);
-    extra = entry_extra(e);
-    const uint32_t distance = entry_value(e) + static_cast<uint32_t>(bits & ((uint64_t{1} << extra) - 1));
-    bits >>= extra;
-    count -= extra;
+    held = bits;
+    bits = drop_bits(bits, e);
+    count -= entry_total(e);
+    const uint32_t distance = entry_value(e) + extra_of(held, e);
     if (entry_kind(e) != KIND_LENGTH || distance > window || distance > static_cast<size_t>(out - out_start)) {
       stop = true;
       break;
@@ -616,7 +652,7 @@ void inflate_block_dynamic(InflateState* s) {
   uint8_t lengths[286 + 32];
   if (!inflate_read_lengths(s, lengths, hlit + hdist)) return;
   huff_table_build(&s->litlen, s->litlen_entries, kLitlenRootBits, ALPHABET_LITLEN, lengths, hlit);
-  pair_literals(&s->litlen);
+  if (pairs_pay(lengths)) pair_literals(&s->litlen);
   huff_table_build(&s->dist, s->dist_entries, kDistRootBits, ALPHABET_DIST, lengths + hlit, hdist);
   s->pending = PENDING_DYNAMIC;
   inflate_codes(s, s->litlen, s->dist);

@@ -9,11 +9,12 @@
 #include <cstddef>
 #include <cstdint>
 
-// One decoding table entry: bits 0-3 the code length (the root width for a link to a
-// second-level table), bits 4-7 the extra bits that follow the code (the width of the
-// second-level table for a link; the first code's length for a pair of literals), bits 8-10
-// the kind, bits 16-31 the value (literal byte or two,
-// length or distance base, second-level table offset).
+// One decoding table entry: bits 0-4 the bits the entry takes in all (code and extra bits for
+// a length or distance, the root width for a link to a second-level table, the code length
+// otherwise), bit 5 clear, bits 6-9 the extra bits that follow the code (the width of the
+// second-level table for a link; the first code's length for a pair of literals), bits 10-12
+// the kind, bits 16-31 the value (literal byte or two, length or distance base, second-level
+// table offset).
 using HuffEntry = uint32_t;
 
 constexpr int kLitlenRootBits = 11;

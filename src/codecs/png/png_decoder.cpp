@@ -53,7 +53,7 @@ struct PngDecoder {
   // at raw_row. A new piece first moves to the front what must be kept: the window that
   // back-references may reach and the start of the next row. Rows are unfiltered in `rows`,
   // two buffers taken in turn so that the prior row stays, while the inflated bytes stay as
-  // they are for the back-references.
+  // they are for the back-references; `rows` is null when rows are unfiltered in the picture.
   uint8_t* raw = nullptr;
   uint8_t* rows = nullptr;
   const uint8_t* prior;  // data bytes of the prior row of the pass, null for its first row
@@ -69,7 +69,9 @@ struct PngDecoder {
   InflateState inflate;
 };
 
-constexpr int64_t kReleaseStep = int64_t{1} << 20;
+// The system maps a file's pages 64 KiB at a time around each access: giving them back every
+// 128 KiB keeps little more than that resident.
+constexpr int64_t kReleaseStep = int64_t{1} << 17;
 
 // --- Reading the file: past its end every byte reads as 0 ------------------------------
 
@@ -403,7 +405,7 @@ uint64_t png_raw_size(PngDecoder& png) {
 }
 
 // Bytes inflated at a time, besides what is kept from the piece before.
-constexpr size_t kInflatePiece = size_t{1} << 18;
+constexpr size_t kInflatePiece = size_t{1} << 16;
 // Room after an unfiltered row for the wide loads of the filters and of the landing.
 constexpr size_t kRowSlack = 16;
 
@@ -433,7 +435,11 @@ void png_inflate(PngDecoder& png) {
   const size_t kept = std::max<size_t>(size_t(window_size), stride);
   png.raw_capacity = size_t(std::min<uint64_t>(kept + std::max<size_t>(stride, kInflatePiece), raw_size));
   if (mem_alloc(&png.raw, png.raw_capacity) == nullptr) return;
-  if (mem_alloc(&png.rows, 2 * (stride + kRowSlack)) == nullptr) return;
+  // Rows of 8-bit palette indices, grey or RGBA samples land as they are: they are unfiltered
+  // in the picture itself. Others are unfiltered in two row buffers first.
+  const bool lands_as_is = png.interlace == 0 && png.sample_bits == 8 &&
+                           (png.colour_type == 0 || png.colour_type == 3 || png.colour_type == 6);
+  if (!lands_as_is && mem_alloc(&png.rows, 2 * (stride + kRowSlack)) == nullptr) return;
   png.raw_filled = png.raw_row = 0;
   png.raw_left = raw_size;
   png.window_size = window_size;
@@ -761,11 +767,19 @@ void png_land_pass(PngDecoder& png, const Pass& pass, uint8_t* scratch) {
       png.bad_filter = true;
       return;
     }
+    uint8_t* dst = image->pixels + (pass.y0 + r * pass.dy) * row_bytes;
+    if (png.rows == nullptr) {
+      // The row lands as it is unfiltered: done in place, the prior row is the one above.
+      std::memcpy(dst, inflated + 1, png.row_data_bytes);
+      png.prior = r == 0 ? nullptr : dst - row_bytes;
+      png_filters[filter](png, dst);
+      if (png.row_data_bytes < row_bytes) paint_background(png, dst, png.row_data_bytes, row_bytes);
+      continue;
+    }
     uint8_t* row = png.rows + (r & 1) * (png.raw_stride + kRowSlack);
     png.prior = r == 0 ? nullptr : png.rows + ((r - 1) & 1) * (png.raw_stride + kRowSlack);
     std::memcpy(row, inflated + 1, png.row_data_bytes);
     png_filters[filter](png, row);
-    uint8_t* dst = image->pixels + (pass.y0 + r * pass.dy) * row_bytes;
     if (scratch == nullptr) {
       const size_t landed = land_row(png, row, dst, columns, row_bytes);
       if (landed < row_bytes) paint_background(png, dst, landed, row_bytes);
@@ -854,7 +868,10 @@ void decode_png(ImageRecord* image, Handle group, ByteReader& in) {
     png_release_before(png, png.position);
   }
   if (g_error != 0) return;
-  png.released = 0;  // the inflating walk touches the IDAT chunks again
+  // The walk touched every chunk header and so mapped the whole file: all of it goes back
+  // now, and the inflating walk maps the IDAT chunks again as it reads them.
+  png.in->release_before(png.position);
+  png.released = 0;
   png_inflate(png);
   png_land_rows(png);
 }

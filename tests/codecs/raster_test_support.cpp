@@ -17,7 +17,7 @@
 const std::string& generated_dir(const std::string& name, const std::function<int(const std::string&)>& make) {
   static std::map<std::string, std::string> made;
   auto [it, fresh] = made.emplace(name, test_temp_dir() + "/" + name);
-  if (fresh) EXPECT_EQ(make(it->second), 0) << "making the test files of " << name << " failed";
+  if (fresh) { EXPECT_EQ(make(it->second), 0) << "making the test files of " << name << " failed"; }
   return it->second;
 }
 
@@ -156,9 +156,9 @@ void expect_decoded(int32_t format, const std::vector<Decoded>& cases) {
     LoadResult r = load_bytes(c.name, c.bytes.data, format);
     ASSERT_EQ(r.error, 0);
     const ImageRecord* image = r.images.at(0);
-    if (!c.rgb.empty()) EXPECT_EQ(image_rgb(image), c.rgb);
-    if (!c.stored.empty()) EXPECT_EQ(std::vector<uint8_t>(image->pixels, image->pixels + c.stored.size()), c.stored);
-    if (!c.title.empty()) EXPECT_EQ(image_title(image, 1, 1), image->name + c.title);
-    if (!c.fields.empty()) EXPECT_EQ(record_fields(image), c.fields);
+    if (!c.rgb.empty()) { EXPECT_EQ(image_rgb(image), c.rgb); }
+    if (!c.stored.empty()) { EXPECT_EQ(std::vector<uint8_t>(image->pixels, image->pixels + c.stored.size()), c.stored); }
+    if (!c.title.empty()) { EXPECT_EQ(image_title(image, 1, 1), image->name + c.title); }
+    if (!c.fields.empty()) { EXPECT_EQ(record_fields(image), c.fields); }
   }
 }

@@ -76,7 +76,7 @@ TEST(CommandLine, ExportNumbersPagesAndLeavesNothingHalfWritten) {
       int width = 0, height = 0;
       std::vector<uint32_t> exported;
       EXPECT_EQ(read_pnm_rgb(page, &width, &height, &exported), n <= images) << n;
-      if (n <= images) EXPECT_EQ(exported, image_rgb(loaded.images[n - 1])) << n;
+      if (n <= images) { EXPECT_EQ(exported, image_rgb(loaded.images[n - 1])) << n; }
     }
   }
   const std::string full = "trap '' XFSZ; ulimit -f 1; exec " + std::string(KORVELA_BINARY) + " --export " + dir + "/full.png ";

@@ -29,7 +29,7 @@ struct StandinFile {
 };
 
 std::string write_standin_file(const std::string& name, const StandinFile& f) {
-  return write_temp_file(name, Bytes().raw({0x65, 0x02, 0x01, f.fail_call}).u32le(f.width).u32le(f.height).u16le(f.bands)
+  return write_temp_file(name, Bytes().u8(0x65).u8(0x02).u8(0x01).u8(f.fail_call).u32le(f.width).u32le(f.height).u16le(f.bands)
                                    .u32le(f.fail_row).u8(f.seed).u8(f.flags).data);
 }
 
@@ -153,7 +153,7 @@ TEST_F(EcwDecoder, EveryAnswerOfTheLibrary) {
     SCOPED_TRACE(c.what);
     LoadResult r = load(c.file);
     EXPECT_EQ(r.error, c.error);
-    if (c.reads >= 0) EXPECT_EQ(std::make_pair(reads_, closes_), std::make_pair(c.reads, c.closes));
+    if (c.reads >= 0) { EXPECT_EQ(std::make_pair(reads_, closes_), std::make_pair(c.reads, c.closes)); }
     if (c.error == 0 && !r.images.empty()) expect_picture(r.images[0], c.file);
   }
   // A file the library cannot open at all.

@@ -296,7 +296,7 @@ TEST_F(Jpeg, ApplicationHeadersSetDescriptionAndResolution) {
               (std::vector<int>{c.description, c.x_resolution, c.y_resolution}));
     EXPECT_TRUE(logged(c.line)) << c.line;
     // A SPIFF file's three planes hold luminance and the colour differences as decoded.
-    if (c.description == DESC_JPEG_SPIFF) EXPECT_LE(against_pillow(image, path, true).max, 2);
+    if (c.description == DESC_JPEG_SPIFF) { EXPECT_LE(against_pillow(image, path, true).max, 2); }
   }
 }
 

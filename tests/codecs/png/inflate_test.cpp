@@ -64,8 +64,10 @@ struct LengthOp {
 };
 
 Bytes zlib_wrap(const Bytes& deflate, uint8_t cmf = 0x78, uint8_t flg = 0x9C) {
-  Bytes out = {cmf, flg};
-  out.insert(out.end(), deflate.begin(), deflate.end());
+  Bytes out(deflate.size() + 2);
+  out[0] = cmf;
+  out[1] = flg;
+  std::copy(deflate.begin(), deflate.end(), out.begin() + 2);
   return out;
 }
 

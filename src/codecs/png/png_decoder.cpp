@@ -103,9 +103,9 @@ uint8_t read_chunk_sample(PngDecoder& png, uint32_t* full = nullptr) {
 
 // --- Chunk handlers: entered at the chunk data; the loop moves on to the CRC afterwards ---
 
-void png_chunk_skip(PngDecoder&, const uint8_t*, uint32_t) {}
+void png_chunk_skip(PngDecoder&, uint32_t) {}
 
-void png_chunk_ihdr(PngDecoder& png, const uint8_t*, uint32_t length) {
+void png_chunk_ihdr(PngDecoder& png, uint32_t length) {
   ImageRecord* image = png.image;
   // A second header would describe another picture than the block already allocated.
   // A header too short to hold its fields is refused before anything is read or allocated.
@@ -194,7 +194,7 @@ void png_chunk_ihdr(PngDecoder& png, const uint8_t*, uint32_t length) {
   image_alloc_pixels(image, png.group);
 }
 
-void png_chunk_plte(PngDecoder& png, const uint8_t*, uint32_t length) {
+void png_chunk_plte(PngDecoder& png, uint32_t length) {
   if (length % 3 != 0) {
     g_error = ERR_INVALID_FILE;
     return;
@@ -210,7 +210,7 @@ void png_chunk_plte(PngDecoder& png, const uint8_t*, uint32_t length) {
   }
 }
 
-void png_chunk_idat(PngDecoder& png, const uint8_t*, uint32_t length) {
+void png_chunk_idat(PngDecoder& png, uint32_t length) {
   // The data must lie inside the file: a chunk cut short by the end of the file could
   // never be followed by IEND.
   if (int64_t{length} > png.in->size() - png.position) {
@@ -222,7 +222,7 @@ void png_chunk_idat(PngDecoder& png, const uint8_t*, uint32_t length) {
   png.idat_bytes += length;
 }
 
-void png_chunk_iend(PngDecoder& png, const uint8_t*, uint32_t) { png.iend_seen = true; }
+void png_chunk_iend(PngDecoder& png, uint32_t) { png.iend_seen = true; }
 
 // The file's bytes before `offset` are not read again: their memory goes back a
 // megabyte at a time, so that the file does not stay whole beside the picture.
@@ -253,7 +253,7 @@ bool png_next_idat(void* source, const uint8_t** data, const uint8_t** data_end)
 
 
 // Checks a chunk that must hold `consumed` bytes, and marks the transparency as set.
-void png_chunk_trns(PngDecoder& png, const uint8_t*, uint32_t length) {
+void png_chunk_trns(PngDecoder& png, uint32_t length) {
   if (!png.header_seen) return;
   ImageRecord* image = png.image;
   uint32_t consumed = 0;
@@ -289,13 +289,13 @@ void png_chunk_trns(PngDecoder& png, const uint8_t*, uint32_t length) {
   if (length < consumed) g_error = ERR_INVALID_FILE;
 }
 
-void png_chunk_gama(PngDecoder& png, const uint8_t*, uint32_t length) {
+void png_chunk_gama(PngDecoder& png, uint32_t length) {
   png.image->gamma = static_cast<int32_t>(read_u32be(png)) * 0.00001;
   if (length < 4) g_error = ERR_INVALID_FILE;
 }
 
 // Notes the background colour: the pixel slots no row reaches show it when the rows land.
-void png_chunk_bkgd(PngDecoder& png, const uint8_t*, uint32_t length) {
+void png_chunk_bkgd(PngDecoder& png, uint32_t length) {
   if (!png.header_seen) return;
   uint32_t consumed = 0;
   uint8_t* background = png.background;
@@ -323,7 +323,7 @@ void png_chunk_bkgd(PngDecoder& png, const uint8_t*, uint32_t length) {
   if (length < consumed) g_error = ERR_INVALID_FILE;
 }
 
-void png_chunk_phys(PngDecoder& png, const uint8_t*, uint32_t length) {
+void png_chunk_phys(PngDecoder& png, uint32_t length) {
   ImageRecord* image = png.image;
   image->x_resolution = static_cast<int32_t>(read_u32be(png));
   image->y_resolution = static_cast<int32_t>(read_u32be(png));
@@ -345,7 +345,7 @@ void png_chunk_unknown(const uint8_t* type) {
   if ((type[0] & 0x20) == 0) g_error = ERR_UNKNOWN_FORMAT;
 }
 
-using ChunkHandler = void (*)(PngDecoder& png, const uint8_t* data_or_type, uint32_t length);
+using ChunkHandler = void (*)(PngDecoder& png, uint32_t length);
 struct ChunkEntry {
   char name[5];
   ChunkHandler handler;
@@ -861,7 +861,7 @@ void decode_png(ImageRecord* image, Handle group, ByteReader& in) {
         break;
       }
     }
-    if (handler != nullptr) handler(png, png.in->data() + data_start, length);
+    if (handler != nullptr) handler(png, length);
     else png_chunk_unknown(type);
     if (g_error != 0) break;
     png.position = data_start + length + 4;  // the CRC is not checked

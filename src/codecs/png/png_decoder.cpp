@@ -11,6 +11,7 @@
 
 #include "codecs/decoders.h"
 #include "codecs/png/inflate.h"
+#include "codecs/raster_common.h"
 #include "core/errors.h"
 #include "core/memory.h"
 #include "image/image.h"
@@ -238,7 +239,7 @@ bool png_next_idat(void* source, const uint8_t** data, const uint8_t** data_end)
   PngDecoder& png = *static_cast<PngDecoder*>(source);
   while (png.next_chunk + 12 <= png.in->size()) {
     const uint8_t* chunk = png.in->data() + png.next_chunk;
-    const uint32_t length = (uint32_t{chunk[0]} << 24) | (uint32_t{chunk[1]} << 16) | (uint32_t{chunk[2]} << 8) | chunk[3];
+    const uint32_t length = load_u32be(chunk);
     if (std::memcmp(chunk + 4, "IEND", 4) == 0) break;
     png_release_before(png, png.next_chunk);
     png.next_chunk += int64_t{length} + 12;
@@ -633,14 +634,13 @@ const FilterHandler png_filters[5] = {png_filter_none, png_filter_sub, png_filte
 
 // --- Landing rows -----------------------------------------------------------------------
 
-// Sub-byte pixels spread to one byte each, most significant bits first.
+// Pixels of 2 and 4 bits spread to one byte each, most significant bits first (1-bit pixels
+// use g_bits_to_bytes).
 struct Expansion {
-  uint8_t one[256][8];
   uint8_t two[256][4];
   uint8_t four[256][2];
   Expansion() {
     for (int v = 0; v < 256; ++v) {
-      for (int i = 0; i < 8; ++i) one[v][i] = (v >> (7 - i)) & 1;
       for (int i = 0; i < 4; ++i) two[v][i] = (v >> (6 - 2 * i)) & 3;
       for (int i = 0; i < 2; ++i) four[v][i] = (v >> (4 - 4 * i)) & 15;
     }
@@ -654,8 +654,6 @@ constexpr uint32_t kRgbOfWord = 0xFFFFFF00u;
 #else
 constexpr uint32_t kRgbOfWord = 0x00FFFFFFu;
 #endif
-
-inline uint32_t load_u16be(const uint8_t* p) { return (uint32_t{p[0]} << 8) | p[1]; }
 
 // A pixel whose full samples differ from the tRNS key must not land as the key's rounded
 // value: the first channel that differs moves one step further from it.
@@ -695,8 +693,8 @@ size_t land_row(PngDecoder& png, const uint8_t* src, uint8_t* dst, size_t width,
       // The last source byte gives only four pixels when `fill` is not a whole number of
       // bytes' worth.
       const size_t whole = fill / 8;
-      for (size_t i = 0; i < whole; ++i) std::memcpy(dst + 8 * i, kExpansion.one[src[i]], 8);
-      if (fill % 8 != 0) std::memcpy(dst + 8 * whole, kExpansion.one[src[whole]], 4);
+      for (size_t i = 0; i < whole; ++i) std::memcpy(dst + 8 * i, g_bits_to_bytes[src[i]], 8);
+      if (fill % 8 != 0) std::memcpy(dst + 8 * whole, g_bits_to_bytes[src[whole]], 4);
       return fill;
     }
     case 2: {

@@ -62,7 +62,6 @@ struct PngDecoder {
   size_t raw_filled;
   size_t raw_row;
   uint64_t raw_left;  // inflated bytes the picture still takes
-  int32_t window_size;
   bool bad_filter;
   size_t row_data_bytes;
   size_t raw_stride;
@@ -443,7 +442,6 @@ void png_inflate(PngDecoder& png) {
   if (!lands_as_is && mem_alloc(&png.rows, 2 * (stride + kRowSlack)) == nullptr) return;
   png.raw_filled = png.raw_row = 0;
   png.raw_left = raw_size;
-  png.window_size = window_size;
   inflate_start(&png.inflate, data, data_end, window_size, png_next_idat, &png);
 }
 
@@ -451,7 +449,7 @@ void png_inflate(PngDecoder& png) {
 // data comes (the end of the stream, the picture complete, or a fault with g_error set).
 bool png_inflate_piece(PngDecoder& png) {
   if (g_error != 0 || png.raw_left == 0) return false;
-  const size_t history = std::min<size_t>(png.raw_filled, size_t(png.window_size));
+  const size_t history = std::min<size_t>(png.raw_filled, size_t(png.inflate.window_size));
   const size_t keep_from = std::min(png.raw_filled - history, png.raw_row);
   std::memmove(png.raw, png.raw + keep_from, png.raw_filled - keep_from);
   png.raw_filled -= keep_from;

@@ -790,9 +790,7 @@ int ac_refine(Progressive& p, int16_t* blk) {
       if (!refine_pass(b, blk, nonzero, &k, se, p.al, r + 1, &last_zero)) return BLOCK_MARKER;
       if (s == 1 && last_zero >= 0) blk[kJpegZigzag[last_zero]] = static_cast<int16_t>(new_value);
     }
-    if (p.eob_run == 0) {
-          return BLOCK_DONE;
-    }
+    if (p.eob_run == 0) return BLOCK_DONE;
   }
   int last_zero;
   if (!refine_pass(b, blk, nonzero, &k, se, p.al, 64, &last_zero)) return BLOCK_MARKER;

@@ -122,6 +122,17 @@ inline void release_read_bytes(JpegDecoder& d, const JpegBits& b) {
   d.in.release_before(d.released);
 }
 
+// The units one call decodes out of a scan's `total`: the restart interval reached by the
+// restarts met so far, or every unit when the scan has no interval or one larger than itself.
+struct UnitRange {
+  int64_t first;
+  int64_t count;
+};
+UnitRange call_units(const JpegDecoder& d, int64_t total) {
+  const int64_t interval = d.restart_interval;
+  return {interval * d.restart_count, interval != 0 && total >= interval ? interval : total};
+}
+
 enum BlockResult { BLOCK_DONE = 0, BLOCK_MARKER = 1, BLOCK_ERROR = 2, BLOCK_MARKER_FIRST = 3 };
 
 // One block of a sequential scan: DC difference and AC run/size codes, in natural order.
@@ -300,9 +311,7 @@ int visit_units(JpegDecoder& d, const ScanSetup& s, JpegBits& b, Fn fn) {
     bw = static_cast<int>((xc + 7) / 8);
     total = bw * ((yc + 7) / 8);
   }
-  int64_t count = total;
-  if (d.restart_interval != 0 && total >= d.restart_interval) count = d.restart_interval;
-  const int64_t first = int64_t{d.restart_interval} * d.restart_count;
+  const auto [first, count] = call_units(d, total);
   if (s.count > 1) {
     for (int64_t k = 0; k < count; ++k) {
       const int64_t u = first + k;
@@ -403,9 +412,7 @@ void fill_cut_mcu(JpegLayout& L, const ScanSetup& s, int16_t* mcu, const int16_t
 void decode_streaming(JpegDecoder& d, ScanSetup& s, JpegBits& b) {
   JpegLayout& L = d.layout;
   const int64_t total = L.mcu_total;
-  int64_t count = total;
-  if (d.restart_interval != 0 && total >= d.restart_interval) count = d.restart_interval;
-  const int64_t first = int64_t{d.restart_interval} * d.restart_count;
+  const auto [first, count] = call_units(d, total);
   const int mpr = L.mcus_per_row;
   const int16_t* previous = nullptr;  // the MCU decoded before this one in the call
   for (int64_t k = 0; k < count; ++k) {

@@ -189,6 +189,27 @@ inline bool ac_run_in_registers(JpegBits& b, int16_t* blk, const JpegHuffman* ac
   return ended || k > se;
 }
 
+// A DC difference: its size code and the bits that follow. BLOCK_DONE with *diff set,
+// BLOCK_MARKER, or BLOCK_ERROR with g_error set for a code that is none or a size above 16.
+int read_dc_difference(JpegBits& b, const JpegHuffman* dc, int32_t* diff) {
+  uint32_t value = 0;
+  const int s = huff_decode(b, dc, &value);
+  if (s < 0) {
+    if (s == HUFF_MARKER) return BLOCK_MARKER;
+    huff_log_not_found("DC", value, b);
+    g_error = ERR_LOADING;
+    return BLOCK_ERROR;
+  }
+  if (s > 16) {  // no DC difference is that long
+    g_error = ERR_LOADING;
+    return BLOCK_ERROR;
+  }
+  int32_t bits;
+  if (!bits_receive(b, s, &bits)) return BLOCK_MARKER;
+  *diff = jpeg_extend(bits, s);
+  return BLOCK_DONE;
+}
+
 // `last_block` is set to the block once it is cleared.
 int decode_block(JpegBits& b, int16_t* blk, const JpegHuffman* dc, const JpegHuffman* ac, int16_t* pred,
                  const int16_t** last_block) {
@@ -204,19 +225,10 @@ int decode_block(JpegBits& b, int16_t* blk, const JpegHuffman* dc, const JpegHuf
     bits_skip(b, d.length + d.rs);
     *pred = static_cast<int16_t>(*pred + d.value);
   } else {
-    int s = huff_decode(b, dc, &value);
-    if (s < 0) {
-      if (s == HUFF_MARKER) return BLOCK_MARKER;
-      huff_log_not_found("DC", value, b);
-      g_error = ERR_LOADING;
-      return BLOCK_ERROR;
-    }
-    if (s > 16) {  // no DC difference is that long
-      g_error = ERR_LOADING;
-      return BLOCK_ERROR;
-    }
-    if (!bits_receive(b, s, &bits)) return BLOCK_MARKER;
-    *pred = static_cast<int16_t>(*pred + jpeg_extend(bits, s));
+    int32_t diff;
+    const int r = read_dc_difference(b, dc, &diff);
+    if (r != BLOCK_DONE) return r;
+    *pred = static_cast<int16_t>(*pred + diff);
   }
   blk[0] = *pred;
   int k = 1;
@@ -604,22 +616,11 @@ struct Progressive {
 int dc_first(Progressive& p, int i, int16_t* blk) {
   JpegBits& b = *p.b;
   if (bits_at_marker(b)) return BLOCK_MARKER;
-  uint32_t value = 0;
-  int s = huff_decode(b, p.s->dc[i], &value);
-  if (s < 0) {
-    if (s == HUFF_MARKER) return BLOCK_MARKER;
-    huff_log_not_found("DC", value, b);
-    g_error = ERR_LOADING;
-    return BLOCK_ERROR;
-  }
-  if (s > 16) {
-    g_error = ERR_LOADING;
-    return BLOCK_ERROR;
-  }
-  int32_t bits;
-  if (!bits_receive(b, s, &bits)) return BLOCK_MARKER;
-  const uint32_t diff = static_cast<uint32_t>(jpeg_extend(bits, s)) << p.al;
-  const int16_t value16 = static_cast<int16_t>(static_cast<uint32_t>(p.s->dc_pred[i]) + diff);
+  int32_t diff;
+  const int r = read_dc_difference(b, p.s->dc[i], &diff);
+  if (r != BLOCK_DONE) return r;
+  const uint32_t scaled = static_cast<uint32_t>(diff) << p.al;
+  const int16_t value16 = static_cast<int16_t>(static_cast<uint32_t>(p.s->dc_pred[i]) + scaled);
   p.s->dc_pred[i] = value16;
   blk[0] = value16;
   return BLOCK_DONE;

@@ -712,16 +712,11 @@ size_t inflate_more(InflateState* s, uint8_t* history, uint8_t* out, uint8_t* ou
   return static_cast<size_t>(s->out - out);
 }
 
-size_t inflate_blocks(InflateState* s, const uint8_t* data, const uint8_t* data_end, uint8_t* out,
-                      uint8_t* out_end, int32_t window_size) {
-  inflate_start(s, data, data_end, window_size);
-  return inflate_more(s, out, out, out_end);
-}
-
 size_t inflate_zlib(const uint8_t* data, size_t size, uint8_t* out, size_t out_size) {
   int32_t window_size = 0;
   zlib_check_header(data, size, &window_size);
   if (g_error != 0) return 0;
   InflateState state;
-  return inflate_blocks(&state, data + 2, data + size, out, out + out_size, window_size);
+  inflate_start(&state, data + 2, data + size, window_size);
+  return inflate_more(&state, out, out, out + out_size);
 }

@@ -82,12 +82,6 @@ struct InflateState {
 // window above 32 KiB, a preset dictionary, or fewer than two bytes). Gives the window size.
 void zlib_check_header(const uint8_t* data, size_t size, int32_t* window_size);
 
-// Decodes deflate blocks from `data` (the byte after the zlib header) into [out, out_end)
-// until the final block has ended, the output is full, or g_error is set. Returns the number
-// of bytes written. `window_size` comes from zlib_check_header.
-size_t inflate_blocks(InflateState* state, const uint8_t* data, const uint8_t* data_end,
-                      uint8_t* out, uint8_t* out_end, int32_t window_size);
-
 // Piece by piece: inflate_start, then inflate_more for each piece, each call going on where
 // the one before stopped. The input is [data, data_end) followed by what `next_input` gives. The output already produced that back-references may reach lies in
 // [history, out): its last window_size bytes, or all of it when there is less. Decoding in
@@ -96,5 +90,6 @@ void inflate_start(InflateState* state, const uint8_t* data, const uint8_t* data
                    InflateSource next_input = nullptr, void* source = nullptr);
 size_t inflate_more(InflateState* state, uint8_t* history, uint8_t* out, uint8_t* out_end);
 
-// Convenience for whole zlib streams: header check and blocks.
+// A whole zlib stream into [out, out + out_size): header check, then blocks until the final
+// one has ended, the output is full, or g_error is set. Returns the number of bytes written.
 size_t inflate_zlib(const uint8_t* data, size_t size, uint8_t* out, size_t out_size);

@@ -434,7 +434,6 @@ void frame_components(JpegDecoder& d, JpegFrame* frame, uint32_t length) {
   // The frame becomes the current one; the other record takes the next header.
   d.reading = frame == &d.frames[0] ? &d.frames[1] : &d.frames[0];
   d.frame = frame;
-  ++d.frame_count;
   jpeg_release_layout(d);
   check_length(d, length, 3u * frame->component_count + 8);
 }

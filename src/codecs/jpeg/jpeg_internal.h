@@ -111,7 +111,6 @@ struct JpegDecoder {
   // Frame records kept: the current frame and the one whose header is being read.
   static constexpr int frame_capacity = 2;
   JpegFrame frames[frame_capacity] = {};
-  int frame_count = 0;
   JpegFrame* frame = nullptr;  // the current (last counted) frame, null before the first
   JpegFrame* reading = &frames[0];
   JpegScanHeader scan = {};
@@ -128,7 +127,6 @@ struct JpegDecoder {
   int64_t skipped = 0;   // bytes passed over between segments
   int64_t released = 0;  // the file's pages before this offset went back to the system
   int done = 0;          // 1 after the end-of-image marker, -1 after a rejected byte
-  bool marker_met = false;
   int64_t plane_size = 0;
   // One bit per 8x8 cell of the image, set when the cell's pixels were written; cells that no
   // scan reached are cleared at the end instead of the whole picture at the start.

@@ -304,12 +304,13 @@ int decode_block(JpegBits& b, int16_t* blk, const JpegHuffman* dc, const JpegHuf
 
 // Visits the units of one call of a scan that is stored in the frame's coefficients: MCUs for
 // a scan of several components, the component's blocks in raster order for a scan of one.
-// `fn(i, block)` decodes scan component i's block and returns a BlockResult.
+// `fn(i, block)` decodes scan component i's block and returns a BlockResult; the walk stops
+// at the first block not done.
 // Units past the end of the frame (the last restart interval of a scan may be shorter than
 // the others) land nowhere: the data up to the next marker is passed over, which bounds the
 // work of a call by the frame's size whatever the restart counts say.
 template <class Fn>
-int visit_units(JpegDecoder& d, const ScanSetup& s, JpegBits& b, Fn fn) {
+void visit_units(JpegDecoder& d, const ScanSetup& s, JpegBits& b, Fn fn) {
   JpegLayout& L = d.layout;
   int64_t total;
   int bw = 0;
@@ -329,19 +330,18 @@ int visit_units(JpegDecoder& d, const ScanSetup& s, JpegBits& b, Fn fn) {
       const int64_t u = first + k;
       if (u >= total) {
         bits_skip_to_marker(b);
-        return BLOCK_MARKER;
+        return;
       }
       release_read_bytes(d, b);
       int16_t* mcu = L.coefs + u * L.coefs_per_mcu;
       for (int i = 0; i < s.count; ++i) {
         const int fi = s.frame_index[i];
         for (int blk = 0; blk < L.blocks[fi]; ++blk) {
-          int r = fn(i, mcu + L.coef_offset[fi] + 64 * blk);
-          if (r != BLOCK_DONE) return r;
+          if (fn(i, mcu + L.coef_offset[fi] + 64 * blk) != BLOCK_DONE) return;
         }
       }
     }
-    return BLOCK_DONE;
+    return;
   }
   // One component: its blocks in raster order, walked with counters rather than divisions.
   const int h = L.h[fi0], v = L.v[fi0];
@@ -363,7 +363,7 @@ int visit_units(JpegDecoder& d, const ScanSetup& s, JpegBits& b, Fn fn) {
     const int64_t u = first + k;
     if (u >= total) {
       bits_skip_to_marker(b);
-      return BLOCK_MARKER;
+      return;
     }
     int16_t* block = row_base + mx * L.coefs_per_mcu + 64 * sx;
     // The frame's coefficients are far larger than the caches: ask for the blocks a little
@@ -372,8 +372,7 @@ int visit_units(JpegDecoder& d, const ScanSetup& s, JpegBits& b, Fn fn) {
         reinterpret_cast<uintptr_t>(block) + 8 * size_t(L.coefs_per_mcu));
     __builtin_prefetch(ahead);
     __builtin_prefetch(ahead + 64);
-    int r = fn(0, block);
-    if (r != BLOCK_DONE) return r;
+    if (fn(0, block) != BLOCK_DONE) return;
     if (++sx == h) {
       sx = 0;
       ++mx;
@@ -386,7 +385,6 @@ int visit_units(JpegDecoder& d, const ScanSetup& s, JpegBits& b, Fn fn) {
       if (++by < rows) start_row();
     }
   }
-  return BLOCK_DONE;
 }
 
 void flush_pending(JpegDecoder& d) {
@@ -444,7 +442,6 @@ void decode_streaming(JpegDecoder& d, ScanSetup& s, JpegBits& b) {
     } else {
       flush_pending(d);
       bits_skip_to_marker(b);
-      d.marker_met = true;
       return;
     }
     for (int i = 0; i < s.count; ++i) {
@@ -455,7 +452,6 @@ void decode_streaming(JpegDecoder& d, ScanSetup& s, JpegBits& b) {
         int r = decode_block(b, dest, s.dc[i], s.ac[i], &s.dc_pred[i], &L.last_block);
         if (r == BLOCK_ERROR) return;
         if (r != BLOCK_DONE) {
-          d.marker_met = true;
           fill_cut_mcu(L, s, mcu, previous, i, blk, r == BLOCK_MARKER);
           flush_pending(d);
           return;
@@ -568,7 +564,6 @@ bool ensure_coefficients(JpegLayout& L) {
 }  // namespace
 
 void decode_sequential_scan(JpegDecoder& d) {
-  d.marker_met = false;
   ScanSetup s;
   if (!resolve_scan(d, &s, true, true)) return;
   JpegLayout& L = d.layout;
@@ -593,11 +588,9 @@ void decode_sequential_scan(JpegDecoder& d) {
   if (!L.buffered) {
     decode_streaming(d, s, b);
   } else {
-    int r = visit_units(d, s, b, [&](int i, int16_t* block) {
-      int res = decode_block(b, block, s.dc[i], s.ac[i], &s.dc_pred[i], &L.last_block);
-      return res == BLOCK_MARKER_FIRST ? int{BLOCK_MARKER} : res;
+    visit_units(d, s, b, [&](int i, int16_t* block) {
+      return decode_block(b, block, s.dc[i], s.ac[i], &s.dc_pred[i], &L.last_block);
     });
-    if (r == BLOCK_MARKER) d.marker_met = true;
   }
   if (g_error == 0) finish_bits(d.in, b);
 }
@@ -809,7 +802,6 @@ int ac_refine(Progressive& p, int16_t* blk) {
 }  // namespace
 
 void decode_progressive_scan(JpegDecoder& d) {
-  d.marker_met = false;
   const JpegScanHeader& h = d.scan;
   if (!d.layout.ready || !d.layout.buffered) {
     g_error = ERR_INVALID_FILE;
@@ -838,17 +830,15 @@ void decode_progressive_scan(JpegDecoder& d) {
   if (!ensure_coefficients(d.layout)) return;
   JpegBits b = start_bits(d.in);
   Progressive p{&b, &s, h.spectral_start, h.spectral_end, h.approx_low, 0};
-  int r;
   if (dc_scan && h.approx_high == 0) {
-    r = visit_units(d, s, b, [&](int i, int16_t* blk) { return dc_first(p, i, blk); });
+    visit_units(d, s, b, [&](int i, int16_t* blk) { return dc_first(p, i, blk); });
   } else if (dc_scan) {
-    r = visit_units(d, s, b, [&](int i, int16_t* blk) { return dc_refine(p, i, blk); });
+    visit_units(d, s, b, [&](int i, int16_t* blk) { return dc_refine(p, i, blk); });
   } else if (h.approx_high == 0) {
-    r = visit_units(d, s, b, [&](int, int16_t* blk) { return ac_first(p, blk); });
+    visit_units(d, s, b, [&](int, int16_t* blk) { return ac_first(p, blk); });
   } else {
-    r = visit_units(d, s, b, [&](int, int16_t* blk) { return ac_refine(p, blk); });
+    visit_units(d, s, b, [&](int, int16_t* blk) { return ac_refine(p, blk); });
   }
-  if (r == BLOCK_MARKER) d.marker_met = true;
   if (g_error == 0) finish_bits(d.in, b);
 }
 

@@ -225,7 +225,7 @@ void png_chunk_idat(PngDecoder& png, uint32_t length) {
 void png_chunk_iend(PngDecoder& png, uint32_t) { png.iend_seen = true; }
 
 // The file's bytes before `offset` are not read again: their memory goes back a
-// megabyte at a time, so that the file does not stay whole beside the picture.
+// kReleaseStep at a time, so that the file does not stay whole beside the picture.
 void png_release_before(PngDecoder& png, int64_t offset) {
   if (offset - png.released < kReleaseStep) return;
   png.in->release_before(offset);

@@ -79,10 +79,7 @@ namespace {
 void finish_load(LoadResult* result) {
   result->error = g_error;
   g_error = 0;
-  Handle h = 0;
-  ImageRecord* image;
-  for (group_find_next(result->group, TYPE_IMAGE, &h, &image); h != 0; group_find_next(result->group, TYPE_IMAGE, &h, &image))
-    result->images.push_back(image);
+  result->images = group_members<ImageRecord>(result->group, TYPE_IMAGE);
 }
 
 }  // namespace

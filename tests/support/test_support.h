@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "core/group.h"
 #include "core/rect.h"
 #include "core/registry.h"
 #include "image/image.h"
@@ -78,6 +79,16 @@ uint32_t palette_rgb(const ImageRecord* image, int i);
 ImageRecord* make_image(Handle group, int32_t width, int32_t height, int32_t planes, int32_t pixel_bytes);
 // Objects of a type (images by default) alive in the registry, whether in a group or not.
 int live_objects(int32_t type = TYPE_IMAGE);
+// The members of one type in a group, in group order.
+template <class T>
+std::vector<T*> group_members(Handle group, int32_t type) {
+  std::vector<T*> members;
+  Handle h = 0;
+  T* member = nullptr;
+  for (group_find_next(group, type, &h, &member); h != 0; group_find_next(group, type, &h, &member))
+    members.push_back(member);
+  return members;
+}
 
 // Reference readers. A binary PPM (P6, maxval 255) or PGM (P5) as 0x00RRGGBB.
 bool read_pnm_rgb(const std::string& path, int* width, int* height, std::vector<uint32_t>* rgb);

@@ -22,12 +22,6 @@ const std::string& generated_dir(const std::string& name, const std::function<in
 // cases checked.
 int check_generated_cases(const std::string& prefix);
 
-// Largest per-channel difference between two pictures of the same size; -1 when the sizes
-// differ. Pixels where `skip` is true are not compared. `mean`, when given, receives the mean
-// difference of the channels compared.
-int max_channel_difference(const std::vector<uint32_t>& a, const std::vector<uint32_t>& b,
-                           const std::vector<bool>& skip = {}, double* mean = nullptr);
-
 // Little byte builder for hand-made files.
 struct Bytes {
   std::vector<uint8_t> data;

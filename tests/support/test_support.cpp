@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -184,6 +185,26 @@ ImageRecord* make_image(Handle group, int32_t width, int32_t height, int32_t pla
   std::memset(image->pixels, 0, image->pixel_size);
   group_add(group, TYPE_IMAGE, h, image);
   return image;
+}
+
+ChannelDifference channel_difference(const std::vector<uint32_t>& a, const std::vector<uint32_t>& b,
+                                     const std::vector<bool>& skip) {
+  ChannelDifference d;
+  if (a.size() != b.size()) return d;
+  d.max = 0;
+  int64_t total = 0, close = 0, compared = 0;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (!skip.empty() && skip[i]) continue;
+    for (int shift = 0; shift < 24; shift += 8, ++compared) {
+      const int diff = std::abs(int((a[i] >> shift) & 255) - int((b[i] >> shift) & 255));
+      d.max = std::max(d.max, diff);
+      total += diff;
+      close += diff <= 1;
+    }
+  }
+  d.mean = compared != 0 ? double(total) / double(compared) : 0.0;
+  d.within_one = compared != 0 ? double(close) / double(compared) : 1.0;
+  return d;
 }
 
 int live_objects(int32_t type) {

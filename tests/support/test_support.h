@@ -90,6 +90,17 @@ std::vector<T*> group_members(Handle group, int32_t type) {
   return members;
 }
 
+// How a picture differs from another of the same size, channel by channel, pixels where `skip`
+// is true left out: the largest difference, the mean and the share of samples within 1 of each
+// other. Pictures of different sizes differ more than any two that can be compared.
+struct ChannelDifference {
+  int max = 256;
+  double mean = 256.0;
+  double within_one = 0.0;
+};
+ChannelDifference channel_difference(const std::vector<uint32_t>& a, const std::vector<uint32_t>& b,
+                                     const std::vector<bool>& skip = {});
+
 // Reference readers. A binary PPM (P6, maxval 255) or PGM (P5) as 0x00RRGGBB.
 bool read_pnm_rgb(const std::string& path, int* width, int* height, std::vector<uint32_t>* rgb);
 // A PNG decoded by libpng as 0x00RRGGBB: the stored samples rounded to 8 bits, without gamma

@@ -11,15 +11,7 @@
 
 #include <cstdlib>
 #include <fstream>
-#include <map>
 #include <sstream>
-
-const std::string& generated_dir(const std::string& name, const std::function<int(const std::string&)>& make) {
-  static std::map<std::string, std::string> made;
-  auto [it, fresh] = made.emplace(name, test_temp_dir() + "/" + name);
-  if (fresh) { EXPECT_EQ(make(it->second), 0) << "making the test files of " << name << " failed"; }
-  return it->second;
-}
 
 namespace {
 

@@ -1,5 +1,6 @@
 #include "support/test_support.h"
 
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #ifdef _WIN32
 #include <process.h>
@@ -17,6 +18,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 
 #include "core/errors.h"
 #include "core/group.h"
@@ -130,6 +132,13 @@ LoadResult load_bytes(const std::string& name, const std::vector<uint8_t>& bytes
 int run_command(const std::string& command) {
   int status = std::system(command.c_str());
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+const std::string& generated_dir(const std::string& name, const std::function<int(const std::string&)>& make) {
+  static std::map<std::string, std::string> made;
+  auto [it, fresh] = made.emplace(name, test_temp_dir() + "/" + name);
+  if (fresh) { EXPECT_EQ(make(it->second), 0) << "making the test files of " << name << " failed"; }
+  return it->second;
 }
 
 int run_tool_script(const std::string& script_and_arguments) {

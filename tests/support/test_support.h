@@ -2,6 +2,7 @@
 // through the real identification and load path, and the reference tools.
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -61,6 +62,10 @@ using Rects = std::vector<Rect>;
 int run_tool_script(const std::string& script_and_arguments);
 // Runs a shell command; returns its exit status.
 int run_command(const std::string& command);
+// A folder `name` of the temporary directory filled with generated test files by `make`, which
+// gets its path and returns the generator's exit status; made once per process, a failure
+// failing the test that asked first.
+const std::string& generated_dir(const std::string& name, const std::function<int(const std::string&)>& make);
 // Runs a shell command and returns what it printed on standard output.
 std::string command_output(const std::string& command, int* status = nullptr);
 

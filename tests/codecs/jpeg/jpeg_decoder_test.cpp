@@ -5,7 +5,6 @@
 
 #include <cstring>
 #include <functional>
-#include <map>
 
 #include "codecs/jpeg/jpeg_simd.h"
 #include "core/errors.h"
@@ -20,14 +19,11 @@ using Bytes = std::vector<uint8_t>;
 // A deterministic plasma picture of the given size (PPM), made once per size. Plasma is
 // smooth; the noise gives the high frequencies of a photograph.
 std::string source_picture(int width, int height) {
-  static std::map<std::pair<int, int>, std::string> made;
-  std::string& path = made[{width, height}];
-  if (path.empty()) {
-    const std::string size = std::to_string(width) + "x" + std::to_string(height);
-    path = test_temp_dir() + "/plasma_" + size + ".ppm";
-    run_command("convert -seed 11 -size " + size + " plasma:fractal -attenuate 0.5 +noise Gaussian -depth 8 ppm:" + path);
-  }
-  return path;
+  const std::string size = std::to_string(width) + "x" + std::to_string(height);
+  return generated_dir("plasma_" + size, [&](const std::string& out) {
+           return run_command("mkdir -p " + out + " && convert -seed 11 -size " + size +
+                              " plasma:fractal -attenuate 0.5 +noise Gaussian -depth 8 ppm:" + out + "/source.ppm");
+         }) + "/source.ppm";
 }
 
 // Runs a command whose standard output becomes the file `name`; its path.

@@ -1,9 +1,8 @@
 // Any bytes through the ECW decoder. The vendor's library reads a file by its name, so this is
 // the one target that writes its input to a file (in memory-backed storage, removed after each
-// input). The decoder asks
-// the library for everything: run it with LD_LIBRARY_PATH pointing at the tests' stand-in
-// library (libNCSEcw.so), which turns the file's first bytes into the library's answers
-// (sizes, band counts, refusals).
+// input). The decoder asks the library for everything: run it with LD_LIBRARY_PATH pointing
+// at the tests' stand-in library (libNCSEcw.so), which turns the file's first bytes into the
+// library's answers (sizes, band counts, refusals).
 #include <unistd.h>
 
 #include <cstdio>
@@ -12,7 +11,7 @@
 #include "codecs/decoders.h"
 #include "core/errors.h"
 #include "core/group.h"
-#include "core/memory.h"
+#include "fuzz_support.h"
 #include "image/image.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -21,11 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (fp == nullptr) return 0;
   std::fwrite(data, 1, size, fp);
   std::fclose(fp);
-  obj_registry_init();
-  group_types_init();
-  image_types_init();
-  mem_set_limit(size_t{256} << 20);
-  g_error = 0;
+  fuzz_begin();
   Handle group = 0, handle = 0;
   ImageRecord* image = nullptr;
   group_create(&group);
@@ -37,7 +32,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Leave nothing behind, in the order the load dispatch undoes a failed decode.
   g_error = 0;
   image_destroy(handle);
-  group_destroy_members(group);
-  group_destroy(group);
+  fuzz_end(group);
   return 0;
 }

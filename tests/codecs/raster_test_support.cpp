@@ -11,15 +11,7 @@
 
 #include <cstdlib>
 #include <fstream>
-#include <map>
 #include <sstream>
-
-const std::string& generated_dir(const std::string& name, const std::function<int(const std::string&)>& make) {
-  static std::map<std::string, std::string> made;
-  auto [it, fresh] = made.emplace(name, test_temp_dir() + "/" + name);
-  if (fresh) { EXPECT_EQ(make(it->second), 0) << "making the test files of " << name << " failed"; }
-  return it->second;
-}
 
 namespace {
 
@@ -51,7 +43,7 @@ void check_case(const std::string& dir, const std::string& kind, const std::stri
     for (int y = 0; y < height; ++y)
       for (int x = 0; x < width; ++x) skip.push_back(pixel_at(image, y, x) == image->transparent[0]);
   }
-  EXPECT_LE(max_channel_difference(image_rgb(image), expected, skip), tolerance);
+  EXPECT_LE(channel_difference(image_rgb(image), expected, skip).max, tolerance);
 }
 
 }  // namespace
@@ -73,23 +65,6 @@ int check_generated_cases(const std::string& prefix) {
     ++checked;
   }
   return checked;
-}
-
-int max_channel_difference(const std::vector<uint32_t>& a, const std::vector<uint32_t>& b,
-                           const std::vector<bool>& skip, double* mean) {
-  if (a.size() != b.size()) return -1;
-  int worst = 0;
-  int64_t total = 0, compared = 0;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (!skip.empty() && skip[i]) continue;
-    for (int shift = 0; shift < 24; shift += 8, ++compared) {
-      int d = std::abs(static_cast<int>((a[i] >> shift) & 255) - static_cast<int>((b[i] >> shift) & 255));
-      if (d > worst) worst = d;
-      total += d;
-    }
-  }
-  if (mean != nullptr) *mean = compared != 0 ? double(total) / double(compared) : 0.0;
-  return worst;
 }
 
 std::vector<uint8_t> pack_codes(int minimum_size, const std::vector<int>& codes, bool tiff) {

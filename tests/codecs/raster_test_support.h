@@ -1,32 +1,19 @@
-// Helpers for the decoders' tests: generated test files and the simple raster formats'
-// references, byte builders for hand-made files (LZW codes and zlib data included), the
+// Helpers for the decoders' tests: the simple raster formats' generated files and references, byte builders for hand-made files (LZW codes and zlib data included), the
 // record's fields, and loading bytes held in memory.
 #pragma once
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <vector>
 
 #include "support/test_support.h"
 
-// A folder `name` of the temporary directory filled with generated test files by `make`, which
-// gets its path and returns the generator's exit status; made once per process, a failure
-// failing the test that asked first.
-const std::string& generated_dir(const std::string& name, const std::function<int(const std::string&)>& make);
-
 // Loads every picture of one format ("bmp_", "pnm_", ...) that tools/make_raster_cases.py
 // makes and checks it against its reference (or its refusal code). Returns the number of
 // cases checked.
 int check_generated_cases(const std::string& prefix);
-
-// Largest per-channel difference between two pictures of the same size; -1 when the sizes
-// differ. Pixels where `skip` is true are not compared. `mean`, when given, receives the mean
-// difference of the channels compared.
-int max_channel_difference(const std::vector<uint32_t>& a, const std::vector<uint32_t>& b,
-                           const std::vector<bool>& skip = {}, double* mean = nullptr);
 
 // Little byte builder for hand-made files.
 struct Bytes {

@@ -1,5 +1,6 @@
 #include "support/test_support.h"
 
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #ifdef _WIN32
 #include <process.h>
@@ -12,10 +13,12 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 
 #include "core/errors.h"
 #include "core/group.h"
@@ -79,10 +82,7 @@ namespace {
 void finish_load(LoadResult* result) {
   result->error = g_error;
   g_error = 0;
-  Handle h = 0;
-  ImageRecord* image;
-  for (group_find_next(result->group, TYPE_IMAGE, &h, &image); h != 0; group_find_next(result->group, TYPE_IMAGE, &h, &image))
-    result->images.push_back(image);
+  result->images = group_members<ImageRecord>(result->group, TYPE_IMAGE);
 }
 
 }  // namespace
@@ -132,6 +132,13 @@ LoadResult load_bytes(const std::string& name, const std::vector<uint8_t>& bytes
 int run_command(const std::string& command) {
   int status = std::system(command.c_str());
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+const std::string& generated_dir(const std::string& name, const std::function<int(const std::string&)>& make) {
+  static std::map<std::string, std::string> made;
+  auto [it, fresh] = made.emplace(name, test_temp_dir() + "/" + name);
+  if (fresh) { EXPECT_EQ(make(it->second), 0) << "making the test files of " << name << " failed"; }
+  return it->second;
 }
 
 int run_tool_script(const std::string& script_and_arguments) {
@@ -187,6 +194,26 @@ ImageRecord* make_image(Handle group, int32_t width, int32_t height, int32_t pla
   std::memset(image->pixels, 0, image->pixel_size);
   group_add(group, TYPE_IMAGE, h, image);
   return image;
+}
+
+ChannelDifference channel_difference(const std::vector<uint32_t>& a, const std::vector<uint32_t>& b,
+                                     const std::vector<bool>& skip) {
+  ChannelDifference d;
+  if (a.size() != b.size()) return d;
+  d.max = 0;
+  int64_t total = 0, close = 0, compared = 0;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (!skip.empty() && skip[i]) continue;
+    for (int shift = 0; shift < 24; shift += 8, ++compared) {
+      const int diff = std::abs(int((a[i] >> shift) & 255) - int((b[i] >> shift) & 255));
+      d.max = std::max(d.max, diff);
+      total += diff;
+      close += diff <= 1;
+    }
+  }
+  d.mean = compared != 0 ? double(total) / double(compared) : 0.0;
+  d.within_one = compared != 0 ? double(close) / double(compared) : 1.0;
+  return d;
 }
 
 int live_objects(int32_t type) {

@@ -2,10 +2,12 @@
 // through the real identification and load path, and the reference tools.
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <ostream>
 #include <string>
 #include <vector>
 
+#include "core/group.h"
 #include "core/rect.h"
 #include "core/registry.h"
 #include "image/image.h"
@@ -60,6 +62,10 @@ using Rects = std::vector<Rect>;
 int run_tool_script(const std::string& script_and_arguments);
 // Runs a shell command; returns its exit status.
 int run_command(const std::string& command);
+// A folder `name` of the temporary directory filled with generated test files by `make`, which
+// gets its path and returns the generator's exit status; made once per process, a failure
+// failing the test that asked first.
+const std::string& generated_dir(const std::string& name, const std::function<int(const std::string&)>& make);
 // Runs a shell command and returns what it printed on standard output.
 std::string command_output(const std::string& command, int* status = nullptr);
 
@@ -78,6 +84,27 @@ uint32_t palette_rgb(const ImageRecord* image, int i);
 ImageRecord* make_image(Handle group, int32_t width, int32_t height, int32_t planes, int32_t pixel_bytes);
 // Objects of a type (images by default) alive in the registry, whether in a group or not.
 int live_objects(int32_t type = TYPE_IMAGE);
+// The members of one type in a group, in group order.
+template <class T>
+std::vector<T*> group_members(Handle group, int32_t type) {
+  std::vector<T*> members;
+  Handle h = 0;
+  T* member = nullptr;
+  for (group_find_next(group, type, &h, &member); h != 0; group_find_next(group, type, &h, &member))
+    members.push_back(member);
+  return members;
+}
+
+// How a picture differs from another of the same size, channel by channel, pixels where `skip`
+// is true left out: the largest difference, the mean and the share of samples within 1 of each
+// other. Pictures of different sizes differ more than any two that can be compared.
+struct ChannelDifference {
+  int max = 256;
+  double mean = 256.0;
+  double within_one = 0.0;
+};
+ChannelDifference channel_difference(const std::vector<uint32_t>& a, const std::vector<uint32_t>& b,
+                                     const std::vector<bool>& skip = {});
 
 // Reference readers. A binary PPM (P6, maxval 255) or PGM (P5) as 0x00RRGGBB.
 bool read_pnm_rgb(const std::string& path, int* width, int* height, std::vector<uint32_t>* rgb);

@@ -27,10 +27,7 @@ class FileList : public ::testing::Test {
   void dir(const std::string& relative) { mkdir((root + "/" + relative).c_str(), 0755); }
   std::vector<std::string> listed(int32_t type) {
     std::vector<std::string> paths;
-    Handle h = 0;
-    FileDescriptor* d;
-    for (group_find_next(list, type, &h, &d); h != 0; group_find_next(list, type, &h, &d))
-      paths.push_back(d->path);
+    for (const FileDescriptor* d : group_members<FileDescriptor>(list, type)) paths.push_back(d->path);
     return paths;
   }
   std::vector<std::string> shown() {

@@ -9,6 +9,7 @@
 
 #include <cstdio>
 
+#include "codecs/raster_test_support.h"
 #include "core/errors.h"
 #include "core/group.h"
 #include "display/display.h"
@@ -127,20 +128,18 @@ void ViewerHarness::play_hand_made(const std::vector<int32_t>& delays, uint16_t 
 }
 
 std::vector<uint8_t> bmp24(int32_t width, int32_t height, uint32_t (*colour)(int32_t, int32_t)) {
-  const int32_t row = (width * 3 + 3) & ~3;
-  const uint32_t size = 54 + row * height;
-  std::vector<uint8_t> b(size, 0);
-  auto put = [&](size_t at, uint32_t v, int bytes) {
-    for (int i = 0; i < bytes; ++i) b[at + i] = uint8_t(v >> (8 * i));
-  };
-  b[0] = 'B';
-  b[1] = 'M';
-  for (const auto& [at, v] : {std::pair<size_t, uint32_t>{2, size}, {10, 54}, {14, 40}, {18, uint32_t(width)},
-                              {22, uint32_t(height)}, {26, 1 | 24 << 16}, {34, uint32_t(row * height)}})
-    put(at, v, 4);
-  for (int32_t y = 0; y < height; ++y)
-    for (int32_t x = 0; x < width; ++x) put(54 + size_t(height - 1 - y) * row + x * 3, colour(x, y), 3);  // B, G, R
-  return b;
+  const uint32_t row = (uint32_t(width) * 3 + 3) & ~3u, pixels = row * uint32_t(height);
+  Bytes b;
+  b.text("BM").u32le(54 + pixels).u32le(0).u32le(54).u32le(40).u32le(width).u32le(height).u16le(1).u16le(24);
+  b.u32le(0).u32le(pixels).fill(16, 0);  // no compression, resolution or colour counts
+  for (int32_t y = height - 1; y >= 0; --y) {  // bottom row first
+    for (int32_t x = 0; x < width; ++x) {
+      const uint32_t c = colour(x, y);
+      b.u8(c).u8(c >> 8).u8(c >> 16);  // B, G, R
+    }
+    b.fill(row - uint32_t(width) * 3, 0);
+  }
+  return b.data;
 }
 
 #ifndef _WIN32

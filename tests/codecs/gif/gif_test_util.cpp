@@ -268,14 +268,4 @@ std::string compare_with_giflib(const std::vector<uint8_t>& file) {
   return result;
 }
 
-std::vector<FrameControl*> frame_controls(Handle group) {
-  std::vector<FrameControl*> list;
-  Handle h = 0;
-  FrameControl* control = nullptr;
-  for (group_find_next(group, TYPE_FRAME_CONTROL, &h, &control); h != 0;
-       group_find_next(group, TYPE_FRAME_CONTROL, &h, &control))
-    list.push_back(control);
-  return list;
-}
-
 }  // namespace gif_test

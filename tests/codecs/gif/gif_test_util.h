@@ -49,6 +49,8 @@ std::vector<uint8_t> test_palette(int count);
 std::string compare_with_giflib(const std::vector<uint8_t>& file);
 
 // The frame controls of a group, in group order.
-std::vector<FrameControl*> frame_controls(Handle group);
+inline std::vector<FrameControl*> frame_controls(Handle group) {
+  return group_members<FrameControl>(group, TYPE_FRAME_CONTROL);
+}
 
 }  // namespace gif_test

@@ -5,7 +5,6 @@
 
 #include <cstring>
 #include <functional>
-#include <map>
 
 #include "codecs/jpeg/jpeg_simd.h"
 #include "core/errors.h"
@@ -20,14 +19,11 @@ using Bytes = std::vector<uint8_t>;
 // A deterministic plasma picture of the given size (PPM), made once per size. Plasma is
 // smooth; the noise gives the high frequencies of a photograph.
 std::string source_picture(int width, int height) {
-  static std::map<std::pair<int, int>, std::string> made;
-  std::string& path = made[{width, height}];
-  if (path.empty()) {
-    const std::string size = std::to_string(width) + "x" + std::to_string(height);
-    path = test_temp_dir() + "/plasma_" + size + ".ppm";
-    run_command("convert -seed 11 -size " + size + " plasma:fractal -attenuate 0.5 +noise Gaussian -depth 8 ppm:" + path);
-  }
-  return path;
+  const std::string size = std::to_string(width) + "x" + std::to_string(height);
+  return generated_dir("plasma_" + size, [&](const std::string& out) {
+           return run_command("mkdir -p " + out + " && convert -seed 11 -size " + size +
+                              " plasma:fractal -attenuate 0.5 +noise Gaussian -depth 8 ppm:" + out + "/source.ppm");
+         }) + "/source.ppm";
 }
 
 // Runs a command whose standard output becomes the file `name`; its path.
@@ -45,40 +41,20 @@ std::string jpegtran(const std::string& name, const std::string& input, const st
   return tool_output(name + ".jpg", "jpegtran " + options + " " + input);
 }
 
-// Pictures that cannot be compared (sizes differ, no reference) differ more than any two that can.
-struct Difference {
-  int max = 256;
-  double mean = 256.0;
-  double within_one = 0.0;  // share of samples that differ by at most 1
-};
-
-// Our decoding against the binary PNM that `command` prints, channel by channel.
-Difference against(const ImageRecord* image, const std::string& command) {
+// Our decoding against the binary PNM that `command` prints, channel by channel; a picture
+// without a readable reference of its size differs more than any that has one.
+ChannelDifference against(const ImageRecord* image, const std::string& command) {
   static int counter = 0;
   const std::string ref = tool_output("reference_" + std::to_string(++counter) + ".pnm", command);
   int w = 0, h = 0;
   std::vector<uint32_t> expected;
-  Difference d;
-  if (!read_pnm_rgb(ref, &w, &h, &expected) || w != image->width || h != image->height || expected.empty()) return d;
-  const std::vector<uint32_t> ours = image_rgb(image);
-  d.max = 0;
-  double total = 0, close = 0;
-  for (size_t i = 0; i < ours.size(); ++i) {
-    for (int shift = 0; shift < 24; shift += 8) {
-      const int diff = std::abs(int((ours[i] >> shift) & 255) - int((expected[i] >> shift) & 255));
-      total += diff;
-      close += diff <= 1;
-      d.max = std::max(d.max, diff);
-    }
-  }
-  d.mean = total / (3.0 * ours.size());
-  d.within_one = close / (3.0 * ours.size());
-  return d;
+  if (!read_pnm_rgb(ref, &w, &h, &expected) || w != image->width || h != image->height || expected.empty()) return {};
+  return channel_difference(image_rgb(image), expected);
 }
 
 // Against Pillow's reading of `path`; four components (CMYK to Pillow) become white less each
 // ink and the black, floored at 0. With `ycbcr`, Y, Cb, Cr as decoded stand for R, G, B.
-Difference against_pillow(const ImageRecord* image, const std::string& path, bool ycbcr = false) {
+ChannelDifference against_pillow(const ImageRecord* image, const std::string& path, bool ycbcr = false) {
   return against(image, "/usr/bin/python3 -c \"import sys; from PIL import Image, ImageChops as C\n"
                         "im = Image.open('" + path + "')\n" +
                         (ycbcr ? "im.draft('YCbCr', im.size); im = Image.frombytes('RGB', im.size, im.tobytes())\n" : "") +
@@ -203,7 +179,7 @@ TEST_F(Jpeg, LayoutsMatchTheFloatReference) {
     ASSERT_NE(image, nullptr) << paths[i];
     // djpeg clamps luminance before the colour conversion and rounds in integers: the two
     // differ by one in places, and a little more on the corpus' saturated colours.
-    const Difference d = against(image, "djpeg -dct float -nosmooth " + paths[i]);
+    const ChannelDifference d = against(image, "djpeg -dct float -nosmooth " + paths[i]);
     EXPECT_LE(d.max, i < 2 ? 16 : 6) << paths[i];
     EXPECT_LT(d.mean, 0.6) << paths[i];
     EXPECT_GT(d.within_one, 0.97) << paths[i];
@@ -325,7 +301,7 @@ TEST_F(Jpeg, AdobeColourTransformsBecomeRgb) {
     ASSERT_NE(image, nullptr);
     ASSERT_NE(parts.find(kSof0), nullptr);
     EXPECT_EQ(image->planes, parts.find(kSof0)->payload[5]);
-    const Difference d = against_pillow(image, path);
+    const ChannelDifference d = against_pillow(image, path);
     EXPECT_LE(d.max, 2);
     EXPECT_GT(d.within_one, 0.95);
   }

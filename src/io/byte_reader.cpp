@@ -59,7 +59,7 @@ void ByteReader::read_at(void* dest, int64_t offset, int64_t count) {
 }
 
 void ByteReader::release_before(int64_t offset) const {
-  if (mapped_ && offset > 0) file_release_mapped(data_, static_cast<size_t>(offset < size_ ? offset : size_));
+  if (mapped_ && offset > 0) mem_release_pages(data_, 0, static_cast<size_t>(offset < size_ ? offset : size_));
 }
 
 bool FileBytes::open(const char* path) {

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 #include <cstdlib>
-#if defined(__linux__)
+#if !defined(_WIN32)
 #include <sys/mman.h>
 #include <unistd.h>
 #endif
@@ -51,8 +51,8 @@ void mem_free(void** slot) {
 
 size_t mem_blocks_held() { return g_blocks_held; }
 
-void mem_release_pages(void* block, size_t begin, size_t end) {
-#if defined(__linux__)
+void mem_release_pages(const void* block, size_t begin, size_t end) {
+#if !defined(_WIN32)
   const uintptr_t page = uintptr_t(sysconf(_SC_PAGESIZE));
   const uintptr_t first = (reinterpret_cast<uintptr_t>(block) + begin + page - 1) / page * page;
   const uintptr_t last = (reinterpret_cast<uintptr_t>(block) + end) / page * page;

@@ -9,9 +9,10 @@ void mem_free(void** slot);                   // releases and clears; empty slot
 void* mem_realloc(void** slot, size_t size);  // grows or shrinks; empty slot: allocates
 size_t mem_blocks_held();                     // blocks allocated and not yet released
 // Gives the memory pages that lie wholly inside bytes [begin, end) of a block back to the
-// system, for a caller done with those bytes: their contents are lost (on Linux they read as
-// zero), the block stays the caller's. Elsewhere nothing is given back.
-void mem_release_pages(void* block, size_t begin, size_t end);
+// system, for a caller done with those bytes, the block staying the caller's. An allocated
+// block's contents are lost (on Linux they read as zero); a file mapping's come back from the
+// file when read again. On Windows nothing is given back.
+void mem_release_pages(const void* block, size_t begin, size_t end);
 
 // Largest single block the process will ask for. A file that claims a bigger picture is
 // refused with code 1 instead of exhausting the machine. Fuzzers and tests lower it.

@@ -7,6 +7,18 @@
 #include "core/memory.h"
 #include "io/file_map.h"
 
+namespace {
+
+// Allocates `size` bytes followed by the two zero bytes readers expect; null (g_error 1) when
+// the block cannot be had.
+uint8_t* alloc_padded(uint8_t** slot, int64_t size) {
+  uint8_t* block = mem_alloc(slot, static_cast<size_t>(size) + 2);
+  if (block != nullptr) block[size] = block[size + 1] = 0;
+  return block;
+}
+
+}  // namespace
+
 bool ByteReader::starts_inside() {
   if (position_ >= 0 && position_ < size_) return true;
   g_error = ERR_FILE_ACCESS;
@@ -59,7 +71,7 @@ void ByteReader::read_at(void* dest, int64_t offset, int64_t count) {
 }
 
 void ByteReader::release_before(int64_t offset) const {
-  if (mapped_ && offset > 0) file_release_mapped(data_, static_cast<size_t>(offset < size_ ? offset : size_));
+  if (mapped_ && offset > 0) mem_release_pages(data_, 0, static_cast<size_t>(offset < size_ ? offset : size_));
 }
 
 bool FileBytes::open(const char* path) {
@@ -73,9 +85,8 @@ bool FileBytes::open(const char* path) {
   if (ok && size_ > 0) data_ = file_map(fp, size_, &mapped_);
   if (ok && data_ == nullptr) {
     // Not mappable (or empty): the bytes are read, with the two zero bytes after them.
-    ok = mem_alloc(&owned_, static_cast<size_t>(size_) + 2) != nullptr && std::fseek(fp, 0, SEEK_SET) == 0 &&
+    ok = alloc_padded(&owned_, size_) != nullptr && std::fseek(fp, 0, SEEK_SET) == 0 &&
          std::fread(owned_, 1, static_cast<size_t>(size_), fp) == static_cast<size_t>(size_);
-    if (owned_ != nullptr) owned_[size_] = owned_[size_ + 1] = 0;
     data_ = owned_;
   }
   std::fclose(fp);
@@ -92,13 +103,11 @@ void FileBytes::close() {
 }
 
 PaddedBytes::PaddedBytes(const uint8_t* data, int64_t size) : size_(size < 0 ? 0 : size) {
-  if (mem_alloc(&bytes_, static_cast<size_t>(size_) + 2) == nullptr) {
-    g_error = ERR_MEMORY;
+  if (alloc_padded(&bytes_, size_) == nullptr) {
     size_ = 0;
     return;
   }
   if (size_ > 0) std::memcpy(bytes_, data, static_cast<size_t>(size_));
-  bytes_[size_] = bytes_[size_ + 1] = 0;
 }
 
 PaddedBytes::~PaddedBytes() { mem_free(&bytes_); }

@@ -37,13 +37,6 @@ const uint8_t* file_map(FILE* fp, int64_t size, size_t* length) {
 
 void file_unmap(const uint8_t* data, size_t length) { munmap(const_cast<uint8_t*>(data), length); }
 
-void file_release_mapped(const uint8_t* data, size_t count) {
-  const uintptr_t page = uintptr_t(sysconf(_SC_PAGESIZE));
-  const uintptr_t start = (uintptr_t(data) + page - 1) / page * page;
-  const uintptr_t end = (uintptr_t(data) + count) / page * page;
-  if (end > start) madvise(reinterpret_cast<void*>(start), end - start, MADV_DONTNEED);
-}
-
 #else
 #include <io.h>
 #include <windows.h>
@@ -69,7 +62,4 @@ const uint8_t* file_map(FILE* fp, int64_t size, size_t* length) {
 }
 
 void file_unmap(const uint8_t* data, size_t) { UnmapViewOfFile(data); }
-
-// The system trims a view's pages from the working set by itself when memory is short.
-void file_release_mapped(const uint8_t*, size_t) {}
 #endif

@@ -13,6 +13,3 @@ FILE* file_open(const char* path, const char* mode);
 // mapped (the caller then reads it).
 const uint8_t* file_map(FILE* fp, int64_t size, size_t* length);
 void file_unmap(const uint8_t* data, size_t length);
-// Gives back the memory of the whole pages of [data, data + count) of a mapping; reading
-// them later brings the file's bytes back.
-void file_release_mapped(const uint8_t* data, size_t count);

@@ -110,15 +110,25 @@ void convert_masked(const BmpDecode& d, const uint8_t* src, int32_t width, uint8
   else convert_masked<Step, false>(d, src, width, out);
 }
 
-// Uncompressed rows, in file order; a bottom-up file fills the stored rows from the last.
-void decode_rows(BmpDecode& d, ImageRecord* image, const uint8_t* data, int64_t offset, bool bottom_up) {
-  const int32_t bits = image->bits;
-  const int32_t width = image->width;
+// Bytes of one uncompressed row in the file: `used` hold pixels, `padded` round them up to 4.
+struct RowLayout {
+  int64_t used;
+  int64_t padded;
+};
+
+RowLayout row_layout(int32_t bits, int64_t width) {
   const int64_t per_byte = bits < 8 ? 8 / bits : 1;
   const int64_t unit = bits < 8 ? 1 : (bits + 7) / 8;
   const int64_t used = (width + per_byte - 1) / per_byte * unit;
-  const int64_t padded = (used + 3) & ~int64_t{3};
-  // The caller checked that the rows are in the file.
+  return {used, (used + 3) & ~int64_t{3}};
+}
+
+// Uncompressed rows from `rows`, in file order; a bottom-up file fills the stored rows from
+// the last. The caller checked that the rows are in the file.
+void decode_rows(BmpDecode& d, ImageRecord* image, const uint8_t* rows, RowLayout layout, bool bottom_up) {
+  const int32_t bits = image->bits;
+  const int32_t width = image->width;
+  const int64_t used = layout.used;
   uint8_t* scratch = nullptr;
   if (bits == 16) {
     // Each 16-bit pixel is loaded as a 32-bit word: four spare bytes keep the last load inside.
@@ -126,7 +136,7 @@ void decode_rows(BmpDecode& d, ImageRecord* image, const uint8_t* data, int64_t 
     if (scratch == nullptr) return;
   }
   for (int32_t i = 0; i < image->height; ++i) {
-    const uint8_t* src = data + offset + i * padded;
+    const uint8_t* src = rows + i * layout.padded;
     int32_t stored = bottom_up ? image->height - 1 - i : i;
     uint8_t* row = image->pixels + int64_t{stored} * image->row_bytes;
     switch (bits) {
@@ -362,15 +372,14 @@ void decode(ImageRecord* image, Handle group, const uint8_t* data, int64_t size)
     if (offset < size) decode_rle(image, data + offset, required - offset);
   } else {
     // The rows must be in the file before anything is allocated for them.
-    const int64_t per_byte = bits < 8 ? 8 / bits : 1;
-    const int64_t used = (width + per_byte - 1) / per_byte * (bits < 8 ? 1 : (bits + 7) / 8);
-    const int64_t padded = (used + 3) & ~int64_t{3};
-    if (offset > size || (size - offset - used) / padded < height - 1 || size - offset < used) {
+    const RowLayout layout = row_layout(bits, width);
+    const int64_t used = layout.used;
+    if (offset > size || (size - offset - used) / layout.padded < height - 1 || size - offset < used) {
       g_error = ERR_INVALID_FILE;
       return;
     }
     if (!raster_alloc(image, group, width, height, row_bytes, 1)) return;
-    decode_rows(d, image, data, offset, bottom_up);
+    decode_rows(d, image, data + offset, layout, bottom_up);
   }
 }
 

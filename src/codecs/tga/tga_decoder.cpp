@@ -21,7 +21,7 @@ enum TargaField : int64_t {
 enum TargaType : int { kColourMapped = 1, kTrueColour = 2, kGrey = 3, kRunLength = 8 };
 constexpr int kMaxMapEntries = 256;
 constexpr int64_t kFooter = 26;
-constexpr char kSignature[] = "TRUEVISION-XFILE.";  // followed by its zero byte
+constexpr char kSignature[] = "TRUEVISION-XFILE.";  // with its zero byte, the footer's last 18 bytes
 
 // Offsets in the extension area, and its size.
 constexpr int64_t kKeyColour = 471;
@@ -211,7 +211,7 @@ void decode(ImageRecord* image, Handle group, const uint8_t* data, int64_t size)
 
   // Footer and extension area: key colour, gamma, and a check of the scan-line table.
   if (size >= kHeader + kFooter &&
-      std::memcmp(data + size - kHeader, kSignature, sizeof kSignature) == 0) {
+      std::memcmp(data + size - int64_t{sizeof kSignature}, kSignature, sizeof kSignature) == 0) {
     const int64_t extension = load_u32le(data + size - kFooter);
     // An extension area that does not fit in the file is not used.
     if (extension != 0 && extension + kExtensionSize <= size) {

@@ -83,12 +83,10 @@ struct XpmDecode {
   int64_t rows_read = 0;
   char* keys = nullptr;
   int16_t* lookup = nullptr;  // keys of one or two characters -> first palette entry, -1 for none
-  bool done = false;
   XpmDecode() = default;
   XpmDecode(const XpmDecode&) = delete;
   XpmDecode& operator=(const XpmDecode&) = delete;
-  ~XpmDecode() { release(); }
-  void release() {
+  ~XpmDecode() {
     mem_free(&text);
     mem_free(&keys);
     mem_free(&lookup);
@@ -279,13 +277,10 @@ void run(XpmDecode& s, const uint8_t* p, const uint8_t* end) {
       case A_APPEND: text_append(s, *p); break;
       case A_VALUES: action_values(s); break;
       case A_STRING: action_string(s); break;
-      case A_FINISH:
-        s.done = true;
-        s.release();
-        break;
+      case A_FINISH: return;
       case A_FAIL: g_error = ERR_INVALID_FILE; break;
     }
-    if (g_error != 0 || s.done) return;
+    if (g_error != 0) return;
   }
   g_error = ERR_FILE_ACCESS;  // the file ends before "};"
 }

@@ -498,9 +498,9 @@ bool size_record(TiffState& tiff, const PageLayout& page) {
   image->bits = static_cast<int32_t>(page.bits);
   image->planes = page.planes;
   image->pixel_bytes = page.pixel_bytes;
-  const int64_t used = int64_t{page.pixel_bytes} * image->width;
-  const int64_t row_bytes = page.bits <= 8 ? (used + 3) & ~int64_t{3} : used;
-  if (row_bytes > INT32_MAX) {
+  // Rows of whole bytes per pixel are padded to 4 bytes; wider pixels are 4 bytes already.
+  const int64_t row_bytes = raster_row_bytes(image->width, page.pixel_bytes, page.bits <= 8);
+  if (row_bytes < 0) {
     g_error = ERR_MEMORY;
     return false;
   }

@@ -157,9 +157,9 @@ struct TiffChunk {
   const uint8_t* data;
   int64_t size;
 };
-// The `count` bytes at `offset`; false with code 14 when they lie past the end of the file.
 // True when `length` bytes at `offset` lie inside the file.
 bool tiff_in_file(const TiffState& tiff, uint64_t offset, uint64_t length);
+// The `count` bytes at `offset`; false with code 14 when they lie past the end of the file.
 bool tiff_file_block(const TiffState& tiff, uint64_t offset, uint64_t count, TiffChunk* block);
 
 // Row landing for the current strip or tile. A handler produces rows in the file's format

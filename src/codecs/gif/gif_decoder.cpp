@@ -261,12 +261,13 @@ void start_picture(GifDecoder& g, ImageRecord* image, const ImageRecord* previou
 }
 
 void act_image(GifDecoder& g, uint32_t) {
-  g.previous = g.current != nullptr ? g.current : g.screen;
+  // The frame before this one, or the screen at the first frame.
+  const ImageRecord* previous = g.current != nullptr ? g.current : g.screen;
   Handle handle;
   ImageRecord* image;
   obj_create(TYPE_IMAGE, &handle, &image);
   if (image == nullptr) return;
-  obj_copy(TYPE_IMAGE, g.previous->handle, handle);
+  obj_copy(TYPE_IMAGE, previous->handle, handle);
   image->pixels = nullptr;
   g.current = image;
   if (g.control != 0) {
@@ -320,7 +321,7 @@ void act_image(GifDecoder& g, uint32_t) {
     std::memcpy(image->palette_blue, g.global_palette + 512, 256);
     colours = g.global_count;
   }
-  start_picture(g, image, g.previous, colours, (packed & 0x80) != 0);
+  start_picture(g, image, previous, colours, (packed & 0x80) != 0);
 
   // A frame that covers the whole picture, rows in order, without transparency, whose rows
   // need no padding, is decoded straight into the picture.

@@ -51,10 +51,8 @@ struct GifBlock {
 };
 
 struct GifDecoder {
-
   ImageRecord* screen;    // the dispatcher's record: the logical screen, never given pixels
   ImageRecord* current;   // the frame being built
-  ImageRecord* previous;  // the frame before it (the screen at the first frame)
   Handle group;
 
   ByteReader* in;  // the whole file; its cursor is the parser's read position

@@ -29,27 +29,6 @@ struct GifLzw {
   uint16_t string_length[kGifMaxCodes];
 };
 
-// A scratch block kept for the whole decode, grown when a frame needs more; freed with it.
-struct GifBlock {
-  GifBlock() = default;
-  GifBlock(const GifBlock&) = delete;
-  GifBlock& operator=(const GifBlock&) = delete;
-  ~GifBlock() { mem_free(&data); }
-
-  // At least `bytes` bytes (contents not kept when it grows); null with the error set.
-  uint8_t* reserve(int64_t bytes) {
-    if (size < bytes || data == nullptr) {
-      size = 0;
-      if (mem_alloc(&data, static_cast<size_t>(bytes)) == nullptr) return nullptr;
-      size = bytes;
-    }
-    return data;
-  }
-
-  uint8_t* data = nullptr;
-  int64_t size = 0;
-};
-
 struct GifDecoder {
   ImageRecord* screen;    // the dispatcher's record: the logical screen, never given pixels
   ImageRecord* current;   // the frame being built
@@ -75,10 +54,10 @@ struct GifDecoder {
   uint8_t* output;
   int64_t output_capacity;  // bytes the frame needs (frame_width x frame_height)
   bool output_in_place;
-  GifBlock decode_buffer;
+  ScratchBlock decode_buffer;
 
   // A window of an image's data with the sub-block length bytes taken out.
-  GifBlock window;
+  ScratchBlock window;
 
   GifLzw lzw;
 };

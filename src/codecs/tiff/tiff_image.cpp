@@ -498,7 +498,7 @@ bool size_record(TiffState& tiff, const PageLayout& page) {
   image->bits = static_cast<int32_t>(page.bits);
   image->planes = page.planes;
   image->pixel_bytes = page.pixel_bytes;
-  // Rows of whole bytes per pixel are padded to 4 bytes; wider pixels are 4 bytes already.
+  // Rows of one-byte pixels are padded to 4 bytes; rows of 4-byte pixels need no padding.
   const int64_t row_bytes = raster_row_bytes(image->width, page.pixel_bytes, page.bits <= 8);
   if (row_bytes < 0) {
     g_error = ERR_MEMORY;

@@ -31,3 +31,27 @@ template <class T>
 T* mem_realloc(T** slot, size_t size) {
   return static_cast<T*>(mem_realloc(reinterpret_cast<void**>(slot), size));
 }
+
+// A block its owner keeps for reuse, grown to the largest size asked of it, freed with it.
+class ScratchBlock {
+ public:
+  ScratchBlock() = default;
+  ScratchBlock(const ScratchBlock&) = delete;
+  ScratchBlock& operator=(const ScratchBlock&) = delete;
+  ~ScratchBlock() { mem_free(&data_); }
+
+  // At least `bytes` bytes, contents kept while it does not grow; null with code 1 when the
+  // block cannot be had (a negative size included).
+  uint8_t* reserve(int64_t bytes) {
+    if (bytes > size_ || data_ == nullptr) {
+      size_ = 0;
+      if (mem_alloc(&data_, static_cast<size_t>(bytes)) == nullptr) return nullptr;
+      size_ = bytes;
+    }
+    return data_;
+  }
+
+ private:
+  uint8_t* data_ = nullptr;
+  int64_t size_ = 0;
+};

@@ -193,16 +193,6 @@ void act_control(GifDecoder& g, uint32_t) {
   g.in->skip(size - 4);
 }
 
-// Makes sure the frame's decode buffer holds `bytes`.
-bool ensure_decode_buffer(GifDecoder& g, int64_t bytes) {
-  if (g.decode_allocated < bytes || g.decode_buffer == nullptr) {
-    g.decode_allocated = 0;
-    if (mem_alloc(&g.decode_buffer, static_cast<size_t>(bytes)) == nullptr) return false;
-    g.decode_allocated = bytes;
-  }
-  return true;
-}
-
 // Index of a colour in a frame's palette of `*count` entries: the entry that holds it, a
 // new entry when the palette has room, or the nearest entry of a full palette.
 uint8_t palette_index_of(ImageRecord* image, int* count, uint8_t r, uint8_t g, uint8_t b) {
@@ -271,12 +261,13 @@ void start_picture(GifDecoder& g, ImageRecord* image, const ImageRecord* previou
 }
 
 void act_image(GifDecoder& g, uint32_t) {
-  g.previous = g.current != nullptr ? g.current : g.screen;
+  // The frame before this one, or the screen at the first frame.
+  const ImageRecord* previous = g.current != nullptr ? g.current : g.screen;
   Handle handle;
   ImageRecord* image;
   obj_create(TYPE_IMAGE, &handle, &image);
   if (image == nullptr) return;
-  obj_copy(TYPE_IMAGE, g.previous->handle, handle);
+  obj_copy(TYPE_IMAGE, previous->handle, handle);
   image->pixels = nullptr;
   g.current = image;
   if (g.control != 0) {
@@ -330,7 +321,7 @@ void act_image(GifDecoder& g, uint32_t) {
     std::memcpy(image->palette_blue, g.global_palette + 512, 256);
     colours = g.global_count;
   }
-  start_picture(g, image, g.previous, colours, (packed & 0x80) != 0);
+  start_picture(g, image, previous, colours, (packed & 0x80) != 0);
 
   // A frame that covers the whole picture, rows in order, without transparency, whose rows
   // need no padding, is decoded straight into the picture.
@@ -341,8 +332,8 @@ void act_image(GifDecoder& g, uint32_t) {
   if (g.output_in_place) {
     g.output = image->pixels;
   } else {
-    if (!ensure_decode_buffer(g, frame_bytes)) return;
-    g.output = g.decode_buffer;
+    g.output = g.decode_buffer.reserve(frame_bytes);
+    if (g.output == nullptr) return;
   }
 
   const uint32_t minimum_code_size = g.in->u8();

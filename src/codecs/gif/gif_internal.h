@@ -30,17 +30,8 @@ struct GifLzw {
 };
 
 struct GifDecoder {
-  GifDecoder() = default;
-  GifDecoder(const GifDecoder&) = delete;
-  GifDecoder& operator=(const GifDecoder&) = delete;
-  ~GifDecoder() {
-    mem_free(&decode_buffer);
-    mem_free(&window);
-  }
-
   ImageRecord* screen;    // the dispatcher's record: the logical screen, never given pixels
   ImageRecord* current;   // the frame being built
-  ImageRecord* previous;  // the frame before it (the screen at the first frame)
   Handle group;
 
   ByteReader* in;  // the whole file; its cursor is the parser's read position
@@ -63,12 +54,10 @@ struct GifDecoder {
   uint8_t* output;
   int64_t output_capacity;  // bytes the frame needs (frame_width x frame_height)
   bool output_in_place;
-  uint8_t* decode_buffer = nullptr;
-  int64_t decode_allocated;
+  ScratchBlock decode_buffer;
 
   // A window of an image's data with the sub-block length bytes taken out.
-  uint8_t* window = nullptr;
-  int64_t window_allocated;
+  ScratchBlock window;
 
   GifLzw lzw;
 };

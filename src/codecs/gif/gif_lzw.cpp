@@ -212,16 +212,13 @@ void gif_image_data(GifDecoder& g, uint32_t length_byte) {
   // The window holds at most what the file has after this point.
   int64_t window_size = g.in->size() - first_at;
   if (window_size > kGifWindowBytes + kTailRoom) window_size = kGifWindowBytes + kTailRoom;
-  if (g.window_allocated < window_size + kReadSlack || g.window == nullptr) {
-    g.window_allocated = 0;
-    if (mem_alloc(&g.window, static_cast<size_t>(window_size + kReadSlack)) == nullptr) return;
-    g.window_allocated = window_size + kReadSlack;
-  }
-  JoinedWindow w{g.in->data(), g.in->size(), g.window, first_at};
+  uint8_t* const window = g.window.reserve(window_size + kReadSlack);
+  if (window == nullptr) return;
+  JoinedWindow w{g.in->data(), g.in->size(), window, first_at};
   slide_window(w, 0);
   SubBlockWalk walk{first_at, 0, length_byte};
 
-  const uint8_t* bits = g.window;
+  const uint8_t* bits = window;
   const Output output{g.output, g.output_capacity, g.output_capacity - 16};
   uint8_t* buffer = g.output;
   const int64_t capacity = g.output_capacity;

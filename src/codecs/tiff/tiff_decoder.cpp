@@ -558,31 +558,12 @@ void restart_record(ImageRecord* record, const ImageRecord* from) {
 TiffState::TiffState(ByteReader& reader, ImageRecord* first, Handle caller_group)
     : in(reader), image(first), group(caller_group) {}
 
-TiffState::~TiffState() {
-  free_tables();
-  for (Scratch& s : scratch_) mem_free(&s.data);
-}
+TiffState::~TiffState() { free_tables(); }
 
 void TiffState::free_tables() {
   mem_free(&offsets);
   mem_free(&byte_counts);
   byte_count_count = 0;
-}
-
-uint8_t* TiffState::buffer(int slot, int64_t size) {
-  Scratch& b = scratch_[slot];
-  if (size > b.size) {
-    if (size < 0 || static_cast<uint64_t>(size) > mem_limit()) {
-      g_error = ERR_MEMORY;
-      return nullptr;
-    }
-    if (mem_alloc(&b.data, static_cast<size_t>(size)) == nullptr) {
-      b.size = 0;
-      return nullptr;
-    }
-    b.size = size;
-  }
-  return b.data;
 }
 
 // Walks the directory chain from `offset`. A chain that comes back to a directory already

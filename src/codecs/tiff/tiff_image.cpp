@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "codecs/raster_common.h"
 #include "codecs/tiff/tiff_internal.h"
 #include "core/errors.h"
 #include "core/memory.h"
@@ -13,19 +14,6 @@
 #include "image/pixels.h"
 
 namespace {
-
-// Bits of one byte spread to eight bytes of 0 or 1, most significant first.
-struct BitTable {
-  uint64_t spread[256];
-  BitTable() {
-    for (int v = 0; v < 256; ++v) {
-      uint8_t m[8];
-      for (int i = 0; i < 8; ++i) m[i] = static_cast<uint8_t>((v >> (7 - i)) & 1);
-      std::memcpy(&spread[v], m, 8);
-    }
-  }
-};
-const BitTable kBits;
 
 // Each byte with its bits in reverse order (FillOrder 2).
 struct ReversedBytes {
@@ -43,28 +31,13 @@ const ReversedBytes kReversed;
 // Converts `n` pixels of a coded row to the stored format at `out` (contiguous).
 void convert_row(TiffState& tiff, const uint8_t* src, uint8_t* out, int32_t n) {
   switch (tiff.land.bits) {
-    case 1: {
-      const uint64_t* table = kBits.spread;
-      int32_t whole = n / 8;
-      for (int32_t i = 0; i < whole; ++i) std::memcpy(out + i * 8, &table[src[i]], 8);
-      if (n % 8 != 0) {
-        uint8_t tail[8];
-        std::memcpy(tail, &table[src[whole]], 8);
-        std::memcpy(out + whole * 8, tail, static_cast<size_t>(n % 8));
-      }
+    case 1:
+    case 2:
+    case 4: {
+      const int bits = tiff.land.bits;
+      unpack_msb(src, (int64_t{n} * bits + 7) / 8, bits, out, n);
       break;
     }
-    case 2:
-      for (int32_t i = 0; i < n; ++i) out[i] = (src[i / 4] >> (6 - 2 * (i % 4))) & 3;
-      break;
-    case 4:
-      for (int32_t i = 0; i + 1 < n; i += 2) {
-        uint8_t v = src[i / 2];
-        out[i] = v >> 4;
-        out[i + 1] = v & 15;
-      }
-      if (n % 2 != 0) out[n - 1] = src[n / 2] >> 4;
-      break;
     case 8:
       std::memcpy(out, src, static_cast<size_t>(n));
       break;
@@ -525,9 +498,9 @@ bool size_record(TiffState& tiff, const PageLayout& page) {
   image->bits = static_cast<int32_t>(page.bits);
   image->planes = page.planes;
   image->pixel_bytes = page.pixel_bytes;
-  const int64_t used = int64_t{page.pixel_bytes} * image->width;
-  const int64_t row_bytes = page.bits <= 8 ? (used + 3) & ~int64_t{3} : used;
-  if (row_bytes > INT32_MAX) {
+  // Rows of one-byte pixels are padded to 4 bytes; rows of 4-byte pixels need no padding.
+  const int64_t row_bytes = raster_row_bytes(image->width, page.pixel_bytes, page.bits <= 8);
+  if (row_bytes < 0) {
     g_error = ERR_MEMORY;
     return false;
   }

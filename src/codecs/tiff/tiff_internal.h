@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "core/memory.h"
 #include "core/registry.h"
 #include "io/byte_reader.h"
 
@@ -133,17 +134,13 @@ struct TiffState {
 
   // Scratch buffer `slot` of at least `size` bytes (contents kept while it does not grow);
   // null with ERR_MEMORY past what one block may take.
-  uint8_t* buffer(int slot, int64_t size);
+  uint8_t* buffer(int slot, int64_t size) { return scratch_[slot].reserve(size); }
   // The decoded strip or tile.
   uint8_t* tile_buffer(int64_t size) { return buffer(kTileBuffer, size); }
   void free_tables();  // the strip or tile tables of the current directory
 
  private:
-  struct Scratch {
-    uint8_t* data = nullptr;
-    int64_t size = 0;
-  };
-  Scratch scratch_[kBufferSlots];
+  ScratchBlock scratch_[kBufferSlots];
 };
 
 // Walks the directory chain from the directory at `offset`, one page per full image.
@@ -157,9 +154,9 @@ struct TiffChunk {
   const uint8_t* data;
   int64_t size;
 };
-// The `count` bytes at `offset`; false with code 14 when they lie past the end of the file.
 // True when `length` bytes at `offset` lie inside the file.
 bool tiff_in_file(const TiffState& tiff, uint64_t offset, uint64_t length);
+// The `count` bytes at `offset`; false with code 14 when they lie past the end of the file.
 bool tiff_file_block(const TiffState& tiff, uint64_t offset, uint64_t count, TiffChunk* block);
 
 // Row landing for the current strip or tile. A handler produces rows in the file's format

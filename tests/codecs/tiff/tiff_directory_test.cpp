@@ -124,6 +124,8 @@ TEST_F(TiffDirectory, RefusedPagesGetTheirCodes) {
       // A JPEG strip must start as JPEG and describe no more than its strip (here 1000 x 1000).
       {page(8, 8, 8, 1, 1, {big_frame}, 7), ERR_INVALID_FILE},
       {page(8, 8, 8, 1, 1, {{1, 2, 3}}, 7), ERR_INVALID_FILE},
+      // So must the shared tables and the strip joined: here an end of image and no data.
+      {with(page(8, 8, 8, 1, 1, std::vector<std::vector<uint8_t>>(1), 7), {{347, ASCII, {0xFF, 0xD9}}}), ERR_INVALID_FILE},
       // Tiles: fewer than the grid, or a width that is no multiple of 16.
       {with(page(20, 16, 8, 1, 1, {tile}), grid, true), ERR_INVALID_FILE},
       {with(with(page(20, 16, 8, 1, 1, {tile, tile}), grid), {{322, SHORT, {24}}}, true), ERR_INVALID_FILE},

@@ -250,17 +250,7 @@ void delete_command(Viewer& viewer) {
     if (before == 0) group_find_last(viewer.file_list, TYPE_FILE_DESCRIPTOR, &before, &ptr);
     shown = before;
   }
-  if (FileDescriptor* d = obj_get<FileDescriptor>(TYPE_FILE_DESCRIPTOR, shown)) {
-    Handle h = 0;
-    GroupRecord* text;
-    for (group_find_next(viewer.file_list, TYPE_GROUP, &h, &text); h != 0; group_find_next(viewer.file_list, TYPE_GROUP, &h, &text))
-      if (reinterpret_cast<const char*>(text->array.entries) == d->path) {
-        group_remove(viewer.file_list, h);
-        break;
-      }
-    group_remove(viewer.file_list, shown);
-    file_descriptor_destroy(shown);
-  }
+  file_list_remove(viewer.file_list, shown);
   // The deleted file's images leave the display at once; the step shows the next file.
   unload_current(viewer);
   sequence_step(viewer, STEP_USER);

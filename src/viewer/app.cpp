@@ -103,8 +103,6 @@ void app_init(Viewer& viewer, const ViewerOptions& options) {
   if (viewer.memory_probe == nullptr) viewer.memory_probe = fs_available_memory;
   viewer_state_init(viewer);
   if (g_error == 0) placeholders_load(viewer, options.error_placeholder, options.unknown_placeholder);
-  viewer.current_file = 0;
-  viewer.current_image = 0;
 }
 
 void document_view_create(Viewer& viewer) {

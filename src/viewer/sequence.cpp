@@ -115,22 +115,16 @@ void sequence_step(Viewer& viewer, int32_t mode) {
 
 void advance_file(Viewer& viewer) {
   // One file in the list: its pages start over from the first without reading it again.
-  if (count_of(viewer.file_list, TYPE_FILE_DESCRIPTOR) < 2 && count_of(viewer.current_group, 0) > 0) {
-    viewer.current_image = 0;
-    viewer.frame_delay = 0;
-    viewer.page = 0;
-    viewer.current_image = first_image(viewer.current_group);
-    return;
+  if (count_of(viewer.file_list, TYPE_FILE_DESCRIPTOR) >= 2 || count_of(viewer.current_group, 0) == 0) {
+    extent_list_clear(viewer.current_extents);
+    group_destroy_members(viewer.current_group);
+    if (count_of(viewer.next_group, TYPE_IMAGE) == 0) load_next_file(viewer);
+    std::swap(viewer.current_group, viewer.next_group);
+    std::swap(viewer.current_extents, viewer.next_extents);
+    viewer.loop_count = 0;
   }
-  extent_list_clear(viewer.current_extents);
-  group_destroy_members(viewer.current_group);
-  if (count_of(viewer.next_group, TYPE_IMAGE) == 0) load_next_file(viewer);
-  std::swap(viewer.current_group, viewer.next_group);
-  std::swap(viewer.current_extents, viewer.next_extents);
-  viewer.current_image = 0;
   viewer.frame_delay = 0;
   viewer.page = 0;
-  viewer.loop_count = 0;
   viewer.current_image = first_image(viewer.current_group);
 }
 

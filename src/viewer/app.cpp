@@ -108,11 +108,8 @@ void app_init(Viewer& viewer, const ViewerOptions& options) {
 void document_view_create(Viewer& viewer) {
   group_create(&viewer.document_members);
   if (g_error != 0) return;
-  DisplayWindow* window = obj_get<DisplayWindow>(TYPE_WINDOW, viewer.document_window);
-  if (window == nullptr) {
-    g_error = ERR_OBJECT;
-    return;
-  }
+  DisplayWindow* window = obj_require<DisplayWindow>(TYPE_WINDOW, viewer.document_window);
+  if (window == nullptr) return;
   window->members = viewer.document_members;
   view_create(viewer.document_window, viewer.scene, viewer.document_members, &viewer.view);
   if (viewer.view == 0 || obj_get<View>(TYPE_VIEW, viewer.view) == nullptr) {

@@ -262,11 +262,8 @@ void file_list_add(const char* path, Handle* list) {
 }
 
 void file_list_load(Handle descriptor, Handle* group, uint64_t available_memory) {
-  FileDescriptor* d = obj_get<FileDescriptor>(TYPE_FILE_DESCRIPTOR, descriptor);
-  if (d == nullptr) {
-    g_error = ERR_OBJECT;
-    return;
-  }
+  FileDescriptor* d = obj_require<FileDescriptor>(TYPE_FILE_DESCRIPTOR, descriptor);
+  if (d == nullptr) return;
   // The file may have changed since it was listed: gone, replaced, or readable at last.
   int32_t now;
   file_stat(d->path, &now, &d->size);

@@ -135,11 +135,8 @@ void load_next_file(Viewer& viewer) {
     error_display(viewer, viewer.error_image, "Aucune image dans le repertoire");
     return;
   }
-  FileDescriptor* d = obj_get<FileDescriptor>(TYPE_FILE_DESCRIPTOR, viewer.current_file);
-  if (d == nullptr) {
-    g_error = ERR_OBJECT;
-    return;
-  }
+  FileDescriptor* d = obj_require<FileDescriptor>(TYPE_FILE_DESCRIPTOR, viewer.current_file);
+  if (d == nullptr) return;
   const std::string path = d->path;
   file_list_load(viewer.current_file, &viewer.next_group, viewer.memory_probe());
   d = obj_get<FileDescriptor>(TYPE_FILE_DESCRIPTOR, viewer.current_file);
@@ -159,18 +156,12 @@ void load_next_file(Viewer& viewer) {
 }
 
 void show_image(Viewer& viewer, Handle image_handle) {
-  ImageRecord* image = obj_get<ImageRecord>(TYPE_IMAGE, image_handle);
-  Scene* scene = obj_get<Scene>(TYPE_SCENE, viewer.scene);
-  if (scene == nullptr || image == nullptr) {
-    g_error = ERR_OBJECT;
-    return;
-  }
+  ImageRecord* image = obj_require<ImageRecord>(TYPE_IMAGE, image_handle);
+  Scene* scene = obj_require<Scene>(TYPE_SCENE, viewer.scene);
+  if (scene == nullptr || image == nullptr) return;
   scene->extent = Rect{-kSceneMargin, -kSceneMargin, image->width + kSceneMargin - 1, image->height + kSceneMargin - 1};
-  LayerLink* link = obj_get<LayerLink>(TYPE_LAYER_LINK, viewer.link);
-  if (link == nullptr) {
-    g_error = ERR_OBJECT;
-    return;
-  }
+  LayerLink* link = obj_require<LayerLink>(TYPE_LAYER_LINK, viewer.link);
+  if (link == nullptr) return;
   link->object = image_handle;
   if (viewer.display_list != 0) {
     dlist_destroy(viewer.display_list, viewer.document_members);
@@ -215,11 +206,8 @@ void rotate_command(Viewer& viewer, int32_t direction) {
   // A refused rotation (an unhandled pixel layout) leaves the image as it was; the error is
   // shown like any other.
   if (g_error != 0) return;
-  ImageRecord* image = obj_get<ImageRecord>(TYPE_IMAGE, viewer.current_image);
-  if (image == nullptr) {
-    g_error = ERR_OBJECT;
-    return;
-  }
+  ImageRecord* image = obj_require<ImageRecord>(TYPE_IMAGE, viewer.current_image);
+  if (image == nullptr) return;
   const Handle handle = viewer.current_image;
   layer_remove_object(handle, viewer.display_list, viewer.layer);
   ExtentRecord* old;

@@ -190,7 +190,7 @@ void viewer_end(Viewer& viewer) {
   viewer.file_list = viewer.current_file = viewer.current_image = 0;
   viewer.placeholder_group = viewer.error_image = viewer.unknown_image = 0;
   std::fill(std::begin(viewer.placeholders), std::end(viewer.placeholders), 0);
-  viewer.page = viewer.file_count = viewer.loop_count = viewer.frame_delay = 0;
+  viewer.page = viewer.loop_count = 0;
   viewer.timer_armed = false;
   viewer.display = Display{};
   zoom_reset(viewer);

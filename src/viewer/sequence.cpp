@@ -39,8 +39,10 @@ PlatformWindow main_platform_window(const Viewer& viewer) {
   return w != nullptr ? w->platform_window : 0;
 }
 
-void start_animation_timer(Viewer& viewer) {
-  platform()->set_timer(main_platform_window(viewer), kAnimationTimer, static_cast<uint32_t>(viewer.frame_delay));
+// Shows the next frame after `control`'s delay.
+void start_animation_timer(Viewer& viewer, const FrameControl& control) {
+  platform()->set_timer(main_platform_window(viewer), kAnimationTimer,
+                        static_cast<uint32_t>(control.delay * kMsPerDelayUnit));
   viewer.timer_armed = true;
 }
 
@@ -57,9 +59,9 @@ void unload_current(Viewer& viewer) {
 void sequence_step(Viewer& viewer, int32_t mode) {
   if (mode == STEP_TIMER && !viewer.timer_armed) return;
   viewer.timer_armed = false;
-  viewer.file_count = count_of(viewer.file_list, TYPE_FILE_DESCRIPTOR);
-  if (viewer.file_count == 0) return;
-  if (viewer.file_count == 1 && count_of(viewer.current_group, TYPE_IMAGE) == 1 && viewer.current_image != 0) return;
+  const int32_t file_count = count_of(viewer.file_list, TYPE_FILE_DESCRIPTOR);
+  if (file_count == 0) return;
+  if (file_count == 1 && count_of(viewer.current_group, TYPE_IMAGE) == 1 && viewer.current_image != 0) return;
 
   if (viewer.current_image != 0) {
     layer_remove_object(viewer.current_image, viewer.display_list, viewer.layer);
@@ -92,10 +94,9 @@ void sequence_step(Viewer& viewer, int32_t mode) {
       control = fc;
       break;
     }
-  if (control != nullptr) viewer.frame_delay = control->delay * kMsPerDelayUnit;
 
   if (viewer.current_image != 0 && !group_is_last_of_type(viewer.current_group, TYPE_IMAGE, viewer.current_image)) {
-    if (control != nullptr) start_animation_timer(viewer);
+    if (control != nullptr) start_animation_timer(viewer, *control);
     return;
   }
   if (control != nullptr) {
@@ -105,11 +106,11 @@ void sequence_step(Viewer& viewer, int32_t mode) {
       if (viewer.current_image != 0) layer_remove_object(viewer.current_image, viewer.display_list, viewer.layer);
       viewer.current_image = 0;
       viewer.page = 0;
-      start_animation_timer(viewer);
+      start_animation_timer(viewer, *control);
       return;
     }
   }
-  if (viewer.file_count < 2) return;
+  if (file_count < 2) return;
   load_next_file(viewer);
 }
 
@@ -123,7 +124,6 @@ void advance_file(Viewer& viewer) {
     std::swap(viewer.current_extents, viewer.next_extents);
     viewer.loop_count = 0;
   }
-  viewer.frame_delay = 0;
   viewer.page = 0;
   viewer.current_image = first_image(viewer.current_group);
 }

@@ -53,10 +53,10 @@ void add_to_list_zones(const DisplayWindow* w, int32_t from, int32_t to, const R
 // Paints the zone of one display list; false when the slice gave way to waiting input.
 bool paint_list(DisplayWindow* w, View* v, DisplayList* list, Layer* layer) {
   PlatformBackend* p = platform();
+  Display& display = *w->display;
   Rect* first;
   while (g_error == 0 && zone_first(list->zone, &first)) {
     const Rect z = *first;
-    const Display& display = *w->display;
     if (display.time_slicing && double(p->clock_ms() - display.slice_start) * 0.001 > kTimeSlice &&
         p->input_waiting())
       return false;
@@ -71,7 +71,7 @@ bool paint_list(DisplayWindow* w, View* v, DisplayList* list, Layer* layer) {
     for (int32_t i = 0; i < node->count; ++i) {
       const Handle object = node->items[i].object;
       if (object == 0) {
-        canvas_fill_white(w->display->canvas, v, in);
+        canvas_fill_white(display.canvas, v, in);
         continue;
       }
       void* ptr = nullptr;

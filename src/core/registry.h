@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <type_traits>
 
+#include "core/errors.h"
+
 using Handle = uint32_t;
 
 constexpr int32_t kTypeCount = 200;
@@ -56,6 +58,13 @@ T* obj_get(int32_t type, Handle handle) {
   void* p = nullptr;
   obj_get(type, handle, &p);
   return static_cast<T*>(p);
+}
+// The object, or null with g_error set to ERR_OBJECT when the handle names none.
+template <class T>
+T* obj_require(int32_t type, Handle handle) {
+  T* p = obj_get<T>(type, handle);
+  if (p == nullptr) g_error = ERR_OBJECT;
+  return p;
 }
 template <class T>
 void obj_create(int32_t type, Handle* handle, T** ptr) {

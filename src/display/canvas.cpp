@@ -66,11 +66,8 @@ uint32_t fixed_palette_entry(int32_t i) {
 }
 
 void canvas_create_palette(Handle window_handle) {
-  DisplayWindow* window = obj_get<DisplayWindow>(TYPE_WINDOW, window_handle);
-  if (window == nullptr) {
-    g_error = ERR_OBJECT;
-    return;
-  }
+  DisplayWindow* window = obj_require<DisplayWindow>(TYPE_WINDOW, window_handle);
+  if (window == nullptr) return;
   if (mem_alloc(&window->palette, kFixedPaletteSize * sizeof(uint32_t)) == nullptr) return;
   for (int32_t i = 0; i < kFixedPaletteSize; ++i) window->palette[i] = fixed_palette_entry(i);
   platform()->set_palette(window->platform_window, window->palette, kFixedPaletteSize);

@@ -12,12 +12,6 @@
 
 namespace {
 
-template <class T>
-T* lookup(int32_t type, Handle handle) {
-  T* p = obj_get<T>(type, handle);
-  if (p == nullptr) g_error = ERR_OBJECT;
-  return p;
-}
 
 bool rect_empty(const Rect& r) { return !(r.x_min < r.x_max && r.y_min < r.y_max); }
 
@@ -59,10 +53,10 @@ void add_to_list_zones(const DisplayWindow* w, int32_t from, int32_t to, const R
 // Paints the zone of one display list; false when the slice gave way to waiting input.
 bool paint_list(DisplayWindow* w, View* v, DisplayList* list, Layer* layer) {
   PlatformBackend* p = platform();
+  Display& display = *w->display;
   Rect* first;
   while (g_error == 0 && zone_first(list->zone, &first)) {
     const Rect z = *first;
-    const Display& display = *w->display;
     if (display.time_slicing && double(p->clock_ms() - display.slice_start) * 0.001 > kTimeSlice &&
         p->input_waiting())
       return false;
@@ -77,7 +71,7 @@ bool paint_list(DisplayWindow* w, View* v, DisplayList* list, Layer* layer) {
     for (int32_t i = 0; i < node->count; ++i) {
       const Handle object = node->items[i].object;
       if (object == 0) {
-        canvas_fill_white(w->display->canvas, v, in);
+        canvas_fill_white(display.canvas, v, in);
         continue;
       }
       void* ptr = nullptr;
@@ -141,7 +135,7 @@ void window_create(Display& display, PlatformWindow platform_window, uint32_t co
 }
 
 void window_set_title(Handle window, const char* text) {
-  DisplayWindow* w = lookup<DisplayWindow>(TYPE_WINDOW, window);
+  DisplayWindow* w = obj_require<DisplayWindow>(TYPE_WINDOW, window);
   if (w != nullptr) platform()->set_title(w->platform_window, text);
 }
 
@@ -179,7 +173,7 @@ void layer_create(Handle objects, Handle extents, Handle scene, Handle window, i
   layer->objects = objects;
   layer->extents = extents;
   if (window == 0) return;
-  DisplayWindow* w = lookup<DisplayWindow>(TYPE_WINDOW, window);
+  DisplayWindow* w = obj_require<DisplayWindow>(TYPE_WINDOW, window);
   if (w != nullptr) group_add(w->members, TYPE_LAYER, *handle, layer);
 }
 
@@ -209,10 +203,10 @@ void dlist_insert(DisplayNode* node, Handle object, int32_t priority) {
 
 void dlist_create(Handle window, Handle layer_handle, Handle* handle) {
   *handle = 0;
-  DisplayWindow* w = lookup<DisplayWindow>(TYPE_WINDOW, window);
-  Layer* layer = lookup<Layer>(TYPE_LAYER, layer_handle);
+  DisplayWindow* w = obj_require<DisplayWindow>(TYPE_WINDOW, window);
+  Layer* layer = obj_require<Layer>(TYPE_LAYER, layer_handle);
   if (w == nullptr || layer == nullptr) return;
-  Scene* scene = lookup<Scene>(TYPE_SCENE, layer->scene);
+  Scene* scene = obj_require<Scene>(TYPE_SCENE, layer->scene);
   if (scene == nullptr) return;
   const Rect extent = scene->extent;
   const Handle members = w->members;
@@ -245,7 +239,7 @@ void dlist_create(Handle window, Handle layer_handle, Handle* handle) {
 }
 
 void dlist_destroy(Handle list_handle, Handle window_group) {
-  DisplayList* list = lookup<DisplayList>(TYPE_DISPLAY_LIST, list_handle);
+  DisplayList* list = obj_require<DisplayList>(TYPE_DISPLAY_LIST, list_handle);
   if (list == nullptr) return;
   if (window_group != 0) {
     group_remove(window_group, list->zone);
@@ -258,7 +252,7 @@ void dlist_destroy(Handle list_handle, Handle window_group) {
 }
 
 void dlist_file_group(Handle list_handle, Handle group, Handle extents) {
-  DisplayList* list = lookup<DisplayList>(TYPE_DISPLAY_LIST, list_handle);
+  DisplayList* list = obj_require<DisplayList>(TYPE_DISPLAY_LIST, list_handle);
   if (list == nullptr || list->root == nullptr) return;
   Handle h = 0;
   void* ptr;
@@ -281,7 +275,7 @@ void dlist_file_group(Handle list_handle, Handle group, Handle extents) {
 }
 
 void dlist_remove(Handle list_handle, Handle, Handle object) {
-  DisplayList* list = lookup<DisplayList>(TYPE_DISPLAY_LIST, list_handle);
+  DisplayList* list = obj_require<DisplayList>(TYPE_DISPLAY_LIST, list_handle);
   if (list == nullptr || list->root == nullptr || object == 0) return;
   DisplayNode* node = list->root;
   for (int32_t i = 0; i < node->count; ++i) {
@@ -305,14 +299,10 @@ void invalidate_views(Handle scene, const Rect& world) {
 }  // namespace
 
 void layer_add_object(int32_t type, Handle object, Handle old_extents, Handle list, Handle layer_handle) {
-  Layer* layer = lookup<Layer>(TYPE_LAYER, layer_handle);
+  Layer* layer = obj_require<Layer>(TYPE_LAYER, layer_handle);
   if (layer == nullptr) return;
-  void* ptr = nullptr;
-  obj_get(type, object, &ptr);
-  if (ptr == nullptr) {
-    g_error = ERR_OBJECT;
-    return;
-  }
+  void* ptr = obj_require<void>(type, object);
+  if (ptr == nullptr) return;
   const Handle objects = layer->objects, extents = layer->extents, scene = layer->scene;
   group_add(objects, type, object, ptr);
   // The layer keeps its own copy of the extent, so that it can release it on removal.
@@ -334,7 +324,7 @@ void layer_add_object(int32_t type, Handle object, Handle old_extents, Handle li
 }
 
 void layer_remove_object(Handle object, Handle list, Handle layer_handle) {
-  Layer* layer = lookup<Layer>(TYPE_LAYER, layer_handle);
+  Layer* layer = obj_require<Layer>(TYPE_LAYER, layer_handle);
   if (layer == nullptr) return;
   const Handle objects = layer->objects, extents = layer->extents, scene = layer->scene;
   ExtentRecord* extent;
@@ -358,10 +348,10 @@ void window_set_paint_rect(DisplayWindow* w, View* v, const Rect& world) {
 }
 
 void window_invalidate(Handle window, Handle view, const Rect& world) {
-  DisplayWindow* w = lookup<DisplayWindow>(TYPE_WINDOW, window);
-  View* v = lookup<View>(TYPE_VIEW, view);
+  DisplayWindow* w = obj_require<DisplayWindow>(TYPE_WINDOW, window);
+  View* v = obj_require<View>(TYPE_VIEW, view);
   if (w == nullptr || v == nullptr) return;
-  Scene* scene = lookup<Scene>(TYPE_SCENE, v->scene);
+  Scene* scene = obj_require<Scene>(TYPE_SCENE, v->scene);
   if (scene == nullptr || rect_empty(world)) return;
   Rect* first;
   Rect overlap;
@@ -377,8 +367,8 @@ void window_invalidate(Handle window, Handle view, const Rect& world) {
 
 void window_invalidate_region(Handle window, Handle view, const std::vector<PlatformRect>& rects) {
   for (const PlatformRect& r : rects) {
-    DisplayWindow* w = lookup<DisplayWindow>(TYPE_WINDOW, window);
-    View* v = lookup<View>(TYPE_VIEW, view);
+    DisplayWindow* w = obj_require<DisplayWindow>(TYPE_WINDOW, window);
+    View* v = obj_require<View>(TYPE_VIEW, view);
     if (w == nullptr || v == nullptr) return;
     if (r.left < 1 && r.top < 1 && r.right >= w->client_width - 1 && r.bottom >= w->client_height - 1) {
       zone_clear(w->background_zone);
@@ -392,10 +382,10 @@ void window_invalidate_region(Handle window, Handle view, const std::vector<Plat
 }
 
 void window_redraw(Handle window, Handle view) {
-  DisplayWindow* w = lookup<DisplayWindow>(TYPE_WINDOW, window);
-  View* v = lookup<View>(TYPE_VIEW, view);
+  DisplayWindow* w = obj_require<DisplayWindow>(TYPE_WINDOW, window);
+  View* v = obj_require<View>(TYPE_VIEW, view);
   if (w == nullptr || v == nullptr) return;
-  Scene* scene = lookup<Scene>(TYPE_SCENE, v->scene);
+  Scene* scene = obj_require<Scene>(TYPE_SCENE, v->scene);
   if (scene == nullptr) return;
   PlatformBackend* p = platform();
   Display& display = *w->display;
@@ -455,8 +445,8 @@ void window_redraw(Handle window, Handle view) {
 }
 
 void window_redraw_all(Handle window, Handle view) {
-  DisplayWindow* w = lookup<DisplayWindow>(TYPE_WINDOW, window);
-  View* v = lookup<View>(TYPE_VIEW, view);
+  DisplayWindow* w = obj_require<DisplayWindow>(TYPE_WINDOW, window);
+  View* v = obj_require<View>(TYPE_VIEW, view);
   if (w == nullptr || v == nullptr) return;
   zone_clear(w->background_zone);
   zone_clear(w->main_zone);
@@ -467,8 +457,8 @@ void window_redraw_all(Handle window, Handle view) {
 }
 
 void window_scroll(Handle window, Handle view, int32_t dx, int32_t dy) {
-  DisplayWindow* w = lookup<DisplayWindow>(TYPE_WINDOW, window);
-  View* v = lookup<View>(TYPE_VIEW, view);
+  DisplayWindow* w = obj_require<DisplayWindow>(TYPE_WINDOW, window);
+  View* v = obj_require<View>(TYPE_VIEW, view);
   if (w == nullptr || v == nullptr) return;
   v->origin_x -= dx / v->scale_x;
   v->origin_y -= dy / v->scale_y;

@@ -103,18 +103,13 @@ void app_init(Viewer& viewer, const ViewerOptions& options) {
   if (viewer.memory_probe == nullptr) viewer.memory_probe = fs_available_memory;
   viewer_state_init(viewer);
   if (g_error == 0) placeholders_load(viewer, options.error_placeholder, options.unknown_placeholder);
-  viewer.current_file = 0;
-  viewer.current_image = 0;
 }
 
 void document_view_create(Viewer& viewer) {
   group_create(&viewer.document_members);
   if (g_error != 0) return;
-  DisplayWindow* window = obj_get<DisplayWindow>(TYPE_WINDOW, viewer.document_window);
-  if (window == nullptr) {
-    g_error = ERR_OBJECT;
-    return;
-  }
+  DisplayWindow* window = obj_require<DisplayWindow>(TYPE_WINDOW, viewer.document_window);
+  if (window == nullptr) return;
   window->members = viewer.document_members;
   view_create(viewer.document_window, viewer.scene, viewer.document_members, &viewer.view);
   if (viewer.view == 0 || obj_get<View>(TYPE_VIEW, viewer.view) == nullptr) {
@@ -195,7 +190,7 @@ void viewer_end(Viewer& viewer) {
   viewer.file_list = viewer.current_file = viewer.current_image = 0;
   viewer.placeholder_group = viewer.error_image = viewer.unknown_image = 0;
   std::fill(std::begin(viewer.placeholders), std::end(viewer.placeholders), 0);
-  viewer.page = viewer.file_count = viewer.loop_count = viewer.frame_delay = 0;
+  viewer.page = viewer.loop_count = 0;
   viewer.timer_armed = false;
   viewer.display = Display{};
   zoom_reset(viewer);

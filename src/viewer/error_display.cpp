@@ -7,20 +7,9 @@
 #include "image/file_descriptor.h"
 #include "image/image.h"
 #include "codecs/load.h"
+#include "viewer/file_list.h"
 
 namespace {
-
-// Removes a descriptor's path text from a group (the text object itself goes with the
-// descriptor).
-void remove_path_text(Handle group, const char* path) {
-  Handle h = 0;
-  GroupRecord* text;
-  for (group_find_next(group, TYPE_GROUP, &h, &text); h != 0; group_find_next(group, TYPE_GROUP, &h, &text))
-    if (reinterpret_cast<const char*>(text->array.entries) == path) {
-      group_remove(group, h);
-      return;
-    }
-}
 
 Handle load_placeholder(Viewer& viewer, const std::string& name, Handle after) {
   Handle d = 0;
@@ -37,11 +26,7 @@ Handle load_placeholder(Viewer& viewer, const std::string& name, Handle after) {
     log_write(viewer.text);
     g_error = 0;
   }
-  if (FileDescriptor* descriptor = obj_get<FileDescriptor>(TYPE_FILE_DESCRIPTOR, d)) {
-    remove_path_text(viewer.placeholder_group, descriptor->path);
-    group_remove(viewer.placeholder_group, d);
-    file_descriptor_destroy(d);
-  }
+  file_list_remove(viewer.placeholder_group, d);
   return image;
 }
 

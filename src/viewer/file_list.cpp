@@ -65,28 +65,6 @@ std::string fold(std::string name) {
   return name;
 }
 
-// Removes a descriptor's path text from the list. The text is made right after its
-// descriptor, so the member that follows it is tried first.
-void remove_path_text(Handle list, Handle descriptor, const char* path) {
-  GroupRecord* record = obj_get<GroupRecord>(TYPE_GROUP, list);
-  if (record == nullptr) return;
-  void* ptr = nullptr;
-  int32_t type = 0;
-  group_lookup(record, descriptor + 1, &ptr, &type);
-  if (ptr != nullptr && type == TYPE_GROUP &&
-      reinterpret_cast<const char*>(static_cast<GroupRecord*>(ptr)->array.entries) == path) {
-    group_remove(list, descriptor + 1);
-    return;
-  }
-  Handle h = 0;
-  GroupRecord* text;
-  for (group_find_next(list, TYPE_GROUP, &h, &text); h != 0; group_find_next(list, TYPE_GROUP, &h, &text))
-    if (reinterpret_cast<const char*>(text->array.entries) == path) {
-      group_remove(list, h);
-      return;
-    }
-}
-
 bool is_dot_dir(const FindEntry& e) { return e.is_directory && (e.name == "." || e.name == ".."); }
 
 void add_descriptor(Walk& walk, const std::string& path, int32_t status) {
@@ -210,6 +188,35 @@ std::string path_make_absolute(const std::string& base, const std::string& name)
   return base.back() == '/' ? base + name : base + "/" + name;
 }
 
+void file_list_remove(Handle list, Handle descriptor) {
+  const FileDescriptor* d = obj_get<FileDescriptor>(TYPE_FILE_DESCRIPTOR, descriptor);
+  if (d == nullptr) return;
+  if (GroupRecord* record = obj_get<GroupRecord>(TYPE_GROUP, list)) {
+    const auto holds_path = [d](const GroupRecord* text) {
+      return reinterpret_cast<const char*>(text->array.entries) == d->path;
+    };
+    // The text is made right after its descriptor, so the member that follows it is tried first.
+    void* ptr = nullptr;
+    int32_t type = 0;
+    group_lookup(record, descriptor + 1, &ptr, &type);
+    Handle text_handle = 0;
+    if (ptr != nullptr && type == TYPE_GROUP && holds_path(static_cast<GroupRecord*>(ptr))) {
+      text_handle = descriptor + 1;
+    } else {
+      Handle h = 0;
+      GroupRecord* text;
+      for (group_find_next(list, TYPE_GROUP, &h, &text); h != 0; group_find_next(list, TYPE_GROUP, &h, &text))
+        if (holds_path(text)) {
+          text_handle = h;
+          break;
+        }
+    }
+    if (text_handle != 0) group_remove(list, text_handle);
+  }
+  group_remove(list, descriptor);
+  file_descriptor_destroy(descriptor);
+}
+
 void dir_walk(const char* path, Handle list) {
   Walk walk;
   walk.walk_list = list;
@@ -255,11 +262,8 @@ void file_list_add(const char* path, Handle* list) {
 }
 
 void file_list_load(Handle descriptor, Handle* group, uint64_t available_memory) {
-  FileDescriptor* d = obj_get<FileDescriptor>(TYPE_FILE_DESCRIPTOR, descriptor);
-  if (d == nullptr) {
-    g_error = ERR_OBJECT;
-    return;
-  }
+  FileDescriptor* d = obj_require<FileDescriptor>(TYPE_FILE_DESCRIPTOR, descriptor);
+  if (d == nullptr) return;
   // The file may have changed since it was listed: gone, replaced, or readable at last.
   int32_t now;
   file_stat(d->path, &now, &d->size);
@@ -300,17 +304,12 @@ void file_list_next(Handle list, Handle* handle) {
       default:
         break;
     }
-    Handle dropped = h;
-    const char* dropped_path = d->path;
-    bool keep = d->status == FILE_MISSING;
+    const Handle dropped = h;
+    const bool keep = d->status == FILE_MISSING;
     group_find_next(list, TYPE_FILE_DESCRIPTOR, &h, &d);
-    if (!keep) {
-      // A dropped entry leaves the list with its path text and is released, so that a long
-      // session of drops and walks does not keep every entry it ever saw.
-      remove_path_text(list, dropped, dropped_path);
-      group_remove(list, dropped);
-      file_descriptor_destroy(dropped);
-    }
+    // A dropped entry leaves the list and is released, so that a long session of drops and
+    // walks does not keep every entry it ever saw.
+    if (!keep) file_list_remove(list, dropped);
   }
   *handle = 0;
 }

@@ -16,6 +16,8 @@ std::string path_make_absolute(const std::string& base, const std::string& name)
 
 // Adds a file, or every file below a directory, to the list (made when 0).
 void file_list_add(const char* path, Handle* list);
+// Removes a descriptor and its path text from `list` and releases them.
+void file_list_remove(Handle list, Handle descriptor);
 // Walks a directory depth first, adding its folders and files to `list`.
 void dir_walk(const char* path, Handle list);
 // The next descriptor of the list after *handle that can be shown (0: none up to the end).

@@ -39,8 +39,10 @@ PlatformWindow main_platform_window(const Viewer& viewer) {
   return w != nullptr ? w->platform_window : 0;
 }
 
-void start_animation_timer(Viewer& viewer) {
-  platform()->set_timer(main_platform_window(viewer), kAnimationTimer, static_cast<uint32_t>(viewer.frame_delay));
+// Shows the next frame after `control`'s delay.
+void start_animation_timer(Viewer& viewer, const FrameControl& control) {
+  platform()->set_timer(main_platform_window(viewer), kAnimationTimer,
+                        static_cast<uint32_t>(control.delay * kMsPerDelayUnit));
   viewer.timer_armed = true;
 }
 
@@ -57,9 +59,9 @@ void unload_current(Viewer& viewer) {
 void sequence_step(Viewer& viewer, int32_t mode) {
   if (mode == STEP_TIMER && !viewer.timer_armed) return;
   viewer.timer_armed = false;
-  viewer.file_count = count_of(viewer.file_list, TYPE_FILE_DESCRIPTOR);
-  if (viewer.file_count == 0) return;
-  if (viewer.file_count == 1 && count_of(viewer.current_group, TYPE_IMAGE) == 1 && viewer.current_image != 0) return;
+  const int32_t file_count = count_of(viewer.file_list, TYPE_FILE_DESCRIPTOR);
+  if (file_count == 0) return;
+  if (file_count == 1 && count_of(viewer.current_group, TYPE_IMAGE) == 1 && viewer.current_image != 0) return;
 
   if (viewer.current_image != 0) {
     layer_remove_object(viewer.current_image, viewer.display_list, viewer.layer);
@@ -92,10 +94,9 @@ void sequence_step(Viewer& viewer, int32_t mode) {
       control = fc;
       break;
     }
-  if (control != nullptr) viewer.frame_delay = control->delay * kMsPerDelayUnit;
 
   if (viewer.current_image != 0 && !group_is_last_of_type(viewer.current_group, TYPE_IMAGE, viewer.current_image)) {
-    if (control != nullptr) start_animation_timer(viewer);
+    if (control != nullptr) start_animation_timer(viewer, *control);
     return;
   }
   if (control != nullptr) {
@@ -105,32 +106,25 @@ void sequence_step(Viewer& viewer, int32_t mode) {
       if (viewer.current_image != 0) layer_remove_object(viewer.current_image, viewer.display_list, viewer.layer);
       viewer.current_image = 0;
       viewer.page = 0;
-      start_animation_timer(viewer);
+      start_animation_timer(viewer, *control);
       return;
     }
   }
-  if (viewer.file_count < 2) return;
+  if (file_count < 2) return;
   load_next_file(viewer);
 }
 
 void advance_file(Viewer& viewer) {
   // One file in the list: its pages start over from the first without reading it again.
-  if (count_of(viewer.file_list, TYPE_FILE_DESCRIPTOR) < 2 && count_of(viewer.current_group, 0) > 0) {
-    viewer.current_image = 0;
-    viewer.frame_delay = 0;
-    viewer.page = 0;
-    viewer.current_image = first_image(viewer.current_group);
-    return;
+  if (count_of(viewer.file_list, TYPE_FILE_DESCRIPTOR) >= 2 || count_of(viewer.current_group, 0) == 0) {
+    extent_list_clear(viewer.current_extents);
+    group_destroy_members(viewer.current_group);
+    if (count_of(viewer.next_group, TYPE_IMAGE) == 0) load_next_file(viewer);
+    std::swap(viewer.current_group, viewer.next_group);
+    std::swap(viewer.current_extents, viewer.next_extents);
+    viewer.loop_count = 0;
   }
-  extent_list_clear(viewer.current_extents);
-  group_destroy_members(viewer.current_group);
-  if (count_of(viewer.next_group, TYPE_IMAGE) == 0) load_next_file(viewer);
-  std::swap(viewer.current_group, viewer.next_group);
-  std::swap(viewer.current_extents, viewer.next_extents);
-  viewer.current_image = 0;
-  viewer.frame_delay = 0;
   viewer.page = 0;
-  viewer.loop_count = 0;
   viewer.current_image = first_image(viewer.current_group);
 }
 
@@ -141,11 +135,8 @@ void load_next_file(Viewer& viewer) {
     error_display(viewer, viewer.error_image, "Aucune image dans le repertoire");
     return;
   }
-  FileDescriptor* d = obj_get<FileDescriptor>(TYPE_FILE_DESCRIPTOR, viewer.current_file);
-  if (d == nullptr) {
-    g_error = ERR_OBJECT;
-    return;
-  }
+  FileDescriptor* d = obj_require<FileDescriptor>(TYPE_FILE_DESCRIPTOR, viewer.current_file);
+  if (d == nullptr) return;
   const std::string path = d->path;
   file_list_load(viewer.current_file, &viewer.next_group, viewer.memory_probe());
   d = obj_get<FileDescriptor>(TYPE_FILE_DESCRIPTOR, viewer.current_file);
@@ -165,18 +156,12 @@ void load_next_file(Viewer& viewer) {
 }
 
 void show_image(Viewer& viewer, Handle image_handle) {
-  ImageRecord* image = obj_get<ImageRecord>(TYPE_IMAGE, image_handle);
-  Scene* scene = obj_get<Scene>(TYPE_SCENE, viewer.scene);
-  if (scene == nullptr || image == nullptr) {
-    g_error = ERR_OBJECT;
-    return;
-  }
+  ImageRecord* image = obj_require<ImageRecord>(TYPE_IMAGE, image_handle);
+  Scene* scene = obj_require<Scene>(TYPE_SCENE, viewer.scene);
+  if (scene == nullptr || image == nullptr) return;
   scene->extent = Rect{-kSceneMargin, -kSceneMargin, image->width + kSceneMargin - 1, image->height + kSceneMargin - 1};
-  LayerLink* link = obj_get<LayerLink>(TYPE_LAYER_LINK, viewer.link);
-  if (link == nullptr) {
-    g_error = ERR_OBJECT;
-    return;
-  }
+  LayerLink* link = obj_require<LayerLink>(TYPE_LAYER_LINK, viewer.link);
+  if (link == nullptr) return;
   link->object = image_handle;
   if (viewer.display_list != 0) {
     dlist_destroy(viewer.display_list, viewer.document_members);
@@ -221,11 +206,8 @@ void rotate_command(Viewer& viewer, int32_t direction) {
   // A refused rotation (an unhandled pixel layout) leaves the image as it was; the error is
   // shown like any other.
   if (g_error != 0) return;
-  ImageRecord* image = obj_get<ImageRecord>(TYPE_IMAGE, viewer.current_image);
-  if (image == nullptr) {
-    g_error = ERR_OBJECT;
-    return;
-  }
+  ImageRecord* image = obj_require<ImageRecord>(TYPE_IMAGE, viewer.current_image);
+  if (image == nullptr) return;
   const Handle handle = viewer.current_image;
   layer_remove_object(handle, viewer.display_list, viewer.layer);
   ExtentRecord* old;
@@ -250,17 +232,7 @@ void delete_command(Viewer& viewer) {
     if (before == 0) group_find_last(viewer.file_list, TYPE_FILE_DESCRIPTOR, &before, &ptr);
     shown = before;
   }
-  if (FileDescriptor* d = obj_get<FileDescriptor>(TYPE_FILE_DESCRIPTOR, shown)) {
-    Handle h = 0;
-    GroupRecord* text;
-    for (group_find_next(viewer.file_list, TYPE_GROUP, &h, &text); h != 0; group_find_next(viewer.file_list, TYPE_GROUP, &h, &text))
-      if (reinterpret_cast<const char*>(text->array.entries) == d->path) {
-        group_remove(viewer.file_list, h);
-        break;
-      }
-    group_remove(viewer.file_list, shown);
-    file_descriptor_destroy(shown);
-  }
+  file_list_remove(viewer.file_list, shown);
   // The deleted file's images leave the display at once; the step shows the next file.
   unload_current(viewer);
   sequence_step(viewer, STEP_USER);

@@ -62,10 +62,8 @@ struct Viewer {
 
   // Sequencing.
   int32_t page = 0;         // 1-based number of the shown image in its file
-  int32_t file_count = 0;   // descriptors in the list at the last step
   int32_t loop_count = 0;   // completed passes of the current animation
   bool timer_armed = false;  // the animation timer is running
-  int32_t frame_delay = 0;  // of the shown image, in milliseconds
 
   ZoomState zoom;
   ScrollState scroll;

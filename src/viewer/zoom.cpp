@@ -15,12 +15,6 @@ constexpr int32_t kScrollLine = 5;  // pixels an arrow key scrolls
 constexpr double kSquareRootOfTwo = 1.4142135623730951;
 constexpr int32_t kMaxSteps = 128;  // far beyond any image the memory can hold
 
-template <class T>
-T* lookup(int32_t type, Handle handle) {
-  T* p = obj_get<T>(type, handle);
-  if (p == nullptr) g_error = ERR_OBJECT;
-  return p;
-}
 
 // Nearest whole number, exact halves towards zero, limited to what an int32 holds.
 int32_t round_half_in(double x) {
@@ -53,7 +47,7 @@ double zoom_factor(int32_t steps) {
 
 void zoom_fit_update(Viewer& viewer, int32_t width, int32_t height) {
   if (viewer.current_image == 0) return;
-  ImageRecord* image = lookup<ImageRecord>(TYPE_IMAGE, viewer.current_image);
+  ImageRecord* image = obj_require<ImageRecord>(TYPE_IMAGE, viewer.current_image);
   if (image == nullptr) return;
   // A window without area has nothing to fit into: keep what was computed before.
   if (width <= 0 || height <= 0) return;
@@ -79,8 +73,8 @@ void zoom_snap(Viewer& viewer, double scale) {
 }
 
 void view_centre_on(Viewer& viewer, double cx, double cy, double scale) {
-  DisplayWindow* window = lookup<DisplayWindow>(TYPE_WINDOW, viewer.document_window);
-  View* view = lookup<View>(TYPE_VIEW, viewer.view);
+  DisplayWindow* window = obj_require<DisplayWindow>(TYPE_WINDOW, viewer.document_window);
+  View* view = obj_require<View>(TYPE_VIEW, viewer.view);
   if (window == nullptr || view == nullptr || !(scale > 0)) return;
   view->scale_x = view->scale_y = scale;
   view->origin_x = window->client_width / (2 * scale) - cx;
@@ -90,9 +84,9 @@ void view_centre_on(Viewer& viewer, double cx, double cy, double scale) {
 void zoom_set(Viewer& viewer, bool fit, double scale) {
   if (fit) scale = viewer.zoom.fit_ratio;
   zoom_snap(viewer, scale);
-  View* view = lookup<View>(TYPE_VIEW, viewer.view);
+  View* view = obj_require<View>(TYPE_VIEW, viewer.view);
   if (view == nullptr) return;
-  Scene* scene = lookup<Scene>(TYPE_SCENE, view->scene);
+  Scene* scene = obj_require<Scene>(TYPE_SCENE, view->scene);
   if (scene == nullptr) return;
   view_centre_on(viewer, (scene->extent.x_min + scene->extent.x_max) / 2, (scene->extent.y_min + scene->extent.y_max) / 2,
                  scale);
@@ -114,8 +108,8 @@ bool zoom_step(Viewer& viewer, int32_t delta, double* scale) {
 }
 
 void zoom_by(Viewer& viewer, int32_t delta) {
-  DisplayWindow* window = lookup<DisplayWindow>(TYPE_WINDOW, viewer.document_window);
-  View* view = lookup<View>(TYPE_VIEW, viewer.view);
+  DisplayWindow* window = obj_require<DisplayWindow>(TYPE_WINDOW, viewer.document_window);
+  View* view = obj_require<View>(TYPE_VIEW, viewer.view);
   if (window == nullptr || view == nullptr) return;
   double scale;
   if (!zoom_step(viewer, delta, &scale)) return;
@@ -125,7 +119,7 @@ void zoom_by(Viewer& viewer, int32_t delta) {
 }
 
 void zoom_at(Viewer& viewer, int32_t px, int32_t py, int32_t delta) {
-  View* view = lookup<View>(TYPE_VIEW, viewer.view);
+  View* view = obj_require<View>(TYPE_VIEW, viewer.view);
   if (view == nullptr) return;
   double scale;
   if (!zoom_step(viewer, delta, &scale)) return;
@@ -138,8 +132,8 @@ void zoom_at(Viewer& viewer, int32_t px, int32_t py, int32_t delta) {
 }
 
 void view_place(Viewer& viewer, double origin_x, double origin_y, double scale) {
-  View* view = lookup<View>(TYPE_VIEW, viewer.view);
-  if (lookup<DisplayWindow>(TYPE_WINDOW, viewer.document_window) == nullptr || view == nullptr) return;
+  View* view = obj_require<View>(TYPE_VIEW, viewer.view);
+  if (obj_require<DisplayWindow>(TYPE_WINDOW, viewer.document_window) == nullptr || view == nullptr) return;
   view->origin_x = origin_x;
   view->origin_y = origin_y;
   view->scale_x = view->scale_y = scale;
@@ -152,10 +146,10 @@ void view_drag(Viewer& viewer, int32_t px, int32_t py, bool moving) {
 }
 
 void scroll_ranges_update(Viewer& viewer) {
-  DisplayWindow* window = lookup<DisplayWindow>(TYPE_WINDOW, viewer.document_window);
-  View* view = lookup<View>(TYPE_VIEW, viewer.view);
+  DisplayWindow* window = obj_require<DisplayWindow>(TYPE_WINDOW, viewer.document_window);
+  View* view = obj_require<View>(TYPE_VIEW, viewer.view);
   if (window == nullptr || view == nullptr) return;
-  Scene* scene = lookup<Scene>(TYPE_SCENE, view->scene);
+  Scene* scene = obj_require<Scene>(TYPE_SCENE, view->scene);
   if (scene == nullptr) return;
   Rect e = scene->extent;
   const double ox = view->origin_x, oy = view->origin_y, sx = view->scale_x, sy = view->scale_y;

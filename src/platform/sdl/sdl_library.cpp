@@ -61,7 +61,6 @@ SDL_FORWARD_VOID(SDL_free, (void* memory), (memory))
 SDL_FORWARD(SDL_Window*, SDL_CreateWindow, (const char* title, int x, int y, int w, int h, Uint32 flags),
             (title, x, y, w, h, flags), nullptr)
 SDL_FORWARD_VOID(SDL_DestroyWindow, (SDL_Window * window), (window))
-SDL_FORWARD(int, SDL_GetWindowDisplayIndex, (SDL_Window * window), (window), -1)
 SDL_FORWARD(Uint32, SDL_GetWindowFlags, (SDL_Window * window), (window), 0)
 SDL_FORWARD(Uint32, SDL_GetWindowID, (SDL_Window * window), (window), 0)
 SDL_FORWARD_VOID(SDL_GetWindowSize, (SDL_Window * window, int* w, int* h), (window, w, h))

@@ -17,6 +17,15 @@ inline uint32_t load_u16be(const uint8_t* p) { return (uint32_t{p[0]} << 8) | p[
 inline uint32_t load_u32be(const uint8_t* p) {
   return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
 }
+// Eight bytes, least significant first, in one load (bit readers that keep 64 bits).
+inline uint64_t load_le64(const uint8_t* p) {
+  uint64_t v;
+  std::memcpy(&v, p, sizeof v);
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+  v = __builtin_bswap64(v);
+#endif
+  return v;
+}
 
 // Pixel blocks up to this size are always granted; bigger ones must be plausible for the
 // amount of data the file holds (see raster_plausible).

@@ -25,15 +25,6 @@ constexpr uint32_t kTrailer = 0x3B;
 constexpr int64_t kTailRoom = 254;           // room for what the file holds of a truncated sub-block
 constexpr int64_t kReadSlack = 16;           // zero bytes after the window, for 8-byte loads
 
-inline uint64_t load_le64(const uint8_t* p) {
-  uint64_t v;
-  std::memcpy(&v, p, sizeof v);
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
-  v = __builtin_bswap64(v);
-#endif
-  return v;
-}
-
 // The image's sub-blocks with their length bytes taken out, of which the window holds the
 // joined bytes from `base` to `end` (positions count from the image data's first byte).
 struct JoinedWindow {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "codecs/raster_common.h"
 #include "core/errors.h"
 
 namespace {
@@ -183,15 +184,6 @@ const FixedTables& fixed_tables() {
 }
 
 // --- Bit source -----------------------------------------------------------------------
-
-inline uint64_t load_le64(const uint8_t* p) {
-  uint64_t v;
-  std::memcpy(&v, p, 8);
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
-  v = __builtin_bswap64(v);
-#endif
-  return v;
-}
 
 // The low two bytes of v, least significant first, in one store.
 inline void store_le16(uint8_t* p, uint32_t v) {

@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "core/errors.h"
+
 void* mem_alloc(void** slot, size_t size);    // releases the slot's block, then allocates
 void mem_free(void** slot);                   // releases and clears; empty slot: nothing
 void* mem_realloc(void** slot, size_t size);  // grows or shrinks; empty slot: allocates
@@ -43,6 +45,10 @@ class ScratchBlock {
   // At least `bytes` bytes, contents kept while it does not grow; null with code 1 when the
   // block cannot be had (a negative size included).
   uint8_t* reserve(int64_t bytes) {
+    if (bytes < 0) {
+      g_error = ERR_MEMORY;
+      return nullptr;
+    }
     if (bytes > size_ || data_ == nullptr) {
       size_ = 0;
       if (mem_alloc(&data_, static_cast<size_t>(bytes)) == nullptr) return nullptr;
